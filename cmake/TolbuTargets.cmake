@@ -1,0 +1,84 @@
+# Helpers shared by every target of the SDK.
+
+set(TOLBU_INCLUDE_DIR "${PROJECT_SOURCE_DIR}/include")
+set_property(GLOBAL PROPERTY TOLBU_SDK_LIBRARIES "")
+
+function(tolbu_apply_flags target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic)
+  if(TOLBU_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+endfunction()
+
+if(TOLBU_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# tolbu_library(<name> SOURCES ... [PUBLIC_DEPS ...] [PRIVATE_DEPS ...])
+# One shared library of the SDK, exported as tolbu_sdk::<name> and linked into tolbu_sdk::sdk.
+function(tolbu_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;PUBLIC_DEPS;PRIVATE_DEPS" ${ARGN})
+  add_library(${name} SHARED ${ARG_SOURCES})
+  add_library(tolbu_sdk::${name} ALIAS ${name})
+  target_include_directories(${name} PUBLIC
+    $<BUILD_INTERFACE:${TOLBU_INCLUDE_DIR}>
+    $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+  target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
+  set_target_properties(${name} PROPERTIES
+    VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}
+    CXX_VISIBILITY_PRESET default)
+  tolbu_apply_flags(${name})
+  install(TARGETS ${name} EXPORT tolbu_sdkTargets
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  set_property(GLOBAL APPEND PROPERTY TOLBU_SDK_LIBRARIES ${name})
+endfunction()
+
+# tolbu_test(<name> SOURCES ... DEPS ... [LABELS ...])
+# One GoogleTest program registered with CTest; local times are read in UTC.
+function(tolbu_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
+  find_package(GTest REQUIRED)
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+  tolbu_apply_flags(${name})
+  include(GoogleTest)
+  gtest_discover_tests(${name}
+    PROPERTIES ENVIRONMENT "TZ=UTC" LABELS "${ARG_LABELS}"
+    DISCOVERY_TIMEOUT 60)
+endfunction()
+
+# tolbu_bench(<name> SOURCES ... DEPS ...)
+function(tolbu_bench name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  find_package(benchmark REQUIRED)
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} benchmark::benchmark Threads::Threads)
+  tolbu_apply_flags(${name})
+endfunction()
+
+# The umbrella target tolbu_sdk::sdk links every library of the SDK.
+function(tolbu_finish_sdk_target)
+  get_property(libs GLOBAL PROPERTY TOLBU_SDK_LIBRARIES)
+  add_library(sdk INTERFACE)
+  add_library(tolbu_sdk::sdk ALIAS sdk)
+  target_link_libraries(sdk INTERFACE ${libs})
+  install(TARGETS sdk EXPORT tolbu_sdkTargets)
+endfunction()
+
+function(tolbu_install_package)
+  include(CMakePackageConfigHelpers)
+  install(DIRECTORY ${TOLBU_INCLUDE_DIR}/tolbu_sdk DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  install(EXPORT tolbu_sdkTargets NAMESPACE tolbu_sdk::
+    DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tolbu_sdk)
+  configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/tolbu_sdkConfig.cmake.in
+    ${PROJECT_BINARY_DIR}/tolbu_sdkConfig.cmake
+    INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tolbu_sdk)
+  write_basic_package_version_file(${PROJECT_BINARY_DIR}/tolbu_sdkConfigVersion.cmake
+    COMPATIBILITY SameMinorVersion)
+  install(FILES ${PROJECT_BINARY_DIR}/tolbu_sdkConfig.cmake
+    ${PROJECT_BINARY_DIR}/tolbu_sdkConfigVersion.cmake
+    DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tolbu_sdk)
+endfunction()

@@ -1,0 +1,23 @@
+#pragma once
+// JSON helpers shared by every deliverable.
+
+#include <boost/json/value.hpp>
+
+#include <string>
+
+namespace tolbu_sdk::platform {
+
+// True for a missing value (nullptr) and for null, false, 0, "", [] and {}.
+bool is_empty(const boost::json::value* value) noexcept;
+bool is_empty(const boost::json::value& value) noexcept;
+
+// Looks a key up in an object; nullptr when absent.
+const boost::json::value* find(const boost::json::object& object, std::string_view key) noexcept;
+
+// JSON text with ", " and ": " separators, keys in insertion order, every non-ASCII character
+// as a \uXXXX escape (surrogate pairs above U+FFFF), and the tokens NaN, Infinity and
+// -Infinity for non-finite doubles. Doubles use number_text, integers plain decimal.
+std::string to_json_text(const boost::json::value& value);
+void append_json_text(std::string& out, const boost::json::value& value);
+
+}  // namespace tolbu_sdk::platform

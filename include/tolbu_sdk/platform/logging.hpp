@@ -1,0 +1,204 @@
+#pragma once
+// The process-wide hierarchical logging facility: dotted logger names, levels with
+// inheritance, propagation to the parent's handlers, handlers with their own level and
+// formatter. Every module logs through it; tolbu_sdk/utils/journal.hpp configures it.
+//
+//   auto& log = tolbu_sdk::logging::get_logger("tolbu_sdk.features.orders");
+//   log.info("Placing order: {} {}", side, symbol);
+//   log.exception(std::current_exception(), "Callback failed for {}", channel);
+//
+// A disabled level costs one relaxed atomic load: no formatting, no allocation.
+
+#include <fmt/format.h>
+
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tolbu_sdk::logging {
+
+inline constexpr int NOTSET = 0;
+inline constexpr int DEBUG = 10;
+inline constexpr int INFO = 20;
+inline constexpr int WARNING = 30;
+inline constexpr int ERROR = 40;
+inline constexpr int CRITICAL = 50;
+
+// "DEBUG", ..., "CRITICAL"; other numbers read "Level 25".
+std::string level_name(int level);
+// The level of an upper-case name among the five above; absent for any other text.
+std::optional<int> level_from_name(std::string_view name);
+
+struct LogRecord {
+  std::string_view name;        // logger name
+  int levelno = 0;
+  std::string_view levelname;
+  std::int64_t created_ms = 0;  // creation time, Unix milliseconds
+  std::string_view message;     // arguments already substituted
+  std::exception_ptr exc_info;  // optional exception
+};
+
+class Formatter {
+ public:
+  // Layout fields: %(asctime)s, %(msecs)03d, %(levelname)s, %(levelname)-8s, %(name)s,
+  // %(message)s, %(levelno)s; date layout in strftime form, read in local time.
+  explicit Formatter(std::string fmt = "%(levelname)s:%(name)s:%(message)s",
+                     std::string datefmt = "%Y-%m-%d %H:%M:%S");
+  virtual ~Formatter() = default;
+  virtual std::string format(const LogRecord& record) const;
+  // The record's creation time in the date layout, local time.
+  std::string format_time(const LogRecord& record) const;
+  // The exception's type and message, as appended below a record's line.
+  static std::string format_exception(const std::exception_ptr& exc);
+
+ private:
+  std::string fmt_;
+  std::string datefmt_;
+};
+
+class Handler {
+ public:
+  Handler();
+  virtual ~Handler();
+  Handler(const Handler&) = delete;
+  Handler& operator=(const Handler&) = delete;
+
+  void set_level(int level) { level_.store(level, std::memory_order_relaxed); }
+  int level() const { return level_.load(std::memory_order_relaxed); }
+  void set_formatter(std::shared_ptr<const Formatter> formatter);
+  std::shared_ptr<const Formatter> formatter() const;
+
+  // Formats and writes the record if its level passes; one line is never split.
+  void handle(const LogRecord& record);
+
+ protected:
+  // Writes one formatted line (without its line feed); called under the handler's mutex.
+  virtual void emit(std::string_view line) = 0;
+
+ private:
+  std::atomic<int> level_{NOTSET};
+  mutable std::mutex mutex_;
+  std::shared_ptr<const Formatter> formatter_;
+};
+
+// Writes to standard output (or another file descriptor), flushed at every line.
+class StreamHandler : public Handler {
+ public:
+  explicit StreamHandler(int fd = 1);
+
+ protected:
+  void emit(std::string_view line) override;
+
+ private:
+  int fd_;
+};
+
+// Appends to a file and rotates it before a write that would pass max_bytes: FILE.1 ...
+// FILE.N shifted, the oldest dropped. max_bytes 0 never rotates. Throws std::system_error
+// when the file cannot be opened.
+class RotatingFileHandler : public Handler {
+ public:
+  RotatingFileHandler(std::string filename, std::uint64_t max_bytes = 0, int backup_count = 0);
+  ~RotatingFileHandler() override;
+  const std::string& filename() const { return filename_; }
+
+ protected:
+  void emit(std::string_view line) override;
+
+ private:
+  void rotate();
+  std::string filename_;
+  std::uint64_t max_bytes_;
+  int backup_count_;
+  int fd_ = -1;
+  std::uint64_t size_ = 0;
+};
+
+class Logger {
+ public:
+  Logger(const Logger&) = delete;
+  Logger& operator=(const Logger&) = delete;
+
+  const std::string& name() const { return name_; }
+  Logger* parent() const { return parent_; }
+
+  void set_level(int level);
+  int level() const { return level_.load(std::memory_order_relaxed); }
+  // The nearest level set on this logger or an ancestor (the root's when none is).
+  int effective_level() const;
+  bool is_enabled_for(int level) const;
+
+  void add_handler(std::shared_ptr<Handler> handler);
+  void remove_handler(const std::shared_ptr<Handler>& handler);
+  void clear_handlers();
+  std::vector<std::shared_ptr<Handler>> handlers() const;
+  bool has_handlers() const;
+
+  void set_propagate(bool propagate) { propagate_.store(propagate, std::memory_order_relaxed); }
+  bool propagate() const { return propagate_.load(std::memory_order_relaxed); }
+
+  template <typename... Args>
+  void log(int level, fmt::format_string<Args...> f, Args&&... args) {
+    if (is_enabled_for(level)) emit_formatted(level, nullptr, f, fmt::make_format_args(args...));
+  }
+  template <typename... Args>
+  void debug(fmt::format_string<Args...> f, Args&&... args) {
+    log(DEBUG, f, std::forward<Args>(args)...);
+  }
+  template <typename... Args>
+  void info(fmt::format_string<Args...> f, Args&&... args) {
+    log(INFO, f, std::forward<Args>(args)...);
+  }
+  template <typename... Args>
+  void warning(fmt::format_string<Args...> f, Args&&... args) {
+    log(WARNING, f, std::forward<Args>(args)...);
+  }
+  template <typename... Args>
+  void error(fmt::format_string<Args...> f, Args&&... args) {
+    log(ERROR, f, std::forward<Args>(args)...);
+  }
+  template <typename... Args>
+  void critical(fmt::format_string<Args...> f, Args&&... args) {
+    log(CRITICAL, f, std::forward<Args>(args)...);
+  }
+  // A record carrying exception information, rendered below the line.
+  template <typename... Args>
+  void log_exc(int level, std::exception_ptr exc, fmt::format_string<Args...> f, Args&&... args) {
+    if (is_enabled_for(level)) emit_formatted(level, &exc, f, fmt::make_format_args(args...));
+  }
+  // ERROR with exception information.
+  template <typename... Args>
+  void exception(std::exception_ptr exc, fmt::format_string<Args...> f, Args&&... args) {
+    log_exc(ERROR, std::move(exc), f, std::forward<Args>(args)...);
+  }
+  // A message that is already text (no substitution).
+  void log_text(int level, std::string_view message, std::exception_ptr exc = nullptr);
+
+ private:
+  friend class Registry;
+  Logger(std::string name, Logger* parent);
+  void emit_formatted(int level, const std::exception_ptr* exc, fmt::string_view f,
+                      fmt::format_args args);
+  void dispatch(int level, std::string_view message, const std::exception_ptr& exc);
+
+  std::string name_;
+  Logger* parent_;
+  std::atomic<int> level_{NOTSET};
+  mutable std::atomic<int> cached_effective_{-1};
+  mutable std::atomic<std::uint64_t> cache_epoch_{0};
+  std::atomic<bool> propagate_{true};
+  mutable std::mutex handlers_mutex_;
+  std::vector<std::shared_ptr<Handler>> handlers_;
+};
+
+// The one logger of a dotted name for the whole process; "" or "root" is the root logger.
+Logger& get_logger(std::string_view name);
+Logger& root_logger();
+
+}  // namespace tolbu_sdk::logging
