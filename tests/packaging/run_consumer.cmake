@@ -1,0 +1,28 @@
+# Script mode: install, configure the consumer against the prefix, build it, run it.
+set(prefix "${WORK_DIR}/prefix")
+set(consumer_build "${WORK_DIR}/consumer-build")
+file(REMOVE_RECURSE "${WORK_DIR}")
+
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "failed (${rc}): ${ARGN}\n${out}\n${err}")
+  endif()
+  set(last_output "${out}" PARENT_SCOPE)
+endfunction()
+
+run(${CMAKE_COMMAND} --install "${SDK_BUILD_DIR}" --prefix "${prefix}")
+set(flags "")
+if(SANITIZE)
+  set(flags "-fsanitize=address,undefined")
+endif()
+run(${CMAKE_COMMAND} -S "${CONSUMER_SOURCE_DIR}" -B "${consumer_build}" -G Ninja
+  -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_CXX_COMPILER=${CXX_COMPILER}
+  -DCMAKE_BUILD_TYPE=${BUILD_TYPE} "-DCMAKE_CXX_FLAGS=${flags}"
+  "-DCMAKE_EXE_LINKER_FLAGS=${flags}")
+run(${CMAKE_COMMAND} --build "${consumer_build}")
+run("${consumer_build}/consumer")
+if(NOT last_output MATCHES "consumer ok")
+  message(FATAL_ERROR "unexpected consumer output: ${last_output}")
+endif()
+message(STATUS "${last_output}")
