@@ -29,7 +29,7 @@ struct TolbuConfig {
   // WebSocket address of the real-time server, used unchanged.
   std::string streaming_ws = utils::DEFAULT_STREAMING_WS;
   // The user's bearer token; absent or empty means not logged in.
-  std::optional<std::string> jwt_token;
+  std::optional<std::string> jwt_token{};
 
   // The built-in endpoints of the defaults module.
   static TolbuConfig from_defaults(std::optional<std::string> jwt_token = std::nullopt);

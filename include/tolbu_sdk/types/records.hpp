@@ -56,10 +56,10 @@ struct DepthLevel {
 //  "bidPriceDepth": [{"price": 1250.1, "qty": 10}, ...],
 //  "askPriceDepth": [{"price": 1250.3, "qty": 4}, ...]}
 struct Depth {
-  std::string symbol;                       // "symbol", required
-  std::int64_t time = 0;                    // "time", optional (0)
-  std::vector<DepthLevel> bid_price_depth;  // "bidPriceDepth", optional ([]), best first
-  std::vector<DepthLevel> ask_price_depth;  // "askPriceDepth", optional ([]), best first
+  std::string symbol;                         // "symbol", required
+  std::int64_t time = 0;                      // "time", optional (0)
+  std::vector<DepthLevel> bid_price_depth{};  // "bidPriceDepth", optional ([]), best first
+  std::vector<DepthLevel> ask_price_depth{};  // "askPriceDepth", optional ([]), best first
 
   static Depth from_dict(const boost::json::value& data);
   boost::json::object to_json() const;
@@ -72,9 +72,9 @@ struct Depth {
 //  "ceilingPrice": 1337.0, "floorPrice": 1163.0, "referencePrice": 1250.0}
 struct ProductInfo {
   std::string symbol;            // "symbol", required
-  std::string name;              // "name", optional ("")
-  std::string exchange;          // "exchange", optional ("")
-  std::string product_type;      // "productType", optional ("")
+  std::string name{};            // "name", optional ("")
+  std::string exchange{};        // "exchange", optional ("")
+  std::string product_type{};    // "productType", optional ("")
   double tick_size = 0.0;        // "tickSize", required: smallest price step
   int lot_size = 0;              // "lotSize", required: quantity step (integer)
   std::string currency = "VND";  // "currency", optional ("VND")
@@ -114,11 +114,11 @@ struct ProductStat {
 // {"symbol": "VN30F1M", "name": "VN30 futures 1M", "exchange": "HNX",
 //  "productType": "FUTURES", "info": {ProductInfo layout} or null}
 struct ProductMaster {
-  std::string symbol;               // "symbol", required
-  std::string name;                 // "name", optional ("")
-  std::string exchange;             // "exchange", optional ("")
-  std::string product_type;         // "productType", optional ("")
-  std::optional<ProductInfo> info;  // "info", optional (absent); an empty {} is absent too
+  std::string symbol;                 // "symbol", required
+  std::string name{};                 // "name", optional ("")
+  std::string exchange{};             // "exchange", optional ("")
+  std::string product_type{};         // "productType", optional ("")
+  std::optional<ProductInfo> info{};  // "info", optional (absent); an empty {} is absent too
 
   static ProductMaster from_dict(const boost::json::value& data);
   boost::json::object to_json() const;
@@ -132,11 +132,11 @@ struct ProductMaster {
 //  "updatedTime": 1700000001000, "message": ""}
 struct OrderData {
   std::string order_id;           // "orderID", required (text or integer)
-  std::string ref_order_id;       // "refOrderID", optional ("")
-  std::string account_id;         // "accountID", optional ("")
+  std::string ref_order_id{};     // "refOrderID", optional ("")
+  std::string account_id{};       // "accountID", optional ("")
   std::string symbol;             // "symbol", required
   std::string side;               // "side", required: "B" or "S"
-  std::string order_type;         // "orderType", optional (""): "LO", "MTL", "ATO", "ATC"
+  std::string order_type{};       // "orderType", optional (""): "LO", "MTL", "ATO", "ATC"
   double price = 0.0;             // "price", required (0 for market orders)
   std::int64_t qty = 0;           // "qty", required (integer)
   std::int64_t filled_qty = 0;    // "filledQty", optional (0)
@@ -145,7 +145,7 @@ struct OrderData {
                                   // "CANCELLED", "REJECTED", ...
   std::int64_t created_time = 0;  // "createdTime", optional (0), epoch ms
   std::int64_t updated_time = 0;  // "updatedTime", optional (0), epoch ms
-  std::string message;            // "message", optional (""): reject reason and the like
+  std::string message{};          // "message", optional (""): reject reason and the like
 
   static OrderData from_dict(const boost::json::value& data);
   boost::json::object to_json() const;
@@ -158,7 +158,7 @@ struct OrderData {
 struct Trade {
   std::string trade_id;         // "tradeID", required (text or integer)
   std::string order_id;         // "orderID", required (text or integer)
-  std::string account_id;       // "accountID", optional ("")
+  std::string account_id{};     // "accountID", optional ("")
   std::string symbol;           // "symbol", required
   std::string side;             // "side", required: "B" or "S"
   double price = 0.0;           // "price", required
@@ -178,12 +178,12 @@ struct Trade {
 // An absent answer (JSON null) gives success false, status 0 and message "Empty response":
 // an order whose outcome is unknown is never reported as accepted.
 struct OrderResponse {
-  bool success = false;      // status present and 2xx; or no status but an answer
-  int status = 0;            // "status", optional: HTTP-style code (0 when absent)
-  std::string message;       // "message", optional (""); text, else its JSON text
-  std::string order_id;      // "data"."orderID" (or top-level "orderID"), optional
-  std::string ref_order_id;  // "data"."refOrderID" (or top-level), optional
-  boost::json::value data;   // "data" as received (null when absent)
+  bool success = false;        // status present and 2xx; or no status but an answer
+  int status = 0;              // "status", optional: HTTP-style code (0 when absent)
+  std::string message{};       // "message", optional (""); text, else its JSON text
+  std::string order_id{};      // "data"."orderID" (or top-level "orderID"), optional
+  std::string ref_order_id{};  // "data"."refOrderID" (or top-level), optional
+  boost::json::value data{};   // "data" as received (null when absent)
 
   static OrderResponse from_dict(const boost::json::value& data);
   static OrderResponse from_dict(const boost::json::object& data);
