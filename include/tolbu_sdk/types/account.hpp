@@ -1,0 +1,42 @@
+#pragma once
+// One snapshot of a trading account as the back end reports it.
+
+#include <boost/json/fwd.hpp>
+
+#include <string>
+
+namespace tolbu_sdk::types {
+
+struct Account {
+  std::string id;
+  std::string account_id;
+  std::string account_name{};
+  double total_equity = 0.0;
+  double credit = 0.0;
+  double maintenance_margin = 0.0;
+  double temp_maintenance_margin = 0.0;
+  double total_realized_pnl = 0.0;
+  double total_unrealized_pnl = 0.0;
+  double trading_power = 0.0;
+  bool cross_margin = false;
+
+  // Builds an account from the back end's JSON object. Keys (preferred, then the fallback
+  // used only when the preferred key is missing altogether; a null is not missing):
+  //   id "id"; account_id "accountId" / "accountID"; account_name "accountName";
+  //   total_equity "totalEquity" / "equity"; credit "credit";
+  //   maintenance_margin "maintenanceMargin"; temp_maintenance_margin "tempMaintenanceMargin";
+  //   total_realized_pnl "totalRealizedPnl" / "realizedPnl";
+  //   total_unrealized_pnl "totalUnrealizedPnl" / "unrealizedPnl";
+  //   trading_power "tradingPower"; cross_margin "crossMargin".
+  // Texts: empty values (null, false, 0, "", [], {}) give "", strings are kept, integers
+  // give their digits, other values their JSON text. Numbers: empty values give 0.0, numbers
+  // are taken, true is 1.0, strings are parsed as decimal numbers. Flag: the value's truth,
+  // so any non-empty string (even "false") is true.
+  // Throws TypeError naming `data` when it is not an object, and ValueError when a number
+  // field holds an unparseable string or a non-empty array or object.
+  static Account from_dict(const boost::json::value& data);
+
+  bool operator==(const Account&) const = default;
+};
+
+}  // namespace tolbu_sdk::types
