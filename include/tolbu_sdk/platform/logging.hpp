@@ -36,7 +36,7 @@ std::string level_name(int level);
 std::optional<int> level_from_name(std::string_view name);
 
 struct LogRecord {
-  std::string_view name;        // logger name
+  std::string_view name;  // logger name
   int levelno = 0;
   std::string_view levelname;
   std::int64_t created_ms = 0;  // creation time, Unix milliseconds
@@ -47,19 +47,36 @@ struct LogRecord {
 class Formatter {
  public:
   // Layout fields: %(asctime)s, %(msecs)03d, %(levelname)s, %(levelname)-8s, %(name)s,
-  // %(message)s, %(levelno)s; date layout in strftime form, read in local time.
+  // %(message)s, %(levelno)s (and %(created)f); "%%" is a literal percent sign. Flags "-" and
+  // "0", a width and a precision work as in printf. Date layout in strftime form, read in
+  // local time. An unknown field or a malformed layout throws ValueError here, not per record.
   explicit Formatter(std::string fmt = "%(levelname)s:%(name)s:%(message)s",
                      std::string datefmt = "%Y-%m-%d %H:%M:%S");
-  virtual ~Formatter() = default;
+  virtual ~Formatter();
+  Formatter(const Formatter&);
+  Formatter& operator=(const Formatter&);
   virtual std::string format(const LogRecord& record) const;
   // The record's creation time in the date layout, local time.
   std::string format_time(const LogRecord& record) const;
-  // The exception's type and message, as appended below a record's line.
+  // The exception's type and message, as appended below a record's line; nested exceptions
+  // (std::throw_with_nested) follow on "Caused by: " lines. Empty for a null pointer.
   static std::string format_exception(const std::exception_ptr& exc);
 
+  const std::string& layout() const { return fmt_; }
+  const std::string& date_layout() const { return datefmt_; }
+
+ protected:
+  // Appends the record's line in this formatter's layout, without exception information.
+  void format_layout(const LogRecord& record, std::string& out) const;
+  // Appends the creation time in the date layout (cached per thread for the current second).
+  void append_time(const LogRecord& record, std::string& out) const;
+
  private:
+  struct Piece;
   std::string fmt_;
   std::string datefmt_;
+  std::vector<Piece> pieces_;
+  std::uint64_t id_;  // keys the per-thread date cache
 };
 
 class Handler {
@@ -74,11 +91,14 @@ class Handler {
   void set_formatter(std::shared_ptr<const Formatter> formatter);
   std::shared_ptr<const Formatter> formatter() const;
 
-  // Formats and writes the record if its level passes; one line is never split.
+  // Formats and writes the record if its level passes; one line is never split. A failure
+  // to format or write is reported on standard error, never thrown into the caller. Without
+  // a formatter the line is the bare message.
   void handle(const LogRecord& record);
 
  protected:
-  // Writes one formatted line (without its line feed); called under the handler's mutex.
+  // Writes one formatted line (without its line feed); called under the handler's mutex, so
+  // it must not log through the facility itself.
   virtual void emit(std::string_view line) = 0;
 
  private:
@@ -100,8 +120,10 @@ class StreamHandler : public Handler {
 };
 
 // Appends to a file and rotates it before a write that would pass max_bytes: FILE.1 ...
-// FILE.N shifted, the oldest dropped. max_bytes 0 never rotates. Throws std::system_error
-// when the file cannot be opened.
+// FILE.N shifted, the oldest dropped. max_bytes 0 never rotates, nor does backup_count 0
+// (there would be nowhere to keep the old lines); a line longer than the limit still goes
+// into a fresh file. Throws std::system_error when the file cannot be opened, ValueError for
+// a negative backup_count. A failed rotation keeps writing to the current file.
 class RotatingFileHandler : public Handler {
  public:
   RotatingFileHandler(std::string filename, std::uint64_t max_bytes = 0, int backup_count = 0);
@@ -113,6 +135,7 @@ class RotatingFileHandler : public Handler {
 
  private:
   void rotate();
+  static void write_line(int fd, std::string_view line);
   std::string filename_;
   std::uint64_t max_bytes_;
   int backup_count_;
@@ -131,9 +154,12 @@ class Logger {
   void set_level(int level);
   int level() const { return level_.load(std::memory_order_relaxed); }
   // The nearest level set on this logger or an ancestor (the root's when none is).
-  int effective_level() const;
-  bool is_enabled_for(int level) const;
+  int effective_level() const { return effective_.load(std::memory_order_relaxed); }
+  bool is_enabled_for(int level) const {
+    return level >= effective_.load(std::memory_order_relaxed);
+  }
 
+  // A handler is attached once; adding it again does nothing.
   void add_handler(std::shared_ptr<Handler> handler);
   void remove_handler(const std::shared_ptr<Handler>& handler);
   void clear_handlers();
@@ -181,24 +207,34 @@ class Logger {
   void log_text(int level, std::string_view message, std::exception_ptr exc = nullptr);
 
  private:
+  using HandlerList = std::vector<std::shared_ptr<Handler>>;
   friend class Registry;
   Logger(std::string name, Logger* parent);
   void emit_formatted(int level, const std::exception_ptr* exc, fmt::string_view f,
                       fmt::format_args args);
   void dispatch(int level, std::string_view message, const std::exception_ptr& exc);
+  std::shared_ptr<const HandlerList> handler_snapshot() const;
 
   std::string name_;
   Logger* parent_;
   std::atomic<int> level_{NOTSET};
-  mutable std::atomic<int> cached_effective_{-1};
-  mutable std::atomic<std::uint64_t> cache_epoch_{0};
+  // Kept current by the registry whenever this logger's or an ancestor's level changes, so
+  // the enabled check is a single load.
+  std::atomic<int> effective_{NOTSET};
   std::atomic<bool> propagate_{true};
   mutable std::mutex handlers_mutex_;
-  std::vector<std::shared_ptr<Handler>> handlers_;
+  // Replaced, never mutated: a record being dispatched keeps the list it started with.
+  std::shared_ptr<const HandlerList> handlers_;
 };
 
 // The one logger of a dotted name for the whole process; "" or "root" is the root logger.
+// Loggers live until the process ends, so the reference stays valid.
 Logger& get_logger(std::string_view name);
 Logger& root_logger();
+
+// For tests only: detaches every handler from every logger, unsets every level (the root
+// goes back to WARNING) and turns propagation back on, so one process can configure the
+// facility more than once. Loggers themselves stay, and references to them stay valid.
+void reset_for_tests();
 
 }  // namespace tolbu_sdk::logging

@@ -1,0 +1,147 @@
+// Handlers: level and formatter per handler, a standard-output stream, a size-rotating file.
+// Every line goes to the OS in one write under the handler's mutex, so threads never
+// interleave and a crashing process keeps what it logged.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+#include <system_error>
+
+#include "tolbu_sdk/errors.hpp"
+#include "tolbu_sdk/platform/logging.hpp"
+
+namespace tolbu_sdk::logging {
+
+namespace {
+
+// Writes every byte of the pieces, retrying short writes and interrupted calls.
+void write_fully(int fd, iovec* iov, int count) {
+  while (count > 0) {
+    const ssize_t n = ::writev(fd, iov, count);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw std::system_error(errno, std::generic_category(), "write failed");
+    }
+    std::size_t left = static_cast<std::size_t>(n);
+    while (count > 0 && left >= iov->iov_len) {
+      left -= iov->iov_len;
+      ++iov;
+      --count;
+    }
+    if (count > 0) {
+      iov->iov_base = static_cast<char*>(iov->iov_base) + left;
+      iov->iov_len -= left;
+    }
+  }
+}
+
+void write_line_to(int fd, std::string_view line) {
+  static const char newline = '\n';
+  iovec iov[2] = {{const_cast<char*>(line.data()), line.size()}, {const_cast<char*>(&newline), 1}};
+  write_fully(fd, iov, 2);
+}
+
+// The facility never throws into the code that logs; it says what went wrong on stderr.
+void report_failure(std::string_view what) {
+  const std::string text = fmt::format("--- Logging error ---\n{}\n", what);
+  ssize_t ignored = ::write(2, text.data(), text.size());
+  (void)ignored;
+}
+
+const Formatter& bare_message_formatter() {
+  static const Formatter* formatter = new Formatter("%(message)s");
+  return *formatter;
+}
+
+}  // namespace
+
+Handler::Handler() = default;
+Handler::~Handler() = default;
+
+void Handler::set_formatter(std::shared_ptr<const Formatter> formatter) {
+  std::lock_guard lock(mutex_);
+  formatter_ = std::move(formatter);
+}
+
+std::shared_ptr<const Formatter> Handler::formatter() const {
+  std::lock_guard lock(mutex_);
+  return formatter_;
+}
+
+void Handler::handle(const LogRecord& record) {
+  if (record.levelno < level()) return;
+  try {
+    std::lock_guard lock(mutex_);
+    const Formatter& f = formatter_ ? *formatter_ : bare_message_formatter();
+    const std::string line = f.format(record);
+    emit(line);
+  } catch (const std::exception& e) {
+    report_failure(
+        fmt::format("{} while logging '{}' from {}", e.what(), record.message, record.name));
+  } catch (...) {
+    report_failure(fmt::format("unknown error while logging from {}", record.name));
+  }
+}
+
+StreamHandler::StreamHandler(int fd) : fd_(fd) {}
+
+void StreamHandler::emit(std::string_view line) { write_line_to(fd_, line); }
+
+RotatingFileHandler::RotatingFileHandler(std::string filename, std::uint64_t max_bytes,
+                                         int backup_count)
+    : filename_(std::move(filename)), max_bytes_(max_bytes), backup_count_(backup_count) {
+  if (backup_count < 0)
+    throw ValueError(fmt::format("backup_count must not be negative, got {}", backup_count));
+  fd_ = ::open(filename_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd_ < 0)
+    throw std::system_error(errno, std::generic_category(),
+                            fmt::format("cannot open log file '{}'", filename_));
+  struct stat st {};
+  if (::fstat(fd_, &st) == 0) size_ = static_cast<std::uint64_t>(st.st_size);
+}
+
+RotatingFileHandler::~RotatingFileHandler() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void RotatingFileHandler::write_line(int fd, std::string_view line) { write_line_to(fd, line); }
+
+void RotatingFileHandler::emit(std::string_view line) {
+  const std::uint64_t bytes = line.size() + 1;
+  // An empty file takes the line whatever its length: rotating would only churn backups.
+  if (max_bytes_ > 0 && backup_count_ > 0 && size_ > 0 && size_ + bytes > max_bytes_) rotate();
+  write_line(fd_, line);
+  size_ += bytes;
+}
+
+void RotatingFileHandler::rotate() {
+  // Renames first, with the current file still open: if anything fails, lines keep going
+  // to the open descriptor and nothing is lost. The size restarts from zero either way, so
+  // after a failure the next attempt waits for another limit's worth of lines instead of
+  // failing on every line.
+  size_ = 0;
+  const auto name = [this](int i) { return fmt::format("{}.{}", filename_, i); };
+  const auto fail = [](const std::string& what, int err) {
+    report_failure(fmt::format("{}: {}", what, std::generic_category().message(err)));
+  };
+  for (int i = backup_count_ - 1; i >= 1; --i) {
+    const std::string from = name(i);
+    if (::access(from.c_str(), F_OK) != 0) continue;
+    if (::rename(from.c_str(), name(i + 1).c_str()) != 0)
+      return fail("cannot rotate " + from, errno);
+  }
+  // rename replaces FILE.1 (already moved on, or the oldest when backup_count is 1).
+  if (::rename(filename_.c_str(), name(1).c_str()) != 0 && errno != ENOENT)
+    return fail("cannot rotate " + filename_, errno);
+  // ENOENT: the file was removed behind our back; start a new one all the same.
+  const int fresh = ::open(filename_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fresh < 0) return fail("cannot reopen " + filename_ + " after rotation", errno);
+  ::close(fd_);
+  fd_ = fresh;
+}
+
+}  // namespace tolbu_sdk::logging
