@@ -1,0 +1,117 @@
+#pragma once
+// The bar history of one instrument: bounded, chronological, indexed from the newest bar.
+//
+//   bars[0] / current()   the newest bar
+//   bars[-1] / bars[1]    the bar before it (both signs count back from the newest)
+//   out of range          nullptr, never an error
+//
+// Bars live in a ring buffer, so add() at capacity drops the oldest in O(1). Capacity 0 keeps
+// every bar. A pointer returned by indexing stays valid until the next add, update or load.
+
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
+#include <span>
+#include <vector>
+
+#include "tolbu_sdk/strategy/bar.hpp"
+
+namespace tolbu_sdk::strategy {
+
+class Bars {
+ public:
+  static constexpr int DEFAULT_MAX_BARS = 1000;
+
+  // max_bars: the most bars kept after add and load; 0 means unbounded. Negative values are
+  // a ValueError.
+  explicit Bars(int max_bars = DEFAULT_MAX_BARS);
+
+  std::size_t size() const noexcept { return _size; }
+  std::size_t count() const noexcept { return _size; }
+  bool empty() const noexcept { return _size == 0; }
+  int max_bars() const noexcept { return _max_bars; }
+
+  // The bar |index| places back from the newest, or nullptr.
+  const Bar* operator[](std::int64_t index) const noexcept;
+  Bar* operator[](std::int64_t index) noexcept;
+  const Bar* current() const noexcept { return (*this)[0]; }
+  const Bar* previous() const noexcept { return (*this)[-1]; }
+
+  // Appends the newest bar, dropping the oldest beyond capacity.
+  void add(Bar bar);
+  // Replaces the newest bar (the forming bar changed); appends on an empty history.
+  void update(Bar bar);
+  // Replaces the history with copies of the newest max_bars entries of bars (oldest first).
+  void load(std::span<const Bar> bars);
+
+  // One value per bar, oldest first: the newest `count` bars, all of them for 0 or when fewer
+  // are held. A negative count is a ValueError.
+  std::vector<double> closes(int count = 0) const;
+  std::vector<double> opens(int count = 0) const;
+  std::vector<double> highs(int count = 0) const;
+  std::vector<double> lows(int count = 0) const;
+  std::vector<double> volumes(int count = 0) const;
+
+  // Over the window of the newest `period` bars (all for 0); 0 on an empty history.
+  // A negative period is a ValueError.
+  double highest(int period) const;
+  double lowest(int period) const;
+  double sma(int period) const;
+  // Seeded with the oldest close of the window, k = 2 / (period + 1); for period 0, k comes
+  // from the number of bars held.
+  double ema(int period) const;
+
+  // Chronological iteration, oldest first.
+  class const_iterator {
+   public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = Bar;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const Bar*;
+    using reference = const Bar&;
+
+    const_iterator() = default;
+    reference operator*() const noexcept { return _owner->at_logical(_pos); }
+    pointer operator->() const noexcept { return &_owner->at_logical(_pos); }
+    const_iterator& operator++() noexcept {
+      ++_pos;
+      return *this;
+    }
+    const_iterator operator++(int) noexcept {
+      const_iterator old = *this;
+      ++_pos;
+      return old;
+    }
+    bool operator==(const const_iterator& o) const noexcept { return _pos == o._pos; }
+
+   private:
+    friend class Bars;
+    const_iterator(const Bars* owner, std::size_t pos) : _owner(owner), _pos(pos) {}
+    const Bars* _owner = nullptr;
+    std::size_t _pos = 0;
+  };
+  const_iterator begin() const noexcept { return {this, 0}; }
+  const_iterator end() const noexcept { return {this, _size}; }
+
+  // Same capacity and the same bars in the same order.
+  bool operator==(const Bars& other) const;
+
+ private:
+  // Logical position 0 is the oldest held bar.
+  const Bar& at_logical(std::size_t pos) const noexcept {
+    std::size_t i = _head + pos;
+    if (i >= _bars.size()) i -= _bars.size();
+    return _bars[i];
+  }
+  // Index of the first bar of the newest-`count` window; validates count.
+  std::size_t window_start(int count, const char* name) const;
+  template <class Field>
+  std::vector<double> series(int count, const char* name, Field field) const;
+
+  std::vector<Bar> _bars;  // ring storage; the oldest bar is at _head
+  std::size_t _head = 0;
+  std::size_t _size = 0;
+  int _max_bars;
+};
+
+}  // namespace tolbu_sdk::strategy

@@ -1,0 +1,77 @@
+#pragma once
+// The strategy's picture of one instrument: trading rules, market state and bar history.
+//
+//   tolbu_sdk::strategy::Symbol fpt{.name = "FPT", .tick_size = 0.05, .lot_size = 100};
+//   fpt.update_from_stat(stat);
+//   double price = fpt.normalize_price(95.03);        // 95.05
+//   std::int64_t qty = fpt.normalize_quantity(250);   // 200
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tolbu_sdk/strategy/bar.hpp"
+#include "tolbu_sdk/strategy/bars.hpp"
+#include "tolbu_sdk/types/records.hpp"
+
+namespace tolbu_sdk::strategy {
+
+// One (price, quantity) level of the order book.
+using DepthPair = std::pair<double, double>;
+
+struct Symbol {
+  std::string name;
+  double tick_size = 0.01;
+  int lot_size = 1;
+  int min_qty = 1;
+  int max_qty = 1000000;
+  int digits = 2;  // price decimals, held for the strategy
+  std::string currency = "VND";
+  double point_value = 1.0;
+  double margin_rate = 1.0;
+  double bid = 0.0;
+  double ask = 0.0;
+  double last_price = 0.0;
+  double volume = 0.0;  // total traded quantity from the statistics
+  double open_price = 0.0;
+  double high_price = 0.0;
+  double low_price = 0.0;
+  double close_price = 0.0;
+  double change = 0.0;
+  double change_pct = 0.0;
+  Bars bars{};
+  std::vector<DepthPair> bid_depth{};  // up to five levels, best first
+  std::vector<DepthPair> ask_depth{};  // up to five levels, best first
+
+  static constexpr std::size_t DEPTH_LEVELS = 5;
+
+  double spread() const noexcept { return ask - bid; }
+  double mid_price() const noexcept { return (bid + ask) / 2; }
+  // Spread in per cent of the mid price; 0 when the mid price is not positive.
+  double spread_pct() const noexcept {
+    const double mid = mid_price();
+    return mid > 0 ? spread() / mid * 100 : 0.0;
+  }
+
+  // Copy the record's values unchanged.
+  void update_from_stat(const types::ProductStat& stat);
+  void update_from_info(const types::ProductInfo& info);
+  // Uses master.info when present; does nothing otherwise.
+  void update_from_master(const types::ProductMaster& master);
+  // Keeps the first five levels of each side; an empty side leaves bid or ask as it was.
+  void update_from_depth(const types::Depth& depth);
+
+  // The price on the tick grid (nearest step, halves to even); unchanged when tick_size <= 0.
+  // With a positive tick, a price that is not finite or too large for the grid is a
+  // ValueError.
+  double normalize_price(double price) const;
+  // Whole lots, rounded toward zero; 0 below min_qty, max_qty above it. With lot_size <= 0
+  // the quantity truncated toward zero, no limits. NaN, infinities and quantities outside
+  // the 64-bit integer range are a ValueError.
+  std::int64_t normalize_quantity(double qty) const;
+
+  bool operator==(const Symbol&) const = default;
+};
+
+}  // namespace tolbu_sdk::strategy

@@ -1,0 +1,179 @@
+#include "tolbu_sdk/strategy/bars.hpp"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <vector>
+
+#include "tolbu_sdk/errors.hpp"
+
+using tolbu_sdk::ValueError;
+using tolbu_sdk::strategy::Bar;
+using tolbu_sdk::strategy::Bars;
+
+namespace {
+
+// Bar n: close n, open n - 0.5, high n + 1, low n - 1, volume 10 n.
+Bar bar(int n) {
+  const double c = n;
+  return Bar{
+      "X",   tolbu_sdk::platform::LocalDateTime{std::chrono::seconds(n)}, c - 0.5, c + 1, c - 1, c,
+      10 * c};
+}
+
+std::vector<Bar> bars_upto(int n) {
+  std::vector<Bar> out;
+  for (int i = 1; i <= n; ++i) out.push_back(bar(i));
+  return out;
+}
+
+Bars filled(int n, int capacity = 1000) {
+  Bars b(capacity);
+  for (int i = 1; i <= n; ++i) b.add(bar(i));
+  return b;
+}
+
+}  // namespace
+
+TEST(Bars, IndexingCountsBackFromTheNewestWithEitherSign) {
+  Bars b = filled(3);
+  EXPECT_EQ(*b[0], bar(3));
+  EXPECT_EQ(b.current(), b[0]);
+  EXPECT_EQ(*b[-1], bar(2));
+  EXPECT_EQ(b[1], b[-1]);
+  EXPECT_EQ(b.previous(), b[-1]);
+  EXPECT_EQ(*b[-2], bar(1));
+  EXPECT_EQ(*b[2], bar(1));
+  EXPECT_EQ(b[-3], nullptr);
+  EXPECT_EQ(b[3], nullptr);
+  EXPECT_EQ(b[std::numeric_limits<std::int64_t>::min()], nullptr);
+  EXPECT_EQ(b[std::numeric_limits<std::int64_t>::max()], nullptr);
+  EXPECT_EQ(b.count(), 3u);
+  EXPECT_EQ(b.size(), 3u);
+  // The held bar itself is returned: changing it through the index changes the history.
+  b[0]->close = 99;
+  EXPECT_EQ(b.closes(1), std::vector<double>{99});
+}
+
+TEST(Bars, EmptyHistoryAnswersAbsentAndZero) {
+  Bars b;
+  EXPECT_EQ(b[0], nullptr);
+  EXPECT_EQ(b.current(), nullptr);
+  EXPECT_EQ(b.previous(), nullptr);
+  EXPECT_EQ(b.count(), 0u);
+  EXPECT_TRUE(b.closes().empty());
+  EXPECT_TRUE(b.volumes(5).empty());
+  EXPECT_EQ(b.highest(3), 0.0);
+  EXPECT_EQ(b.lowest(0), 0.0);
+  EXPECT_EQ(b.sma(3), 0.0);
+  EXPECT_EQ(b.ema(3), 0.0);
+  EXPECT_EQ(filled(1).previous(), nullptr);
+}
+
+TEST(Bars, RingKeepsTheNewestAcrossManyWraps) {
+  Bars b = filled(3, 3);
+  b.add(bar(4));
+  EXPECT_EQ(b.count(), 3u);
+  EXPECT_EQ(*b[2], bar(2));
+  // After many wraps the order is still chronological, in every view.
+  for (int i = 5; i <= 1003; ++i) b.add(bar(i));
+  EXPECT_EQ(b.closes(), (std::vector<double>{1001, 1002, 1003}));
+  std::vector<double> seen;
+  for (const Bar& x : b) seen.push_back(x.close);
+  EXPECT_EQ(seen, b.closes());
+  EXPECT_EQ(*b[-2], bar(1001));
+  EXPECT_EQ(b.sma(0), 1002);
+  b.update(bar(7));
+  EXPECT_EQ(b.closes(), (std::vector<double>{1001, 1002, 7}));
+  EXPECT_EQ(b.count(), 3u);
+}
+
+TEST(Bars, UpdateReplacesTheNewestOrAppendsWhenEmpty) {
+  Bars b;
+  b.update(bar(1));
+  EXPECT_EQ(b.count(), 1u);
+  b.update(bar(2));
+  EXPECT_EQ(b.count(), 1u);
+  EXPECT_EQ(*b[0], bar(2));
+  // update never trims, and after update the ring still wraps correctly.
+  Bars r = filled(2, 2);
+  r.update(bar(9));
+  r.add(bar(10));
+  EXPECT_EQ(r.closes(), (std::vector<double>{9, 10}));
+}
+
+TEST(Bars, LoadCopiesTheNewestEntries) {
+  std::vector<Bar> many = bars_upto(1500);
+  Bars b;
+  b.add(bar(42));
+  b.load(many);
+  EXPECT_EQ(b.count(), 1000u);
+  EXPECT_EQ(*b[0], many.back());
+  EXPECT_EQ(*b[-999], bar(501));
+  many.back().close = -1;  // the caller's sequence is not shared
+  EXPECT_EQ(b[0]->close, 1500);
+  // Loading a sub-range and adding past capacity afterwards.
+  Bars small(3);
+  small.load(std::span<const Bar>(many).subspan(10, 2));
+  EXPECT_EQ(small.closes(), (std::vector<double>{11, 12}));
+  small.add(bar(100));
+  small.add(bar(101));
+  EXPECT_EQ(small.closes(), (std::vector<double>{12, 100, 101}));
+}
+
+TEST(Bars, CapacityZeroKeepsEverything) {
+  Bars b = filled(2500, 0);
+  EXPECT_EQ(b.count(), 2500u);
+  EXPECT_EQ(*b[-2499], bar(1));
+  b.load(bars_upto(3000));
+  EXPECT_EQ(b.count(), 3000u);
+  EXPECT_THROW(Bars(-1), ValueError);
+}
+
+TEST(Bars, SeriesWindows) {
+  Bars b = filled(5);
+  EXPECT_EQ(b.closes(2), (std::vector<double>{4, 5}));
+  EXPECT_EQ(b.closes(0), b.closes());
+  EXPECT_EQ(b.closes().size(), 5u);
+  EXPECT_EQ(b.closes(50).size(), 5u);
+  EXPECT_EQ(b.opens(1), std::vector<double>{4.5});
+  EXPECT_EQ(b.highs(2), (std::vector<double>{5, 6}));
+  EXPECT_EQ(b.lows(2), (std::vector<double>{3, 4}));
+  EXPECT_EQ(b.volumes(2), (std::vector<double>{40, 50}));
+  EXPECT_THROW(b.closes(-1), ValueError);
+  EXPECT_THROW(b.sma(-2), ValueError);
+}
+
+TEST(Bars, Statistics) {
+  Bars b = filled(5);
+  EXPECT_EQ(b.sma(3), 4);
+  EXPECT_EQ(b.sma(10), 3);
+  EXPECT_EQ(b.sma(0), 3);
+  EXPECT_EQ(b.ema(3), 4.25);  // k 0.5 over 3, 4, 5: 3 -> 3.5 -> 4.25
+  EXPECT_EQ(b.ema(1), 5);     // a window of one close
+  // k from the period, not the window: ema(9) over five closes uses k = 0.2.
+  double e = 1;
+  for (double p : {2.0, 3.0, 4.0, 5.0}) e = p * 0.2 + e * 0.8;
+  EXPECT_DOUBLE_EQ(b.ema(9), e);
+  // period 0: k from the number of bars (5 -> k = 1/3), an average inside the closes' range.
+  double z = 1;
+  for (double p : {2.0, 3.0, 4.0, 5.0}) z = p * (2.0 / 6) + z * (1 - 2.0 / 6);
+  EXPECT_DOUBLE_EQ(b.ema(0), z);
+  // highest and lowest look at the newest bars only.
+  b.add(Bar{"X", {}, 1, 2, 0.5, 1, 0});
+  EXPECT_EQ(b.highest(2), 6);
+  EXPECT_EQ(b.lowest(2), 0.5);
+  EXPECT_EQ(b.highest(1), 2);
+  EXPECT_EQ(b.lowest(0), 0);  // bar 1's low
+}
+
+TEST(Bars, EqualityComparesCapacityAndBars) {
+  EXPECT_EQ(filled(4, 3), filled(4, 3));
+  Bars wrapped = filled(4, 3);
+  Bars loaded(3);
+  std::vector<Bar> v = bars_upto(4);
+  loaded.load(v);
+  EXPECT_EQ(wrapped, loaded);  // same bars, different ring layouts
+  EXPECT_NE(filled(3, 3), filled(3, 4));
+  EXPECT_NE(filled(3), filled(2));
+}
