@@ -1,0 +1,74 @@
+// tolbu-sim: the local back end. One io_context runs the HTTP server, the WebSocket side and
+// the live market timer.
+
+#include "api.hpp"
+#include "context.hpp"
+#include "exchange.hpp"
+#include "options.hpp"
+#include "server.hpp"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/signal_set.hpp>
+#include <boost/asio/steady_timer.hpp>
+
+#include <csignal>
+#include <cstdio>
+#include <functional>
+#include <iostream>
+
+namespace {
+
+void schedule_ticks(boost::asio::steady_timer& timer, tolbu_sim::Exchange& exchange,
+                    std::chrono::milliseconds interval) {
+  timer.expires_after(interval);
+  timer.async_wait([&timer, &exchange, interval](const boost::system::error_code& ec) {
+    if (ec) return;
+    exchange.tick();
+    schedule_ticks(timer, exchange, interval);
+  });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int exit_code = 0;
+  auto options = tolbu_sim::parse_options(argc, argv, std::cout, std::cerr, exit_code);
+  if (!options) return exit_code;
+  std::signal(SIGPIPE, SIG_IGN);
+
+  try {
+    boost::asio::io_context io(1);
+    tolbu_sim::Exchange exchange(*options);
+    tolbu_sim::Journal journal(options->journal_limit);
+    tolbu_sim::FaultScript faults;
+    tolbu_sim::RouteTable routes;
+    tolbu_sim::SimContext context{io, *options, exchange, journal, faults, routes, 0, nullptr};
+
+    tolbu_sim::install_test_api(routes);
+    tolbu_sim::install_rest_api(routes);
+    tolbu_sim::Server server(context);
+    tolbu_sim::SimExtension::install_all(context);
+
+    boost::asio::signal_set signals(io, SIGINT, SIGTERM);
+    signals.async_wait([&](const boost::system::error_code&, int) {
+      server.stop();
+      io.stop();
+    });
+
+    // A frozen clock has no live market; prices move through the test endpoints only.
+    boost::asio::steady_timer ticker(io);
+    if (options->speed > 0) {
+      schedule_ticks(ticker, exchange, std::chrono::milliseconds(options->tick_ms));
+    }
+
+    server.start();
+    std::printf("tolbu-sim listening on %s:%u\n", options->host.c_str(),
+                static_cast<unsigned>(server.port()));
+    std::fflush(stdout);
+    io.run();
+  } catch (const std::exception& e) {
+    std::cerr << "tolbu-sim: " << e.what() << '\n';
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,164 @@
+#include "options.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <ostream>
+#include <string_view>
+
+namespace tolbu_sim {
+
+std::string help_text() {
+  return R"(tolbu-sim: local Tolbu back end (REST, micro API and streaming) for demos and tests
+
+Usage: tolbu-sim [options]
+
+Options:
+  --host ADDR         address to listen on (default 127.0.0.1)
+  --port N            port to listen on; 0 picks a free one (default 0). The first line on
+                      stdout is "tolbu-sim listening on ADDR:PORT".
+  --jwt TOKEN         bearer token required on authenticated paths (default tolbu-sim-token)
+  --seed N            seed of the candle history and the live market (default 1)
+  --speed X           simulated seconds per real second (default 1); 0 freezes the market
+                      clock, which then moves only through POST /_sim/clock
+  --tick-ms N         real milliseconds between live market ticks (default 200)
+  --start-ms N        simulated start time in epoch milliseconds (default: now)
+  --account ID        account used when a request leaves the account empty (default SIM0001)
+  --max-candles N     largest candle answer; larger ranges answer 400 (default 200000)
+  --journal-limit N   request journal size; the oldest entries are dropped (default 100000)
+  --quiet             no per-request lines on stderr
+  --help              this text
+
+Instruments: VN30F2412 (index future), HPG, VIC, FPT; any other code gets a generated
+history with tick size 10. Prices follow a seeded random walk: the same seed gives the same
+candles for any symbol, resolution and range. Currency "VND".
+
+Micro API (no authentication):
+  GET  /GetOhlcvHis/SYMBOL/RESOLUTION/FROM_MS/TO_MS[/COUNT_BACK]
+       JSON array of candles {"time","open","high","low","close","volume"} whose start lies
+       in [FROM_MS, TO_MS], aligned to RESOLUTION seconds, none after the market clock.
+       With COUNT_BACK (not 0) the last COUNT_BACK candles starting at or before TO_MS.
+
+REST API (header "Authorization: Bearer TOKEN" required, else 401 with a JSON error):
+  GET  /api/v1/MarketData/GetProductMaster/SYMBOL     {"data": product master}
+  GET  /api/v1/diagnostics/margin-ratios/SYMBOL       {"data": {"symbol","marginRatio"}}
+  POST /api/v1/orders/new/REF/ACCOUNT/SYMBOL/SIDE/PRICE/QTY/TYPE
+       types LO (limit), MTL/ATO/ATC (market: fill at the last price); side B or S
+  POST /api/v1/orders/cancel/ORDER_ID
+  POST /api/v1/stop-orders          body {"refOrderID","accountID","symbol","orderSide",
+                                          "stopPrice","qty"[,"limitPrice"]}
+  POST /api/v1/orders/bracket-order body {"symbol","side","account","quantity","orderType",
+                                          "conditionPrice","conditionType","takeProfitPrice",
+                                          "stopLossPrice"}
+  GET  /api/v1/orders               query accountId, startTime, endTime, symbol, status
+  GET  /api/v1/execution-reports
+  GET  /api/v1/trades               query accountId, startTime, endTime
+  GET  /api/v1/stop-orders          query accountId
+  GET  /api/v1/bracket-orders       query accountId
+  GET  /api/v1/accounts             the accounts' balances and positions
+  Answers are {"data": ...}; failures carry {"error": TEXT} with a 4xx status.
+
+Streaming: GET /connection/websocket (WebSocket upgrade, Centrifugo JSON protocol; the
+  connection token is the --jwt token). Without the streaming side the upgrade answers 501.
+
+Test endpoints (no authentication; never journaled, never faulted):
+  GET    /_sim/health               {"status":"ok","port":N}
+  GET    /_sim/journal              {"requests":[{"method","target","path","headers":{...},
+                                    "body"}]} every request received, oldest first;
+                                    query path_prefix=P keeps those whose path starts with P
+  DELETE /_sim/journal              clears the journal
+  POST   /_sim/faults               body {"count":N (default 1), "status":S (default 500),
+                                    "body":TEXT, "content_type":TYPE (default
+                                    application/json), "delay_ms":MS, "drop":BOOL,
+                                    "path_prefix":P, "method":M}: the next N matching requests
+                                    get this answer (after the delay), or with "drop" the
+                                    connection is closed without one. Without "status" and
+                                    "body" but with "delay_ms", the real answer is delayed.
+  GET    /_sim/faults               the pending faults
+  DELETE /_sim/faults               clears every pending fault
+  POST   /_sim/price                body {"symbol","price"}: sets the last price, fills
+                                    crossing orders, emits market events
+  POST   /_sim/clock                body {"advance_ms":N} or {"time_ms":N}: moves the clock
+  POST   /_sim/tick                 one live market tick now
+  GET    /_sim/clock                {"time_ms":N,"speed":X}
+  POST   /_sim/reset                forgets every order, trade and position
+)";
+}
+
+namespace {
+
+template <typename T>
+bool parse_number(std::string_view text, T& out) {
+  if (text.empty()) return false;
+  if constexpr (std::is_floating_point_v<T>) {
+    std::string copy(text);
+    char* end = nullptr;
+    double v = std::strtod(copy.c_str(), &end);
+    if (end != copy.c_str() + copy.size() || !std::isfinite(v)) return false;
+    out = static_cast<T>(v);
+    return true;
+  } else {
+    auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+    return ec == std::errc() && ptr == text.data() + text.size();
+  }
+}
+
+}  // namespace
+
+std::optional<SimOptions> parse_options(int argc, char** argv, std::ostream& out, std::ostream& err,
+                                        int& exit_code) {
+  SimOptions options;
+  auto fail = [&](std::string_view message) -> std::optional<SimOptions> {
+    err << "tolbu-sim: " << message << "\n(see tolbu-sim --help)\n";
+    exit_code = 2;
+    return std::nullopt;
+  };
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    std::string_view value;
+    if (auto eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
+      value = arg.substr(eq + 1);
+      arg = arg.substr(0, eq);
+    } else if (arg != "--help" && arg != "-h" && arg != "--quiet") {
+      if (i + 1 >= argc) return fail(std::string(arg) + " needs a value");
+      value = argv[++i];
+    }
+    bool ok = true;
+    if (arg == "--help" || arg == "-h") {
+      out << help_text();
+      exit_code = 0;
+      return std::nullopt;
+    } else if (arg == "--quiet") {
+      options.quiet = true;
+    } else if (arg == "--host") {
+      options.host = value;
+    } else if (arg == "--port") {
+      ok = parse_number(value, options.port);
+    } else if (arg == "--jwt") {
+      options.jwt = value;
+    } else if (arg == "--seed") {
+      ok = parse_number(value, options.seed);
+    } else if (arg == "--speed") {
+      ok = parse_number(value, options.speed) && options.speed >= 0;
+    } else if (arg == "--tick-ms") {
+      ok = parse_number(value, options.tick_ms) && options.tick_ms > 0;
+    } else if (arg == "--start-ms") {
+      std::int64_t ms = 0;
+      ok = parse_number(value, ms);
+      options.start_ms = ms;
+    } else if (arg == "--account") {
+      options.account = value;
+      ok = !value.empty();
+    } else if (arg == "--max-candles") {
+      ok = parse_number(value, options.max_candles) && options.max_candles > 0;
+    } else if (arg == "--journal-limit") {
+      ok = parse_number(value, options.journal_limit);
+    } else {
+      return fail("unknown option " + std::string(arg));
+    }
+    if (!ok) return fail("bad value for " + std::string(arg) + ": '" + std::string(value) + "'");
+  }
+  return options;
+}
+
+}  // namespace tolbu_sim

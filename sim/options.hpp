@@ -1,0 +1,33 @@
+#pragma once
+// Command-line options of tolbu-sim.
+
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <string>
+
+namespace tolbu_sim {
+
+struct SimOptions {
+  std::string host = "127.0.0.1";
+  std::uint16_t port = 0;                // 0: an ephemeral port, printed on the first line
+  std::string jwt = "tolbu-sim-token";   // bearer token required on authenticated paths
+  std::uint64_t seed = 1;                // seeds candle history and the live market
+  double speed = 1.0;                    // simulated seconds per real second; 0 freezes the clock
+  int tick_ms = 200;                     // real milliseconds between live market ticks
+  std::optional<std::int64_t> start_ms;  // simulated start time (epoch ms); default: now
+  std::string account = "SIM0001";       // account used when a request names none
+  std::size_t max_candles = 200000;      // largest candle answer
+  std::size_t journal_limit = 100000;    // oldest journal entries are dropped beyond this
+  bool quiet = false;                    // no per-request lines on stderr
+};
+
+// The text printed by --help: every option and every HTTP endpoint.
+std::string help_text();
+
+// Parses argv. Returns the options, or absent when the program should exit with exit_code
+// (after --help, or after an error was written to err).
+std::optional<SimOptions> parse_options(int argc, char** argv, std::ostream& out, std::ostream& err,
+                                        int& exit_code);
+
+}  // namespace tolbu_sim
