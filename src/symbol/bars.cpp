@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+
 #include "tolbu_sdk/errors.hpp"
 
 namespace tolbu_sdk::strategy {
@@ -23,25 +25,39 @@ Bar* Bars::operator[](std::int64_t index) noexcept {
   return const_cast<Bar*>(static_cast<const Bars&>(*this)[index]);
 }
 
-void Bars::add(Bar bar) {
+template <class B>
+void Bars::add_impl(B&& bar) {
   const auto cap = static_cast<std::size_t>(_max_bars);
   if (cap == 0 || _size < cap) {
     // Still growing: storage is contiguous from _head == 0.
-    _bars.push_back(std::move(bar));
+    _bars.push_back(std::forward<B>(bar));
     ++_size;
     return;
   }
-  // Full: overwrite the oldest and move the head on.
-  _bars[_head] = std::move(bar);
+  // Full: overwrite the oldest in place (its string buffer is reused) and move the head on.
+  _bars[_head] = std::forward<B>(bar);
   if (++_head == cap) _head = 0;
 }
 
-void Bars::update(Bar bar) {
-  if (_size == 0) {
-    add(std::move(bar));
-    return;
-  }
+void Bars::add(const Bar& bar) { add_impl(bar); }
+void Bars::add(Bar&& bar) { add_impl(std::move(bar)); }
+
+void Bars::update(const Bar& bar) {
+  if (_size == 0) return add_impl(bar);
+  *(*this)[0] = bar;
+}
+
+void Bars::update(Bar&& bar) {
+  if (_size == 0) return add_impl(std::move(bar));
   *(*this)[0] = std::move(bar);
+}
+
+Bars::Runs Bars::runs_from(std::size_t start) const noexcept {
+  const std::size_t n = _size - start;
+  std::size_t i = _head + start;
+  if (i >= _bars.size()) i -= _bars.size();
+  const std::size_t first = std::min(n, _bars.size() - i);
+  return {_bars.data() + i, first, _bars.data(), n - first};
 }
 
 void Bars::load(std::span<const Bar> bars) {
@@ -79,30 +95,34 @@ std::vector<double> Bars::volumes(int count) const { return series(count, "count
 double Bars::highest(int period) const {
   const std::size_t start = window_start(period, "period");
   if (start == _size) return 0.0;
-  double best = at_logical(start).high;
-  for (std::size_t i = start + 1; i < _size; ++i) {
-    const double v = at_logical(i).high;
-    if (v > best) best = v;
-  }
+  const Runs r = runs_from(start);
+  double best = r.first->high;
+  for (std::size_t i = 1; i < r.first_size; ++i)
+    if (r.first[i].high > best) best = r.first[i].high;
+  for (std::size_t i = 0; i < r.second_size; ++i)
+    if (r.second[i].high > best) best = r.second[i].high;
   return best;
 }
 
 double Bars::lowest(int period) const {
   const std::size_t start = window_start(period, "period");
   if (start == _size) return 0.0;
-  double best = at_logical(start).low;
-  for (std::size_t i = start + 1; i < _size; ++i) {
-    const double v = at_logical(i).low;
-    if (v < best) best = v;
-  }
+  const Runs r = runs_from(start);
+  double best = r.first->low;
+  for (std::size_t i = 1; i < r.first_size; ++i)
+    if (r.first[i].low < best) best = r.first[i].low;
+  for (std::size_t i = 0; i < r.second_size; ++i)
+    if (r.second[i].low < best) best = r.second[i].low;
   return best;
 }
 
 double Bars::sma(int period) const {
   const std::size_t start = window_start(period, "period");
   if (start == _size) return 0.0;
+  const Runs r = runs_from(start);
   double sum = 0.0;
-  for (std::size_t i = start; i < _size; ++i) sum += at_logical(i).close;
+  for (std::size_t i = 0; i < r.first_size; ++i) sum += r.first[i].close;
+  for (std::size_t i = 0; i < r.second_size; ++i) sum += r.second[i].close;
   return sum / static_cast<double>(_size - start);
 }
 
@@ -113,8 +133,11 @@ double Bars::ema(int period) const {
   // k = 2 / (0 + 1) = 2 would make the average swing instead of smoothing.
   const double n = period > 0 ? static_cast<double>(period) : static_cast<double>(_size - start);
   const double k = 2.0 / (n + 1.0);
-  double e = at_logical(start).close;
-  for (std::size_t i = start + 1; i < _size; ++i) e = at_logical(i).close * k + e * (1.0 - k);
+  const double keep = 1.0 - k;
+  const Runs r = runs_from(start);
+  double e = r.first->close;
+  for (std::size_t i = 1; i < r.first_size; ++i) e = r.first[i].close * k + e * keep;
+  for (std::size_t i = 0; i < r.second_size; ++i) e = r.second[i].close * k + e * keep;
   return e;
 }
 

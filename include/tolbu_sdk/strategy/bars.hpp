@@ -38,9 +38,11 @@ class Bars {
   const Bar* previous() const noexcept { return (*this)[-1]; }
 
   // Appends the newest bar, dropping the oldest beyond capacity.
-  void add(Bar bar);
+  void add(const Bar& bar);
+  void add(Bar&& bar);
   // Replaces the newest bar (the forming bar changed); appends on an empty history.
-  void update(Bar bar);
+  void update(const Bar& bar);
+  void update(Bar&& bar);
   // Replaces the history with copies of the newest max_bars entries of bars (oldest first).
   void load(std::span<const Bar> bars);
 
@@ -105,6 +107,16 @@ class Bars {
   }
   // Index of the first bar of the newest-`count` window; validates count.
   std::size_t window_start(int count, const char* name) const;
+  // The bars from logical position start to the newest, as at most two contiguous runs.
+  struct Runs {
+    const Bar* first;
+    std::size_t first_size;
+    const Bar* second;
+    std::size_t second_size;
+  };
+  Runs runs_from(std::size_t start) const noexcept;
+  template <class B>
+  void add_impl(B&& bar);
   template <class Field>
   std::vector<double> series(int count, const char* name, Field field) const;
 
