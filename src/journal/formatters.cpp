@@ -1,6 +1,4 @@
 // The console's coloured layout and the files' detailed layout.
-#include <fmt/format.h>
-
 #include "tolbu_sdk/utils/journal.hpp"
 
 namespace tolbu_sdk::utils {
@@ -16,12 +14,16 @@ std::string ColoredFormatter::format(const logging::LogRecord& record) const {
   out.reserve(96 + record.name.size() + record.message.size());
   out += Colors::TIMESTAMP;
   append_time(record, out);
-  const std::int64_t msecs = ((record.created_ms % 1000) + 1000) % 1000;
-  fmt::format_to(std::back_inserter(out), ".{:03}", msecs);
+  const auto msecs = static_cast<int>(((record.created_ms % 1000) + 1000) % 1000);
+  out += '.';
+  out += static_cast<char>('0' + msecs / 100);
+  out += static_cast<char>('0' + msecs / 10 % 10);
+  out += static_cast<char>('0' + msecs % 10);
   out += Colors::RESET;
   out += " | ";
   out += level_color;
-  fmt::format_to(std::back_inserter(out), "{:<8}", record.levelname);
+  out += record.levelname;
+  if (record.levelname.size() < 8) out.append(8 - record.levelname.size(), ' ');
   out += Colors::RESET;
   out += " | ";
   out += Colors::NAME;

@@ -225,6 +225,8 @@ class Logger {
   mutable std::mutex handlers_mutex_;
   // Replaced, never mutated: a record being dispatched keeps the list it started with.
   std::shared_ptr<const HandlerList> handlers_;
+  // The list's size, so that records pass loggers without handlers without locking.
+  std::atomic<std::size_t> handler_count_{0};
 };
 
 // The one logger of a dotted name for the whole process; "" or "root" is the root logger.

@@ -283,7 +283,7 @@ void Formatter::format_layout(const LogRecord& record, std::string& out) const {
       case Field::Msecs:
       case Field::Created: {
         scratch.clear();
-        // Seconds since the epoch, as a number with a fraction for 's' and 'f'.
+        // created is in seconds: whole for 'd', with its fraction for 's' and 'f'.
         const double as_double = p.field == Field::Created
                                      ? static_cast<double>(record.created_ms) / 1000.0
                                  : p.field == Field::Msecs ? static_cast<double>(msecs)
@@ -291,13 +291,12 @@ void Formatter::format_layout(const LogRecord& record, std::string& out) const {
         const std::int64_t as_int = p.field == Field::Created ? floor_div(record.created_ms, 1000)
                                     : p.field == Field::Msecs ? msecs
                                                               : record.levelno;
-        if (p.conversion == 'd') {
-          fmt::format_to(std::back_inserter(scratch), "{}", as_int);
+        if (p.conversion == 'd' || (p.conversion == 's' && p.field == Field::Levelno)) {
+          const fmt::format_int digits(as_int);
+          scratch.append(digits.data(), digits.data() + digits.size());
         } else if (p.conversion == 'f') {
-          fmt::format_to(std::back_inserter(scratch), "{:.{}f}", as_double,
+          fmt::format_to(fmt::appender(scratch), "{:.{}f}", as_double,
                          p.precision < 0 ? 6 : p.precision);
-        } else if (p.field == Field::Levelno) {
-          fmt::format_to(std::back_inserter(scratch), "{}", as_int);
         } else {
           owned = platform::number_text(as_double);
           text = owned;

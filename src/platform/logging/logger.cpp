@@ -95,6 +95,7 @@ void Logger::add_handler(std::shared_ptr<Handler> handler) {
     if (h == handler) return;
   auto next = std::make_shared<HandlerList>(*handlers_);
   next->push_back(std::move(handler));
+  handler_count_.store(next->size(), std::memory_order_release);
   handlers_ = std::move(next);
 }
 
@@ -103,17 +104,19 @@ void Logger::remove_handler(const std::shared_ptr<Handler>& handler) {
   auto next = std::make_shared<HandlerList>();
   for (const auto& h : *handlers_)
     if (h != handler) next->push_back(h);
+  handler_count_.store(next->size(), std::memory_order_release);
   handlers_ = std::move(next);
 }
 
 void Logger::clear_handlers() {
   std::lock_guard lock(handlers_mutex_);
+  handler_count_.store(0, std::memory_order_release);
   handlers_ = std::make_shared<const HandlerList>();
 }
 
 std::vector<std::shared_ptr<Handler>> Logger::handlers() const { return *handler_snapshot(); }
 
-bool Logger::has_handlers() const { return !handler_snapshot()->empty(); }
+bool Logger::has_handlers() const { return handler_count_.load(std::memory_order_acquire) != 0; }
 
 std::shared_ptr<const Logger::HandlerList> Logger::handler_snapshot() const {
   std::lock_guard lock(handlers_mutex_);
@@ -127,7 +130,7 @@ void Logger::log_text(int level, std::string_view message, std::exception_ptr ex
 void Logger::emit_formatted(int level, const std::exception_ptr* exc, fmt::string_view f,
                             fmt::format_args args) {
   fmt::memory_buffer message;
-  fmt::vformat_to(std::back_inserter(message), f, args);
+  fmt::vformat_to(fmt::appender(message), f, args);
   static const std::exception_ptr none;
   dispatch(level, std::string_view(message.data(), message.size()), exc ? *exc : none);
 }
@@ -171,9 +174,11 @@ void Logger::dispatch(int level, std::string_view message, const std::exception_
 
   std::size_t found = 0;
   for (const Logger* logger = this; logger != nullptr; logger = logger->parent_) {
-    const auto handlers = logger->handler_snapshot();
-    found += handlers->size();
-    for (const auto& handler : *handlers) handler->handle(record);
+    if (logger->handler_count_.load(std::memory_order_acquire) != 0) {
+      const auto handlers = logger->handler_snapshot();
+      found += handlers->size();
+      for (const auto& handler : *handlers) handler->handle(record);
+    }
     if (!logger->propagate()) break;
   }
   if (found == 0 && level >= WARNING) {
