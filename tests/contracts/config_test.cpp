@@ -4,43 +4,36 @@
 
 #include <set>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "tolbu_sdk/errors.hpp"
 
-using tolbu_sdk::Channels;
-using tolbu_sdk::DataTypes;
-using tolbu_sdk::TimeResolution;
-using tolbu_sdk::TolbuConfig;
-using tolbu_sdk::ValueError;
+using namespace tolbu_sdk;
 
-TEST(TolbuConfig, DefaultsComeFromTheDefaultsModule) {
-  TolbuConfig c;
-  EXPECT_EQ(c.rest_api_url, "https://api.tolbu.example");
-  EXPECT_EQ(c.micro_api_url, "https://micro.tolbu.example");
-  EXPECT_EQ(c.streaming_ws, "wss://stream.tolbu.example/connection/websocket");
-  EXPECT_FALSE(c.jwt_token.has_value());
+TEST(TolbuConfig, BuiltInAndExplicitEndpoints) {
+  TolbuConfig c = TolbuConfig::from_defaults();
+  EXPECT_EQ(c.rest_api_url, std::string("https://") + utils::DEFAULT_BACKEND_SERVER);
+  EXPECT_EQ(c.micro_api_url, utils::DEFAULT_MICRO_CONTROL);
+  EXPECT_EQ(c.streaming_ws, utils::DEFAULT_STREAMING_WS);
+  EXPECT_EQ(c, TolbuConfig{});
   EXPECT_FALSE(c.has_token());
-  EXPECT_EQ(TolbuConfig::from_defaults(), c);
+  c.jwt_token = "";
+  EXPECT_FALSE(c.has_token());  // an empty token is no token
+  EXPECT_TRUE(TolbuConfig::from_defaults("tok").has_token());
 
-  TolbuConfig t = TolbuConfig::from_defaults("tok");
-  EXPECT_EQ(t.rest_api_url, c.rest_api_url);
-  EXPECT_TRUE(t.has_token());
-  t.jwt_token = "";
-  EXPECT_FALSE(t.has_token());  // an empty token is no token
-}
-
-TEST(TolbuConfig, ExplicitEndpointsAreCheckedAndTrimmed) {
-  auto c = TolbuConfig::from_endpoints("http://127.0.0.1:8080/", "http://127.0.0.1:8080/micro//",
+  auto e = TolbuConfig::from_endpoints("http://127.0.0.1:8080/", "http://127.0.0.1:8080/micro//",
                                        "ws://127.0.0.1:8080/connection/websocket", "jwt");
-  EXPECT_EQ(c.rest_api_url, "http://127.0.0.1:8080");
-  EXPECT_EQ(c.micro_api_url, "http://127.0.0.1:8080/micro");
-  EXPECT_EQ(c.streaming_ws, "ws://127.0.0.1:8080/connection/websocket");
-  EXPECT_EQ(c.jwt_token, "jwt");
+  EXPECT_EQ(e.rest_api_url, "http://127.0.0.1:8080");  // appended paths stay well formed
+  EXPECT_EQ(e.micro_api_url, "http://127.0.0.1:8080/micro");
+  EXPECT_EQ(e.streaming_ws, "ws://127.0.0.1:8080/connection/websocket");
+  EXPECT_EQ(e.jwt_token, "jwt");
 
-  EXPECT_THROW(TolbuConfig::from_endpoints("", "http://h", "ws://h"), ValueError);
-  EXPECT_THROW(TolbuConfig::from_endpoints("http://h", "ftp://h", "ws://h"), ValueError);
-  EXPECT_THROW(TolbuConfig::from_endpoints("http://h", "http://h", "http://h"), ValueError);
-  EXPECT_THROW(TolbuConfig::from_endpoints("https:///", "http://h", "ws://h"), ValueError);
+  for (auto [rest, micro, ws] : {std::tuple{"", "http://h", "ws://h"},
+                                 {"http://h", "ftp://h", "ws://h"},
+                                 {"http://h", "http://h", "http://h"},
+                                 {"https:///", "http://h", "ws://h"}})
+    EXPECT_THROW(TolbuConfig::from_endpoints(rest, micro, ws), ValueError) << rest << micro << ws;
   try {
     TolbuConfig::from_endpoints("http://h", "http://h", "tcp://h");
     FAIL();
@@ -49,11 +42,10 @@ TEST(TolbuConfig, ExplicitEndpointsAreCheckedAndTrimmed) {
   }
 }
 
-TEST(ChannelConstants, NamesAreDistinctAndResolutionsInSeconds) {
+TEST(ChannelConstants, DistinctNamesAndResolutionsInSeconds) {
   EXPECT_EQ(std::string(Channels::ORDER) + ":" + DataTypes::MARGIN_CALL + ":USER123",
             "order:MarginCall:USER123");
-  std::set<std::string> channels{Channels::MARKET, Channels::ORDER, Channels::ALGO};
-  EXPECT_EQ(channels.size(), 3u);
+  EXPECT_EQ((std::set<std::string>{Channels::MARKET, Channels::ORDER, Channels::ALGO}.size()), 3u);
   std::set<std::string> types{DataTypes::DEPTH,        DataTypes::OHLCV,
                               DataTypes::PRODUCT_INFO, DataTypes::PRODUCT_STAT,
                               DataTypes::TRADE_LOG,    DataTypes::ORDER_EXECUTION_REPORT,
@@ -61,12 +53,10 @@ TEST(ChannelConstants, NamesAreDistinctAndResolutionsInSeconds) {
                               DataTypes::ALGO_ORDER,   DataTypes::ALGO_POSITION};
   EXPECT_EQ(types.size(), 10u);
   for (const std::string& t : types) EXPECT_EQ(t.find(':'), std::string::npos) << t;
-
-  EXPECT_EQ(TimeResolution::SECOND_1, 1);
-  EXPECT_EQ(TimeResolution::MINUTE_1, 60);
-  EXPECT_EQ(TimeResolution::MINUTE_5, 300);
-  EXPECT_EQ(TimeResolution::MINUTE_15, 900);
-  EXPECT_EQ(TimeResolution::MINUTE_30, 1800);
-  EXPECT_EQ(TimeResolution::HOUR_1, 3600);
-  EXPECT_EQ(TimeResolution::DAY_1, 86400);
+  const int seconds[] = {TimeResolution::SECOND_1,  TimeResolution::MINUTE_1,
+                         TimeResolution::MINUTE_5,  TimeResolution::MINUTE_15,
+                         TimeResolution::MINUTE_30, TimeResolution::HOUR_1,
+                         TimeResolution::DAY_1};
+  EXPECT_EQ(std::vector<int>(std::begin(seconds), std::end(seconds)),
+            (std::vector<int>{1, 60, 300, 900, 1800, 3600, 86400}));
 }
