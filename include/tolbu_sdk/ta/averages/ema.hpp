@@ -1,0 +1,22 @@
+#pragma once
+// Exponential moving average with smoothing 2 / (period + 1), seeded with the simple average
+// of the first `period` inputs.
+
+#include "tolbu_sdk/ta/indicator.hpp"
+
+namespace tolbu_sdk::ta {
+
+class EMA : public Indicator<double, double> {
+ public:
+  explicit EMA(int period, const IndicatorOptions& options = {});
+  int period() const { return _period; }
+
+ protected:
+  std::optional<double> _calculate_new_value() override;
+
+ private:
+  int _period;
+  double _alpha;
+};
+
+}  // namespace tolbu_sdk::ta

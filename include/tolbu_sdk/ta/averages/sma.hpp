@@ -1,0 +1,22 @@
+#pragma once
+// Simple moving average: the mean of the newest `period` inputs.
+
+#include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/support/rolling_sum.hpp"
+
+namespace tolbu_sdk::ta {
+
+class SMA : public Indicator<double, double> {
+ public:
+  explicit SMA(int period, const IndicatorOptions& options = {});
+  int period() const { return _period; }
+
+ protected:
+  std::optional<double> _calculate_new_value() override;
+
+ private:
+  int _period;
+  support::RollingSum _sum;
+};
+
+}  // namespace tolbu_sdk::ta

@@ -1,0 +1,23 @@
+#pragma once
+// The kinds of moving average an indicator can use inside, and the factory that makes one.
+
+#include <memory>
+#include <optional>
+#include <string_view>
+
+#include "tolbu_sdk/ta/indicator.hpp"
+
+namespace tolbu_sdk::ta {
+
+enum class MAType { ALMA, DEMA, EMA, HMA, KAMA, SMA, SMMA, T3, TEMA, TRIX, VWMA, WMA, ZLEMA };
+
+std::string_view enum_name(MAType t);
+std::optional<MAType> ma_type_from_name(std::string_view name);
+
+// A moving average of numbers with its usual defaults for the other parameters (ALMA offset
+// 0.85 and sigma 6, KAMA 2 and 30, T3 factor 0.7). VWMA weighs by volume, so it needs OHLCV
+// input: asking for it here is a ValueError.
+std::unique_ptr<Indicator<double, double>> make_ma(MAType type, int period,
+                                                   const IndicatorOptions& options = {});
+
+}  // namespace tolbu_sdk::ta

@@ -1,0 +1,97 @@
+#pragma once
+// The name-based factory: every indicator registers itself from its own source file, so that
+// any indicator can be built from its name and parameters (the smart layer, the conformance
+// test, configuration-driven strategies).
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/ma_type.hpp"
+
+namespace tolbu_sdk::ta {
+
+// A parameter value: a number, or the name of an enumeration member ("EMA").
+using ParamValue = std::variant<double, std::string>;
+struct NamedParam {
+  std::string name;
+  ParamValue value;
+};
+
+// The arguments of one construction, read by the factory in constructor order: each read
+// takes the next positional argument, else the named one, else the default.
+class Params {
+ public:
+  Params(std::string_view indicator, std::vector<ParamValue> positional,
+         std::vector<NamedParam> named);
+
+  int integer(std::string_view name);
+  int integer(std::string_view name, int fallback);
+  double number(std::string_view name);
+  double number(std::string_view name, double fallback);
+  MAType ma_type(std::string_view name, MAType fallback);
+
+  // Throws for arguments no read took (too many positional ones, unknown names).
+  void finish() const;
+
+ private:
+  const ParamValue* take(std::string_view name);
+  int to_integer(std::string_view name, const ParamValue& v) const;
+  double to_number(std::string_view name, const ParamValue& v) const;
+
+  std::string indicator_;
+  std::vector<ParamValue> positional_;
+  std::vector<NamedParam> named_;
+  std::vector<bool> named_used_;
+  std::size_t next_ = 0;
+};
+
+using Factory = std::unique_ptr<IndicatorBase> (*)(Params&, const IndicatorOptions&);
+
+class Registry {
+ public:
+  static Registry& instance();
+
+  void add(std::string_view name, Factory factory);
+  bool contains(std::string_view name) const;
+  // Registered names, ascending.
+  std::vector<std::string> names() const;
+  // Builds the named indicator; ValueError for an unknown name or bad parameters.
+  std::unique_ptr<IndicatorBase> create(std::string_view name,
+                                        std::vector<ParamValue> positional = {},
+                                        std::vector<NamedParam> named = {},
+                                        const IndicatorOptions& options = {}) const;
+
+ private:
+  Registry() = default;
+  std::vector<std::pair<std::string, Factory>> entries_;  // sorted by name
+};
+
+inline std::unique_ptr<IndicatorBase> create_indicator(std::string_view name,
+                                                       std::vector<ParamValue> positional = {},
+                                                       std::vector<NamedParam> named = {},
+                                                       const IndicatorOptions& options = {}) {
+  return Registry::instance().create(name, std::move(positional), std::move(named), options);
+}
+
+struct Registrar {
+  Registrar(std::string_view name, Factory factory) { Registry::instance().add(name, factory); }
+};
+
+}  // namespace tolbu_sdk::ta
+
+// Registers indicator NAME with a factory `(Params&, const IndicatorOptions&) ->
+// std::unique_ptr<...>`; put it once, at global scope, at the end of the indicator's source.
+#define TOLBU_TA_REGISTER(NAME, ...)                                                       \
+  namespace tolbu_sdk::ta {                                                                \
+  namespace {                                                                              \
+  const Registrar tolbu_ta_registrar_##NAME(                                               \
+      #NAME, +[](Params& p, const IndicatorOptions& o) -> std::unique_ptr<IndicatorBase> { \
+        return (__VA_ARGS__)(p, o);                                                        \
+      });                                                                                  \
+  }                                                                                        \
+  }

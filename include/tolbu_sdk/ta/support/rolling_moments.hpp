@@ -1,0 +1,93 @@
+#pragma once
+// Mean and variance of the newest `period` values, O(1) per push and per undo. The sums are
+// taken around a shift near the data, so that prices far from zero with a small spread keep
+// their precision; the shift and the sums are renewed from the window now and then.
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+
+#include "tolbu_sdk/ta/support/ring_buffer.hpp"
+#include "tolbu_sdk/ta/support/undoable.hpp"
+
+namespace tolbu_sdk::ta::support {
+
+class RollingMoments final : public Undoable {
+ public:
+  explicit RollingMoments(std::size_t period) : period_(std::max<std::size_t>(period, 1)) {}
+
+  void push(double x) {
+    if (values_.empty()) shift_ = x;
+    values_.push_back(x);
+    add(x, 1.0);
+    if (values_.size() > period_) add(values_.back(period_), -1.0);
+    if (++since_renew_ >= 64 * period_ + 1024) renew();
+  }
+
+  void undo() override {
+    if (values_.empty()) return;
+    add(values_.back(), -1.0);
+    if (values_.size() > period_) add(values_.back(period_), 1.0);
+    values_.pop_back();
+    if (values_.size() <= period_) renew();
+  }
+
+  void reset() override {
+    values_.clear();
+    s1_ = s2_ = 0.0;
+    since_renew_ = 0;
+  }
+
+  void set_history_limit(std::size_t n) override {
+    values_.set_max_size(n == 0 ? 0 : std::max(n, period_ + 1));
+  }
+
+  std::size_t count() const { return std::min(values_.size(), period_); }
+  bool full() const { return values_.size() >= period_; }
+  std::size_t period() const { return period_; }
+
+  double mean() const {
+    const double n = static_cast<double>(count());
+    return n == 0 ? 0.0 : shift_ + s1_ / n;
+  }
+  double sum() const { return shift_ * static_cast<double>(count()) + s1_; }
+  // Population variance (divides by n).
+  double variance() const {
+    const double n = static_cast<double>(count());
+    if (n == 0) return 0.0;
+    return std::max(0.0, (s2_ - s1_ * s1_ / n) / n);
+  }
+  // Sample variance (divides by n - 1).
+  double sample_variance() const {
+    const double n = static_cast<double>(count());
+    if (n < 2) return 0.0;
+    return std::max(0.0, (s2_ - s1_ * s1_ / n) / (n - 1));
+  }
+  double stddev() const { return std::sqrt(variance()); }
+  double sample_stddev() const { return std::sqrt(sample_variance()); }
+  double back(std::size_t k = 0) const { return values_.back(k); }
+
+ private:
+  void add(double x, double sign) {
+    const double d = x - shift_;
+    s1_ += sign * d;
+    s2_ += sign * d * d;
+  }
+  void renew() {
+    s1_ = s2_ = 0.0;
+    since_renew_ = 0;
+    const std::size_t n = count();
+    if (n == 0) return;
+    shift_ = values_.back();
+    for (std::size_t k = n; k-- > 0;) add(values_.back(k), 1.0);
+  }
+
+  std::size_t period_;
+  RingBuffer<double> values_;
+  double shift_ = 0.0;
+  double s1_ = 0.0;  // sum of (x - shift)
+  double s2_ = 0.0;  // sum of (x - shift)^2
+  std::size_t since_renew_ = 0;
+};
+
+}  // namespace tolbu_sdk::ta::support

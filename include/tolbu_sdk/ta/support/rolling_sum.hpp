@@ -1,0 +1,67 @@
+#pragma once
+// Sum of the newest `period` values, O(1) per push and per undo.
+
+#include <algorithm>
+#include <cstddef>
+
+#include "tolbu_sdk/ta/support/ring_buffer.hpp"
+#include "tolbu_sdk/ta/support/undoable.hpp"
+
+namespace tolbu_sdk::ta::support {
+
+class RollingSum final : public Undoable {
+ public:
+  explicit RollingSum(std::size_t period) : period_(std::max<std::size_t>(period, 1)) {}
+
+  void push(double x) {
+    values_.push_back(x);
+    sum_ += x;
+    if (values_.size() > period_) sum_ -= values_.back(period_);
+    // Adding and subtracting drifts over a long run: resum the window now and then.
+    if (++since_resum_ >= resum_every()) resum();
+  }
+
+  void undo() override {
+    if (values_.empty()) return;
+    sum_ -= values_.back();
+    if (values_.size() > period_) sum_ += values_.back(period_);
+    values_.pop_back();
+    if (values_.size() <= period_) resum();
+  }
+
+  void reset() override {
+    values_.clear();
+    sum_ = 0.0;
+    since_resum_ = 0;
+  }
+
+  void set_history_limit(std::size_t n) override {
+    values_.set_max_size(n == 0 ? 0 : std::max(n, period_ + 1));
+  }
+
+  double sum() const { return sum_; }
+  // Values in the window: the period once that many were pushed.
+  std::size_t count() const { return std::min(values_.size(), period_); }
+  bool full() const { return values_.size() >= period_; }
+  double mean() const { return count() == 0 ? 0.0 : sum_ / static_cast<double>(count()); }
+  std::size_t period() const { return period_; }
+  // k = 0 is the newest value pushed.
+  double back(std::size_t k = 0) const { return values_.back(k); }
+  const RingBuffer<double>& values() const { return values_; }
+
+ private:
+  std::size_t resum_every() const { return 64 * period_ + 1024; }
+  void resum() {
+    sum_ = 0.0;
+    const std::size_t n = count();
+    for (std::size_t k = n; k-- > 0;) sum_ += values_.back(k);
+    since_resum_ = 0;
+  }
+
+  std::size_t period_;
+  RingBuffer<double> values_;
+  double sum_ = 0.0;
+  std::size_t since_resum_ = 0;
+};
+
+}  // namespace tolbu_sdk::ta::support

@@ -1,0 +1,23 @@
+#pragma once
+// The contract between an indicator and the incremental state it owns (support blocks,
+// inner indicators): every present input pushes each managed part once, and removing that
+// input undoes the push. An indicator registers its parts with `_manage`, and the base then
+// undoes, resets and bounds them together with the indicator's own history.
+
+#include <cstddef>
+
+namespace tolbu_sdk::ta::support {
+
+class Undoable {
+ public:
+  virtual ~Undoable() = default;
+  // Reverts the newest push.
+  virtual void undo() = 0;
+  // Forgets everything.
+  virtual void reset() = 0;
+  // Keep at most about n values of history (0: unbounded); a part always keeps what its
+  // window needs.
+  virtual void set_history_limit(std::size_t n) = 0;
+};
+
+}  // namespace tolbu_sdk::ta::support

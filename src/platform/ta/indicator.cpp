@@ -1,0 +1,96 @@
+#include "tolbu_sdk/ta/indicator.hpp"
+
+#include <algorithm>
+#include <string>
+
+namespace tolbu_sdk::ta {
+
+IndicatorBase::IndicatorBase(const IndicatorOptions& options)
+    : _max_history(options.max_history),
+      _modifier(options.input_modifier),
+      _sampling(options.input_sampling),
+      _source(options.input_indicator) {
+  if (_source != nullptr) {
+    _source->_dependents.push_back(this);
+    _pending_catch_up = _source->size() > 0;
+  }
+}
+
+IndicatorBase::~IndicatorBase() { _detach(); }
+
+void IndicatorBase::_detach() {
+  if (_source != nullptr) {
+    auto& deps = _source->_dependents;
+    deps.erase(std::remove(deps.begin(), deps.end(), this), deps.end());
+    _source = nullptr;
+  }
+  for (IndicatorBase* d : _dependents) d->_source = nullptr;
+  _dependents.clear();
+}
+
+void IndicatorBase::_notify(Event e, const Value& v) {
+  // A dependent may not detach while being notified, but copy anyway: cheap, and safe.
+  for (std::size_t i = 0; i < _dependents.size(); ++i) _dependents[i]->_on_source_event(e, v);
+}
+
+void IndicatorBase::_on_source_event(Event e, const Value& v) {
+  if (_pending_catch_up) {
+    // The source's outputs already include this event.
+    _catch_up();
+    return;
+  }
+  switch (e) {
+    case Event::ADD:
+      add_value(v);
+      break;
+    case Event::REMOVE:
+      remove();
+      break;
+    case Event::CLEAR:
+      remove_all();
+      break;
+  }
+}
+
+void IndicatorBase::_catch_up() {
+  _pending_catch_up = false;
+  if (_source == nullptr) return;
+  const std::size_t n = _source->size();
+  for (std::size_t i = 0; i < n; ++i)
+    add_value(_source->output_value(static_cast<std::ptrdiff_t>(i)));
+}
+
+namespace detail {
+
+template <>
+double from_value<double>(const Value& v) {
+  if (const double* d = std::get_if<double>(&v)) return *d;
+  throw TypeError(std::string("input must be a number, not ") + std::string(kind_name(v)) +
+                  " (give an input_modifier to pick a number)");
+}
+
+template <>
+OHLCV from_value<OHLCV>(const Value& v) {
+  if (const OHLCV* o = std::get_if<OHLCV>(&v)) return *o;
+  throw TypeError(std::string("input must be an OHLCV, not ") + std::string(kind_name(v)));
+}
+
+bool same_period(SamplingPeriodType p, const OHLCV& a, const OHLCV& b) {
+  if (!a.time || !b.time) throw ValueError("input_sampling needs inputs that carry a time");
+  return period_start(p, *a.time) == period_start(p, *b.time);
+}
+
+void throw_nothing_to_update() { throw ValueError("update needs an input to replace"); }
+
+void throw_history_too_short() {
+  throw ValueError("cannot remove: the bounded history no longer holds what the indicator needs");
+}
+
+void check_sampling_allowed(bool input_has_time, const IndicatorOptions& o) {
+  if (o.input_sampling && !input_has_time) {
+    throw ValueError("input_sampling needs OHLCV inputs that carry a time");
+  }
+}
+
+}  // namespace detail
+}  // namespace tolbu_sdk::ta

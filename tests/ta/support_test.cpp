@@ -1,0 +1,142 @@
+// The support blocks against brute-force recomputation, through pushes and undos.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <random>
+#include <vector>
+
+#include "tolbu_sdk/ta/support/ring_buffer.hpp"
+#include "tolbu_sdk/ta/support/rolling_extremum.hpp"
+#include "tolbu_sdk/ta/support/rolling_moments.hpp"
+#include "tolbu_sdk/ta/support/rolling_sum.hpp"
+
+namespace tolbu_sdk::ta::support {
+namespace {
+
+TEST(RingBuffer, GrowsIndexesAndPops) {
+  RingBuffer<int> b;
+  for (int i = 0; i < 20; ++i) b.push_back(i);
+  EXPECT_EQ(b.size(), 20u);
+  EXPECT_EQ(b[0], 0);
+  EXPECT_EQ(b[-1], 19);
+  EXPECT_EQ(b.back(3), 16);
+  EXPECT_THROW(b[20], std::out_of_range);
+  EXPECT_THROW(b[-21], std::out_of_range);
+  b.pop_front(5);
+  b.pop_back();
+  EXPECT_EQ(b.front(), 5);
+  EXPECT_EQ(b.back(), 18);
+  EXPECT_EQ(std::accumulate(b.begin(), b.end(), 0), (5 + 18) * 14 / 2);
+}
+
+TEST(RingBuffer, BoundedDropsOldestWithoutGrowing) {
+  RingBuffer<int> b(5);  // capacity 8 > 5: the wrap must respect the bound, not the capacity
+  for (int i = 0; i < 23; ++i) b.push_back(i);
+  ASSERT_EQ(b.size(), 5u);
+  for (int k = 0; k < 5; ++k) EXPECT_EQ(b.back(k), 22 - k);
+  EXPECT_EQ(b.front(), 18);
+  b.push_back(b.front());  // an argument that refers to an element being dropped
+  EXPECT_EQ(b.back(), 18);
+  EXPECT_EQ(b.front(), 19);
+  b.set_max_size(2);
+  EXPECT_EQ(b.size(), 2u);
+  EXPECT_EQ(b.front(), 22);
+}
+
+// A random walk of pushes and undos, each state checked against the window recomputed.
+template <class Check>
+void random_walk(std::size_t period, Check check, std::size_t limit = 0) {
+  std::mt19937 rng(42);
+  std::normal_distribution<double> price(50000.0, 2.0);  // far from zero, small spread
+  std::vector<double> all;
+  for (int step = 0; step < 3000; ++step) {
+    const bool undo = !all.empty() && rng() % 4 == 0 && (limit == 0 || all.size() > limit);
+    if (undo) {
+      all.pop_back();
+    } else {
+      all.push_back(std::round(price(rng) * 100) / 100);
+    }
+    check(undo, all);
+  }
+  (void)period;
+}
+
+std::vector<double> window(const std::vector<double>& all, std::size_t period) {
+  const std::size_t n = std::min(period, all.size());
+  return {all.end() - static_cast<std::ptrdiff_t>(n), all.end()};
+}
+
+TEST(RollingSum, MatchesWindowThroughUndos) {
+  for (std::size_t period : {1u, 3u, 20u}) {
+    RollingSum s(period);
+    random_walk(period, [&](bool undo, const std::vector<double>& all) {
+      undo ? s.undo() : s.push(all.back());
+      const auto w = window(all, period);
+      ASSERT_EQ(s.count(), w.size());
+      ASSERT_EQ(s.full(), all.size() >= period);
+      ASSERT_NEAR(s.sum(), std::accumulate(w.begin(), w.end(), 0.0), 1e-6);
+    });
+  }
+}
+
+TEST(RollingExtremum, MatchesWindowThroughUndosWithAges) {
+  for (std::size_t period : {1u, 2u, 14u}) {
+    RollingMax mx(period);
+    RollingMin mn(period, Ties::Oldest);
+    std::mt19937 rng(7);
+    std::vector<double> all;
+    for (int step = 0; step < 3000; ++step) {
+      if (!all.empty() && rng() % 4 == 0) {
+        all.pop_back();
+        mx.undo();
+        mn.undo();
+      } else {
+        all.push_back(static_cast<double>(rng() % 10));  // many ties
+        mx.push(all.back());
+        mn.push(all.back());
+      }
+      if (all.empty()) continue;
+      const auto w = window(all, period);
+      const auto hi = std::max_element(w.rbegin(), w.rend());  // newest among equals
+      const auto lo = std::min_element(w.begin(), w.end());    // oldest among equals
+      ASSERT_EQ(mx.value(), *hi);
+      ASSERT_EQ(mx.age(), static_cast<std::size_t>(hi - w.rbegin()));
+      ASSERT_EQ(mn.value(), *lo);
+      ASSERT_EQ(mn.age(), static_cast<std::size_t>(w.end() - 1 - lo));
+    }
+  }
+}
+
+TEST(RollingMoments, KeepsPrecisionFarFromZero) {
+  const std::size_t period = 20;
+  RollingMoments m(period);
+  random_walk(period, [&](bool undo, const std::vector<double>& all) {
+    undo ? m.undo() : m.push(all.back());
+    const auto w = window(all, period);
+    const double n = static_cast<double>(w.size());
+    const double mean = std::accumulate(w.begin(), w.end(), 0.0) / n;
+    double ss = 0.0;
+    for (double x : w) ss += (x - mean) * (x - mean);
+    ASSERT_NEAR(m.mean(), mean, 1e-9 * mean);
+    ASSERT_NEAR(m.variance(), ss / n, 1e-9 * (1.0 + ss / n));
+    if (w.size() > 1) {
+      ASSERT_NEAR(m.sample_variance(), ss / (n - 1), 1e-9 * (1.0 + ss / n));
+    }
+  });
+}
+
+TEST(RollingSum, BoundedHistoryStillUndoesWithinTheWindow) {
+  RollingSum s(3);
+  s.set_history_limit(4);
+  for (int i = 1; i <= 100; ++i) s.push(i);
+  s.undo();  // window back to 97, 98, 99
+  EXPECT_DOUBLE_EQ(s.sum(), 97 + 98 + 99);
+  EXPECT_TRUE(s.full());
+  EXPECT_LE(s.values().size(), 4u);
+}
+
+}  // namespace
+}  // namespace tolbu_sdk::ta::support
