@@ -1,0 +1,32 @@
+#pragma once
+// Average True Range (Wilder): the true range smoothed with factor 1 / period, seeded with the
+// mean of the first `period` true ranges. The first bar's true range is its high - low.
+
+#include <algorithm>
+#include <cmath>
+
+#include "tolbu_sdk/ta/indicator.hpp"
+
+namespace tolbu_sdk::ta {
+
+// The greatest of high - low and the gaps from the previous close; high - low without one.
+inline double true_range(const OHLCV& bar, const OHLCV* previous) {
+  const double range = bar.high - bar.low;
+  if (previous == nullptr) return range;
+  return std::max(
+      {range, std::abs(bar.high - previous->close), std::abs(bar.low - previous->close)});
+}
+
+class ATR : public Indicator<OHLCV, double> {
+ public:
+  explicit ATR(int period, const IndicatorOptions& options = {});
+  int period() const { return _period; }
+
+ protected:
+  std::optional<double> _calculate_new_value() override;
+
+ private:
+  int _period;
+};
+
+}  // namespace tolbu_sdk::ta

@@ -1,0 +1,26 @@
+#include "tolbu_sdk/ta/volatility/natr.hpp"
+
+#include "../check.hpp"
+#include "tolbu_sdk/ta/registry.hpp"
+
+namespace tolbu_sdk::ta {
+
+NATR::NATR(int period, const IndicatorOptions& options)
+    : Indicator(options), _atr(detail::positive("NATR", "period", period)) {
+  _manage(_atr);
+}
+
+std::optional<double> NATR::_calculate_new_value() {
+  const OHLCV& bar = input_values().back();
+  _atr.add(bar);
+  const auto atr = _atr.value();
+  // A zero close has no percentage: absent rather than an infinity.
+  if (!atr || bar.close == 0.0) return std::nullopt;
+  return 100.0 * *atr / bar.close;
+}
+
+}  // namespace tolbu_sdk::ta
+
+TOLBU_TA_REGISTER(NATR, [](Params& p, const IndicatorOptions& o) {
+  return std::make_unique<NATR>(p.integer("period"), o);
+})
