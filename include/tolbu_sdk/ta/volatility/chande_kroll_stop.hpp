@@ -1,0 +1,39 @@
+#pragma once
+// Chande Kroll Stop: preliminary stops at the highest high less, and the lowest low plus,
+// `atr_mult` ATRs over `atr_period` bars; the short stop is the highest preliminary high stop
+// and the long stop the lowest preliminary low stop of the newest `period` bars.
+
+#include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/support/rolling_extremum.hpp"
+#include "tolbu_sdk/ta/volatility/atr.hpp"
+
+namespace tolbu_sdk::ta {
+
+struct ChandeKrollStopValue {
+  std::optional<double> short_stop;
+  std::optional<double> long_stop;
+
+  bool operator==(const ChandeKrollStopValue&) const = default;
+  Record fields() const { return {{"short_stop", short_stop}, {"long_stop", long_stop}}; }
+};
+
+class ChandeKrollStop : public Indicator<OHLCV, ChandeKrollStopValue> {
+ public:
+  ChandeKrollStop(int atr_period, double atr_mult, int period,
+                  const IndicatorOptions& options = {});
+
+ protected:
+  std::optional<ChandeKrollStopValue> _calculate_new_value() override;
+
+ private:
+  std::size_t _atr_period;
+  double _atr_mult;
+  std::size_t _period;
+  ATR _atr;
+  support::RollingMax _high;
+  support::RollingMin _low;
+  support::RollingMax _high_stop;  // -inf until the ATR warms up
+  support::RollingMin _low_stop;   // +inf until the ATR warms up
+};
+
+}  // namespace tolbu_sdk::ta

@@ -1,0 +1,33 @@
+#pragma once
+// Donchian Channels: the highest high and lowest low of the newest `period` bars, and their
+// midpoint.
+
+#include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/support/rolling_extremum.hpp"
+
+namespace tolbu_sdk::ta {
+
+struct DonchianChannelsValue {
+  std::optional<double> lb;
+  std::optional<double> cb;
+  std::optional<double> ub;
+
+  bool operator==(const DonchianChannelsValue&) const = default;
+  Record fields() const { return {{"lb", lb}, {"cb", cb}, {"ub", ub}}; }
+};
+
+class DonchianChannels : public Indicator<OHLCV, DonchianChannelsValue> {
+ public:
+  explicit DonchianChannels(int period, const IndicatorOptions& options = {});
+  int period() const { return _period; }
+
+ protected:
+  std::optional<DonchianChannelsValue> _calculate_new_value() override;
+
+ private:
+  int _period;
+  support::RollingMax _high;
+  support::RollingMin _low;
+};
+
+}  // namespace tolbu_sdk::ta

@@ -1,0 +1,28 @@
+#pragma once
+// Mass Index (Dorsey): the sum, over `ma_ratio_period` bars, of the ratio of a moving average
+// of the high - low range to a moving average of that average. Range expansions push it up.
+
+#include <memory>
+
+#include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/ma_type.hpp"
+#include "tolbu_sdk/ta/support/rolling_sum.hpp"
+
+namespace tolbu_sdk::ta {
+
+class MassIndex : public Indicator<OHLCV, double> {
+ public:
+  MassIndex(int ma_period, int ma_ma_period, int ma_ratio_period, MAType ma_type = MAType::EMA,
+            const IndicatorOptions& options = {});
+
+ protected:
+  std::optional<double> _calculate_new_value() override;
+
+ private:
+  std::unique_ptr<Indicator<double, double>> _ma;
+  std::unique_ptr<Indicator<double, double>> _ma_ma;
+  support::RollingSum _ratios;   // 0 while the averages warm up
+  support::RollingSum _present;  // 1 for each ratio that is real
+};
+
+}  // namespace tolbu_sdk::ta

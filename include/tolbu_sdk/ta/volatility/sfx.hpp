@@ -1,0 +1,38 @@
+#pragma once
+// SFX volatility filter: the Average True Range next to the standard deviation of the close
+// and a moving average of that deviation. ATR above the smoothed deviation marks a trending,
+// tradable market. Every input gets a record; its fields stay absent while each part warms up.
+
+#include <memory>
+
+#include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/ma_type.hpp"
+#include "tolbu_sdk/ta/support/rolling_moments.hpp"
+#include "tolbu_sdk/ta/volatility/atr.hpp"
+
+namespace tolbu_sdk::ta {
+
+struct SFXValue {
+  std::optional<double> atr;
+  std::optional<double> std_dev;
+  std::optional<double> ma_std_dev;
+
+  bool operator==(const SFXValue&) const = default;
+  Record fields() const { return {{"atr", atr}, {"std_dev", std_dev}, {"ma_std_dev", ma_std_dev}}; }
+};
+
+class SFX : public Indicator<OHLCV, SFXValue> {
+ public:
+  SFX(int atr_period, int std_dev_period, int std_dev_smoothing_period,
+      MAType ma_type = MAType::SMA, const IndicatorOptions& options = {});
+
+ protected:
+  std::optional<SFXValue> _calculate_new_value() override;
+
+ private:
+  ATR _atr;
+  support::RollingMoments _close;  // population deviation
+  std::unique_ptr<Indicator<double, double>> _ma_std_dev;
+};
+
+}  // namespace tolbu_sdk::ta

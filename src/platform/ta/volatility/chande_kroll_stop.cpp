@@ -1,0 +1,54 @@
+#include "tolbu_sdk/ta/volatility/chande_kroll_stop.hpp"
+
+#include <limits>
+
+#include "../check.hpp"
+#include "tolbu_sdk/ta/registry.hpp"
+
+namespace tolbu_sdk::ta {
+
+ChandeKrollStop::ChandeKrollStop(int atr_period, double atr_mult, int period,
+                                 const IndicatorOptions& options)
+    : Indicator(options),
+      _atr_period(
+          static_cast<std::size_t>(detail::positive("ChandeKrollStop", "atr_period", atr_period))),
+      _atr_mult(atr_mult),
+      _period(static_cast<std::size_t>(detail::positive("ChandeKrollStop", "period", period))),
+      _atr(atr_period),
+      _high(_atr_period),
+      _low(_atr_period),
+      _high_stop(_period),
+      _low_stop(_period) {
+  _manage(_atr);
+  _manage(_high);
+  _manage(_low);
+  _manage(_high_stop);
+  _manage(_low_stop);
+}
+
+std::optional<ChandeKrollStopValue> ChandeKrollStop::_calculate_new_value() {
+  constexpr double inf = std::numeric_limits<double>::infinity();
+  const OHLCV& bar = input_values().back();
+  _atr.add(bar);
+  _high.push(bar.high);
+  _low.push(bar.low);
+  const auto atr = _atr.value();
+  if (!atr) {
+    _high_stop.push(-inf);
+    _low_stop.push(inf);
+    return std::nullopt;
+  }
+  _high_stop.push(_high.value() - _atr_mult * *atr);
+  _low_stop.push(_low.value() + _atr_mult * *atr);
+  if (input_count() < _atr_period + _period - 1) return std::nullopt;
+  return ChandeKrollStopValue{_high_stop.value(), _low_stop.value()};
+}
+
+}  // namespace tolbu_sdk::ta
+
+TOLBU_TA_REGISTER(ChandeKrollStop, [](Params& p, const IndicatorOptions& o) {
+  const int atr_period = p.integer("atr_period");
+  const double atr_mult = p.number("atr_mult");
+  const int period = p.integer("period");
+  return std::make_unique<ChandeKrollStop>(atr_period, atr_mult, period, o);
+})

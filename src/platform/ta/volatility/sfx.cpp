@@ -1,0 +1,38 @@
+#include "tolbu_sdk/ta/volatility/sfx.hpp"
+
+#include "../check.hpp"
+#include "tolbu_sdk/ta/registry.hpp"
+
+namespace tolbu_sdk::ta {
+
+SFX::SFX(int atr_period, int std_dev_period, int std_dev_smoothing_period, MAType ma_type,
+         const IndicatorOptions& options)
+    : Indicator(options),
+      _atr(detail::positive("SFX", "atr_period", atr_period)),
+      _close(static_cast<std::size_t>(detail::positive("SFX", "std_dev_period", std_dev_period))),
+      _ma_std_dev(make_ma(
+          ma_type, detail::positive("SFX", "std_dev_smoothing_period", std_dev_smoothing_period))) {
+  _manage(_atr);
+  _manage(_close);
+  _manage(*_ma_std_dev);
+}
+
+std::optional<SFXValue> SFX::_calculate_new_value() {
+  const OHLCV& bar = input_values().back();
+  _atr.add(bar);
+  _close.push(bar.close);
+  std::optional<double> std_dev;
+  if (_close.full()) std_dev = _close.stddev();
+  _ma_std_dev->add(std_dev);
+  return SFXValue{_atr.value(), std_dev, _ma_std_dev->value()};
+}
+
+}  // namespace tolbu_sdk::ta
+
+TOLBU_TA_REGISTER(SFX, [](Params& p, const IndicatorOptions& o) {
+  const int atr_period = p.integer("atr_period");
+  const int std_dev_period = p.integer("std_dev_period");
+  const int smoothing = p.integer("std_dev_smoothing_period");
+  const MAType ma_type = p.ma_type("ma_type", MAType::SMA);
+  return std::make_unique<SFX>(atr_period, std_dev_period, smoothing, ma_type, o);
+})
