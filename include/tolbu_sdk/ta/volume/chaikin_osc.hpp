@@ -1,0 +1,27 @@
+#pragma once
+// Chaikin Oscillator: a fast minus a slow moving average (EMA by default) of the
+// Accumulation/Distribution line.
+
+#include <memory>
+
+#include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/ma_type.hpp"
+#include "tolbu_sdk/ta/volume/accu_dist.hpp"
+
+namespace tolbu_sdk::ta {
+
+class ChaikinOsc : public Indicator<OHLCV, double> {
+ public:
+  ChaikinOsc(int fast_period, int slow_period, MAType ma_type = MAType::EMA,
+             const IndicatorOptions& options = {});
+
+ protected:
+  std::optional<double> _calculate_new_value() override;
+
+ private:
+  AccuDist _accu_dist;
+  std::unique_ptr<Indicator<double, double>> _fast;
+  std::unique_ptr<Indicator<double, double>> _slow;
+};
+
+}  // namespace tolbu_sdk::ta

@@ -1,0 +1,26 @@
+#pragma once
+// Ease of Movement (Arms): the move of the bar's midpoint divided by the box ratio
+// (volume / volume_div) / (high - low), smoothed by a moving average (SMA by default) of
+// `period` values. A bar without range or without volume moves with no measurable ease: 0.
+
+#include <memory>
+
+#include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/ma_type.hpp"
+
+namespace tolbu_sdk::ta {
+
+class EMV : public Indicator<OHLCV, double> {
+ public:
+  EMV(int period, double volume_div, MAType ma_type = MAType::SMA,
+      const IndicatorOptions& options = {});
+
+ protected:
+  std::optional<double> _calculate_new_value() override;
+
+ private:
+  double _volume_div;
+  std::unique_ptr<Indicator<double, double>> _ma;
+};
+
+}  // namespace tolbu_sdk::ta

@@ -1,0 +1,24 @@
+#pragma once
+// Force Index (Elder): the change of the close times the volume, smoothed by a moving average
+// (EMA by default) of `period` values. The first bar has no change and gives none.
+
+#include <memory>
+
+#include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/ma_type.hpp"
+
+namespace tolbu_sdk::ta {
+
+class ForceIndex : public Indicator<OHLCV, double> {
+ public:
+  explicit ForceIndex(int period, MAType ma_type = MAType::EMA,
+                      const IndicatorOptions& options = {});
+
+ protected:
+  std::optional<double> _calculate_new_value() override;
+
+ private:
+  std::unique_ptr<Indicator<double, double>> _ma;
+};
+
+}  // namespace tolbu_sdk::ta

@@ -1,0 +1,35 @@
+#pragma once
+// Klinger Volume Oscillator: a fast minus a slow moving average (EMA by default) of the volume
+// force V * |2 (dm / cm - 1)| * trend * 100, where dm is the bar's range, trend is +1 when
+// H + L + C rose and -1 otherwise, and cm accumulates dm while the trend holds (restarting
+// from the previous dm when it turns). The first two bars set up the trend and give no force.
+
+#include <memory>
+
+#include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/ma_type.hpp"
+#include "tolbu_sdk/ta/support/volvol_state_history.hpp"
+
+namespace tolbu_sdk::ta {
+
+class KVO : public Indicator<OHLCV, double> {
+ public:
+  KVO(int fast_period, int slow_period, MAType ma_type = MAType::EMA,
+      const IndicatorOptions& options = {});
+
+ protected:
+  std::optional<double> _calculate_new_value() override;
+
+ private:
+  struct Force {
+    int trend = 0;  // 0 until the second bar
+    double cm = 0.0;
+    double dm = 0.0;
+  };
+
+  support::VolvolStateHistory<Force> _force;
+  std::unique_ptr<Indicator<double, double>> _fast;
+  std::unique_ptr<Indicator<double, double>> _slow;
+};
+
+}  // namespace tolbu_sdk::ta

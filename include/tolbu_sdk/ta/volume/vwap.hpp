@@ -1,0 +1,26 @@
+#pragma once
+// Volume-Weighted Average Price: the running sum of typical price (H + L + C) / 3 times
+// volume over the running sum of volume, from the first input on. Absent until some volume
+// has traded.
+
+#include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/support/volvol_state_history.hpp"
+
+namespace tolbu_sdk::ta {
+
+class VWAP : public Indicator<OHLCV, double> {
+ public:
+  explicit VWAP(const IndicatorOptions& options = {});
+
+ protected:
+  std::optional<double> _calculate_new_value() override;
+
+ private:
+  struct Totals {
+    double price_volume = 0.0;
+    double volume = 0.0;
+  };
+  support::VolvolStateHistory<Totals> _totals;
+};
+
+}  // namespace tolbu_sdk::ta

@@ -1,0 +1,54 @@
+#include "tolbu_sdk/ta/volume/emv.hpp"
+
+#include <string>
+
+#include "../check.hpp"
+#include "tolbu_sdk/errors.hpp"
+#include "tolbu_sdk/ta/registry.hpp"
+
+namespace tolbu_sdk::ta {
+namespace {
+
+double checked_divisor(double volume_div) {
+  if (!(volume_div > 0.0)) {
+    throw ValueError("EMV: volume_div must be greater than 0, not " + std::to_string(volume_div));
+  }
+  return volume_div;
+}
+
+}  // namespace
+
+EMV::EMV(int period, double volume_div, MAType ma_type, const IndicatorOptions& options)
+    : Indicator(options),
+      _volume_div(checked_divisor(volume_div)),
+      _ma(make_ma(ma_type, detail::positive("EMV", "period", period))) {
+  _keep_history(2);
+  _manage(*_ma);
+}
+
+std::optional<double> EMV::_calculate_new_value() {
+  const auto& in = input_values();
+  if (input_count() < 2) {
+    _ma->add(std::optional<double>{});
+    return std::nullopt;
+  }
+  const OHLCV& bar = in.back();
+  const OHLCV& previous = in.back(1);
+  const double range = bar.high - bar.low;
+  double ease = 0.0;
+  if (range != 0.0 && bar.volume != 0.0) {
+    const double move = (bar.high + bar.low) / 2.0 - (previous.high + previous.low) / 2.0;
+    ease = move * range * _volume_div / bar.volume;
+  }
+  _ma->add(ease);
+  return _ma->value();
+}
+
+}  // namespace tolbu_sdk::ta
+
+TOLBU_TA_REGISTER(EMV, [](Params& p, const IndicatorOptions& o) {
+  const int period = p.integer("period");
+  const double volume_div = p.number("volume_div");
+  const MAType ma_type = p.ma_type("ma_type", MAType::SMA);
+  return std::make_unique<EMV>(period, volume_div, ma_type, o);
+})

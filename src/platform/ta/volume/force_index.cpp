@@ -1,0 +1,31 @@
+#include "tolbu_sdk/ta/volume/force_index.hpp"
+
+#include "../check.hpp"
+#include "tolbu_sdk/ta/registry.hpp"
+
+namespace tolbu_sdk::ta {
+
+ForceIndex::ForceIndex(int period, MAType ma_type, const IndicatorOptions& options)
+    : Indicator(options), _ma(make_ma(ma_type, detail::positive("ForceIndex", "period", period))) {
+  _keep_history(2);
+  _manage(*_ma);
+}
+
+std::optional<double> ForceIndex::_calculate_new_value() {
+  const auto& in = input_values();
+  if (input_count() < 2) {
+    _ma->add(std::optional<double>{});
+    return std::nullopt;
+  }
+  const OHLCV& bar = in.back();
+  _ma->add((bar.close - in.back(1).close) * bar.volume);
+  return _ma->value();
+}
+
+}  // namespace tolbu_sdk::ta
+
+TOLBU_TA_REGISTER(ForceIndex, [](Params& p, const IndicatorOptions& o) {
+  const int period = p.integer("period");
+  const MAType ma_type = p.ma_type("ma_type", MAType::EMA);
+  return std::make_unique<ForceIndex>(period, ma_type, o);
+})
