@@ -1,0 +1,41 @@
+#pragma once
+// Average Directional Index (Wilder). The directional movements +DM and -DM are smoothed over
+// `di_period` bars the way Wilder smooths (seeded with their mean, then factor 1 / period) and
+// divided by the ATR of the same period to give +DI and -DI; DX = 100 |+DI - -DI| / (+DI +
+// -DI) smoothed alike over `adx_period` values is the ADX.
+
+#include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/support/volvol_state_history.hpp"
+#include "tolbu_sdk/ta/volatility/atr.hpp"
+
+namespace tolbu_sdk::ta {
+
+struct ADXValue {
+  std::optional<double> adx;
+  std::optional<double> plus_di;
+  std::optional<double> minus_di;
+
+  bool operator==(const ADXValue&) const = default;
+  Record fields() const { return {{"adx", adx}, {"plus_di", plus_di}, {"minus_di", minus_di}}; }
+};
+
+class ADX : public Indicator<OHLCV, ADXValue> {
+ public:
+  ADX(int di_period, int adx_period, const IndicatorOptions& options = {});
+
+ protected:
+  std::optional<ADXValue> _calculate_new_value() override;
+
+ private:
+  struct Smoothed {
+    double plus = 0.0;   // smoothed +DM
+    double minus = 0.0;  // smoothed -DM
+  };
+
+  std::size_t _di_period;
+  std::size_t _adx_period;
+  ATR _atr;
+  support::VolvolStateHistory<Smoothed> _movement;
+};
+
+}  // namespace tolbu_sdk::ta

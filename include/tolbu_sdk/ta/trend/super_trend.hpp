@@ -1,0 +1,44 @@
+#pragma once
+// SuperTrend: bands `mult` ATRs above and below the bar's midpoint (high + low) / 2. The
+// upper band only falls and the lower only rises while the close stays inside them; the line
+// follows the lower band in an up trend and the upper band in a down trend, switching when
+// the close crosses the band it follows.
+//
+// The first value (the bar where the ATR becomes available) is 0 with trend UP, and the line
+// starts on the upper band from the next bar: this is how the reference values begin.
+
+#include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/support/volvol_state_history.hpp"
+#include "tolbu_sdk/ta/volatility/atr.hpp"
+
+namespace tolbu_sdk::ta {
+
+struct SuperTrendValue {
+  std::optional<double> value;
+  std::optional<Trend> trend;
+
+  bool operator==(const SuperTrendValue&) const = default;
+  Record fields() const { return {{"value", value}, {"trend", trend}}; }
+};
+
+class SuperTrend : public Indicator<OHLCV, SuperTrendValue> {
+ public:
+  SuperTrend(int atr_period, double mult, const IndicatorOptions& options = {});
+
+ protected:
+  std::optional<SuperTrendValue> _calculate_new_value() override;
+
+ private:
+  struct Bands {
+    bool ready = false;  // false while the ATR warms up
+    double upper = 0.0;
+    double lower = 0.0;
+    double line = 0.0;
+  };
+
+  double _mult;
+  ATR _atr;
+  support::VolvolStateHistory<Bands> _bands;
+};
+
+}  // namespace tolbu_sdk::ta
