@@ -1,0 +1,40 @@
+#pragma once
+// Per-input snapshots of running state that an indicator's outputs do not hold (Wilder
+// averages, values read back a fixed number of inputs later). One push per input; an undo pops
+// the newest, so a removed or updated input restores the state exactly. A bounded history
+// still keeps the `depth` newest snapshots the computation reads, plus one for an undo.
+
+#include <algorithm>
+#include <cstddef>
+
+#include "tolbu_sdk/ta/support/ring_buffer.hpp"
+#include "tolbu_sdk/ta/support/undoable.hpp"
+
+namespace tolbu_sdk::ta::support {
+
+template <class T>
+class MomentumStateHistory final : public Undoable {
+ public:
+  explicit MomentumStateHistory(std::size_t depth = 1) : depth_(std::max<std::size_t>(depth, 1)) {}
+
+  void push(const T& state) { states_.push_back(state); }
+
+  bool empty() const { return states_.empty(); }
+  std::size_t size() const { return states_.size(); }
+  // k = 0 is the newest snapshot. Unchecked (asserted).
+  const T& back(std::size_t k = 0) const { return states_.back(k); }
+
+  void undo() override {
+    if (!states_.empty()) states_.pop_back();
+  }
+  void reset() override { states_.clear(); }
+  void set_history_limit(std::size_t n) override {
+    states_.set_max_size(n == 0 ? 0 : std::max(n, depth_ + 1));
+  }
+
+ private:
+  std::size_t depth_;
+  RingBuffer<T> states_;
+};
+
+}  // namespace tolbu_sdk::ta::support
