@@ -1,0 +1,17 @@
+#pragma once
+// Balance of Power: (close - open) / (high - low), how far buyers moved the bar within its
+// range. A bar without range carries no information and repeats the previous value.
+
+#include "tolbu_sdk/ta/indicator.hpp"
+
+namespace tolbu_sdk::ta {
+
+class BOP : public Indicator<OHLCV, double> {
+ public:
+  explicit BOP(const IndicatorOptions& options = {});
+
+ protected:
+  std::optional<double> _calculate_new_value() override;
+};
+
+}  // namespace tolbu_sdk::ta

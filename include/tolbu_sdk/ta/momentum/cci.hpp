@@ -1,0 +1,24 @@
+#pragma once
+// Commodity Channel Index (Lambert): how far the typical price (high + low + close) / 3 lies
+// from its mean over `period` bars, in units of 0.015 times the mean absolute deviation. A
+// window of equal typical prices repeats the previous value.
+
+#include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/support/rolling_sum.hpp"
+
+namespace tolbu_sdk::ta {
+
+class CCI : public Indicator<OHLCV, double> {
+ public:
+  explicit CCI(int period, const IndicatorOptions& options = {});
+  int period() const { return _period; }
+
+ protected:
+  std::optional<double> _calculate_new_value() override;
+
+ private:
+  int _period;
+  support::RollingSum _typical;
+};
+
+}  // namespace tolbu_sdk::ta

@@ -1,0 +1,26 @@
+#pragma once
+// Detrended Price Oscillator: the input of period / 2 + 1 places back minus the moving average
+// of the newest `period` inputs, which takes the trend out and leaves the cycles.
+
+#include <memory>
+
+#include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/ma_type.hpp"
+
+namespace tolbu_sdk::ta {
+
+class DPO : public Indicator<double, double> {
+ public:
+  explicit DPO(int period, MAType ma_type = MAType::SMA, const IndicatorOptions& options = {});
+  int period() const { return _period; }
+
+ protected:
+  std::optional<double> _calculate_new_value() override;
+
+ private:
+  int _period;
+  std::size_t _lag;
+  std::unique_ptr<Indicator<double, double>> _ma;
+};
+
+}  // namespace tolbu_sdk::ta

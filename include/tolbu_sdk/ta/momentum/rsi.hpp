@@ -1,0 +1,30 @@
+#pragma once
+// Relative Strength Index (Wilder): 100 - 100 / (1 + average gain / average loss) over the
+// changes between inputs. The averages start as the mean of the first `period` changes and are
+// then smoothed with factor 1 / period. Without any change at all it repeats the previous
+// value; gains without losses give 100.
+
+#include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/support/momentum_state_history.hpp"
+
+namespace tolbu_sdk::ta {
+
+class RSI : public Indicator<double, double> {
+ public:
+  explicit RSI(int period, const IndicatorOptions& options = {});
+  int period() const { return _period; }
+
+ protected:
+  std::optional<double> _calculate_new_value() override;
+
+ private:
+  struct Averages {
+    double gain = 0.0;  // sums of the changes until the first value, then Wilder averages
+    double loss = 0.0;
+  };
+
+  int _period;
+  support::MomentumStateHistory<Averages> _averages{2};
+};
+
+}  // namespace tolbu_sdk::ta

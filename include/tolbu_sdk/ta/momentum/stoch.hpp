@@ -1,0 +1,40 @@
+#pragma once
+// Stochastic Oscillator (Lane): %K, where the close sits in the range of the newest `period`
+// bars (0 to 100), and %D, a moving average of %K over `smoothing_period`. A window without
+// range repeats the previous %K.
+
+#include <memory>
+
+#include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/ma_type.hpp"
+#include "tolbu_sdk/ta/support/rolling_extremum.hpp"
+
+namespace tolbu_sdk::ta {
+
+struct StochValue {
+  std::optional<double> k;
+  std::optional<double> d;
+
+  bool operator==(const StochValue&) const = default;
+  Record fields() const { return {{"k", k}, {"d", d}}; }
+};
+
+class Stoch : public Indicator<OHLCV, StochValue> {
+ public:
+  Stoch(int period, int smoothing_period, MAType ma_type = MAType::SMA,
+        const IndicatorOptions& options = {});
+  int period() const { return _period; }
+  int smoothing_period() const { return _smoothing_period; }
+
+ protected:
+  std::optional<StochValue> _calculate_new_value() override;
+
+ private:
+  int _period;
+  int _smoothing_period;
+  support::RollingMax _high;
+  support::RollingMin _low;
+  std::unique_ptr<Indicator<double, double>> _d;
+};
+
+}  // namespace tolbu_sdk::ta

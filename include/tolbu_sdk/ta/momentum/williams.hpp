@@ -1,0 +1,25 @@
+#pragma once
+// Williams %R: where the close sits in the range of the newest `period` bars, from 0 at the
+// highest high down to -100 at the lowest low. A window without range repeats the previous
+// value.
+
+#include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/support/rolling_extremum.hpp"
+
+namespace tolbu_sdk::ta {
+
+class Williams : public Indicator<OHLCV, double> {
+ public:
+  explicit Williams(int period, const IndicatorOptions& options = {});
+  int period() const { return _period; }
+
+ protected:
+  std::optional<double> _calculate_new_value() override;
+
+ private:
+  int _period;
+  support::RollingMax _high;
+  support::RollingMin _low;
+};
+
+}  // namespace tolbu_sdk::ta

@@ -1,0 +1,35 @@
+#include "tolbu_sdk/ta/momentum/ao.hpp"
+
+#include "../check.hpp"
+#include "tolbu_sdk/ta/registry.hpp"
+
+namespace tolbu_sdk::ta {
+
+AO::AO(int fast_period, int slow_period, MAType ma_type, const IndicatorOptions& options)
+    : Indicator(options),
+      _fast_period(detail::positive("AO", "fast_period", fast_period)),
+      _slow_period(detail::positive("AO", "slow_period", slow_period)),
+      _fast(make_ma(ma_type, fast_period)),
+      _slow(make_ma(ma_type, slow_period)) {
+  _manage(*_fast);
+  _manage(*_slow);
+}
+
+std::optional<double> AO::_calculate_new_value() {
+  const OHLCV& bar = input_values().back();
+  const double median = (bar.high + bar.low) / 2.0;
+  _fast->add(median);
+  _slow->add(median);
+  const auto fast = _fast->value();
+  const auto slow = _slow->value();
+  if (!fast || !slow) return std::nullopt;
+  return *fast - *slow;
+}
+
+}  // namespace tolbu_sdk::ta
+
+TOLBU_TA_REGISTER(AO, [](Params& p, const IndicatorOptions& o) {
+  const int fast = p.integer("fast_period");
+  const int slow = p.integer("slow_period");
+  return std::make_unique<AO>(fast, slow, p.ma_type("ma_type", MAType::SMA), o);
+})
