@@ -1,0 +1,36 @@
+#pragma once
+// Know Sure Thing (Pring): four rates of change, each smoothed by its own moving average and
+// weighted 1, 2, 3 and 4, summed; with a signal line, a moving average of that sum.
+
+#include <array>
+#include <memory>
+
+#include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/ma_type.hpp"
+
+namespace tolbu_sdk::ta {
+
+struct KSTValue {
+  std::optional<double> kst;
+  std::optional<double> signal;
+
+  bool operator==(const KSTValue&) const = default;
+  Record fields() const { return {{"kst", kst}, {"signal", signal}}; }
+};
+
+class KST : public Indicator<double, KSTValue> {
+ public:
+  KST(int roc1_period, int roc1_ma_period, int roc2_period, int roc2_ma_period, int roc3_period,
+      int roc3_ma_period, int roc4_period, int roc4_ma_period, int signal_period,
+      MAType ma_type = MAType::SMA, const IndicatorOptions& options = {});
+
+ protected:
+  std::optional<KSTValue> _calculate_new_value() override;
+
+ private:
+  std::array<std::size_t, 4> _roc_periods;
+  std::array<std::unique_ptr<Indicator<double, double>>, 4> _roc_mas;
+  std::unique_ptr<Indicator<double, double>> _signal;
+};
+
+}  // namespace tolbu_sdk::ta

@@ -1,0 +1,34 @@
+#pragma once
+// Schaff Trend Cycle: the MACD line (EMA over `fast_macd_period` minus EMA over
+// `slow_macd_period`) put through the stochastic twice. Each pass takes %K over `stoch_period`
+// values and smooths it with a moving average over `stoch_smoothing_period`; the second pass
+// starts once the first has `stoch_period` values of %K, on the smoothed values it has so far.
+// A window without range counts as the top of the cycle (100).
+
+#include <memory>
+
+#include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/ma_type.hpp"
+#include "tolbu_sdk/ta/support/momentum_stochastic.hpp"
+
+namespace tolbu_sdk::ta {
+
+class STC : public Indicator<double, double> {
+ public:
+  STC(int fast_macd_period, int slow_macd_period, int stoch_period, int stoch_smoothing_period,
+      MAType stoch_ma_type = MAType::SMA, const IndicatorOptions& options = {});
+
+ protected:
+  std::optional<double> _calculate_new_value() override;
+
+ private:
+  std::size_t _stoch_period;
+  std::unique_ptr<Indicator<double, double>> _fast;
+  std::unique_ptr<Indicator<double, double>> _slow;
+  support::MomentumStochastic _first;
+  std::unique_ptr<Indicator<double, double>> _first_smoothing;
+  support::MomentumStochastic _second;
+  std::unique_ptr<Indicator<double, double>> _second_smoothing;
+};
+
+}  // namespace tolbu_sdk::ta

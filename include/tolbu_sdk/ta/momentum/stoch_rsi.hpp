@@ -1,0 +1,38 @@
+#pragma once
+// Stochastic RSI (Chande, Kroll): the stochastic %K of the RSI over `stoch_period` values,
+// smoothed by a moving average over `k_smoothing_period` (k), and k smoothed again over
+// `d_smoothing_period` (d). A window of equal RSI values repeats the previous %K.
+
+#include <memory>
+
+#include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/ma_type.hpp"
+#include "tolbu_sdk/ta/momentum/rsi.hpp"
+#include "tolbu_sdk/ta/support/momentum_stochastic.hpp"
+
+namespace tolbu_sdk::ta {
+
+struct StochRSIValue {
+  std::optional<double> k;
+  std::optional<double> d;
+
+  bool operator==(const StochRSIValue&) const = default;
+  Record fields() const { return {{"k", k}, {"d", d}}; }
+};
+
+class StochRSI : public Indicator<double, StochRSIValue> {
+ public:
+  StochRSI(int rsi_period, int stoch_period, int k_smoothing_period, int d_smoothing_period,
+           MAType ma_type = MAType::SMA, const IndicatorOptions& options = {});
+
+ protected:
+  std::optional<StochRSIValue> _calculate_new_value() override;
+
+ private:
+  RSI _rsi;
+  support::MomentumStochastic _stoch;
+  std::unique_ptr<Indicator<double, double>> _k;
+  std::unique_ptr<Indicator<double, double>> _d;
+};
+
+}  // namespace tolbu_sdk::ta

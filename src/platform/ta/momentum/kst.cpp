@@ -1,0 +1,69 @@
+#include "tolbu_sdk/ta/momentum/kst.hpp"
+
+#include <algorithm>
+
+#include "../check.hpp"
+#include "tolbu_sdk/ta/registry.hpp"
+
+namespace tolbu_sdk::ta {
+
+KST::KST(int roc1_period, int roc1_ma_period, int roc2_period, int roc2_ma_period, int roc3_period,
+         int roc3_ma_period, int roc4_period, int roc4_ma_period, int signal_period, MAType ma_type,
+         const IndicatorOptions& options)
+    : Indicator(options),
+      _roc_periods{static_cast<std::size_t>(detail::positive("KST", "roc1_period", roc1_period)),
+                   static_cast<std::size_t>(detail::positive("KST", "roc2_period", roc2_period)),
+                   static_cast<std::size_t>(detail::positive("KST", "roc3_period", roc3_period)),
+                   static_cast<std::size_t>(detail::positive("KST", "roc4_period", roc4_period))},
+      _roc_mas{make_ma(ma_type, detail::positive("KST", "roc1_ma_period", roc1_ma_period)),
+               make_ma(ma_type, detail::positive("KST", "roc2_ma_period", roc2_ma_period)),
+               make_ma(ma_type, detail::positive("KST", "roc3_ma_period", roc3_ma_period)),
+               make_ma(ma_type, detail::positive("KST", "roc4_ma_period", roc4_ma_period))},
+      _signal(make_ma(ma_type, detail::positive("KST", "signal_period", signal_period))) {
+  _keep_history(*std::max_element(_roc_periods.begin(), _roc_periods.end()) + 1);
+  for (auto& ma : _roc_mas) _manage(*ma);
+  _manage(*_signal);
+}
+
+std::optional<KSTValue> KST::_calculate_new_value() {
+  const auto& in = input_values();
+  const std::size_t n = input_count();
+  double kst = 0.0;
+  bool complete = true;
+  for (std::size_t i = 0; i < 4; ++i) {
+    std::optional<double> roc;
+    if (n > _roc_periods[i]) {
+      const double then = in.back(_roc_periods[i]);
+      if (then != 0.0) roc = (in.back() - then) / then * 100.0;
+    }
+    _roc_mas[i]->add(roc);
+    const auto smoothed = _roc_mas[i]->value();
+    if (smoothed) {
+      kst += static_cast<double>(i + 1) * *smoothed;
+    } else {
+      complete = false;
+    }
+  }
+  if (!complete) {
+    _signal->add(std::optional<double>{});
+    return std::nullopt;
+  }
+  _signal->add(kst);
+  return KSTValue{kst, _signal->value()};
+}
+
+}  // namespace tolbu_sdk::ta
+
+TOLBU_TA_REGISTER(KST, [](Params& p, const IndicatorOptions& o) {
+  const int r1 = p.integer("roc1_period");
+  const int m1 = p.integer("roc1_ma_period");
+  const int r2 = p.integer("roc2_period");
+  const int m2 = p.integer("roc2_ma_period");
+  const int r3 = p.integer("roc3_period");
+  const int m3 = p.integer("roc3_ma_period");
+  const int r4 = p.integer("roc4_period");
+  const int m4 = p.integer("roc4_ma_period");
+  const int signal = p.integer("signal_period");
+  return std::make_unique<KST>(r1, m1, r2, m2, r3, m3, r4, m4, signal,
+                               p.ma_type("ma_type", MAType::SMA), o);
+})

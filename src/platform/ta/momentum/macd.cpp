@@ -1,0 +1,47 @@
+#include "tolbu_sdk/ta/momentum/macd.hpp"
+
+#include "../check.hpp"
+#include "tolbu_sdk/ta/registry.hpp"
+
+namespace tolbu_sdk::ta {
+
+MACD::MACD(int fast_period, int slow_period, int signal_period, MAType ma_type,
+           const IndicatorOptions& options)
+    : Indicator(options),
+      _fast_period(detail::positive("MACD", "fast_period", fast_period)),
+      _slow_period(detail::positive("MACD", "slow_period", slow_period)),
+      _signal_period(detail::positive("MACD", "signal_period", signal_period)),
+      _fast(make_ma(ma_type, fast_period)),
+      _slow(make_ma(ma_type, slow_period)),
+      _signal(make_ma(ma_type, signal_period)) {
+  _manage(*_fast);
+  _manage(*_slow);
+  _manage(*_signal);
+}
+
+std::optional<MACDValue> MACD::_calculate_new_value() {
+  const double x = input_values().back();
+  _fast->add(x);
+  _slow->add(x);
+  const auto fast = _fast->value();
+  const auto slow = _slow->value();
+  if (!fast || !slow) {
+    _signal->add(std::optional<double>{});
+    return std::nullopt;
+  }
+  const double macd = *fast - *slow;
+  _signal->add(macd);
+  const auto signal = _signal->value();
+  std::optional<double> histogram;
+  if (signal) histogram = macd - *signal;
+  return MACDValue{macd, signal, histogram};
+}
+
+}  // namespace tolbu_sdk::ta
+
+TOLBU_TA_REGISTER(MACD, [](Params& p, const IndicatorOptions& o) {
+  const int fast = p.integer("fast_period");
+  const int slow = p.integer("slow_period");
+  const int signal = p.integer("signal_period");
+  return std::make_unique<MACD>(fast, slow, signal, p.ma_type("ma_type", MAType::EMA), o);
+})

@@ -1,0 +1,45 @@
+#include "tolbu_sdk/ta/momentum/stoch_rsi.hpp"
+
+#include "../check.hpp"
+#include "tolbu_sdk/ta/registry.hpp"
+
+namespace tolbu_sdk::ta {
+namespace {
+std::size_t period_of(std::string_view param, int v) {
+  return static_cast<std::size_t>(detail::positive("StochRSI", param, v));
+}
+}  // namespace
+
+StochRSI::StochRSI(int rsi_period, int stoch_period, int k_smoothing_period, int d_smoothing_period,
+                   MAType ma_type, const IndicatorOptions& options)
+    : Indicator(options),
+      _rsi(static_cast<int>(period_of("rsi_period", rsi_period))),
+      _stoch(period_of("stoch_period", stoch_period), static_cast<std::size_t>(stoch_period),
+             std::nullopt),
+      _k(make_ma(ma_type, static_cast<int>(period_of("k_smoothing_period", k_smoothing_period)))),
+      _d(make_ma(ma_type, static_cast<int>(period_of("d_smoothing_period", d_smoothing_period)))) {
+  _manage(_rsi);
+  _manage(_stoch);
+  _manage(*_k);
+  _manage(*_d);
+}
+
+std::optional<StochRSIValue> StochRSI::_calculate_new_value() {
+  _rsi.add(input_values().back());
+  _stoch.add(_rsi.value());
+  const auto raw = _stoch.value();
+  _k->add(raw);
+  _d->add(_k->value());
+  if (!raw) return std::nullopt;
+  return StochRSIValue{_k->value(), _d->value()};
+}
+
+}  // namespace tolbu_sdk::ta
+
+TOLBU_TA_REGISTER(StochRSI, [](Params& p, const IndicatorOptions& o) {
+  const int rsi = p.integer("rsi_period");
+  const int stoch = p.integer("stoch_period");
+  const int k = p.integer("k_smoothing_period");
+  const int d = p.integer("d_smoothing_period");
+  return std::make_unique<StochRSI>(rsi, stoch, k, d, p.ma_type("ma_type", MAType::SMA), o);
+})

@@ -1,0 +1,50 @@
+#include "tolbu_sdk/ta/momentum/tsi.hpp"
+
+#include <cmath>
+
+#include "../check.hpp"
+#include "tolbu_sdk/ta/registry.hpp"
+
+namespace tolbu_sdk::ta {
+
+TSI::TSI(int fast_period, int slow_period, MAType ma_type, const IndicatorOptions& options)
+    : Indicator(options),
+      _fast_period(detail::positive("TSI", "fast_period", fast_period)),
+      _slow_period(detail::positive("TSI", "slow_period", slow_period)),
+      _slow(make_ma(ma_type, slow_period)),
+      _fast(make_ma(ma_type, fast_period)),
+      _abs_slow(make_ma(ma_type, slow_period)),
+      _abs_fast(make_ma(ma_type, fast_period)) {
+  _keep_history(2);
+  _manage(*_slow);
+  _manage(*_fast);
+  _manage(*_abs_slow);
+  _manage(*_abs_fast);
+}
+
+std::optional<double> TSI::_calculate_new_value() {
+  std::optional<double> change;
+  std::optional<double> size;
+  if (input_count() > 1) {
+    const auto& in = input_values();
+    change = in.back() - in.back(1);
+    size = std::abs(*change);
+  }
+  _slow->add(change);
+  _abs_slow->add(size);
+  _fast->add(_slow->value());
+  _abs_fast->add(_abs_slow->value());
+  const auto num = _fast->value();
+  const auto den = _abs_fast->value();
+  if (!num || !den) return std::nullopt;
+  if (*den == 0.0) return _previous_output();
+  return 100.0 * *num / *den;
+}
+
+}  // namespace tolbu_sdk::ta
+
+TOLBU_TA_REGISTER(TSI, [](Params& p, const IndicatorOptions& o) {
+  const int fast = p.integer("fast_period");
+  const int slow = p.integer("slow_period");
+  return std::make_unique<TSI>(fast, slow, p.ma_type("ma_type", MAType::EMA), o);
+})
