@@ -1,0 +1,33 @@
+#pragma once
+// Aroon (Chande): how recently the highest high (up) and the lowest low (down) of the newest
+// period + 1 bars occurred, from 100 (this bar) to 0 (`period` bars ago). Of equal extremes the
+// newest counts.
+
+#include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/support/rolling_extremum.hpp"
+
+namespace tolbu_sdk::ta {
+
+struct AroonValue {
+  std::optional<double> up;
+  std::optional<double> down;
+
+  bool operator==(const AroonValue&) const = default;
+  Record fields() const { return {{"up", up}, {"down", down}}; }
+};
+
+class Aroon : public Indicator<OHLCV, AroonValue> {
+ public:
+  explicit Aroon(int period, const IndicatorOptions& options = {});
+  int period() const { return _period; }
+
+ protected:
+  std::optional<AroonValue> _calculate_new_value() override;
+
+ private:
+  int _period;
+  support::RollingMax _high;
+  support::RollingMin _low;
+};
+
+}  // namespace tolbu_sdk::ta

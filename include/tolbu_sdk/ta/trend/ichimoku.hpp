@@ -1,0 +1,73 @@
+#pragma once
+// Ichimoku Kinko Hyo (Hosoda). Lines are midpoints (highest high + lowest low) / 2 of a window:
+// - base_line (kijun-sen): of the newest `kijun_period` bars;
+// - conversion_line (tenkan-sen): of the newest `tenkan_period` bars;
+// - lagging_line (chikou span): the close, once `chikou_lag_period` bars are in; it belongs
+//   `chikou_lag_period` bars back;
+// - cloud_leading_fast_line (senkou span A): the mean of the base and conversion lines of
+//   `senkou_lookup_period` bars ago;
+// - cloud_leading_slow_line (senkou span B): the midpoint of the `senkou_slow_period` bars
+//   that ended `senkou_lookup_period` + 1 bars ago.
+// Every bar has a record; a line is absent until its windows are filled.
+
+#include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/support/momentum_state_history.hpp"
+#include "tolbu_sdk/ta/support/rolling_extremum.hpp"
+
+namespace tolbu_sdk::ta {
+
+struct IchimokuValue {
+  std::optional<double> base_line;
+  std::optional<double> conversion_line;
+  std::optional<double> lagging_line;
+  std::optional<double> cloud_leading_fast_line;
+  std::optional<double> cloud_leading_slow_line;
+
+  bool operator==(const IchimokuValue&) const = default;
+  Record fields() const {
+    return {{"base_line", base_line},
+            {"conversion_line", conversion_line},
+            {"lagging_line", lagging_line},
+            {"cloud_leading_fast_line", cloud_leading_fast_line},
+            {"cloud_leading_slow_line", cloud_leading_slow_line}};
+  }
+};
+
+class Ichimoku : public Indicator<OHLCV, IchimokuValue> {
+ public:
+  Ichimoku(int kijun_period, int tenkan_period, int chikou_lag_period, int senkou_slow_period,
+           int senkou_lookup_period, const IndicatorOptions& options = {});
+
+ protected:
+  std::optional<IchimokuValue> _calculate_new_value() override;
+
+ private:
+  struct Window {
+    support::RollingMax high;
+    support::RollingMin low;
+    explicit Window(std::size_t period) : high(period), low(period) {}
+    void push(const OHLCV& bar) {
+      high.push(bar.high);
+      low.push(bar.low);
+    }
+    std::optional<double> midpoint() const {
+      if (!high.full()) return std::nullopt;
+      return (high.value() + low.value()) / 2.0;
+    }
+  };
+
+  // What the cloud lines read `senkou_lookup_period` (+ 1) bars later.
+  struct Midpoints {
+    std::optional<double> fast;  // mean of the base and conversion lines
+    std::optional<double> slow;  // midpoint of the senkou window
+  };
+
+  std::size_t _chikou_lag;
+  std::size_t _lookup;
+  Window _kijun;
+  Window _tenkan;
+  Window _senkou;
+  support::MomentumStateHistory<Midpoints> _midpoints;
+};
+
+}  // namespace tolbu_sdk::ta

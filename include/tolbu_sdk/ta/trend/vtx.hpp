@@ -1,0 +1,34 @@
+#pragma once
+// Vortex Indicator (Botes, Siepman): the upward (|high - previous low|) and downward
+// (|low - previous high|) vortex movements summed over `period` bars, each over the summed true
+// range. Needs one bar before the window; a window without range repeats the previous value.
+
+#include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/support/rolling_sum.hpp"
+
+namespace tolbu_sdk::ta {
+
+struct VTXValue {
+  std::optional<double> plus_vtx;
+  std::optional<double> minus_vtx;
+
+  bool operator==(const VTXValue&) const = default;
+  Record fields() const { return {{"plus_vtx", plus_vtx}, {"minus_vtx", minus_vtx}}; }
+};
+
+class VTX : public Indicator<OHLCV, VTXValue> {
+ public:
+  explicit VTX(int period, const IndicatorOptions& options = {});
+  int period() const { return _period; }
+
+ protected:
+  std::optional<VTXValue> _calculate_new_value() override;
+
+ private:
+  int _period;
+  support::RollingSum _plus;
+  support::RollingSum _minus;
+  support::RollingSum _range;
+};
+
+}  // namespace tolbu_sdk::ta

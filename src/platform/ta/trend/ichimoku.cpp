@@ -1,0 +1,62 @@
+#include "tolbu_sdk/ta/trend/ichimoku.hpp"
+
+#include "../check.hpp"
+#include "tolbu_sdk/ta/registry.hpp"
+
+namespace tolbu_sdk::ta {
+namespace {
+std::size_t period_of(std::string_view param, int v) {
+  return static_cast<std::size_t>(detail::positive("Ichimoku", param, v));
+}
+}  // namespace
+
+Ichimoku::Ichimoku(int kijun_period, int tenkan_period, int chikou_lag_period,
+                   int senkou_slow_period, int senkou_lookup_period,
+                   const IndicatorOptions& options)
+    : Indicator(options),
+      _chikou_lag(period_of("chikou_lag_period", chikou_lag_period)),
+      _lookup(period_of("senkou_lookup_period", senkou_lookup_period)),
+      _kijun(period_of("kijun_period", kijun_period)),
+      _tenkan(period_of("tenkan_period", tenkan_period)),
+      _senkou(period_of("senkou_slow_period", senkou_slow_period)),
+      _midpoints(_lookup + 2) {
+  _keep_history(_lookup + 2);
+  for (Window* w : {&_kijun, &_tenkan, &_senkou}) {
+    _manage(w->high);
+    _manage(w->low);
+  }
+  _manage(_midpoints);
+}
+
+std::optional<IchimokuValue> Ichimoku::_calculate_new_value() {
+  const OHLCV& bar = input_values().back();
+  const std::size_t n = input_count();
+  _kijun.push(bar);
+  _tenkan.push(bar);
+  _senkou.push(bar);
+
+  IchimokuValue v;
+  v.base_line = _kijun.midpoint();
+  v.conversion_line = _tenkan.midpoint();
+  if (n >= _chikou_lag) v.lagging_line = bar.close;
+
+  Midpoints now{std::nullopt, _senkou.midpoint()};
+  if (v.base_line && v.conversion_line) now.fast = (*v.base_line + *v.conversion_line) / 2.0;
+  _midpoints.push(now);
+  if (_midpoints.size() > _lookup) v.cloud_leading_fast_line = _midpoints.back(_lookup).fast;
+  if (_midpoints.size() > _lookup + 1) {
+    v.cloud_leading_slow_line = _midpoints.back(_lookup + 1).slow;
+  }
+  return v;
+}
+
+}  // namespace tolbu_sdk::ta
+
+TOLBU_TA_REGISTER(Ichimoku, [](Params& p, const IndicatorOptions& o) {
+  const int kijun = p.integer("kijun_period");
+  const int tenkan = p.integer("tenkan_period");
+  const int chikou = p.integer("chikou_lag_period");
+  const int slow = p.integer("senkou_slow_period");
+  const int lookup = p.integer("senkou_lookup_period");
+  return std::make_unique<Ichimoku>(kijun, tenkan, chikou, slow, lookup, o);
+})
