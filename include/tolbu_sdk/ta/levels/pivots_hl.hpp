@@ -1,0 +1,29 @@
+#pragma once
+// Pivot highs and lows. A bar is a high candidate when its high is the highest of the newest
+// `high_period` bars, a low candidate when its low is the lowest of the newest `low_period`
+// (it must beat at least one earlier bar). Pivots alternate: a high candidate after a LOW
+// starts a HIGH, one after a HIGH moves it if it is at least as high; lows likewise. A bar that
+// is both counts as a high. See pivot.hpp for how the pivots are reported.
+
+#include "tolbu_sdk/ta/levels/pivot.hpp"
+#include "tolbu_sdk/ta/support/rolling_extremum.hpp"
+
+namespace tolbu_sdk::ta {
+
+class PivotsHL : public PivotIndicator {
+ public:
+  PivotsHL(int high_period, int low_period, const IndicatorOptions& options = {});
+  int high_period() const { return _high_period; }
+  int low_period() const { return _low_period; }
+
+ protected:
+  Step _find_pivot() override;
+
+ private:
+  int _high_period;
+  int _low_period;
+  support::RollingMax _high;
+  support::RollingMin _low;
+};
+
+}  // namespace tolbu_sdk::ta

@@ -1,0 +1,41 @@
+#include "tolbu_sdk/ta/levels/pivots_hl.hpp"
+
+#include "../check.hpp"
+#include "tolbu_sdk/ta/registry.hpp"
+
+namespace tolbu_sdk::ta {
+
+PivotsHL::PivotsHL(int high_period, int low_period, const IndicatorOptions& options)
+    : PivotIndicator(options),
+      _high_period(detail::positive("PivotsHL", "high_period", high_period)),
+      _low_period(detail::positive("PivotsHL", "low_period", low_period)),
+      _high(static_cast<std::size_t>(high_period)),
+      _low(static_cast<std::size_t>(low_period)) {
+  _manage(_high);
+  _manage(_low);
+}
+
+PivotsHL::Step PivotsHL::_find_pivot() {
+  const OHLCV& bar = input_values().back();
+  _high.push(bar.high);
+  _low.push(bar.low);
+  if (input_count() < 2) return none();
+  const Pivot* newest = _newest();
+  if (_high.age() == 0) {
+    if (newest == nullptr || newest->type == PivotType::LOW) return start(PivotType::HIGH);
+    return bar.high >= newest->ohlcv.high ? move(PivotType::HIGH) : none();
+  }
+  if (_low.age() == 0) {
+    if (newest == nullptr || newest->type == PivotType::HIGH) return start(PivotType::LOW);
+    return bar.low <= newest->ohlcv.low ? move(PivotType::LOW) : none();
+  }
+  return none();
+}
+
+}  // namespace tolbu_sdk::ta
+
+TOLBU_TA_REGISTER(PivotsHL, [](Params& p, const IndicatorOptions& o) {
+  const int high = p.integer("high_period");
+  const int low = p.integer("low_period");
+  return std::make_unique<PivotsHL>(high, low, o);
+})

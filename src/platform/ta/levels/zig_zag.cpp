@@ -1,0 +1,65 @@
+#include "tolbu_sdk/ta/levels/zig_zag.hpp"
+
+#include <cmath>
+
+#include <fmt/format.h>
+
+#include "../check.hpp"
+#include "tolbu_sdk/ta/registry.hpp"
+
+namespace tolbu_sdk::ta {
+namespace {
+
+double checked_sensitivity(double v) {
+  if (!std::isfinite(v) || v <= 0.0) {
+    throw ValueError(fmt::format("ZigZag: sensitivity must be above 0, not {}", v));
+  }
+  return v;
+}
+
+}  // namespace
+
+ZigZag::ZigZag(double sensitivity, int min_trend_length, const IndicatorOptions& options)
+    : PivotIndicator(options),
+      _sensitivity(checked_sensitivity(sensitivity)),
+      _min_trend_length(static_cast<std::size_t>(
+          detail::positive("ZigZag", "min_trend_length", min_trend_length))) {}
+
+ZigZag::Step ZigZag::_find_pivot() {
+  const OHLCV& bar = input_values().back();
+  const Pivot* newest = _newest();
+  if (newest == nullptr) {
+    if (!_first) {
+      _first = bar;
+      return none();
+    }
+    if (bar.high > _first->high) return start(PivotType::HIGH);
+    if (bar.low < _first->low) return start(PivotType::LOW);
+    return none();
+  }
+  const bool long_enough = input_count() - _newest_position() >= _min_trend_length;
+  if (newest->type == PivotType::HIGH) {
+    if (long_enough && bar.low <= newest->ohlcv.high * (1.0 - _sensitivity)) {
+      return start(PivotType::LOW);
+    }
+    return bar.high >= newest->ohlcv.high ? move(PivotType::HIGH) : none();
+  }
+  if (long_enough && bar.high >= newest->ohlcv.low * (1.0 + _sensitivity)) {
+    return start(PivotType::HIGH);
+  }
+  return bar.low <= newest->ohlcv.low ? move(PivotType::LOW) : none();
+}
+
+void ZigZag::_on_remove() {
+  if (input_count() == 1) _first.reset();
+}
+
+void ZigZag::_on_reset() { _first.reset(); }
+
+}  // namespace tolbu_sdk::ta
+
+TOLBU_TA_REGISTER(ZigZag, [](Params& p, const IndicatorOptions& o) {
+  const double sensitivity = p.number("sensitivity");
+  const int min_trend_length = p.integer("min_trend_length");
+  return std::make_unique<ZigZag>(sensitivity, min_trend_length, o);
+})
