@@ -1,0 +1,424 @@
+// The control server: one listening socket on a thread of its own, one connection at a time,
+// one request per connection.
+
+#include <fmt/format.h>
+#include <boost/asio/as_tuple.hpp>
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/use_awaitable.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/http.hpp>
+
+#include <array>
+#include <ctime>
+#include <exception>
+#include <memory>
+
+#include "logger.hpp"
+#include "tolbu_sdk/control.hpp"
+#include "tolbu_sdk/errors.hpp"
+#include "tolbu_sdk/platform/json.hpp"
+
+namespace tolbu_sdk {
+
+namespace asio = boost::asio;
+namespace http = boost::beast::http;
+using asio::ip::tcp;
+using control_detail::control_log;
+
+namespace {
+
+constexpr auto kAwait = asio::as_tuple(asio::use_awaitable);
+constexpr int kBacklog = 5;
+constexpr std::string_view kServerName = "TolbuControl/1.0";
+// After an error answer the client may still be sending; reading its rest before closing keeps
+// the kernel from resetting the connection under the answer.
+constexpr std::size_t kDrainLimit = 1 << 20;
+constexpr std::chrono::milliseconds kDrainTimeout{1000};
+constexpr std::size_t kReadSize = 4096;
+
+std::string http_date(std::time_t now) {
+  static constexpr std::array<std::string_view, 7> kDays = {"Sun", "Mon", "Tue", "Wed",
+                                                            "Thu", "Fri", "Sat"};
+  static constexpr std::array<std::string_view, 12> kMonths = {
+      "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  std::tm tm{};
+  gmtime_r(&now, &tm);
+  return fmt::format("{}, {:02} {} {} {:02}:{:02}:{:02} GMT", kDays[tm.tm_wday], tm.tm_mday,
+                     kMonths[tm.tm_mon], tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
+}
+
+APIResponse error_response(int status, std::string_view message) {
+  boost::json::object data;
+  data.emplace("error", message);
+  return {status, "application/json", platform::to_json_text(data)};
+}
+
+}  // namespace
+
+namespace control_detail {
+class Session;
+}
+using control_detail::Session;
+
+struct APIServer::State {
+  State(Application& app, int port, Options options)
+      : app(app), requested_port(port), options(std::move(options)) {}
+
+  Application& app;
+  const int requested_port;
+  const Options options;
+  asio::io_context io{1};
+
+  // Shared between the caller's threads and the server thread.
+  mutable std::mutex mutex;
+  mutable std::condition_variable changed;
+  bool started = false;
+  bool ran = false;
+  bool finished = false;
+  bool has_server = false;
+  bool listening = false;
+  bool shutdown_requested = false;
+  bool stop_logged = false;
+  int bound_port = 0;
+  std::thread::id server_thread;
+
+  // Touched only on the server thread.
+  tcp::acceptor* acceptor = nullptr;
+  std::weak_ptr<Session> current;
+  bool stopping = false;
+
+  void run(const std::shared_ptr<State>& self);
+  void stop_serving();
+  asio::awaitable<void> serve();
+};
+
+namespace control_detail {
+
+// One connection's life: read the request (bounded in time and size), answer it, close.
+class Session : public std::enable_shared_from_this<Session> {
+ public:
+  Session(Application& app, const APIServer::Options& options, tcp::socket socket)
+      : app_(app), options_(options), socket_(std::move(socket)), timer_(socket_.get_executor()) {}
+
+  asio::awaitable<void> run() {
+    auto self = shared_from_this();
+    std::optional<APIResponse> response = co_await read_request();
+    if (response && !abandoned_) co_await write_response(std::move(*response));
+    if (linger_ && !abandoned_) co_await drain();
+    boost::system::error_code ignored;
+    socket_.shutdown(tcp::socket::shutdown_both, ignored);
+    socket_.close(ignored);
+  }
+
+  // The server is shutting down: a request still being read is given up.
+  void abandon() {
+    abandoned_ = true;
+    boost::system::error_code ignored;
+    if (reading_) socket_.cancel(ignored);
+  }
+
+ private:
+  asio::awaitable<std::optional<APIResponse>> read_request() {
+    http::request_parser<http::string_body> parser;
+    parser.header_limit(options_.header_limit);
+    parser.body_limit(options_.body_limit);
+    parser.eager(true);
+    arm(options_.read_timeout);
+    reading_ = true;
+    const auto ec = co_await read_into(parser);
+    reading_ = false;
+    const bool timed_out = disarm();
+    if (!ec) {
+      const auto& request = parser.get();
+      APIHandler handler(app_, std::string(request.target()));
+      co_return handler.handle(request.method_string());
+    }
+    if (abandoned_) co_return std::nullopt;
+    if (timed_out) {
+      linger_ = true;
+      co_return error_response(408, "Request timeout");
+    }
+    if (ec == http::error::end_of_stream || ec == http::error::partial_message)
+      co_return std::nullopt;  // the client went away
+    if (ec.category() != http::make_error_code(http::error::bad_target).category())
+      co_return std::nullopt;  // reset or another socket failure: nobody to answer
+    linger_ = true;
+    if (ec == http::error::header_limit) co_return error_response(431, "Request head too large");
+    if (ec == http::error::body_limit) co_return error_response(413, "Request body too large");
+    co_return error_response(400, fmt::format("Bad request: {}", ec.message()));
+  }
+
+  // Every socket read is ours, so that a deadline or a shutdown landing while a piece is
+  // already on its way is seen before the next read is started.
+  asio::awaitable<boost::system::error_code> read_into(
+      http::request_parser<http::string_body>& parser) {
+    boost::system::error_code ec;
+    for (;;) {
+      while (buffer_.size() > 0 && !parser.is_done()) {
+        const auto used = parser.put(buffer_.data(), ec);
+        buffer_.consume(used);
+        if (ec == http::error::need_more) ec = {};
+        if (ec) co_return ec;
+        if (used == 0) break;  // an incomplete line: more bytes needed
+      }
+      if (parser.is_done()) co_return ec;
+      if (timed_out_ || abandoned_) co_return asio::error::operation_aborted;
+      auto [read_ec, n] = co_await socket_.async_read_some(buffer_.prepare(kReadSize), kAwait);
+      buffer_.commit(n);
+      if (read_ec == asio::error::eof) {
+        if (!parser.got_some()) co_return http::error::end_of_stream;
+        parser.put_eof(ec);
+        co_return ec ? ec : http::make_error_code(http::error::partial_message);
+      }
+      if (read_ec) co_return read_ec;
+    }
+  }
+
+  asio::awaitable<void> write_response(APIResponse answer) {
+    // HTTP/1.0 without Content-Length: the body ends where the connection closes.
+    http::response<http::string_body> response{static_cast<http::status>(answer.status), 10};
+    response.set(http::field::server, kServerName);
+    response.set(http::field::date, http_date(std::time(nullptr)));
+    response.set(http::field::content_type, answer.content_type);
+    response.body() = std::move(answer.body);
+    arm(options_.write_timeout, true);
+    auto [ec, bytes] = co_await http::async_write(socket_, response, kAwait);
+    disarm();
+    if (ec) linger_ = false;  // the client is gone or stalled: nothing more to read
+  }
+
+  asio::awaitable<void> drain() {
+    boost::system::error_code ignored;
+    socket_.shutdown(tcp::socket::shutdown_send, ignored);
+    arm(std::min(kDrainTimeout, options_.read_timeout));
+    reading_ = true;
+    std::array<char, 4096> scratch;
+    for (std::size_t total = 0; total < kDrainLimit && !abandoned_ && !timed_out_;) {
+      auto [ec, n] = co_await socket_.async_read_some(asio::buffer(scratch), kAwait);
+      if (ec) break;
+      total += n;
+    }
+    reading_ = false;
+    disarm();
+  }
+
+  // One deadline per phase; a late expiry of an earlier phase is recognised by its number. On
+  // expiry the pending operation is cancelled. Reads check the flag after every piece; a write
+  // (several pieces inside Beast) also has its direction shut, so that a piece started after
+  // the cancel fails at once instead of waiting without a deadline.
+  void arm(std::chrono::milliseconds timeout, bool writing = false) {
+    const auto phase = ++phase_;
+    timed_out_ = false;
+    timer_.expires_after(timeout);
+    timer_.async_wait([weak = weak_from_this(), phase, writing](boost::system::error_code ec) {
+      auto self = weak.lock();
+      if (ec || !self || self->phase_ != phase) return;
+      self->timed_out_ = true;
+      boost::system::error_code ignored;
+      self->socket_.cancel(ignored);
+      if (writing) self->socket_.shutdown(tcp::socket::shutdown_send, ignored);
+    });
+  }
+
+  // Ends the current phase; true when its deadline had passed.
+  bool disarm() {
+    ++phase_;
+    timer_.cancel();
+    return timed_out_;
+  }
+
+  Application& app_;
+  const APIServer::Options& options_;
+  tcp::socket socket_;
+  asio::steady_timer timer_;
+  boost::beast::flat_buffer buffer_;
+  unsigned phase_ = 0;
+  bool timed_out_ = false;
+  bool reading_ = false;
+  bool linger_ = false;
+  bool abandoned_ = false;
+};
+
+}  // namespace control_detail
+
+void APIServer::State::stop_serving() {
+  stopping = true;
+  boost::system::error_code ignored;
+  if (acceptor != nullptr) acceptor->close(ignored);
+  if (auto session = current.lock()) session->abandon();
+}
+
+asio::awaitable<void> APIServer::State::serve() {
+  asio::steady_timer pause(io);
+  while (!stopping) {
+    auto [ec, socket] = co_await acceptor->async_accept(kAwait);
+    if (stopping) break;
+    if (ec) {
+      if (ec == asio::error::operation_aborted || ec == asio::error::bad_descriptor) break;
+      // Out of descriptors and the like: keep serving, without spinning.
+      control_log().warning("Control API accept failed: {}", ec.message());
+      pause.expires_after(std::chrono::milliseconds(100));
+      co_await pause.async_wait(kAwait);
+      continue;
+    }
+    auto session = std::make_shared<Session>(app, options, std::move(socket));
+    current = session;
+    co_await session->run();
+    current.reset();
+  }
+}
+
+APIServer::APIServer(Application& app_instance, int port) : APIServer(app_instance, port, {}) {}
+
+APIServer::APIServer(Application& app_instance, int port, Options options) : app_(app_instance) {
+  if (port < 0 || port > 65535) throw ValueError(fmt::format("port must be 0-65535, got {}", port));
+  state_ = std::make_shared<State>(app_instance, port, std::move(options));
+}
+
+APIServer::~APIServer() {
+  shutdown();
+  if (!thread_.joinable()) return;
+  bool finished;
+  {
+    std::unique_lock lock(state_->mutex);
+    finished = state_->finished || state_->server_thread == std::this_thread::get_id();
+  }
+  if (finished && thread_.get_id() != std::this_thread::get_id()) {
+    thread_.join();
+  } else {
+    // A request stuck in the application: the thread keeps the state alive on its own.
+    control_log().error("Control API Server thread did not end; leaving it behind");
+    thread_.detach();
+  }
+}
+
+int APIServer::port() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->has_server ? state_->bound_port : state_->requested_port;
+}
+
+bool APIServer::is_running() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->listening;
+}
+
+bool APIServer::has_server() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->has_server;
+}
+
+void APIServer::start() {
+  {
+    std::lock_guard lock(state_->mutex);
+    if (state_->started || thread_.joinable())
+      throw RuntimeError("threads can only be started once");
+    state_->started = true;
+  }
+  thread_ = std::thread([state = state_] { state->run(state); });
+}
+
+void APIServer::join() {
+  if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+}
+
+bool APIServer::wait_until_listening(std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(state_->mutex);
+  state_->changed.wait_for(lock, timeout, [&] { return state_->listening || state_->finished; });
+  return state_->listening;
+}
+
+void APIServer::run() { state_->run(state_); }
+
+// The thread body holds the state itself, so an object left behind by a stuck request never
+// points into a destroyed server.
+void APIServer::State::run(const std::shared_ptr<State>& self) {
+  const std::shared_ptr<State> state = self;
+  {
+    std::lock_guard lock(state->mutex);
+    if (state->ran) return;  // a server is not restarted
+    state->ran = true;
+    state->started = true;
+    state->server_thread = std::this_thread::get_id();
+  }
+  const auto finish = [&] {
+    {
+      std::lock_guard lock(state->mutex);
+      state->listening = false;
+      state->finished = true;
+    }
+    state->changed.notify_all();
+  };
+  int port = state->requested_port;
+  try {
+    tcp::acceptor acceptor(state->io);
+    const tcp::endpoint endpoint(asio::ip::make_address(state->options.host),
+                                 static_cast<unsigned short>(port));
+    acceptor.open(endpoint.protocol());
+    acceptor.set_option(asio::socket_base::reuse_address(true));
+    acceptor.bind(endpoint);
+    acceptor.listen(kBacklog);
+    port = acceptor.local_endpoint().port();
+    {
+      std::lock_guard lock(state->mutex);
+      state->has_server = true;
+      state->bound_port = port;
+      state->acceptor = &acceptor;
+    }
+    // Logged before anyone waiting for the server is told it listens.
+    control_log().info("Control API Server started on port {}", port);
+    bool serve = false;
+    {
+      std::lock_guard lock(state->mutex);
+      serve = !state->shutdown_requested;
+      state->listening = serve;
+    }
+    state->changed.notify_all();
+    if (serve) {
+      asio::co_spawn(state->io, state->serve(), [](std::exception_ptr error) {
+        if (error) std::rethrow_exception(error);
+      });
+      state->io.run();
+    }
+    state->acceptor = nullptr;
+  } catch (const boost::system::system_error& error) {
+    state->acceptor = nullptr;
+    control_log().error("Failed to start API Server on port {}: {}", port, error.code().message());
+  } catch (const std::exception& error) {
+    state->acceptor = nullptr;
+    control_log().error("API Server crashed: {}", error.what());
+  } catch (...) {
+    state->acceptor = nullptr;
+    control_log().error("API Server crashed: unknown error");
+  }
+  finish();
+}
+
+void APIServer::shutdown() {
+  const std::shared_ptr<State> state = state_;
+  std::unique_lock lock(state->mutex);
+  if (!state->started) return;
+  state->shutdown_requested = true;
+  if (state->has_server && !state->finished) {
+    State* raw = state.get();  // the io_context lives in the state: no owning cycle
+    asio::post(state->io, [raw] { raw->stop_serving(); });
+  }
+  if (state->server_thread == std::this_thread::get_id()) return;  // it would wait for itself
+  if (!state->changed.wait_for(lock, state->options.shutdown_timeout,
+                               [&] { return state->finished; })) {
+    lock.unlock();
+    control_log().warning("Control API Server still busy after {} ms; stopping it",
+                          state->options.shutdown_timeout.count());
+    state->io.stop();
+    lock.lock();
+  }
+  if (!state->has_server || state->stop_logged) return;
+  state->stop_logged = true;
+  lock.unlock();
+  control_log().info("Control API Server stopped");
+}
+
+}  // namespace tolbu_sdk
