@@ -1,0 +1,47 @@
+#pragma once
+// TTM Squeeze (Carter). The squeeze is on while the Bollinger Bands (a moving average of the
+// close, SMA by default, +/- bb_std_dev_mult population deviations) lie inside the Keltner
+// Channels (EMA of the close +/- kc_atr_mult ATRs), all over `period` bars. The histogram is
+// the momentum: the least-squares line over `period` values of close - (midpoint of the
+// highest high and lowest low + the average) / 2, taken at the newest.
+
+#include <memory>
+
+#include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/ma_type.hpp"
+#include "tolbu_sdk/ta/support/rolling_extremum.hpp"
+#include "tolbu_sdk/ta/support/rolling_moments.hpp"
+#include "tolbu_sdk/ta/support/rolling_sum.hpp"
+#include "tolbu_sdk/ta/support/volvol_rolling_regression.hpp"
+#include "tolbu_sdk/ta/volatility/keltner_channels.hpp"
+
+namespace tolbu_sdk::ta {
+
+struct TTMValue {
+  std::optional<bool> squeeze;
+  std::optional<double> histogram;
+
+  bool operator==(const TTMValue&) const = default;
+  Record fields() const { return {{"squeeze", squeeze}, {"histogram", histogram}}; }
+};
+
+class TTM : public Indicator<OHLCV, TTMValue> {
+ public:
+  explicit TTM(int period, double bb_std_dev_mult = 2.0, double kc_atr_mult = 1.5,
+               MAType ma_type = MAType::SMA, const IndicatorOptions& options = {});
+
+ protected:
+  std::optional<TTMValue> _calculate_new_value() override;
+
+ private:
+  double _bb_mult;
+  std::unique_ptr<Indicator<double, double>> _ma;
+  support::RollingMoments _close;
+  KeltnerChannels _kc;
+  support::RollingMax _high;
+  support::RollingMin _low;
+  support::VolvolRollingRegression _momentum;  // 0 until the average warms up
+  support::RollingSum _present;                // 1 for each real momentum value
+};
+
+}  // namespace tolbu_sdk::ta
