@@ -1,15 +1,15 @@
 #pragma once
-// A clean facility and a private working folder for each journal test.
+// Each journal test starts unconfigured, inside a fresh folder where the default relative
+// paths ("logs/...") land.
 #include <gtest/gtest.h>
-#include <unistd.h>
+
+#include <regex>
 
 #include "../logging/test_support.hpp"
 #include "tolbu_sdk/utils/journal.hpp"
 
 namespace tolbu_test {
 
-// Resets the facility and the set-up flag, and runs the test inside a fresh folder so that
-// the default relative paths ("logs/...") land there.
 class JournalTest : public ::testing::Test {
  protected:
   JournalTest() : previous_(fs::current_path()) {
@@ -25,5 +25,21 @@ class JournalTest : public ::testing::Test {
   TempDir dir_;
   fs::path previous_;
 };
+
+// "LEVEL name message" of each line of a console capture or log file, colours removed;
+// a line out of the detailed layout shows as "malformed: ...".
+inline Lines entries(const std::string& text) {
+  static const std::regex colour("\x1b\\[[0-9]+m");
+  static const std::regex layout(
+      R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \| (\S+) +\| (\S+) \| (.*)$)");
+  Lines out;
+  for (const std::string& line : lines_of(std::regex_replace(text, colour, ""))) {
+    std::smatch m;
+    out.push_back(std::regex_match(line, m, layout)
+                      ? m[1].str() + " " + m[2].str() + " " + m[3].str()
+                      : "malformed: " + line);
+  }
+  return out;
+}
 
 }  // namespace tolbu_test

@@ -1,13 +1,11 @@
 #pragma once
-// Helpers shared by the logging and journal suites: temporary folders, file reading,
-// capturing a file descriptor, and a handler that keeps its lines in memory.
+// Shared by the logging and journal suites: scratch folders, file reading, capturing a file
+// descriptor, and a handler that keeps its lines.
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -17,8 +15,8 @@
 namespace tolbu_test {
 
 namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
 
-// A fresh folder removed with everything in it at the end of the test.
 class TempDir {
  public:
   TempDir() {
@@ -28,7 +26,6 @@ class TempDir {
   }
   ~TempDir() {
     std::error_code ec;
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
     fs::remove_all(path_, ec);
   }
   const fs::path& path() const { return path_; }
@@ -39,38 +36,30 @@ class TempDir {
 };
 
 inline std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
   std::ostringstream out;
-  out << in.rdbuf();
+  out << std::ifstream(path, std::ios::binary).rdbuf();
   return out.str();
 }
 
-inline std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
+inline Lines lines_of(const std::string& text) {
+  Lines lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
 }
 
-// Sends a file descriptor (1 or 2) to a temporary file until text() or destruction.
+// Points a descriptor (1 or 2) at a scratch file until text() is read.
 class CapturedFd {
  public:
-  explicit CapturedFd(int fd) : fd_(fd) {
-    path_ = dir_.file("captured");
-    const int file = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    saved_ = ::dup(fd_);
+  explicit CapturedFd(int fd) : fd_(fd), saved_(::dup(fd)) {
+    const int file = ::open(dir_.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     ::dup2(file, fd_);
     ::close(file);
   }
   ~CapturedFd() { restore(); }
   std::string text() {
     restore();
-    return read_file(path_);
+    return read_file(dir_.file("out"));
   }
 
  private:
@@ -82,34 +71,16 @@ class CapturedFd {
   }
   TempDir dir_;
   int fd_;
-  int saved_ = -1;
-  std::string path_;
+  int saved_;
 };
 
-// Keeps every formatted line.
+// emit runs under the handler's own mutex.
 class MemoryHandler : public tolbu_sdk::logging::Handler {
  public:
-  std::vector<std::string> lines() const {
-    std::lock_guard lock(mutex_);
-    return lines_;
-  }
+  Lines lines;
 
  protected:
-  void emit(std::string_view line) override {
-    std::lock_guard lock(mutex_);
-    lines_.emplace_back(line);
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<std::string> lines_;
-};
-
-// Puts the facility back to its initial state around each test.
-class FacilityReset {
- public:
-  FacilityReset() { tolbu_sdk::logging::reset_for_tests(); }
-  ~FacilityReset() { tolbu_sdk::logging::reset_for_tests(); }
+  void emit(std::string_view line) override { lines.emplace_back(line); }
 };
 
 }  // namespace tolbu_test

@@ -41,7 +41,7 @@ struct LogRecord {
   std::string_view levelname;
   std::int64_t created_ms = 0;  // creation time, Unix milliseconds
   std::string_view message;     // arguments already substituted
-  std::exception_ptr exc_info;  // optional exception
+  std::exception_ptr exc_info = nullptr;  // optional exception
 };
 
 class Formatter {

@@ -135,37 +135,12 @@ void Logger::emit_formatted(int level, const std::exception_ptr* exc, fmt::strin
   dispatch(level, std::string_view(message.data(), message.size()), exc ? *exc : none);
 }
 
-namespace {
-
-std::string_view standard_level_name(int level) {
-  switch (level) {
-    case DEBUG:
-      return "DEBUG";
-    case INFO:
-      return "INFO";
-    case WARNING:
-      return "WARNING";
-    case ERROR:
-      return "ERROR";
-    case CRITICAL:
-      return "CRITICAL";
-    default:
-      return {};
-  }
-}
-
-}  // namespace
-
 void Logger::dispatch(int level, std::string_view message, const std::exception_ptr& exc) {
+  const std::string levelname = level_name(level);  // short enough to need no allocation
   LogRecord record;
   record.name = name_;
   record.levelno = level;
-  std::string other_name;
-  record.levelname = standard_level_name(level);
-  if (record.levelname.empty()) {
-    other_name = level_name(level);
-    record.levelname = other_name;
-  }
+  record.levelname = levelname;
   record.created_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                           std::chrono::system_clock::now().time_since_epoch())
                           .count();
