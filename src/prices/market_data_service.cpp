@@ -1,0 +1,201 @@
+#include "tolbu_sdk/features/prices.hpp"
+
+#include "tolbu_sdk/errors.hpp"
+#include "tolbu_sdk/platform/json.hpp"
+#include "tolbu_sdk/platform/logging.hpp"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace tolbu_sdk::features {
+
+namespace http = platform::http;
+namespace json = boost::json;
+
+namespace {
+
+logging::Logger& logger() {
+  static logging::Logger& log = logging::get_logger("tolbu_sdk.features.prices");
+  return log;
+}
+
+const char* kind_name(const json::value& v) {
+  switch (v.kind()) {
+    case json::kind::null:
+      return "null";
+    case json::kind::bool_:
+      return "bool";
+    case json::kind::int64:
+    case json::kind::uint64:
+    case json::kind::double_:
+      return "number";
+    case json::kind::string:
+      return "string";
+    case json::kind::array:
+      return "array";
+    case json::kind::object:
+      return "object";
+  }
+  return "value";
+}
+
+// A JSON number, or a text holding a decimal number.
+double ratio_value(const json::value& v) {
+  double value = 0;
+  if (v.is_number()) {
+    value = v.to_number<double>();
+  } else if (v.is_string()) {
+    std::string text(v.as_string());
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtod(begin, &end);
+    while (end && (*end == ' ' || *end == '\t' || *end == '\n' || *end == '\r')) ++end;
+    if (end == begin || *end != '\0' || errno == ERANGE)
+      throw ValueError("could not convert string to float: '" + text + "'");
+  } else {
+    throw TypeError(std::string("marginRatio must be a number or a decimal text, got ") +
+                    kind_name(v));
+  }
+  // A NaN or infinite ratio would poison every position size computed from it.
+  if (!std::isfinite(value)) throw ValueError("marginRatio is not a finite number");
+  return value;
+}
+
+}  // namespace
+
+MarketDataService::MarketDataService(const TolbuConfig& config_, http::Options http_options)
+    : config(config_),
+      _micro_api_url(config_.micro_api_url),
+      _rest_api_url(config_.rest_api_url),
+      _http(std::make_unique<http::Client>(http_options)) {}
+
+MarketDataService::~MarketDataService() = default;
+
+std::optional<json::value> MarketDataService::_request(const std::string& url, bool authenticated) {
+  http::Headers headers;
+  if (authenticated) {
+    if (config.jwt_token && !config.jwt_token->empty()) {
+      headers = {{"Content-Type", "application/json"},
+                 {"Authorization", "Bearer " + *config.jwt_token}};
+    } else {
+      logger().warning("Authenticated request to {} missing JWT token", url);
+    }
+  }
+  http::Response response = _http->get(url, headers);
+  if (response.ok()) return response.json();
+  logger().error("Request failed: {} {} | URL: {} | Response: {}", response.status_code,
+                 response.reason, url, http::text_prefix(response.text, 200));
+  return std::nullopt;
+}
+
+std::vector<types::Candle> MarketDataService::fetch_candles(
+    std::string_view symbol, std::int64_t resolution, std::int64_t from_ts, std::int64_t to_ts,
+    bool divide_price, std::optional<std::int64_t> count_back) {
+  std::string url = _micro_api_url + "/GetOhlcvHis/" + http::encode_path_segment(symbol) + "/" +
+                    std::to_string(resolution) + "/" + std::to_string(from_ts) + "/" +
+                    std::to_string(to_ts);
+  if (count_back && *count_back != 0) url += "/" + std::to_string(*count_back);
+
+  auto result = _request(url);
+  std::vector<types::Candle> candles;
+  if (!result || platform::is_empty(*result)) return candles;
+  if (!result->is_array())
+    throw TypeError(std::string("Candle history must be a JSON array, got ") + kind_name(*result));
+  const auto& items = result->as_array();
+  candles.reserve(items.size());
+  for (const auto& item : items) {
+    types::Candle candle = types::Candle::from_dict(item);
+    if (divide_price) {
+      candle.open /= 1000.0;
+      candle.high /= 1000.0;
+      candle.low /= 1000.0;
+      candle.close /= 1000.0;
+    }
+    candles.push_back(candle);
+  }
+  return candles;
+}
+
+std::optional<double> MarketDataService::get_latest_price(std::string_view symbol) {
+  std::int64_t now = platform::now_epoch_ms();
+  std::int64_t one_day_ago = now - 86'400'000;
+  auto minute = fetch_candles(symbol, TimeResolution::MINUTE_1, one_day_ago, now);
+  if (!minute.empty()) return minute.back().close;
+  auto daily = fetch_candles(symbol, TimeResolution::DAY_1, one_day_ago, now);
+  if (!daily.empty()) return daily.back().close;
+  return std::nullopt;
+}
+
+std::optional<double> MarketDataService::get_closing_price(std::string_view symbol,
+                                                           platform::LocalDateTime date) {
+  platform::LocalDateTime start_of_day = platform::local_midnight(date);
+  platform::LocalDateTime end_of_day =
+      start_of_day + std::chrono::days(1) - std::chrono::milliseconds(1);
+  auto candles =
+      fetch_candles(symbol, TimeResolution::DAY_1, platform::to_epoch_ms_int(start_of_day),
+                    platform::to_epoch_ms_int(end_of_day));
+  if (candles.empty()) return std::nullopt;
+  return candles.back().close;
+}
+
+std::map<std::string, double> MarketDataService::get_closing_prices(
+    const std::vector<std::string>& symbols, platform::LocalDateTime date) {
+  std::map<std::string, double> prices;
+  for (const auto& symbol : symbols) {
+    if (auto price = get_closing_price(symbol, date)) prices[symbol] = *price;
+  }
+  return prices;
+}
+
+std::vector<types::Candle> MarketDataService::get_daily_candles(std::string_view symbol,
+                                                                platform::LocalDateTime start_date,
+                                                                platform::LocalDateTime end_date) {
+  return fetch_candles(symbol, TimeResolution::DAY_1, platform::to_epoch_ms_int(start_date),
+                       platform::to_epoch_ms_int(end_date));
+}
+
+std::optional<types::ProductMaster> MarketDataService::get_product_master(std::string_view symbol) {
+  std::string url =
+      _rest_api_url + "/api/v1/MarketData/GetProductMaster/" + http::encode_path_segment(symbol);
+  auto result = _request(url, true);
+  if (!result || platform::is_empty(*result)) return std::nullopt;
+  if (const auto* object = result->if_object()) {
+    const json::value* data = platform::find(*object, "data");
+    if (data && data->is_object()) return types::ProductMaster::from_dict(*data);
+  }
+  return types::ProductMaster::from_dict(*result);
+}
+
+double MarketDataService::fallback_margin_rate(std::string_view symbol) {
+  if (symbol.find("VN30") != std::string_view::npos) return 0.15;
+  if (symbol.find('F') != std::string_view::npos) return 0.15;
+  return 1.0;
+}
+
+double MarketDataService::get_margin_rate(std::string_view symbol) {
+  try {
+    std::string url =
+        _rest_api_url + "/api/v1/diagnostics/margin-ratios/" + http::encode_path_segment(symbol);
+    auto result = _request(url, true);
+    if (!result || platform::is_empty(*result)) return fallback_margin_rate(symbol);
+    const json::object* object = result->if_object();
+    if (!object)
+      throw TypeError(std::string("Margin-ratio answer must be a JSON object, got ") +
+                      kind_name(*result));
+    const json::value* data = platform::find(*object, "data");
+    const json::object& source = data && data->is_object() ? data->as_object() : *object;
+    const json::value* ratio = platform::find(source, "marginRatio");
+    if (!ratio) return 1.0;
+    return ratio_value(*ratio);
+  } catch (const std::exception& e) {
+    logger().warning("Failed to fetch margin rate for {}: {}", symbol, e.what());
+    return fallback_margin_rate(symbol);
+  } catch (...) {
+    logger().warning("Failed to fetch margin rate for {}: {}", symbol, "unknown error");
+    return fallback_margin_rate(symbol);
+  }
+}
+
+}  // namespace tolbu_sdk::features
