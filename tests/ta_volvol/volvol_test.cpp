@@ -10,10 +10,14 @@
 
 #include "tolbu_sdk/errors.hpp"
 #include "tolbu_sdk/ta/registry.hpp"
+#include "tolbu_sdk/ta/support/volvol_rolling_regression.hpp"
+#include "tolbu_sdk/ta/trend/adx.hpp"
 #include "tolbu_sdk/ta/trend/super_trend.hpp"
 #include "tolbu_sdk/ta/volatility/chop.hpp"
+#include "tolbu_sdk/ta/volatility/mass_index.hpp"
 #include "tolbu_sdk/ta/volatility/natr.hpp"
 #include "tolbu_sdk/ta/volatility/rogers_satchell.hpp"
+#include "tolbu_sdk/ta/volatility/sfx.hpp"
 #include "tolbu_sdk/ta/volume/emv.hpp"
 #include "tolbu_sdk/ta/volume/kvo.hpp"
 #include "tolbu_sdk/ta/volume/vwap.hpp"
@@ -332,6 +336,136 @@ TEST(VolVolGuards, SuperTrendFollowsTheBandItSits) {
   }
   EXPECT_GT(ups, 10u);
   EXPECT_GT(downs, 10u);
+}
+
+// ---------------------------------------------------------------------------------------
+// Parameters the vectors cannot tell apart (equal periods there).
+
+TEST(VolVolPeriods, ADXSmoothsDirectionAndTrendOverTheirOwnPeriods) {
+  // A batch ADX from Wilder's description: DI over di_period, ADX over adx_period.
+  const auto bars = walk(120, 13);
+  const std::size_t p = 5;
+  const std::size_t q = 3;
+  std::vector<double> tr, pdm, mdm;
+  for (std::size_t i = 0; i < bars.size(); ++i) {
+    const OHLCV& b = bars[i];
+    if (i == 0) {
+      tr.push_back(b.high - b.low);
+      continue;
+    }
+    const OHLCV& a = bars[i - 1];
+    tr.push_back(std::max({b.high - b.low, std::abs(b.high - a.close), std::abs(b.low - a.close)}));
+    const double up = b.high - a.high;
+    const double down = a.low - b.low;
+    pdm.push_back(up > down && up > 0 ? up : 0.0);
+    mdm.push_back(down > up && down > 0 ? down : 0.0);
+  }
+  const auto wilder = [](const std::vector<double>& x, std::size_t n) {
+    std::vector<double> out;
+    double s = 0.0;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+      if (i < n) {
+        s += x[i];
+        if (i + 1 == n) out.push_back(s / n);
+      } else {
+        out.push_back((out.back() * (n - 1) + x[i]) / n);
+      }
+    }
+    return out;
+  };
+  const auto atr = wilder(tr, p);    // atr[k] belongs to bar k + p - 1
+  const auto spdm = wilder(pdm, p);  // spdm[k] belongs to bar k + p
+  const auto smdm = wilder(mdm, p);
+  std::vector<double> dx, pdi, mdi;
+  for (std::size_t k = 0; k < spdm.size(); ++k) {
+    pdi.push_back(100 * spdm[k] / atr[k + 1]);
+    mdi.push_back(100 * smdm[k] / atr[k + 1]);
+    dx.push_back(100 * std::abs(pdi[k] - mdi[k]) / (pdi[k] + mdi[k]));
+  }
+  const auto adx = wilder(dx, q);  // adx[k] belongs to bar k + p + q - 1
+
+  ADX ind(static_cast<int>(p), static_cast<int>(q));
+  for (const OHLCV& b : bars) ind.add(b);
+  for (std::size_t i = 0; i < bars.size(); ++i) {
+    const auto& v = ind[static_cast<std::ptrdiff_t>(i)];
+    ASSERT_EQ(v.has_value(), i >= p) << i;
+    if (!v) continue;
+    EXPECT_TRUE(near(*v->plus_di, pdi[i - p])) << i;
+    EXPECT_TRUE(near(*v->minus_di, mdi[i - p])) << i;
+    ASSERT_EQ(v->adx.has_value(), i >= p + q - 1) << i;
+    if (v->adx) {
+      EXPECT_TRUE(near(*v->adx, adx[i - p - q + 1])) << i;
+    }
+  }
+}
+
+TEST(VolVolPeriods, SFXPartsUseTheirOwnPeriods) {
+  const auto bars = walk(60);
+  SFX sfx(5, 8, 3);
+  ATR atr(5);
+  for (const OHLCV& b : bars) {
+    sfx.add(b);
+    atr.add(b);
+  }
+  for (std::size_t i = 0; i < bars.size(); ++i) {
+    const auto& v = sfx[static_cast<std::ptrdiff_t>(i)];
+    ASSERT_TRUE(v);
+    EXPECT_EQ(v->atr.has_value(), i >= 4) << i;
+    if (v->atr) {
+      EXPECT_TRUE(near(*v->atr, *atr[static_cast<std::ptrdiff_t>(i)])) << i;
+    }
+    ASSERT_EQ(v->std_dev.has_value(), i >= 7) << i;
+    EXPECT_EQ(v->ma_std_dev.has_value(), i >= 9) << i;
+    if (!v->std_dev) continue;
+    double mean = 0.0;
+    for (std::size_t k = i - 7; k <= i; ++k) mean += bars[k].close / 8.0;
+    double var = 0.0;
+    for (std::size_t k = i - 7; k <= i; ++k)
+      var += (bars[k].close - mean) * (bars[k].close - mean) / 8.0;
+    EXPECT_TRUE(near(*v->std_dev, std::sqrt(var))) << i;
+  }
+}
+
+TEST(VolVolPeriods, MassIndexWaitsForAFullWindowOfRatios) {
+  // With simple averages the ratios start at bar 4 + 3 - 2 and fill the window of 6 later.
+  const auto bars = walk(40);
+  MassIndex mi(4, 3, 6, MAType::SMA);
+  for (const OHLCV& b : bars) mi.add(b);
+  for (std::size_t i = 0; i < bars.size(); ++i) {
+    EXPECT_EQ(mi[static_cast<std::ptrdiff_t>(i)].has_value(), i >= 4 + 3 + 6 - 3) << i;
+  }
+  // A flat market: single and double averages agree, each ratio is 1.
+  MassIndex flat(4, 3, 6, MAType::SMA);
+  for (int i = 0; i < 20; ++i) flat.add(OHLCV{5, 5, 5, 5, 1, {}});
+  EXPECT_DOUBLE_EQ(*flat.value(), 6.0);
+}
+
+TEST(VolVolSupport, RollingRegressionMatchesABatchFitThroughEdits) {
+  const auto batch = [](const std::vector<double>& y, std::size_t period) {
+    const std::size_t n = std::min(period, y.size());
+    double mx = (n - 1) / 2.0, my = 0.0;
+    for (std::size_t i = y.size() - n; i < y.size(); ++i) my += y[i] / n;
+    double sxy = 0.0, sxx = 0.0;
+    for (std::size_t j = 0; j < n; ++j) {
+      sxy += (j - mx) * (y[y.size() - n + j] - my);
+      sxx += (j - mx) * (j - mx);
+    }
+    return n < 2 ? my : my + sxy / sxx * (n - 1 - mx);
+  };
+  support::VolvolRollingRegression r(7);
+  std::vector<double> y;
+  const auto bars = walk(200);
+  for (std::size_t i = 0; i < bars.size(); ++i) {
+    r.push(bars[i].close);
+    y.push_back(bars[i].close);
+    if (i % 3 == 2) {  // an update: undo and push another value
+      r.undo();
+      y.pop_back();
+      r.push(bars[i].open);
+      y.push_back(bars[i].open);
+    }
+    ASSERT_NEAR(r.value(), batch(y, 7), 1e-9) << i;
+  }
 }
 
 }  // namespace
