@@ -19,12 +19,15 @@ std::optional<double> CCI::_calculate_new_value() {
   const double tp = (bar.high + bar.low + bar.close) / 3.0;
   _typical.push(tp);
   if (!_typical.full()) return std::nullopt;
-  const double mean = _typical.sum() / _period;
-  // The mean deviation is taken around the current mean, so it has no running form.
+  // The mean deviation is taken around the current mean, so it has no running form: both come
+  // from the window. Summing differences from the newest value makes a window of equal values
+  // give a deviation of exactly zero, where a running sum would leave rounding residue.
+  const auto p = static_cast<std::size_t>(_period);
+  double offset = 0.0;
+  for (std::size_t k = 1; k < p; ++k) offset += _typical.back(k) - tp;
+  const double mean = tp + offset / _period;
   double deviation = 0.0;
-  for (std::size_t k = 0; k < static_cast<std::size_t>(_period); ++k) {
-    deviation += std::abs(_typical.back(k) - mean);
-  }
+  for (std::size_t k = 0; k < p; ++k) deviation += std::abs(_typical.back(k) - mean);
   deviation /= _period;
   if (deviation == 0.0) return _previous_output();
   return (tp - mean) / (0.015 * deviation);

@@ -37,6 +37,11 @@ std::optional<double> RSI::_calculate_new_value() {
     a.loss = (a.loss * (_period - 1) + loss) / _period;
   }
   _averages.push(a);
+  // No change scales both averages alike: the index stays, and stays exact even where a long
+  // stillness decays the averages into subnormal numbers.
+  if (change == 0.0 && n > p + 1) {
+    if (auto previous = _previous_output()) return previous;
+  }
   if (a.loss == 0.0) return a.gain == 0.0 ? _previous_output() : std::optional<double>(100.0);
   return 100.0 - 100.0 / (1.0 + a.gain / a.loss);
 }

@@ -24,6 +24,7 @@ UO::UO(int fast_period, int mid_period, int slow_period, const IndicatorOptions&
                   &_slow_range}) {
     _manage(*s);
   }
+  _manage(_still);
 }
 
 std::optional<double> UO::_calculate_new_value() {
@@ -40,10 +41,12 @@ std::optional<double> UO::_calculate_new_value() {
   }
   for (auto* s : {&_fast_pressure, &_mid_pressure, &_slow_pressure}) s->push(pressure);
   for (auto* s : {&_fast_range, &_mid_range, &_slow_range}) s->push(range);
+  const std::size_t still = range == 0.0 ? (_still.empty() ? 0 : _still.back()) + 1 : 0;
+  _still.push(still);
   if (input_count() < _warm_up) return std::nullopt;
-  if (_fast_range.sum() == 0.0 || _mid_range.sum() == 0.0 || _slow_range.sum() == 0.0) {
-    return _previous_output();
-  }
+  const auto shortest =
+      static_cast<std::size_t>(std::min({_fast_period, _mid_period, _slow_period}));
+  if (still >= shortest) return _previous_output();
   const double fast = _fast_pressure.sum() / _fast_range.sum();
   const double mid = _mid_pressure.sum() / _mid_range.sum();
   const double slow = _slow_pressure.sum() / _slow_range.sum();

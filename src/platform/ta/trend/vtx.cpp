@@ -18,6 +18,7 @@ VTX::VTX(int period, const IndicatorOptions& options)
   _manage(_plus);
   _manage(_minus);
   _manage(_range);
+  _manage(_still);
 }
 
 std::optional<VTXValue> VTX::_calculate_new_value() {
@@ -36,8 +37,10 @@ std::optional<VTXValue> VTX::_calculate_new_value() {
   _plus.push(plus);
   _minus.push(minus);
   _range.push(range);
+  const std::size_t still = range == 0.0 ? (_still.empty() ? 0 : _still.back()) + 1 : 0;
+  _still.push(still);
   if (input_count() <= static_cast<std::size_t>(_period)) return std::nullopt;
-  if (_range.sum() == 0.0) return _previous_output();
+  if (still >= static_cast<std::size_t>(_period)) return _previous_output();
   return VTXValue{_plus.sum() / _range.sum(), _minus.sum() / _range.sum()};
 }
 
