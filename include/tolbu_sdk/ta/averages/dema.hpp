@@ -1,0 +1,22 @@
+#pragma once
+// Double exponential moving average (Mulloy): 2 * EMA - EMA(EMA).
+
+#include "tolbu_sdk/ta/averages/ema.hpp"
+
+namespace tolbu_sdk::ta {
+
+class DEMA : public Indicator<double, double> {
+ public:
+  explicit DEMA(int period, const IndicatorOptions& options = {});
+  int period() const { return _period; }
+
+ protected:
+  std::optional<double> _calculate_new_value() override;
+
+ private:
+  int _period;
+  EMA _ema;
+  EMA _ema_ema;
+};
+
+}  // namespace tolbu_sdk::ta

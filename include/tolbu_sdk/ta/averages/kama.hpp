@@ -1,0 +1,28 @@
+#pragma once
+// Kaufman's adaptive moving average: an EMA whose smoothing follows the efficiency ratio
+// (net change over `period` / sum of the absolute one-step changes), between the constants of
+// EMAs over fast_ema_constant_period and slow_ema_constant_period. Seeded with the previous
+// input.
+
+#include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/support/rolling_sum.hpp"
+
+namespace tolbu_sdk::ta {
+
+class KAMA : public Indicator<double, double> {
+ public:
+  KAMA(int period, int fast_ema_constant_period, int slow_ema_constant_period,
+       const IndicatorOptions& options = {});
+  int period() const { return _period; }
+
+ protected:
+  std::optional<double> _calculate_new_value() override;
+
+ private:
+  int _period;
+  double _fast;
+  double _slow;
+  support::RollingSum _volatility;  // sum of |x - previous x|
+};
+
+}  // namespace tolbu_sdk::ta

@@ -1,0 +1,22 @@
+#pragma once
+// McGinley Dynamic: seeded with the simple average of the first `period` inputs, then
+// previous + (input - previous) / (period * (input / previous)^4), an average that speeds up
+// when the price runs away from it.
+
+#include "tolbu_sdk/ta/indicator.hpp"
+
+namespace tolbu_sdk::ta {
+
+class McGinleyDynamic : public Indicator<double, double> {
+ public:
+  explicit McGinleyDynamic(int period, const IndicatorOptions& options = {});
+  int period() const { return _period; }
+
+ protected:
+  std::optional<double> _calculate_new_value() override;
+
+ private:
+  int _period;
+};
+
+}  // namespace tolbu_sdk::ta

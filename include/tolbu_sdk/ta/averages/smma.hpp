@@ -1,0 +1,21 @@
+#pragma once
+// Smoothed moving average (Wilder's smoothing): seeded with the simple average of the first
+// `period` inputs, then (previous * (period - 1) + input) / period.
+
+#include "tolbu_sdk/ta/indicator.hpp"
+
+namespace tolbu_sdk::ta {
+
+class SMMA : public Indicator<double, double> {
+ public:
+  explicit SMMA(int period, const IndicatorOptions& options = {});
+  int period() const { return _period; }
+
+ protected:
+  std::optional<double> _calculate_new_value() override;
+
+ private:
+  int _period;
+};
+
+}  // namespace tolbu_sdk::ta

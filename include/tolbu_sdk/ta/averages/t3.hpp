@@ -1,0 +1,27 @@
+#pragma once
+// T3 (Tillson): six EMAs in a row combined with the coefficients of the volume factor
+// `factor` (a generalised DEMA applied three times).
+
+#include <array>
+
+#include "tolbu_sdk/ta/averages/ema.hpp"
+
+namespace tolbu_sdk::ta {
+
+class T3 : public Indicator<double, double> {
+ public:
+  explicit T3(int period, double factor = 0.7, const IndicatorOptions& options = {});
+  int period() const { return _period; }
+  double factor() const { return _factor; }
+
+ protected:
+  std::optional<double> _calculate_new_value() override;
+
+ private:
+  int _period;
+  double _factor;
+  double _c1, _c2, _c3, _c4;
+  std::array<EMA, 6> _ema;
+};
+
+}  // namespace tolbu_sdk::ta

@@ -1,0 +1,24 @@
+#pragma once
+// TRIX (Hutson): the one-period rate of change of a triple-smoothed EMA, in basis points
+// (10000 * (E3 - previous E3) / previous E3).
+
+#include "tolbu_sdk/ta/averages/ema.hpp"
+
+namespace tolbu_sdk::ta {
+
+class TRIX : public Indicator<double, double> {
+ public:
+  explicit TRIX(int period, const IndicatorOptions& options = {});
+  int period() const { return _period; }
+
+ protected:
+  std::optional<double> _calculate_new_value() override;
+
+ private:
+  int _period;
+  EMA _e1;
+  EMA _e2;
+  EMA _e3;
+};
+
+}  // namespace tolbu_sdk::ta

@@ -1,0 +1,23 @@
+#pragma once
+// Zero-lag EMA (Ehlers): an EMA of 2 * input - input `lag` places back, lag = period / 2,
+// which takes the trend's lag out of the average.
+
+#include "tolbu_sdk/ta/averages/ema.hpp"
+
+namespace tolbu_sdk::ta {
+
+class ZLEMA : public Indicator<double, double> {
+ public:
+  explicit ZLEMA(int period, const IndicatorOptions& options = {});
+  int period() const { return _period; }
+
+ protected:
+  std::optional<double> _calculate_new_value() override;
+
+ private:
+  int _period;
+  std::size_t _lag;
+  EMA _ema;
+};
+
+}  // namespace tolbu_sdk::ta

@@ -1,0 +1,25 @@
+#pragma once
+// Mean absolute deviation of the newest `period` inputs from their moving average. The
+// deviations change with every new average, so each input costs O(period).
+
+#include <memory>
+
+#include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/ma_type.hpp"
+
+namespace tolbu_sdk::ta {
+
+class MeanDev : public Indicator<double, double> {
+ public:
+  explicit MeanDev(int period, MAType ma_type = MAType::SMA, const IndicatorOptions& options = {});
+  int period() const { return _period; }
+
+ protected:
+  std::optional<double> _calculate_new_value() override;
+
+ private:
+  int _period;
+  std::unique_ptr<Indicator<double, double>> _ma;
+};
+
+}  // namespace tolbu_sdk::ta

@@ -1,0 +1,22 @@
+#pragma once
+// Standard deviation of the newest `period` inputs (population: divides by period).
+
+#include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/support/rolling_moments.hpp"
+
+namespace tolbu_sdk::ta {
+
+class StdDev : public Indicator<double, double> {
+ public:
+  explicit StdDev(int period, const IndicatorOptions& options = {});
+  int period() const { return _period; }
+
+ protected:
+  std::optional<double> _calculate_new_value() override;
+
+ private:
+  int _period;
+  support::RollingMoments _moments;
+};
+
+}  // namespace tolbu_sdk::ta

@@ -1,0 +1,39 @@
+#pragma once
+// Bollinger Bands: a moving average of the input (cb) with bands std_dev_mult standard
+// deviations (population, over the same period) below (lb) and above (ub).
+
+#include <memory>
+
+#include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/ma_type.hpp"
+#include "tolbu_sdk/ta/support/rolling_moments.hpp"
+
+namespace tolbu_sdk::ta {
+
+struct BBValue {
+  std::optional<double> lb;
+  std::optional<double> cb;
+  std::optional<double> ub;
+
+  bool operator==(const BBValue&) const = default;
+  Record fields() const { return {{"lb", lb}, {"cb", cb}, {"ub", ub}}; }
+};
+
+class BB : public Indicator<double, BBValue> {
+ public:
+  BB(int period, double std_dev_mult, MAType ma_type = MAType::SMA,
+     const IndicatorOptions& options = {});
+  int period() const { return _period; }
+  double std_dev_mult() const { return _mult; }
+
+ protected:
+  std::optional<BBValue> _calculate_new_value() override;
+
+ private:
+  int _period;
+  double _mult;
+  std::unique_ptr<Indicator<double, double>> _ma;
+  support::RollingMoments _moments;
+};
+
+}  // namespace tolbu_sdk::ta

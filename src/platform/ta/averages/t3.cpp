@@ -1,0 +1,36 @@
+#include "tolbu_sdk/ta/averages/t3.hpp"
+
+#include "../check.hpp"
+#include "tolbu_sdk/ta/registry.hpp"
+
+namespace tolbu_sdk::ta {
+
+T3::T3(int period, double factor, const IndicatorOptions& options)
+    : Indicator(options),
+      _period(detail::positive("T3", "period", period)),
+      _factor(factor),
+      _ema{EMA(period), EMA(period), EMA(period), EMA(period), EMA(period), EMA(period)} {
+  const double f = factor;
+  _c1 = -f * f * f;
+  _c2 = 3 * f * f + 3 * f * f * f;
+  _c3 = -6 * f * f - 3 * f - 3 * f * f * f;
+  _c4 = 1 + 3 * f + f * f * f + 3 * f * f;
+  for (auto& e : _ema) _manage(e);
+}
+
+std::optional<double> T3::_calculate_new_value() {
+  std::optional<double> v = input_values().back();
+  for (auto& e : _ema) {
+    e.add(v);
+    v = e.value();
+  }
+  if (!v) return std::nullopt;
+  return _c1 * *v + _c2 * *_ema[4].value() + _c3 * *_ema[3].value() + _c4 * *_ema[2].value();
+}
+
+}  // namespace tolbu_sdk::ta
+
+TOLBU_TA_REGISTER(T3, [](Params& p, const IndicatorOptions& o) {
+  const int period = p.integer("period");
+  return std::make_unique<T3>(period, p.number("factor", 0.7), o);
+})

@@ -1,0 +1,34 @@
+#include "tolbu_sdk/ta/statistics/mean_dev.hpp"
+
+#include <cmath>
+
+#include "../check.hpp"
+#include "tolbu_sdk/ta/registry.hpp"
+
+namespace tolbu_sdk::ta {
+
+MeanDev::MeanDev(int period, MAType ma_type, const IndicatorOptions& options)
+    : Indicator(options),
+      _period(detail::positive("MeanDev", "period", period)),
+      _ma(make_ma(ma_type, period)) {
+  _keep_history(static_cast<std::size_t>(period));
+  _manage(*_ma);
+}
+
+std::optional<double> MeanDev::_calculate_new_value() {
+  const auto& in = input_values();
+  _ma->add(in.back());
+  const auto mean = _ma->value();
+  const auto p = static_cast<std::size_t>(_period);
+  if (!mean || input_count() < p) return std::nullopt;
+  double sum = 0.0;
+  for (std::size_t k = 0; k < p; ++k) sum += std::fabs(in.back(k) - *mean);
+  return sum / _period;
+}
+
+}  // namespace tolbu_sdk::ta
+
+TOLBU_TA_REGISTER(MeanDev, [](Params& p, const IndicatorOptions& o) {
+  const int period = p.integer("period");
+  return std::make_unique<MeanDev>(period, p.ma_type("ma_type", MAType::SMA), o);
+})
