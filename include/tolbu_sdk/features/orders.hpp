@@ -1,0 +1,110 @@
+#pragma once
+// Orders over REST: placing, cancelling, closing positions, stop and bracket orders, and the
+// account's orders, execution reports, trades, stop orders and bracket orders.
+//
+//   tolbu_sdk::features::OrderService orders(config);
+//   auto answer = orders.place_order("HPG", "B", 26500, 100);
+//   if (!answer.success) log(answer.message);
+//
+// Every request is authenticated: without a JWT every operation throws ValueError
+// "Authentication token not set" and nothing is sent. An unsuccessful status never throws:
+// it is logged ("API Error: ...") and comes back as the error object {"status", "message",
+// "data": null}, so placements return an OrderResponse describing the failure and queries an
+// empty result. Transport failures (TransportError), undecodable bodies (ValueError) and
+// answers of an unexpected shape (TypeError) propagate. Blocking calls on the caller's thread.
+// Logger: "tolbu_sdk.features.orders".
+
+#include "tolbu_sdk/config.hpp"
+#include "tolbu_sdk/platform/http.hpp"
+#include "tolbu_sdk/types/records.hpp"
+
+#include <boost/json/object.hpp>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tolbu_sdk::features {
+
+class OrderService {
+ public:
+  // Copies the base URL; keeps a reference to config, whose jwt_token is read on every
+  // request. http sets the connect and stall timeouts and connection reuse.
+  explicit OrderService(const TolbuConfig& config, platform::http::Options http = {});
+  ~OrderService();
+  OrderService(const OrderService&) = delete;
+  OrderService& operator=(const OrderService&) = delete;
+
+  // A plain order, all in the path. Without ref_order_id (or with an empty one) a random
+  // UUID is used. order_type: "LO" (priced), "MTL", "ATO", "ATC".
+  types::OrderResponse place_order(std::string_view symbol, std::string_view side, double price,
+                                   std::int64_t qty, std::string_view order_type = "LO",
+                                   std::string_view account_id = "",
+                                   std::optional<std::string> ref_order_id = std::nullopt);
+
+  // account_id is not sent: the order id names the order.
+  types::OrderResponse cancel_order(std::string_view order_id, std::string_view account_id);
+
+  // Closes a position with an opposing "MTL" order at price 0: side "B", "BUY" or "LONG"
+  // (any case) is closed by selling, anything else by buying. qty is truncated toward zero.
+  types::OrderResponse close_position(std::string_view symbol, double qty, std::string_view side,
+                                      std::string_view account_id);
+
+  types::OrderResponse place_stop_order(std::string_view symbol, std::string_view side,
+                                        double stop_price, std::int64_t qty,
+                                        std::string_view account_id,
+                                        std::optional<double> limit_price = std::nullopt);
+
+  // An "LO" entry at price with take-profit and stop-loss exits; the entry condition is "<="
+  // for side "B" and ">=" otherwise.
+  types::OrderResponse place_bracket_order(std::string_view symbol, std::string_view side,
+                                           double price, std::int64_t qty,
+                                           std::string_view account_id, double take_profit_price,
+                                           double stop_loss_price);
+
+  // Filters left absent, empty or 0 are not sent.
+  struct OrderQuery {
+    std::optional<std::string> account_id = std::nullopt;
+    std::optional<std::int64_t> start_time = std::nullopt;  // epoch ms
+    std::optional<std::int64_t> end_time = std::nullopt;    // epoch ms
+    std::optional<std::string> symbol = std::nullopt;
+    std::optional<std::string> status = std::nullopt;
+  };
+  std::vector<types::OrderData> get_orders(std::optional<std::string> account_id = std::nullopt,
+                                           std::optional<std::int64_t> start_time = std::nullopt,
+                                           std::optional<std::int64_t> end_time = std::nullopt,
+                                           std::optional<std::string> symbol = std::nullopt,
+                                           std::optional<std::string> status = std::nullopt);
+  std::vector<types::OrderData> get_orders(const OrderQuery& query);
+
+  std::vector<types::OrderData> get_execution_reports();
+
+  std::vector<types::Trade> get_trades(std::optional<std::string> account_id = std::nullopt,
+                                       std::optional<std::int64_t> start_time = std::nullopt,
+                                       std::optional<std::int64_t> end_time = std::nullopt);
+
+  // The back end's objects as received; absent when the answer's "data" is null (as after an
+  // unsuccessful status).
+  std::optional<std::vector<boost::json::object>> get_stop_orders(
+      std::optional<std::string> account_id = std::nullopt);
+  std::optional<std::vector<boost::json::object>> get_bracket_orders(
+      std::optional<std::string> account_id = std::nullopt);
+
+  const TolbuConfig& config;
+
+ private:
+  std::optional<boost::json::object> _request(std::string_view method, std::string_view endpoint,
+                                              const boost::json::object* data = nullptr,
+                                              const platform::http::Params* params = nullptr);
+  boost::json::value _query_data(std::string_view endpoint, const platform::http::Params& params);
+  std::optional<std::vector<boost::json::object>> _raw_query(
+      std::string_view endpoint, const std::optional<std::string>& account_id);
+
+  std::string _base_url;
+  std::unique_ptr<platform::http::Client> _http;
+};
+
+}  // namespace tolbu_sdk::features
