@@ -167,7 +167,55 @@ std::string compare_value(const Value& got, const json::value& want) {
   return compare_field(fv, want);
 }
 
+bool same_field(const FieldValue& a, const FieldValue& b) {
+  if (a.index() != b.index()) return false;
+  if (const double* x = std::get_if<double>(&a)) return close_enough(*x, std::get<double>(b));
+  if (const OHLCV* x = std::get_if<OHLCV>(&a)) {
+    const OHLCV& y = std::get<OHLCV>(b);
+    return close_enough(x->open, y.open) && close_enough(x->high, y.high) &&
+           close_enough(x->low, y.low) && close_enough(x->close, y.close) &&
+           close_enough(x->volume, y.volume) && x->time == y.time;
+  }
+  return a == b;
+}
+
+bool same_value(const Value& a, const Value& b) {
+  if (a.index() != b.index()) return false;
+  if (const Record* r = std::get_if<Record>(&a)) {
+    const Record& q = std::get<Record>(b);
+    if (r->size() != q.size()) return false;
+    for (std::size_t i = 0; i < r->size(); ++i) {
+      if ((*r)[i].name != q[i].name || !same_field((*r)[i].value, q[i].value)) return false;
+    }
+    return true;
+  }
+  if (const double* x = std::get_if<double>(&a)) return close_enough(*x, std::get<double>(b));
+  if (const OHLCV* x = std::get_if<OHLCV>(&a)) return same_field(*x, std::get<OHLCV>(b));
+  return true;
+}
+
 }  // namespace
+
+std::string compare_indicators(const std::string& what, const IndicatorBase& got,
+                               const IndicatorBase& want, std::size_t last) {
+  if (last == SIZE_MAX && got.size() != want.size()) {
+    return fmt::format("{}: {} outputs, want {}\n", what, got.size(), want.size());
+  }
+  const std::size_t n = std::min({got.size(), want.size(), last});
+  std::string errors;
+  int shown = 0;
+  for (std::size_t k = n; k-- > 0 && shown < 5;) {
+    const auto i = -static_cast<std::ptrdiff_t>(k) - 1;
+    const Value g = got.output_value(i);
+    const Value w = want.output_value(i);
+    if (!same_value(g, w)) {
+      errors += fmt::format("{} at position {} from the end: got {}, want {}\n", what, k, show(g),
+                            show(w));
+      ++shown;
+    }
+  }
+  return errors;
+}
 
 const Reference& reference() {
   static const Reference r = load();

@@ -30,4 +30,8 @@ std::vector<NamedParam> params_of(const boost::json::object& entry);
 std::string compare_outputs(const std::string& what, const IndicatorBase& ind,
                             const boost::json::array& expected);
 
+// Empty when both indicators hold the same outputs (the newest `last` of them, if given).
+std::string compare_indicators(const std::string& what, const IndicatorBase& got,
+                               const IndicatorBase& want, std::size_t last = SIZE_MAX);
+
 }  // namespace tolbu_sdk::ta::testing

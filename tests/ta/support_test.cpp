@@ -12,6 +12,7 @@
 #include "tolbu_sdk/ta/support/rolling_extremum.hpp"
 #include "tolbu_sdk/ta/support/rolling_moments.hpp"
 #include "tolbu_sdk/ta/support/rolling_sum.hpp"
+#include "tolbu_sdk/ta/support/rolling_weighted_sum.hpp"
 
 namespace tolbu_sdk::ta::support {
 namespace {
@@ -78,6 +79,30 @@ TEST(RollingSum, MatchesWindowThroughUndos) {
       ASSERT_EQ(s.count(), w.size());
       ASSERT_EQ(s.full(), all.size() >= period);
       ASSERT_NEAR(s.sum(), std::accumulate(w.begin(), w.end(), 0.0), 1e-6);
+    });
+  }
+}
+
+TEST(RollingWeightedSum, MatchesWindowThroughUndosBitForBit) {
+  for (std::size_t period : {1u, 4u, 20u}) {
+    RollingWeightedSum s(period);
+    std::vector<double> before;  // the weighted sum before each push
+    random_walk(period, [&](bool undo, const std::vector<double>& all) {
+      if (undo) {
+        s.undo();
+        ASSERT_EQ(s.weighted_sum(), before.back());  // restored exactly
+        before.pop_back();
+      } else {
+        before.push_back(s.weighted_sum());
+        s.push(all.back());
+      }
+      const auto w = window(all, period);
+      double weighted = 0.0;
+      for (std::size_t i = 0; i < w.size(); ++i) weighted += static_cast<double>(i + 1) * w[i];
+      ASSERT_NEAR(s.weighted_sum(), weighted, 1e-9 * weighted + 1e-9);
+      if (s.full()) {
+        ASSERT_NEAR(s.mean(), weighted / (period * (period + 1) / 2.0), 1e-9 * weighted);
+      }
     });
   }
 }

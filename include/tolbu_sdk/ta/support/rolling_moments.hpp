@@ -1,7 +1,8 @@
 #pragma once
 // Mean and variance of the newest `period` values, O(1) per push and per undo. The sums are
 // taken around a shift near the data, so that prices far from zero with a small spread keep
-// their precision; the shift and the sums are renewed from the window now and then.
+// their precision; the shift and the sums are renewed from the window now and then. An undo
+// restores the state bit for bit.
 
 #include <algorithm>
 #include <cmath>
@@ -17,6 +18,7 @@ class RollingMoments final : public Undoable {
   explicit RollingMoments(std::size_t period) : period_(std::max<std::size_t>(period, 1)) {}
 
   void push(double x) {
+    saved_.push_back({shift_, s1_, s2_, since_renew_});
     if (values_.empty()) shift_ = x;
     values_.push_back(x);
     add(x, 1.0);
@@ -26,20 +28,32 @@ class RollingMoments final : public Undoable {
 
   void undo() override {
     if (values_.empty()) return;
-    add(values_.back(), -1.0);
+    if (!saved_.empty()) {
+      const Saved& st = saved_.back();
+      shift_ = st.shift;
+      s1_ = st.s1;
+      s2_ = st.s2;
+      since_renew_ = st.since_renew;
+      saved_.pop_back();
+      values_.pop_back();
+      return;
+    }
+    add(values_.back(), -1.0);  // beyond the bounded history: recompute
     if (values_.size() > period_) add(values_.back(period_), 1.0);
     values_.pop_back();
-    if (values_.size() <= period_) renew();
+    renew();
   }
 
   void reset() override {
     values_.clear();
+    saved_.clear();
     s1_ = s2_ = 0.0;
     since_renew_ = 0;
   }
 
   void set_history_limit(std::size_t n) override {
     values_.set_max_size(n == 0 ? 0 : std::max(n, period_ + 1));
+    saved_.set_max_size(n == 0 ? 0 : std::max(n, period_ + 1));
   }
 
   std::size_t count() const { return std::min(values_.size(), period_); }
@@ -82,8 +96,14 @@ class RollingMoments final : public Undoable {
     for (std::size_t k = n; k-- > 0;) add(values_.back(k), 1.0);
   }
 
+  struct Saved {
+    double shift, s1, s2;
+    std::size_t since_renew;
+  };
+
   std::size_t period_;
   RingBuffer<double> values_;
+  RingBuffer<Saved> saved_;  // the state before each push
   double shift_ = 0.0;
   double s1_ = 0.0;  // sum of (x - shift)
   double s2_ = 0.0;  // sum of (x - shift)^2

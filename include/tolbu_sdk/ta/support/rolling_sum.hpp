@@ -1,5 +1,6 @@
 #pragma once
-// Sum of the newest `period` values, O(1) per push and per undo.
+// Sum of the newest `period` values, O(1) per push and per undo. An undo restores the sum
+// as it was, bit for bit, so that editing the input gives exactly a plain run's values.
 
 #include <algorithm>
 #include <cstddef>
@@ -14,6 +15,7 @@ class RollingSum final : public Undoable {
   explicit RollingSum(std::size_t period) : period_(std::max<std::size_t>(period, 1)) {}
 
   void push(double x) {
+    saved_.push_back({sum_, since_resum_});
     values_.push_back(x);
     sum_ += x;
     if (values_.size() > period_) sum_ -= values_.back(period_);
@@ -23,20 +25,27 @@ class RollingSum final : public Undoable {
 
   void undo() override {
     if (values_.empty()) return;
-    sum_ -= values_.back();
-    if (values_.size() > period_) sum_ += values_.back(period_);
+    if (!saved_.empty()) {
+      sum_ = saved_.back().sum;
+      since_resum_ = saved_.back().since_resum;
+      saved_.pop_back();
+    } else {  // beyond the bounded history: recompute
+      sum_ -= values_.back();
+      if (values_.size() > period_) sum_ += values_.back(period_);
+    }
     values_.pop_back();
-    if (values_.size() <= period_) resum();
   }
 
   void reset() override {
     values_.clear();
+    saved_.clear();
     sum_ = 0.0;
     since_resum_ = 0;
   }
 
   void set_history_limit(std::size_t n) override {
     values_.set_max_size(n == 0 ? 0 : std::max(n, period_ + 1));
+    saved_.set_max_size(n == 0 ? 0 : std::max(n, period_ + 1));
   }
 
   double sum() const { return sum_; }
@@ -58,8 +67,14 @@ class RollingSum final : public Undoable {
     since_resum_ = 0;
   }
 
+  struct Saved {
+    double sum;
+    std::size_t since_resum;
+  };
+
   std::size_t period_;
   RingBuffer<double> values_;
+  RingBuffer<Saved> saved_;  // the state before each push
   double sum_ = 0.0;
   std::size_t since_resum_ = 0;
 };

@@ -1,7 +1,7 @@
 #pragma once
 // Linearly weighted sum of the newest `period` values (weight `period` for the newest, 1 for
 // the oldest), O(1) per push and per undo: each push lowers every weight by one, which is the
-// plain window sum taken off.
+// plain window sum taken off. An undo restores the state bit for bit.
 
 #include <algorithm>
 #include <cstddef>
@@ -16,6 +16,7 @@ class RollingWeightedSum final : public Undoable {
   explicit RollingWeightedSum(std::size_t period) : period_(std::max<std::size_t>(period, 1)) {}
 
   void push(double x) {
+    saved_.push_back({sum_, weighted_, since_resum_});
     const std::size_t n = values_.size();
     if (n >= period_) {
       weighted_ += static_cast<double>(period_) * x - sum_;
@@ -31,7 +32,15 @@ class RollingWeightedSum final : public Undoable {
   void undo() override {
     const std::size_t n = values_.size();
     if (n == 0) return;
-    const double x = values_.back();
+    if (!saved_.empty()) {
+      sum_ = saved_.back().sum;
+      weighted_ = saved_.back().weighted;
+      since_resum_ = saved_.back().since_resum;
+      saved_.pop_back();
+      values_.pop_back();
+      return;
+    }
+    const double x = values_.back();  // beyond the bounded history: recompute
     if (n > period_) {
       sum_ -= x - values_.back(period_);
       weighted_ -= static_cast<double>(period_) * x - sum_;
@@ -40,17 +49,19 @@ class RollingWeightedSum final : public Undoable {
       weighted_ -= static_cast<double>(n) * x;
     }
     values_.pop_back();
-    if (values_.size() <= period_) resum();
+    resum();
   }
 
   void reset() override {
     values_.clear();
+    saved_.clear();
     sum_ = weighted_ = 0.0;
     since_resum_ = 0;
   }
 
   void set_history_limit(std::size_t n) override {
     values_.set_max_size(n == 0 ? 0 : std::max(n, period_ + 1));
+    saved_.set_max_size(n == 0 ? 0 : std::max(n, period_ + 1));
   }
 
   bool full() const { return values_.size() >= period_; }
@@ -74,8 +85,14 @@ class RollingWeightedSum final : public Undoable {
     since_resum_ = 0;
   }
 
+  struct Saved {
+    double sum, weighted;
+    std::size_t since_resum;
+  };
+
   std::size_t period_;
   RingBuffer<double> values_;
+  RingBuffer<Saved> saved_;  // the state before each push
   double sum_ = 0.0;
   double weighted_ = 0.0;
   std::size_t since_resum_ = 0;
