@@ -207,7 +207,7 @@ class Session : public std::enable_shared_from_this<Session> {
   }
 
   // One deadline per phase; a late expiry of an earlier phase is recognised by its number. On
-  // expiry the pending operation is cancelled. Reads check the flag after every piece; a write
+  // expiry the pending operation is cancelled. Reads check the flag before every piece; a write
   // (several pieces inside Beast) also has its direction shut, so that a piece started after
   // the cancel fails at once instead of waiting without a deadline.
   void arm(std::chrono::milliseconds timeout, bool writing = false) {

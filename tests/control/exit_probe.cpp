@@ -1,8 +1,5 @@
-// A process that serves the control API and then ends while a client is still connected:
-// "return" leaves main with the server in scope, "exit" calls std::exit with the server leaked.
-// It prints the port, then ends when its standard input closes.
-
-#include <unistd.h>
+// Serves the control API, prints its port, and ends when standard input closes, with a client
+// still connected: "return" destroys the server on the way out, "exit" leaves it running.
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,7 +8,6 @@
 #include "support.hpp"
 
 int main(int argc, char** argv) {
-  const bool leak = argc > 1 && std::strcmp(argv[1], "exit") == 0;
   control_test::TestApp app;
   auto* server = new tolbu_sdk::APIServer(app, 0, control_test::loopback_options());
   server->start();
@@ -21,7 +17,7 @@ int main(int argc, char** argv) {
   char byte;
   while (::read(0, &byte, 1) > 0) {
   }
-  if (leak) std::exit(0);
+  if (argc > 1 && std::strcmp(argv[1], "exit") == 0) std::exit(0);
   delete server;
   return 0;
 }

@@ -3,23 +3,15 @@
 // records its calls, and a capture of the "tolbu_sdk.control" log.
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
-#include <boost/asio/awaitable.hpp>
 #include <boost/json.hpp>
 
-#include <chrono>
 #include <condition_variable>
-#include <map>
+#include <functional>
 #include <mutex>
-#include <optional>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "tolbu_sdk/control.hpp"
 #include "tolbu_sdk/platform/logging.hpp"
@@ -29,174 +21,120 @@ namespace control_test {
 using namespace std::chrono_literals;
 namespace json = boost::json;
 
-// A connected loopback socket, closed on destruction.
 class Connection {
  public:
-  explicit Connection(int port) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+  explicit Connection(int port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<uint16_t>(port));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
   }
-  ~Connection() { close(); }
-  Connection(const Connection&) = delete;
-  Connection& operator=(const Connection&) = delete;
-
+  ~Connection() { ::close(fd_); }
   bool connected() const { return connected_; }
-  void close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
   bool send(std::string_view data) {
-    while (!data.empty()) {
-      const auto n = ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL);
-      if (n <= 0) return false;
-      data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
+    return ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL) == ssize_t(data.size());
   }
-  // True when the peer has sent something (or closed) within the timeout.
   bool readable(std::chrono::milliseconds timeout) {
     pollfd p{fd_, POLLIN, 0};
     return ::poll(&p, 1, static_cast<int>(timeout.count())) > 0;
   }
-  // Everything the peer sends until it closes; absent when it does not close in time.
-  std::optional<std::string> read_to_end(std::chrono::milliseconds timeout = 5000ms) {
+  // Everything until the peer closes; empty when it does not close within the timeout.
+  std::string read_to_end(std::chrono::milliseconds timeout = 5000ms) {
     std::string data;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return std::nullopt;
-      pollfd p{fd_, POLLIN, 0};
-      if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (!readable(10ms)) continue;
       char buffer[4096];
       const auto n = ::recv(fd_, buffer, sizeof buffer, 0);
-      if (n == 0) return data;
-      if (n < 0) return data.empty() ? std::nullopt : std::optional(data);
+      if (n <= 0) return data;
       data.append(buffer, static_cast<std::size_t>(n));
     }
+    return {};
   }
 
  private:
-  int fd_ = -1;
+  int fd_;
   bool connected_ = false;
 };
 
 struct Reply {
-  std::string raw;
-  std::string status_line;
-  int status = 0;
-  std::map<std::string, std::string> headers;  // lower-case names
-  std::string body;
+  std::string head, body;
+  int status = 0;  // 0: no complete answer
+  // The value of a header line, or "" when absent.
+  std::string header(std::string_view name) const {
+    const auto at = head.find("\r\n" + std::string(name) + ": ");
+    if (at == std::string::npos) return "";
+    const auto start = at + name.size() + 4;
+    return head.substr(start, head.find("\r\n", start) - start);
+  }
 };
 
 inline Reply parse_reply(const std::string& raw) {
   Reply reply;
-  reply.raw = raw;
-  const auto head_end = raw.find("\r\n\r\n");
-  if (head_end == std::string::npos) return reply;
-  reply.body = raw.substr(head_end + 4);
-  std::string_view head(raw.data(), head_end);
-  auto line_end = head.find("\r\n");
-  reply.status_line = std::string(head.substr(0, line_end));
-  if (reply.status_line.size() >= 12) reply.status = std::stoi(reply.status_line.substr(9, 3));
-  while (line_end != std::string_view::npos) {
-    head.remove_prefix(line_end + 2);
-    line_end = head.find("\r\n");
-    const auto line = head.substr(0, line_end);
-    const auto colon = line.find(':');
-    std::string name(line.substr(0, colon));
-    for (auto& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    auto value = line.substr(colon + 1);
-    while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
-    reply.headers[name] = std::string(value);
-  }
+  const auto end = raw.find("\r\n\r\n");
+  if (end == std::string::npos || raw.size() < 12) return reply;
+  reply.head = raw.substr(0, end + 2);
+  reply.body = raw.substr(end + 4);
+  reply.status = std::stoi(raw.substr(9, 3));
   return reply;
 }
 
-// One request over a fresh connection; status 0 when no complete answer came back.
-inline Reply round_trip(int port, std::string_view request) {
+inline Reply round_trip(int port, std::string_view text) {
   Connection connection(port);
-  if (!connection.connected() || !connection.send(request)) return {};
-  const auto raw = connection.read_to_end();
-  return raw ? parse_reply(*raw) : Reply{};
+  return connection.send(text) ? parse_reply(connection.read_to_end()) : Reply{};
 }
 
 inline Reply request(int port, std::string_view method, std::string_view target,
                      std::string_view body = {}) {
-  std::string text = std::string(method) + " " + std::string(target) +
-                     " HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: control-test\r\n";
+  std::string text = std::string(method) + " " + std::string(target) + " HTTP/1.1\r\nHost: x\r\n";
   if (!body.empty()) text += "Content-Length: " + std::to_string(body.size()) + "\r\n";
-  text += "\r\n";
-  text += body;
-  return round_trip(port, text);
+  return round_trip(port, text + "\r\n" + std::string(body));
 }
-
 inline Reply get(int port, std::string_view target) { return request(port, "GET", target); }
 inline Reply post(int port, std::string_view target) { return request(port, "POST", target); }
 
-// Records every call; answers what the test sets. Guarded: the server calls it from its thread.
+// Records its calls and answers what the test sets, under one lock: the server calls it from
+// its own thread.
 class TestApp : public tolbu_sdk::Application {
  public:
-  struct OrdersCall {
-    std::optional<std::string> account_id, symbol;
-  };
+  using Filter = std::optional<std::string>;
+
+  template <typename F>
+  auto locked(F&& f) {
+    std::lock_guard lock(mutex);
+    return f();
+  }
 
   json::value get_status() override {
-    std::lock_guard lock(mutex);
-    if (on_status) on_status();
-    return status;
+    return locked([&] { return on_status(), status; });
   }
   double get_progress() override {
-    std::lock_guard lock(mutex);
-    return progress;
+    return locked([&] { return progress; });
   }
   json::value get_algo_stat_report() override {
-    std::lock_guard lock(mutex);
-    return report;
+    return locked([&] { return report; });
   }
   json::array get_logs(std::int64_t limit) override {
-    std::lock_guard lock(mutex);
-    limits.push_back(limit);
-    json::array logs;
-    for (std::int64_t i = 0; i < std::min<std::int64_t>(limit, 3); ++i)
-      logs.emplace_back("line " + std::to_string(i));
-    return logs;
+    return locked([&] {
+      limits.push_back(limit);
+      json::array logs;
+      for (std::int64_t i = 0; i < std::min<std::int64_t>(limit, 3); ++i)
+        logs.emplace_back("line " + std::to_string(i));
+      return logs;
+    });
   }
-  json::array get_orders(const std::optional<std::string>& account_id,
-                         const std::optional<std::string>& symbol) override {
-    std::lock_guard lock(mutex);
-    orders_calls.push_back({account_id, symbol});
-    return orders;
+  json::array get_orders(const Filter& account_id, const Filter& symbol) override {
+    return locked([&] { return filters.push_back({account_id, symbol}), orders; });
   }
-  json::array get_trades(const std::optional<std::string>& account_id) override {
-    std::lock_guard lock(mutex);
-    trades_calls.push_back(account_id);
-    return json::array{json::object{{"id", 1}}, json::object{{"id", 2}}};
+  json::array get_trades(const Filter& account_id) override {
+    return locked([&] { return filters.push_back({account_id, "trades"}), json::array{1, 2}; });
   }
   boost::asio::awaitable<void> stop() override {
-    {
-      std::lock_guard lock(mutex);
-      stop_thread = std::this_thread::get_id();
-      ++stop_calls;
-    }
+    locked([&] { stop_thread = std::this_thread::get_id(); });
     stopped.set();
-    if (stop_throws) throw std::runtime_error("cannot stop");
+    if (locked([&] { return stop_throws; })) throw std::runtime_error("cannot stop");
     co_return;
-  }
-
-  // Changes the answers under the lock the server's calls take.
-  template <typename F>
-  void update(F&& change) {
-    std::lock_guard lock(mutex);
-    change();
-  }
-  int stops() {
-    std::lock_guard lock(mutex);
-    return stop_calls;
   }
 
   std::mutex mutex;
@@ -204,66 +142,53 @@ class TestApp : public tolbu_sdk::Application {
   double progress = 45.5;
   json::value report = nullptr;
   json::array orders;
-  std::function<void()> on_status;
+  std::function<void()> on_status = [] {};
   bool stop_throws = false;
-
   std::vector<std::int64_t> limits;
-  std::vector<OrdersCall> orders_calls;
-  std::vector<std::optional<std::string>> trades_calls;
+  std::vector<std::pair<Filter, Filter>> filters;
   std::optional<std::thread::id> stop_thread;
-  int stop_calls = 0;
-  tolbu_sdk::Application::StopEvent stopped;  // set when stop() has run
+  StopEvent stopped;  // set once stop() has run
 };
 
-// Collects "LEVEL|message" lines of the control logger for the life of the object.
+// Collects "LEVEL|message" lines of the control logger while it lives.
 class LogCapture {
  public:
-  LogCapture() : handler_(std::make_shared<Sink>()) {
-    handler_->set_formatter(
+  LogCapture() {
+    sink_->set_formatter(
         std::make_shared<tolbu_sdk::logging::Formatter>("%(levelname)s|%(message)s"));
     logger().set_level(tolbu_sdk::logging::DEBUG);
-    logger().add_handler(handler_);
+    logger().add_handler(sink_);
   }
-  ~LogCapture() { logger().remove_handler(handler_); }
-
-  std::vector<std::string> lines() const { return handler_->lines(); }
-  bool contains(std::string_view text) const { return handler_->contains(text); }
-  // True once a line containing text has been logged within the timeout.
-  bool wait_for(std::string_view text, std::chrono::milliseconds timeout = 5000ms) const {
-    std::unique_lock lock(handler_->mutex);
-    return handler_->logged.wait_for(lock, timeout, [&] { return handler_->has(text); });
+  ~LogCapture() { logger().remove_handler(sink_); }
+  // Whether a line containing text arrives within the timeout (0: already there).
+  bool has(std::string_view text, std::chrono::milliseconds timeout = 0ms) const {
+    std::unique_lock lock(sink_->mutex);
+    return sink_->logged.wait_for(lock, timeout, [&] {
+      for (const auto& line : sink_->lines)
+        if (line.find(text) != std::string::npos) return true;
+      return false;
+    });
+  }
+  bool empty() const {
+    std::lock_guard lock(sink_->mutex);
+    return sink_->lines.empty();
   }
 
  private:
   struct Sink : tolbu_sdk::logging::Handler {
     void emit(std::string_view line) override {
-      {
-        std::lock_guard lock(mutex);
-        captured.emplace_back(line);
-      }
+      std::lock_guard lock(mutex);
+      lines.emplace_back(line);
       logged.notify_all();
     }
-    std::vector<std::string> lines() const {
-      std::lock_guard lock(mutex);
-      return captured;
-    }
-    bool has(std::string_view text) const {
-      for (const auto& line : captured)
-        if (line.find(text) != std::string::npos) return true;
-      return false;
-    }
-    bool contains(std::string_view text) const {
-      std::lock_guard lock(mutex);
-      return has(text);
-    }
-    mutable std::mutex mutex;
-    mutable std::condition_variable logged;
-    std::vector<std::string> captured;
+    std::mutex mutex;
+    std::condition_variable logged;
+    std::vector<std::string> lines;
   };
   static tolbu_sdk::logging::Logger& logger() {
     return tolbu_sdk::logging::get_logger("tolbu_sdk.control");
   }
-  std::shared_ptr<Sink> handler_;
+  std::shared_ptr<Sink> sink_ = std::make_shared<Sink>();
 };
 
 inline tolbu_sdk::APIServer::Options loopback_options() {
