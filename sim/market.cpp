@@ -1,6 +1,7 @@
 #include "market.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace tolbu_sim {
@@ -19,10 +20,37 @@ std::uint64_t mix(std::uint64_t x) {
 
 double unit(std::uint64_t h) { return static_cast<double>(h >> 11) * 0x1.0p-53; }
 
-// Roughly standard normal: four uniforms, centred and scaled.
+// Roughly standard normal from one hash: four 16-bit uniforms, centred and scaled.
 double normal(std::uint64_t h) {
-  double sum = unit(mix(h)) + unit(mix(h + 1)) + unit(mix(h + 2)) + unit(mix(h + 3));
-  return (sum - 2.0) * 1.7320508075688772;
+  std::uint64_t x = mix(h);
+  double sum =
+      static_cast<double>((x & 0xffff) + ((x >> 16) & 0xffff) + ((x >> 32) & 0xffff) + (x >> 48));
+  return (sum / 65535.0 - 2.0) * 1.7320508075688772;
+}
+
+constexpr std::array<double, 25> kInversePeriods = [] {
+  std::array<double, 25> a{};
+  double v = 1.0;
+  for (auto& x : a) {
+    x = v;
+    v *= 0.5;
+  }
+  return a;
+}();
+
+// Amplitude of each octave: sqrt(period) for a random walk, with short periods boosted
+// because intraday prices wander more than a daily walk implies.
+const std::array<double, 25>& amplitudes() {
+  static const std::array<double, 25> table = [] {
+    std::array<double, 25> a{};
+    for (std::size_t k = 0; k < a.size(); ++k) {
+      double period = std::ldexp(1.0, static_cast<int>(k));
+      double boost = period < 3600.0 ? std::pow(3600.0 / period, 0.3) : 1.0;
+      a[k] = boost * std::sqrt(period);
+    }
+    return a;
+  }();
+  return table;
 }
 
 std::uint64_t text_hash(std::string_view text) {
@@ -119,20 +147,18 @@ double Market::round_to_tick(const Instrument& instrument, double price) const {
 }
 
 double Market::raw_price(Path& p, std::int64_t ms) const {
+  const auto& amplitude = amplitudes();
   double seconds = static_cast<double>(ms) / 1000.0;
   double noise = 0;
   for (int k = 0; k < kOctaves; ++k) {
-    double period = std::ldexp(1.0, k);
-    double position = seconds / period;
+    double position = seconds * kInversePeriods[static_cast<std::size_t>(k)];
     double cell = std::floor(position);
     double frac = position - cell;
-    auto n = static_cast<std::int64_t>(cell);
+    auto n = static_cast<std::uint64_t>(static_cast<std::int64_t>(cell));
     std::uint64_t base = p.key ^ (static_cast<std::uint64_t>(k) * 0x632be59bd9b4e019ULL);
-    double v0 = normal(mix(base + static_cast<std::uint64_t>(n) * 4));
-    double v1 = normal(mix(base + static_cast<std::uint64_t>(n + 1) * 4));
-    // Short periods are boosted: intraday prices wander more than a daily walk implies.
-    double boost = period < 3600.0 ? std::pow(3600.0 / period, 0.3) : 1.0;
-    noise += boost * std::sqrt(period) * (v0 + (v1 - v0) * frac);
+    double v0 = normal(base + n * 0x9e3779b97f4a7c15ULL);
+    double v1 = normal(base + (n + 1) * 0x9e3779b97f4a7c15ULL);
+    noise += amplitude[static_cast<std::size_t>(k)] * (v0 + (v1 - v0) * frac);
   }
   double price = p.instrument.base_price * std::exp(noise * p.noise_scale);
   auto it = std::upper_bound(p.factors.begin(), p.factors.end(), ms,

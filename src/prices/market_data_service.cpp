@@ -4,6 +4,8 @@
 #include "tolbu_sdk/platform/json.hpp"
 #include "tolbu_sdk/platform/logging.hpp"
 
+#include <boost/json/monotonic_resource.hpp>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -73,7 +75,8 @@ MarketDataService::MarketDataService(const TolbuConfig& config_, http::Options h
 
 MarketDataService::~MarketDataService() = default;
 
-std::optional<json::value> MarketDataService::_request(const std::string& url, bool authenticated) {
+std::optional<json::value> MarketDataService::_request(const std::string& url, bool authenticated,
+                                                       json::storage_ptr storage) {
   http::Headers headers;
   if (authenticated) {
     if (config.jwt_token && !config.jwt_token->empty()) {
@@ -84,7 +87,7 @@ std::optional<json::value> MarketDataService::_request(const std::string& url, b
     }
   }
   http::Response response = _http->get(url, headers);
-  if (response.ok()) return response.json();
+  if (response.ok()) return response.json(std::move(storage));
   logger().error("Request failed: {} {} | URL: {} | Response: {}", response.status_code,
                  response.reason, url, http::text_prefix(response.text, 200));
   return std::nullopt;
@@ -98,7 +101,9 @@ std::vector<types::Candle> MarketDataService::fetch_candles(
                     std::to_string(to_ts);
   if (count_back && *count_back != 0) url += "/" + std::to_string(*count_back);
 
-  auto result = _request(url);
+  // The answer is only read while the candles are built: one arena for all of it.
+  json::monotonic_resource arena;
+  auto result = _request(url, false, &arena);
   std::vector<types::Candle> candles;
   if (!result || platform::is_empty(*result)) return candles;
   if (!result->is_array())

@@ -74,7 +74,8 @@ class MarketDataService {
   const TolbuConfig& config;
 
  private:
-  std::optional<boost::json::value> _request(const std::string& url, bool authenticated = false);
+  std::optional<boost::json::value> _request(const std::string& url, bool authenticated = false,
+                                             boost::json::storage_ptr storage = {});
 
   std::string _micro_api_url;
   std::string _rest_api_url;

@@ -52,6 +52,8 @@ struct Response {
   // The body parsed as JSON; ValueError naming the parse error when it is not JSON
   // (an empty body included).
   boost::json::value json() const;
+  // The same, allocating from storage (a monotonic resource makes large answers cheap).
+  boost::json::value json(boost::json::storage_ptr storage) const;
   // The first value of a header, case-insensitively; empty when absent.
   std::string header(std::string_view name) const;
 };

@@ -177,9 +177,11 @@ struct HeaderList {
 
 }  // namespace
 
-boost::json::value Response::json() const {
+boost::json::value Response::json() const { return json(boost::json::storage_ptr()); }
+
+boost::json::value Response::json(boost::json::storage_ptr storage) const {
   boost::system::error_code ec;
-  boost::json::value value = boost::json::parse(text, ec);
+  boost::json::value value = boost::json::parse(text, ec, std::move(storage));
   if (ec) {
     std::string shown(text_prefix(text, 100));
     throw ValueError("Response body is not valid JSON (" + ec.message() + "): '" + shown +
