@@ -1,7 +1,7 @@
 // The process can end while the control server is serving a client.
 
-#include <signal.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 

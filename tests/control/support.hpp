@@ -169,10 +169,6 @@ class LogCapture {
       return false;
     });
   }
-  bool empty() const {
-    std::lock_guard lock(sink_->mutex);
-    return sink_->lines.empty();
-  }
 
  private:
   struct Sink : tolbu_sdk::logging::Handler {
