@@ -96,11 +96,19 @@ class SimProcess {
   }
   HttpReply del(const std::string& path) const { return request("DELETE", path); }
 
+  // The same with "Authorization: Bearer <jwt>", for the sim's REST paths.
+  HttpReply authorized(const std::string& method, const std::string& path,
+                       const std::string& body = {}) const {
+    return request(method, path, body, std::chrono::seconds(10),
+                   {{"Authorization", "Bearer " + jwt_}});
+  }
+
   // One request on a fresh connection ("Connection: close"); throws std::runtime_error on a
   // transport failure or when no answer arrives within timeout.
   HttpReply request(const std::string& method, const std::string& path,
                     const std::string& body = {},
-                    std::chrono::milliseconds timeout = std::chrono::seconds(10)) const {
+                    std::chrono::milliseconds timeout = std::chrono::seconds(10),
+                    const std::vector<std::pair<std::string, std::string>>& headers = {}) const {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) throw std::runtime_error("socket: " + std::string(std::strerror(errno)));
     struct Closer {
@@ -119,7 +127,9 @@ class SimProcess {
       throw std::runtime_error("connect to tolbu-sim: " + std::string(std::strerror(errno)));
     std::string out = method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
                       "Connection: close\r\nContent-Type: application/json\r\n" +
-                      "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+                      "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    for (const auto& [name, value] : headers) out += name + ": " + value + "\r\n";
+    out += "\r\n" + body;
     for (std::size_t sent = 0; sent < out.size();) {
       ssize_t n = ::send(fd, out.data() + sent, out.size() - sent, MSG_NOSIGNAL);
       if (n <= 0) throw std::runtime_error("send to tolbu-sim failed");
