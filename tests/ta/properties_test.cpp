@@ -21,7 +21,7 @@ class Properties : public ::testing::TestWithParam<std::size_t> {
     entry_ = &ref.cases[GetParam()].as_object();
     name_ = std::string(entry_->at("indicator").as_string());
     what_ = name_ + json::serialize(entry_->at("params"));
-    if (!Registry::instance().contains(name_)) GTEST_SKIP() << name_ << " is not registered";
+    ASSERT_TRUE(Registry::instance().contains(name_)) << name_ << " is not registered";
   }
   std::unique_ptr<IndicatorBase> make(const IndicatorOptions& o = {}) const {
     return create_indicator(name_, {}, params_of(*entry_), o);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tolbu_sdk/ta/averages/ema.hpp"
+#include "tolbu_sdk/ta/levels/fibonacci_retracement.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
 #include "tolbu_sdk/ta/registry.hpp"
 
@@ -53,6 +54,15 @@ TEST(Registry, ReadsMATypeByMemberName) {
   auto ema = make_ma(MAType::EMA, 2);
   ema->add({1.0, 3.0});
   EXPECT_DOUBLE_EQ(*ema->value(), 2.0);
+}
+
+TEST(FibonacciRetracement, LevelsAreValuePlusValueTimesCoefficient) {
+  using F = FibonacciRetracement;
+  ASSERT_EQ(F::COEFFICIENTS.size(), 9u);
+  EXPECT_DOUBLE_EQ(F::COEFFICIENTS.front(), 0.236);
+  EXPECT_DOUBLE_EQ(F::COEFFICIENTS.back(), 3.618);
+  EXPECT_DOUBLE_EQ(F::calculate(0.618, 100.0), 161.8);
+  EXPECT_DOUBLE_EQ(F::calculate(1.0, 50.0), 100.0);
 }
 
 }  // namespace

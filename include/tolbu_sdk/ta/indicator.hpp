@@ -147,6 +147,7 @@ OHLCV from_value<OHLCV>(const Value& v);
 // Whether b falls in the same sampling period as a (both must carry a time).
 bool same_period(SamplingPeriodType p, const OHLCV& a, const OHLCV& b);
 [[noreturn]] void throw_nothing_to_update();
+[[noreturn]] void throw_no_time();
 [[noreturn]] void throw_history_too_short();
 void check_sampling_allowed(bool input_has_time, const IndicatorOptions& o);
 }  // namespace detail
@@ -167,7 +168,7 @@ class Indicator : public IndicatorBase {
   void add(const In& v) {
     _sync();
     if (_modifier) {
-      add_value(to_value(v));
+      Indicator::add_value(to_value(v));  // not virtual: a wrapper's add_value may route elsewhere
       return;
     }
     _ingest(v, true);
@@ -345,6 +346,7 @@ class Indicator : public IndicatorBase {
 
   void _ingest(const In& v, bool may_fold) {
     if constexpr (std::is_same_v<In, OHLCV>) {
+      if (_sampling && !v.time) detail::throw_no_time();
       if (may_fold && _sampling && !_outputs.empty() && _had_input.back() &&
           detail::same_period(*_sampling, _inputs.back(), v)) {
         _remove_newest();

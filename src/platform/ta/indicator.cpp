@@ -80,6 +80,8 @@ bool same_period(SamplingPeriodType p, const OHLCV& a, const OHLCV& b) {
   return period_start(p, *a.time) == period_start(p, *b.time);
 }
 
+void throw_no_time() { throw ValueError("input_sampling needs inputs that carry a time"); }
+
 void throw_nothing_to_update() { throw ValueError("update needs an input to replace"); }
 
 void throw_history_too_short() {
