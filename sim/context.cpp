@@ -25,6 +25,7 @@ namespace {
 struct Registered {
   const char* name;
   std::function<void(SimContext&)> install;
+  const char* help;
 };
 
 std::vector<Registered>& registry() {
@@ -34,8 +35,21 @@ std::vector<Registered>& registry() {
 
 }  // namespace
 
-SimExtension::SimExtension(const char* name, std::function<void(SimContext&)> install) {
-  registry().push_back(Registered{name, std::move(install)});
+SimExtension::SimExtension(const char* name, std::function<void(SimContext&)> install,
+                           const char* help) {
+  registry().push_back(Registered{name, std::move(install), help});
+}
+
+std::string SimExtension::help_all() {
+  std::string out;
+  for (const auto& extension : registry()) {
+    if (extension.help && *extension.help) {
+      out += "\n";
+      out += extension.help;
+      if (!out.ends_with('\n')) out += '\n';
+    }
+  }
+  return out;
 }
 
 void SimExtension::install_all(SimContext& context) {

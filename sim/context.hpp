@@ -39,11 +39,14 @@ struct SimContext {
 // routes, observers and state through an extension registered at static-initialisation time:
 //   static tolbu_sim::SimExtension streaming{"streaming", [](SimContext& ctx) { ... }};
 // Extensions run once, in registration order, after the REST side is installed and before
-// the first connection is accepted.
+// the first connection is accepted. An extension's help text (its options and endpoints) is
+// printed by --help after the sim's own.
 class SimExtension {
  public:
-  SimExtension(const char* name, std::function<void(SimContext&)> install);
+  SimExtension(const char* name, std::function<void(SimContext&)> install,
+               const char* help = nullptr);
   static void install_all(SimContext& context);
+  static std::string help_all();
 };
 
 }  // namespace tolbu_sim

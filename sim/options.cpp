@@ -1,5 +1,7 @@
 #include "options.hpp"
 
+#include "context.hpp"
+
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -125,7 +127,7 @@ std::optional<SimOptions> parse_options(int argc, char** argv, std::ostream& out
     }
     bool ok = true;
     if (arg == "--help" || arg == "-h") {
-      out << help_text();
+      out << help_text() << SimExtension::help_all();
       exit_code = 0;
       return std::nullopt;
     } else if (arg == "--quiet") {

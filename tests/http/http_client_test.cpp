@@ -139,6 +139,16 @@ TEST_F(HttpClientTest, RequestSendsJsonBodyInKeyOrderAndEncodedQueryInOrder) {
   EXPECT_EQ(header_names(entries[1]), (std::vector<std::string>{"Content-Length"}));
 }
 
+TEST_F(HttpClientTest, HeadersWithLineBreaksAreRefusedBeforeSending) {
+  http::Client client;
+  EXPECT_THROW(client.get(url("/x"), {{"Authorization", "Bearer t\r\nX-Injected: 1"}}),
+               tolbu_sdk::ValueError);
+  EXPECT_THROW(client.get(url("/x"), {{"Bad:Name", "v"}}), tolbu_sdk::ValueError);
+  EXPECT_THROW(client.get(url("/x"), {{"", "v"}}), tolbu_sdk::ValueError);
+  EXPECT_THROW(client.request("GET /other HTTP/1.1\r\n", url("/x")), tolbu_sdk::ValueError);
+  EXPECT_TRUE(journal(sim).empty());
+}
+
 TEST_F(HttpClientTest, ErrorStatusesAreResponsesWithReasonAndSuccessFlag) {
   http::Client client;
   for (int status : {201, 399, 400, 404, 422, 500, 503}) {

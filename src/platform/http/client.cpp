@@ -165,6 +165,17 @@ int on_connected(void* user, char*, char*, int, int) {
   return CURL_PREREQFUNC_OK;
 }
 
+// A line break in a header (a token pasted with its newline, say) would smuggle further
+// headers or a second request onto the wire.
+void check_headers(const Headers& headers) {
+  for (const auto& [name, value] : headers) {
+    if (name.empty() || name.find_first_of(":\r\n") != std::string::npos ||
+        value.find_first_of("\r\n") != std::string::npos || value.find('\0') != std::string::npos)
+      throw ValueError("Invalid HTTP header '" + name +
+                       "': names must be non-empty without ':', and neither may hold a line break");
+  }
+}
+
 struct HeaderList {
   curl_slist* list = nullptr;
   ~HeaderList() { curl_slist_free_all(list); }
@@ -372,7 +383,11 @@ Response Client::get(std::string_view url, const Headers& headers) {
 
 Response Client::request(std::string_view method, std::string_view url, const Headers& headers,
                          const boost::json::value* json_body, const Params* params) {
-  if (method.empty()) throw ValueError("HTTP method must not be empty");
+  if (method.empty() || !std::all_of(method.begin(), method.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || c == '-' || c == '_';
+      }))
+    throw ValueError("Invalid HTTP method '" + std::string(method) + "'");
+  check_headers(headers);
   std::string full_url(url);
   if (params && !params->empty()) {
     full_url += full_url.find('?') == std::string::npos ? '?' : '&';
