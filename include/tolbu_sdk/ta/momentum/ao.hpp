@@ -2,10 +2,9 @@
 // Awesome Oscillator (Williams): a fast minus a slow moving average of the median price
 // (high + low) / 2. Takes whole bars.
 
-#include <memory>
-
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
+#include "tolbu_sdk/ta/support/momentum_average.hpp"
 
 namespace tolbu_sdk::ta {
 
@@ -22,8 +21,8 @@ class AO : public Indicator<OHLCV, double> {
  private:
   int _fast_period;
   int _slow_period;
-  std::unique_ptr<Indicator<double, double>> _fast;
-  std::unique_ptr<Indicator<double, double>> _slow;
+  support::MomentumAverage _fast;
+  support::MomentumAverage _slow;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -2,10 +2,9 @@
 // Detrended Price Oscillator: the input of period / 2 + 1 places back minus the moving average
 // of the newest `period` inputs, which takes the trend out and leaves the cycles.
 
-#include <memory>
-
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
+#include "tolbu_sdk/ta/support/momentum_average.hpp"
 
 namespace tolbu_sdk::ta {
 
@@ -20,7 +19,7 @@ class DPO : public Indicator<double, double> {
  private:
   int _period;
   std::size_t _lag;
-  std::unique_ptr<Indicator<double, double>> _ma;
+  support::MomentumAverage _ma;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -3,10 +3,9 @@
 // weighted 1, 2, 3 and 4, summed; with a signal line, a moving average of that sum.
 
 #include <array>
-#include <memory>
-
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
+#include "tolbu_sdk/ta/support/momentum_average.hpp"
 
 namespace tolbu_sdk::ta {
 
@@ -29,8 +28,8 @@ class KST : public Indicator<double, KSTValue> {
 
  private:
   std::array<std::size_t, 4> _roc_periods;
-  std::array<std::unique_ptr<Indicator<double, double>>, 4> _roc_mas;
-  std::unique_ptr<Indicator<double, double>> _signal;
+  std::array<support::MomentumAverage, 4> _roc_mas;
+  support::MomentumAverage _signal;
 };
 
 }  // namespace tolbu_sdk::ta

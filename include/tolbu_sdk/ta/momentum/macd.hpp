@@ -3,10 +3,9 @@
 // the input, its signal line (a moving average of the MACD over `signal_period`) and the
 // histogram (MACD - signal).
 
-#include <memory>
-
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
+#include "tolbu_sdk/ta/support/momentum_average.hpp"
 
 namespace tolbu_sdk::ta {
 
@@ -34,9 +33,9 @@ class MACD : public Indicator<double, MACDValue> {
   int _fast_period;
   int _slow_period;
   int _signal_period;
-  std::unique_ptr<Indicator<double, double>> _fast;
-  std::unique_ptr<Indicator<double, double>> _slow;
-  std::unique_ptr<Indicator<double, double>> _signal;
+  support::MomentumAverage _fast;
+  support::MomentumAverage _slow;
+  support::MomentumAverage _signal;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -5,10 +5,9 @@
 // starts once the first has `stoch_period` values of %K, on the smoothed values it has so far.
 // A window without range counts as the top of the cycle (100).
 
-#include <memory>
-
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
+#include "tolbu_sdk/ta/support/momentum_average.hpp"
 #include "tolbu_sdk/ta/support/momentum_stochastic.hpp"
 
 namespace tolbu_sdk::ta {
@@ -23,12 +22,12 @@ class STC : public Indicator<double, double> {
 
  private:
   std::size_t _stoch_period;
-  std::unique_ptr<Indicator<double, double>> _fast;
-  std::unique_ptr<Indicator<double, double>> _slow;
+  support::MomentumAverage _fast;
+  support::MomentumAverage _slow;
   support::MomentumStochastic _first;
-  std::unique_ptr<Indicator<double, double>> _first_smoothing;
+  support::MomentumAverage _first_smoothing;
   support::MomentumStochastic _second;
-  std::unique_ptr<Indicator<double, double>> _second_smoothing;
+  support::MomentumAverage _second_smoothing;
 };
 
 }  // namespace tolbu_sdk::ta

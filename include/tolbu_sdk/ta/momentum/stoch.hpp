@@ -3,10 +3,9 @@
 // bars (0 to 100), and %D, a moving average of %K over `smoothing_period`. A window without
 // range repeats the previous %K.
 
-#include <memory>
-
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
+#include "tolbu_sdk/ta/support/momentum_average.hpp"
 #include "tolbu_sdk/ta/support/rolling_extremum.hpp"
 
 namespace tolbu_sdk::ta {
@@ -34,7 +33,7 @@ class Stoch : public Indicator<OHLCV, StochValue> {
   int _smoothing_period;
   support::RollingMax _high;
   support::RollingMin _low;
-  std::unique_ptr<Indicator<double, double>> _d;
+  support::MomentumAverage _d;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -3,11 +3,10 @@
 // smoothed by a moving average over `k_smoothing_period` (k), and k smoothed again over
 // `d_smoothing_period` (d). A window of equal RSI values repeats the previous %K.
 
-#include <memory>
-
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
 #include "tolbu_sdk/ta/momentum/rsi.hpp"
+#include "tolbu_sdk/ta/support/momentum_average.hpp"
 #include "tolbu_sdk/ta/support/momentum_stochastic.hpp"
 
 namespace tolbu_sdk::ta {
@@ -31,8 +30,8 @@ class StochRSI : public Indicator<double, StochRSIValue> {
  private:
   RSI _rsi;
   support::MomentumStochastic _stoch;
-  std::unique_ptr<Indicator<double, double>> _k;
-  std::unique_ptr<Indicator<double, double>> _d;
+  support::MomentumAverage _k;
+  support::MomentumAverage _d;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -3,10 +3,9 @@
 // then `fast_period`), as a per-cent share of the same double smoothing of its absolute value.
 // Inputs that never change repeat the previous value.
 
-#include <memory>
-
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
+#include "tolbu_sdk/ta/support/momentum_average.hpp"
 
 namespace tolbu_sdk::ta {
 
@@ -23,10 +22,10 @@ class TSI : public Indicator<double, double> {
  private:
   int _fast_period;
   int _slow_period;
-  std::unique_ptr<Indicator<double, double>> _slow;      // of the change
-  std::unique_ptr<Indicator<double, double>> _fast;      // of the smoothed change
-  std::unique_ptr<Indicator<double, double>> _abs_slow;  // of the absolute change
-  std::unique_ptr<Indicator<double, double>> _abs_fast;
+  support::MomentumAverage _slow;      // of the change
+  support::MomentumAverage _fast;      // of the smoothed change
+  support::MomentumAverage _abs_slow;  // of the absolute change
+  support::MomentumAverage _abs_fast;
 };
 
 }  // namespace tolbu_sdk::ta

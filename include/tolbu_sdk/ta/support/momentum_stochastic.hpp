@@ -1,46 +1,89 @@
 #pragma once
-// The stochastic %K of a series of numbers: where the newest value sits between the lowest and
-// the highest of the newest `period` values, from 0 to 100. Used inside StochRSI and STC, which
-// differ in when the first value comes and in what a window without range gives.
+// The stochastic %K of a series of numbers inside StochRSI and STC: where the newest value sits
+// between the lowest and the highest of the newest `period` values, from 0 to 100. One push per
+// input of the owner; an absent push gives an absent value and leaves the window as it was.
 
 #include <optional>
 
-#include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/support/momentum_state_history.hpp"
 #include "tolbu_sdk/ta/support/rolling_extremum.hpp"
 
 namespace tolbu_sdk::ta::support {
 
-class MomentumStochastic final : public Indicator<double, double> {
+class MomentumStochastic final : public Undoable {
  public:
-  // The first value comes with the `min_count`-th input (a partial window before `period`);
+  // The first value comes with the `min_count`-th value (a partial window before `period`);
   // a window without range gives `flat`, or repeats the previous value when that is absent.
   MomentumStochastic(std::size_t period, std::size_t min_count, std::optional<double> flat)
-      : Indicator(IndicatorOptions{}),
-        _min_count(min_count),
-        _flat(flat),
-        _high(period),
-        _low(period) {
-    _manage(_high);
-    _manage(_low);
+      : min_count_(min_count), flat_(flat), high_(period), low_(period) {}
+
+  std::optional<double> push(std::optional<double> x) {
+    Step s = steps_.empty() ? Step{} : steps_.back();
+    s.present = x.has_value();
+    s.has_value = false;
+    if (x) {
+      high_.push(*x);
+      low_.push(*x);
+      ++s.count;
+      if (s.count >= min_count_) {
+        const double ll = low_.value();
+        const double range = high_.value() - ll;
+        if (range != 0.0) {
+          s.value = (*x - ll) / range * 100.0;
+          s.has_value = true;
+        } else if (flat_) {
+          s.value = *flat_;
+          s.has_value = true;
+        } else {
+          s.has_value = s.had_value;  // repeats s.value, the previous one
+        }
+        s.had_value = s.had_value || s.has_value;
+      }
+    }
+    steps_.push(s);
+    return value();
   }
 
- protected:
-  std::optional<double> _calculate_new_value() override {
-    const double x = input_values().back();
-    _high.push(x);
-    _low.push(x);
-    if (input_count() < _min_count) return std::nullopt;
-    const double ll = _low.value();
-    const double range = _high.value() - ll;
-    if (range == 0.0) return _flat ? _flat : _previous_output();
-    return (x - ll) / range * 100.0;
+  std::optional<double> value() const {
+    if (steps_.empty() || !steps_.back().has_value) return std::nullopt;
+    return steps_.back().value;
+  }
+  // Present values pushed so far.
+  std::size_t count() const { return steps_.empty() ? 0 : steps_.back().count; }
+
+  void undo() override {
+    if (steps_.empty()) return;
+    if (steps_.back().present) {
+      high_.undo();
+      low_.undo();
+    }
+    steps_.undo();
+  }
+  void reset() override {
+    high_.reset();
+    low_.reset();
+    steps_.reset();
+  }
+  void set_history_limit(std::size_t n) override {
+    high_.set_history_limit(n);
+    low_.set_history_limit(n);
+    steps_.set_history_limit(n);
   }
 
  private:
-  std::size_t _min_count;
-  std::optional<double> _flat;
-  RollingMax _high;
-  RollingMin _low;
+  struct Step {
+    double value = 0.0;  // the newest value so far, which a flat window repeats
+    std::size_t count = 0;
+    bool present = false;
+    bool has_value = false;  // whether this push gave a value
+    bool had_value = false;  // whether any push did
+  };
+
+  std::size_t min_count_;
+  std::optional<double> flat_;
+  RollingMax high_;
+  RollingMin low_;
+  MomentumStateHistory<Step> steps_;
 };
 
 }  // namespace tolbu_sdk::ta::support

@@ -9,19 +9,17 @@ AO::AO(int fast_period, int slow_period, MAType ma_type, const IndicatorOptions&
     : Indicator(options),
       _fast_period(detail::positive("AO", "fast_period", fast_period)),
       _slow_period(detail::positive("AO", "slow_period", slow_period)),
-      _fast(make_ma(ma_type, fast_period)),
-      _slow(make_ma(ma_type, slow_period)) {
-  _manage(*_fast);
-  _manage(*_slow);
+      _fast(ma_type, fast_period),
+      _slow(ma_type, slow_period) {
+  _manage(_fast);
+  _manage(_slow);
 }
 
 std::optional<double> AO::_calculate_new_value() {
   const OHLCV& bar = input_values().back();
   const double median = (bar.high + bar.low) / 2.0;
-  _fast->add(median);
-  _slow->add(median);
-  const auto fast = _fast->value();
-  const auto slow = _slow->value();
+  const auto fast = _fast.push(median);
+  const auto slow = _slow.push(median);
   if (!fast || !slow) return std::nullopt;
   return *fast - *slow;
 }

@@ -9,15 +9,14 @@ DPO::DPO(int period, MAType ma_type, const IndicatorOptions& options)
     : Indicator(options),
       _period(detail::positive("DPO", "period", period)),
       _lag(static_cast<std::size_t>(period) / 2 + 1),
-      _ma(make_ma(ma_type, period)) {
+      _ma(ma_type, period) {
   _keep_history(_lag + 1);
-  _manage(*_ma);
+  _manage(_ma);
 }
 
 std::optional<double> DPO::_calculate_new_value() {
   const auto& in = input_values();
-  _ma->add(in.back());
-  const auto ma = _ma->value();
+  const auto ma = _ma.push(in.back());
   if (!ma || input_count() <= _lag) return std::nullopt;
   return in.back(_lag) - *ma;
 }

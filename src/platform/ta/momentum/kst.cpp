@@ -15,14 +15,18 @@ KST::KST(int roc1_period, int roc1_ma_period, int roc2_period, int roc2_ma_perio
                    static_cast<std::size_t>(detail::positive("KST", "roc2_period", roc2_period)),
                    static_cast<std::size_t>(detail::positive("KST", "roc3_period", roc3_period)),
                    static_cast<std::size_t>(detail::positive("KST", "roc4_period", roc4_period))},
-      _roc_mas{make_ma(ma_type, detail::positive("KST", "roc1_ma_period", roc1_ma_period)),
-               make_ma(ma_type, detail::positive("KST", "roc2_ma_period", roc2_ma_period)),
-               make_ma(ma_type, detail::positive("KST", "roc3_ma_period", roc3_ma_period)),
-               make_ma(ma_type, detail::positive("KST", "roc4_ma_period", roc4_ma_period))},
-      _signal(make_ma(ma_type, detail::positive("KST", "signal_period", signal_period))) {
+      _roc_mas{support::MomentumAverage(ma_type,
+                                        detail::positive("KST", "roc1_ma_period", roc1_ma_period)),
+               support::MomentumAverage(ma_type,
+                                        detail::positive("KST", "roc2_ma_period", roc2_ma_period)),
+               support::MomentumAverage(ma_type,
+                                        detail::positive("KST", "roc3_ma_period", roc3_ma_period)),
+               support::MomentumAverage(ma_type,
+                                        detail::positive("KST", "roc4_ma_period", roc4_ma_period))},
+      _signal(ma_type, detail::positive("KST", "signal_period", signal_period)) {
   _keep_history(*std::max_element(_roc_periods.begin(), _roc_periods.end()) + 1);
-  for (auto& ma : _roc_mas) _manage(*ma);
-  _manage(*_signal);
+  for (auto& ma : _roc_mas) _manage(ma);
+  _manage(_signal);
 }
 
 std::optional<KSTValue> KST::_calculate_new_value() {
@@ -36,8 +40,7 @@ std::optional<KSTValue> KST::_calculate_new_value() {
       const double then = in.back(_roc_periods[i]);
       if (then != 0.0) roc = (in.back() - then) / then * 100.0;
     }
-    _roc_mas[i]->add(roc);
-    const auto smoothed = _roc_mas[i]->value();
+    const auto smoothed = _roc_mas[i].push(roc);
     if (smoothed) {
       kst += static_cast<double>(i + 1) * *smoothed;
     } else {
@@ -45,11 +48,10 @@ std::optional<KSTValue> KST::_calculate_new_value() {
     }
   }
   if (!complete) {
-    _signal->add(std::optional<double>{});
+    _signal.push(std::nullopt);
     return std::nullopt;
   }
-  _signal->add(kst);
-  return KSTValue{kst, _signal->value()};
+  return KSTValue{kst, _signal.push(kst)};
 }
 
 }  // namespace tolbu_sdk::ta

@@ -11,27 +11,24 @@ MACD::MACD(int fast_period, int slow_period, int signal_period, MAType ma_type,
       _fast_period(detail::positive("MACD", "fast_period", fast_period)),
       _slow_period(detail::positive("MACD", "slow_period", slow_period)),
       _signal_period(detail::positive("MACD", "signal_period", signal_period)),
-      _fast(make_ma(ma_type, fast_period)),
-      _slow(make_ma(ma_type, slow_period)),
-      _signal(make_ma(ma_type, signal_period)) {
-  _manage(*_fast);
-  _manage(*_slow);
-  _manage(*_signal);
+      _fast(ma_type, fast_period),
+      _slow(ma_type, slow_period),
+      _signal(ma_type, signal_period) {
+  _manage(_fast);
+  _manage(_slow);
+  _manage(_signal);
 }
 
 std::optional<MACDValue> MACD::_calculate_new_value() {
   const double x = input_values().back();
-  _fast->add(x);
-  _slow->add(x);
-  const auto fast = _fast->value();
-  const auto slow = _slow->value();
+  const auto fast = _fast.push(x);
+  const auto slow = _slow.push(x);
   if (!fast || !slow) {
-    _signal->add(std::optional<double>{});
+    _signal.push(std::nullopt);
     return std::nullopt;
   }
   const double macd = *fast - *slow;
-  _signal->add(macd);
-  const auto signal = _signal->value();
+  const auto signal = _signal.push(macd);
   std::optional<double> histogram;
   if (signal) histogram = macd - *signal;
   return MACDValue{macd, signal, histogram};

@@ -12,38 +12,31 @@ STC::STC(int fast_macd_period, int slow_macd_period, int stoch_period, int stoch
          MAType stoch_ma_type, const IndicatorOptions& options)
     : Indicator(options),
       _stoch_period(static_cast<std::size_t>(period_of("stoch_period", stoch_period))),
-      _fast(make_ma(MAType::EMA, period_of("fast_macd_period", fast_macd_period))),
-      _slow(make_ma(MAType::EMA, period_of("slow_macd_period", slow_macd_period))),
+      _fast(MAType::EMA, period_of("fast_macd_period", fast_macd_period)),
+      _slow(MAType::EMA, period_of("slow_macd_period", slow_macd_period)),
       _first(_stoch_period, _stoch_period, 100.0),
-      _first_smoothing(
-          make_ma(stoch_ma_type, period_of("stoch_smoothing_period", stoch_smoothing_period))),
+      _first_smoothing(stoch_ma_type, period_of("stoch_smoothing_period", stoch_smoothing_period)),
       _second(_stoch_period, 1, 100.0),
-      _second_smoothing(make_ma(stoch_ma_type, stoch_smoothing_period)) {
-  _manage(*_fast);
-  _manage(*_slow);
+      _second_smoothing(stoch_ma_type, stoch_smoothing_period) {
+  _manage(_fast);
+  _manage(_slow);
   _manage(_first);
-  _manage(*_first_smoothing);
+  _manage(_first_smoothing);
   _manage(_second);
-  _manage(*_second_smoothing);
+  _manage(_second_smoothing);
 }
 
 std::optional<double> STC::_calculate_new_value() {
   const double x = input_values().back();
-  _fast->add(x);
-  _slow->add(x);
-  const auto fast = _fast->value();
-  const auto slow = _slow->value();
+  const auto fast = _fast.push(x);
+  const auto slow = _slow.push(x);
   std::optional<double> macd;
   if (fast && slow) macd = *fast - *slow;
 
-  _first.add(macd);
-  _first_smoothing->add(_first.value());
-  _second.add(_first_smoothing->value());
-  // The first pass's %K count: one per MACD value from the `stoch_period`-th on.
-  const std::size_t macd_count = _first.input_count();
-  const bool started = macd_count >= 2 * _stoch_period - 1;
-  _second_smoothing->add(started ? _second.value() : std::optional<double>{});
-  return _second_smoothing->value();
+  const auto second = _second.push(_first_smoothing.push(_first.push(macd)));
+  // The first pass has a %K for each MACD value from the `stoch_period`-th on.
+  const bool started = _first.count() >= 2 * _stoch_period - 1;
+  return _second_smoothing.push(started ? second : std::nullopt);
 }
 
 }  // namespace tolbu_sdk::ta

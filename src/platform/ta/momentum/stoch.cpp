@@ -11,10 +11,10 @@ Stoch::Stoch(int period, int smoothing_period, MAType ma_type, const IndicatorOp
       _smoothing_period(detail::positive("Stoch", "smoothing_period", smoothing_period)),
       _high(static_cast<std::size_t>(period)),
       _low(static_cast<std::size_t>(period)),
-      _d(make_ma(ma_type, smoothing_period)) {
+      _d(ma_type, smoothing_period) {
   _manage(_high);
   _manage(_low);
-  _manage(*_d);
+  _manage(_d);
 }
 
 std::optional<StochValue> Stoch::_calculate_new_value() {
@@ -31,9 +31,9 @@ std::optional<StochValue> Stoch::_calculate_new_value() {
       k = previous->k;
     }
   }
-  _d->add(k);
+  const auto d = _d.push(k);
   if (!k) return std::nullopt;
-  return StochValue{k, _d->value()};
+  return StochValue{k, d};
 }
 
 }  // namespace tolbu_sdk::ta

@@ -16,22 +16,21 @@ StochRSI::StochRSI(int rsi_period, int stoch_period, int k_smoothing_period, int
       _rsi(static_cast<int>(period_of("rsi_period", rsi_period))),
       _stoch(period_of("stoch_period", stoch_period), static_cast<std::size_t>(stoch_period),
              std::nullopt),
-      _k(make_ma(ma_type, static_cast<int>(period_of("k_smoothing_period", k_smoothing_period)))),
-      _d(make_ma(ma_type, static_cast<int>(period_of("d_smoothing_period", d_smoothing_period)))) {
+      _k(ma_type, static_cast<int>(period_of("k_smoothing_period", k_smoothing_period))),
+      _d(ma_type, static_cast<int>(period_of("d_smoothing_period", d_smoothing_period))) {
   _manage(_rsi);
   _manage(_stoch);
-  _manage(*_k);
-  _manage(*_d);
+  _manage(_k);
+  _manage(_d);
 }
 
 std::optional<StochRSIValue> StochRSI::_calculate_new_value() {
   _rsi.add(input_values().back());
-  _stoch.add(_rsi.value());
-  const auto raw = _stoch.value();
-  _k->add(raw);
-  _d->add(_k->value());
+  const auto raw = _stoch.push(_rsi.value());
+  const auto k = _k.push(raw);
+  const auto d = _d.push(k);
   if (!raw) return std::nullopt;
-  return StochRSIValue{_k->value(), _d->value()};
+  return StochRSIValue{k, d};
 }
 
 }  // namespace tolbu_sdk::ta

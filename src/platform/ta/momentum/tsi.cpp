@@ -11,15 +11,15 @@ TSI::TSI(int fast_period, int slow_period, MAType ma_type, const IndicatorOption
     : Indicator(options),
       _fast_period(detail::positive("TSI", "fast_period", fast_period)),
       _slow_period(detail::positive("TSI", "slow_period", slow_period)),
-      _slow(make_ma(ma_type, slow_period)),
-      _fast(make_ma(ma_type, fast_period)),
-      _abs_slow(make_ma(ma_type, slow_period)),
-      _abs_fast(make_ma(ma_type, fast_period)) {
+      _slow(ma_type, slow_period),
+      _fast(ma_type, fast_period),
+      _abs_slow(ma_type, slow_period),
+      _abs_fast(ma_type, fast_period) {
   _keep_history(2);
-  _manage(*_slow);
-  _manage(*_fast);
-  _manage(*_abs_slow);
-  _manage(*_abs_fast);
+  _manage(_slow);
+  _manage(_fast);
+  _manage(_abs_slow);
+  _manage(_abs_fast);
 }
 
 std::optional<double> TSI::_calculate_new_value() {
@@ -30,12 +30,8 @@ std::optional<double> TSI::_calculate_new_value() {
     change = in.back() - in.back(1);
     size = std::abs(*change);
   }
-  _slow->add(change);
-  _abs_slow->add(size);
-  _fast->add(_slow->value());
-  _abs_fast->add(_abs_slow->value());
-  const auto num = _fast->value();
-  const auto den = _abs_fast->value();
+  const auto num = _fast.push(_slow.push(change));
+  const auto den = _abs_fast.push(_abs_slow.push(size));
   if (!num || !den) return std::nullopt;
   if (*den == 0.0) return _previous_output();
   return 100.0 * *num / *den;
