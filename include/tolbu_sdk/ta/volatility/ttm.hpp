@@ -5,14 +5,12 @@
 // the momentum: the least-squares line over `period` values of close - (midpoint of the
 // highest high and lowest low + the average) / 2, taken at the newest.
 
-#include <memory>
-
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
 #include "tolbu_sdk/ta/support/rolling_extremum.hpp"
-#include "tolbu_sdk/ta/support/rolling_moments.hpp"
 #include "tolbu_sdk/ta/support/rolling_sum.hpp"
 #include "tolbu_sdk/ta/support/volvol_rolling_regression.hpp"
+#include "tolbu_sdk/ta/volatility/bb.hpp"
 #include "tolbu_sdk/ta/volatility/keltner_channels.hpp"
 
 namespace tolbu_sdk::ta {
@@ -34,9 +32,7 @@ class TTM : public Indicator<OHLCV, TTMValue> {
   std::optional<TTMValue> _calculate_new_value() override;
 
  private:
-  double _bb_mult;
-  std::unique_ptr<Indicator<double, double>> _ma;
-  support::RollingMoments _close;
+  BB _bb;
   KeltnerChannels _kc;
   support::RollingMax _high;
   support::RollingMin _low;
