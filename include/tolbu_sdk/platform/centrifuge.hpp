@@ -1,0 +1,297 @@
+#pragma once
+// Our client of the Centrifugo real-time protocol (JSON format) over WebSocket, ws:// and
+// wss://. It runs on one executor, the strategy's event loop, and calls every event handler
+// there, one event at a time and in the order the events happened; a handler is awaited
+// before the next event is handed out. Nothing here is thread-safe: call it from the loop.
+//
+//   auto client = Client::create(executor, "ws://127.0.0.1:8080/connection/websocket",
+//                                {.on_connected = [](const ConnectedContext& ctx)
+//                                     -> asio::awaitable<void> { ...; co_return; }},
+//                                {.token = jwt});
+//   co_await client->connect();                      // starts connecting, returns at once
+//   auto sub = client->new_subscription("market:OHLCV:VN30F1M:60", {.on_publication = ...});
+//   co_await sub->subscribe();                       // confirmed, or pending until connected
+//
+// The client reconnects by itself with exponential backoff and jitter and re-establishes
+// every subscription afterwards, unless the server's disconnect says not to come back.
+// Log lines go to the logger "centrifuge", those of the WebSocket layer to "websockets".
+
+#include <boost/asio/any_io_executor.hpp>
+#include <boost/asio/awaitable.hpp>
+#include <boost/json/object.hpp>
+#include <boost/json/value.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tolbu_sdk/errors.hpp"
+
+namespace tolbu_sdk::platform::centrifuge {
+
+enum class ClientState { DISCONNECTED, CONNECTING, CONNECTED };
+enum class SubscriptionState { UNSUBSCRIBED, SUBSCRIBING, SUBSCRIBED };
+
+std::string_view to_string(ClientState state) noexcept;
+std::string_view to_string(SubscriptionState state) noexcept;
+
+// Codes of the client's own disconnects; the server's are 3000-4999 (3500-3999 and
+// 4500-4999 mean "do not reconnect"), WebSocket close codes otherwise.
+namespace codes {
+inline constexpr std::uint32_t DISCONNECT_CALLED = 0;
+inline constexpr std::uint32_t TRANSPORT_CLOSED = 1;
+inline constexpr std::uint32_t NO_PING = 2;
+inline constexpr std::uint32_t BAD_PROTOCOL = 3;
+inline constexpr std::uint32_t COMMAND_TIMEOUT = 4;
+inline constexpr std::uint32_t CLIENT_CLOSED = 5;  // the client object was destroyed
+inline constexpr std::uint32_t CONNECT_CALLED = 0;
+inline constexpr std::uint32_t UNSUBSCRIBE_CALLED = 0;
+}  // namespace codes
+
+// True when a disconnect with this code ends the client's attempts to connect.
+bool is_terminal_disconnect(std::uint32_t code) noexcept;
+
+struct ClientInfo {
+  std::string user;
+  std::string client;
+  boost::json::value conn_info;
+  boost::json::value chan_info;
+};
+
+struct ConnectingContext {
+  std::uint32_t code = 0;
+  std::string reason;
+  std::string to_string() const;
+};
+
+struct ConnectedContext {
+  std::string client;  // the id the server gave this connection
+  std::string version;
+  std::string transport = "websocket";
+  boost::json::value data;  // the connect reply's "data", null without one
+  std::string to_string() const;
+};
+
+struct DisconnectedContext {
+  std::uint32_t code = 0;
+  std::string reason;
+  bool reconnect = false;  // the client will connect again by itself
+  std::string to_string() const;
+};
+
+struct ErrorContext {
+  std::string type;  // "transport", "connect", "protocol", "timeout", "handler"
+  std::uint32_t code = 0;
+  std::string message;
+  bool temporary = false;
+  std::string to_string() const;
+};
+
+struct MessageContext {
+  boost::json::value data;
+  std::string to_string() const;
+};
+
+// One publication as the server sent it, apart from its payload: the client hands the
+// payload over in PublicationContext::data and leaves `data` here absent, so the payload is
+// never copied. A publication without a payload on the wire has both absent.
+struct Publication {
+  std::optional<boost::json::value> data;
+  std::uint64_t offset = 0;
+  std::optional<ClientInfo> info;
+  std::map<std::string, std::string> tags;
+  std::int64_t time = 0;  // epoch ms, when the server sets it
+  boost::json::object to_json() const;
+};
+
+struct PublicationContext {
+  std::string channel;
+  std::optional<boost::json::value> data;  // the payload
+  std::optional<Publication> pub;
+  // The members present: "channel", then "data" and "pub" when set.
+  std::vector<std::string> member_names() const;
+  std::string to_string() const;
+};
+
+struct SubscribingContext {
+  std::string channel;
+  std::uint32_t code = 0;
+  std::string reason;
+  std::string to_string() const;
+};
+
+struct SubscribedContext {
+  std::string channel;
+  bool recoverable = false;
+  bool positioned = false;
+  std::uint64_t offset = 0;
+  std::string epoch;
+  bool was_resubscribed = false;  // after a reconnect or a server's resubscribe advice
+  boost::json::value data;
+  std::string to_string() const;
+};
+
+struct UnsubscribedContext {
+  std::string channel;
+  std::uint32_t code = 0;  // 0: unsubscribe() called; the server's 2000-2499 otherwise
+  std::string reason;
+  std::string to_string() const;
+};
+
+struct SubscriptionErrorContext {
+  std::string channel;
+  std::string type;  // "subscribe", "timeout"
+  std::uint32_t code = 0;
+  std::string message;
+  bool temporary = false;
+  std::string to_string() const;
+};
+
+struct JoinContext {
+  std::string channel;
+  ClientInfo info;
+  std::string to_string() const;
+};
+
+struct LeaveContext {
+  std::string channel;
+  ClientInfo info;
+  std::string to_string() const;
+};
+
+// An event handler entry: awaited by the client, one event at a time. An entry left empty
+// ignores its event. An exception leaving a handler is logged and the next event follows.
+template <typename Context>
+using EventHandler = std::function<boost::asio::awaitable<void>(const Context&)>;
+
+struct ClientEventHandler {
+  EventHandler<ConnectedContext> on_connected;
+  EventHandler<DisconnectedContext> on_disconnected;
+  EventHandler<ErrorContext> on_error;
+  EventHandler<ConnectingContext> on_connecting;
+  EventHandler<MessageContext> on_message;  // asynchronous "message" pushes
+};
+
+struct SubscriptionEventHandler {
+  EventHandler<PublicationContext> on_publication;
+  EventHandler<SubscribedContext> on_subscribed;
+  EventHandler<SubscriptionErrorContext> on_error;
+  EventHandler<SubscribingContext> on_subscribing;
+  EventHandler<UnsubscribedContext> on_unsubscribed;
+  EventHandler<JoinContext> on_join;
+  EventHandler<LeaveContext> on_leave;
+};
+
+struct ClientOptions {
+  std::string token;                           // the connection token (a JWT), may be empty
+  std::map<std::string, std::string> headers;  // extra headers of the WebSocket upgrade
+  std::string name = "tolbu-cpp";              // client name sent in the connect command
+  std::string version = "0.1.0";
+  // Bounds the TCP, TLS and WebSocket handshakes together, and every command's reply.
+  std::chrono::milliseconds timeout{5000};
+  std::chrono::milliseconds min_reconnect_delay{500};
+  std::chrono::milliseconds max_reconnect_delay{20000};
+  // How late the server's ping may be before the connection counts as dead.
+  std::chrono::milliseconds max_server_ping_delay{10000};
+  bool tls_verify = true;  // verify the server's certificate and host name (wss)
+  std::string tls_ca_pem;  // extra trusted certificates, PEM; the system's are used as well
+  // Events waiting for their handlers; reading from the socket pauses above this.
+  std::size_t max_queued_events = 65536;
+};
+
+// An error reply of the server to a command ("permission denied", "unauthorized", ...).
+class ReplyError : public RuntimeError {
+ public:
+  ReplyError(std::string what, std::uint32_t code, bool temporary)
+      : RuntimeError(std::move(what)), code_(code), temporary_(temporary) {}
+  std::uint32_t code() const noexcept { return code_; }
+  bool temporary() const noexcept { return temporary_; }
+
+ private:
+  std::uint32_t code_;
+  bool temporary_;
+};
+
+class TimeoutError : public RuntimeError {
+ public:
+  using RuntimeError::RuntimeError;
+};
+
+class Subscription;
+
+class Client : public std::enable_shared_from_this<Client> {
+ public:
+  // Throws ValueError for an address that is not a ws:// or wss:// URL. Does not connect.
+  static std::shared_ptr<Client> create(boost::asio::any_io_executor executor, std::string address,
+                                        ClientEventHandler events = {}, ClientOptions options = {});
+  // Closes the connection: no event follows, every subscription ends.
+  ~Client();
+  Client(const Client&) = delete;
+  Client& operator=(const Client&) = delete;
+
+  // Starts connecting and returns at once; on_connected reports success. Does nothing when
+  // already connecting or connected.
+  boost::asio::awaitable<void> connect();
+  // Closes the connection (a close frame, bounded by the timeout), stops reconnecting and
+  // ends every subscription; on_disconnected follows unless already disconnected.
+  boost::asio::awaitable<void> disconnect();
+  // Waits until connected; throws TimeoutError after `timeout` and RuntimeError when the
+  // client is disconnected and not trying.
+  boost::asio::awaitable<void> ready(std::chrono::milliseconds timeout);
+
+  ClientState state() const noexcept;
+  const std::string& address() const noexcept;
+  const ClientOptions& options() const noexcept;
+
+  // A new subscription object, not yet subscribed. Throws ValueError for an empty channel
+  // and RuntimeError when a subscription of the channel exists and is not unsubscribed.
+  std::shared_ptr<Subscription> new_subscription(std::string channel,
+                                                 SubscriptionEventHandler events = {});
+  // The subscription of a channel made by new_subscription, or null.
+  std::shared_ptr<Subscription> get_subscription(std::string_view channel) const;
+
+  struct Core;
+
+ private:
+  struct Tag {};
+
+ public:
+  Client(Tag, std::shared_ptr<Core> core);
+
+ private:
+  std::shared_ptr<Core> core_;
+};
+
+class Subscription {
+ public:
+  ~Subscription();
+  Subscription(const Subscription&) = delete;
+  Subscription& operator=(const Subscription&) = delete;
+
+  const std::string& channel() const noexcept;
+  SubscriptionState state() const noexcept;
+  // Subscribes the channel. When connected, returns once the server confirmed it and throws
+  // ReplyError when the server refused it; otherwise the subscription stays pending and is
+  // made as soon as the client connects. Does nothing when subscribing or subscribed.
+  boost::asio::awaitable<void> subscribe();
+  // Ends the subscription at once: no publication of it is delivered afterwards. The
+  // server is told when connected; should it fail to answer, the connection is renewed,
+  // which ends the subscription there as well.
+  boost::asio::awaitable<void> unsubscribe();
+
+  struct Core;
+
+ private:
+  friend class Client;
+  Subscription(std::shared_ptr<Client> client, std::shared_ptr<Core> core);
+  std::shared_ptr<Client> client_;  // keeps the connection alive while the handle lives
+  std::shared_ptr<Core> core_;
+};
+
+}  // namespace tolbu_sdk::platform::centrifuge
