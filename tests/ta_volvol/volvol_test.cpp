@@ -25,14 +25,14 @@
 namespace tolbu_sdk::ta {
 namespace {
 
-struct Spec {
+struct Entry {
   const char* name;
   std::vector<ParamValue> params;
 };
 
 // Every indicator of the family, with the parameters of the reference vectors.
-const std::vector<Spec>& family() {
-  static const std::vector<Spec> specs = {
+const std::vector<Entry>& family() {
+  static const std::vector<Entry> entries = {
       {"ADX", {14.0, 14.0}},
       {"ATR", {14.0}},
       {"CHOP", {14.0}},
@@ -54,10 +54,10 @@ const std::vector<Spec>& family() {
       {"SOBV", {20.0}},
       {"VWAP", {}},
   };
-  return specs;
+  return entries;
 }
 
-std::unique_ptr<IndicatorBase> make(const Spec& s, const IndicatorOptions& o = {}) {
+std::unique_ptr<IndicatorBase> make(const Entry& s, const IndicatorOptions& o = {}) {
   return create_indicator(s.name, s.params, {}, o);
 }
 
@@ -160,7 +160,7 @@ bool finite(const Value& v) {
 
 TEST(VolVolFamily, UpdateAndRemoveRestoreTheState) {
   const auto bars = walk(320, 17);
-  for (const Spec& s : family()) {
+  for (const Entry& s : family()) {
     if (!Registry::instance().contains(s.name)) ADD_FAILURE() << s.name << " is not registered";
     if (!Registry::instance().contains(s.name)) continue;
     auto edited = make(s);
@@ -183,7 +183,7 @@ TEST(VolVolFamily, UpdateAndRemoveRestoreTheState) {
 
 TEST(VolVolFamily, RemovingEverythingStartsAfresh) {
   const auto bars = walk(150);
-  for (const Spec& s : family()) {
+  for (const Entry& s : family()) {
     if (!Registry::instance().contains(s.name)) continue;
     auto ind = make(s);
     auto fresh = make(s);
@@ -198,7 +198,7 @@ TEST(VolVolFamily, RemovingEverythingStartsAfresh) {
 
 TEST(VolVolFamily, BoundedHistoryKeepsTheSameValues) {
   const auto bars = walk(600, 23);
-  for (const Spec& s : family()) {
+  for (const Entry& s : family()) {
     if (!Registry::instance().contains(s.name)) continue;
     auto bounded = make(s, IndicatorOptions{.max_history = 40});
     auto full = make(s);
@@ -220,7 +220,7 @@ TEST(VolVolFamily, SampledInputFoldsIntoThePeriodsNewestBar) {
   // Five one-minute bars per MIN_5 period: sampling keeps the last of each period, which is
   // what an unsampled indicator fed only those bars sees.
   const auto bars = walk(500, 11);
-  for (const Spec& s : family()) {
+  for (const Entry& s : family()) {
     if (!Registry::instance().contains(s.name)) continue;
     auto sampled = make(s, IndicatorOptions{.input_sampling = SamplingPeriodType::MIN_5});
     auto direct = make(s);
@@ -238,7 +238,7 @@ TEST(VolVolFamily, FlatBarsAndZeroVolumeGiveNoNaN) {
   std::vector<OHLCV> bars(120, OHLCV{50.0, 50.0, 50.0, 50.0, 0.0, std::nullopt});
   for (std::size_t i = 60; i < 90; ++i) bars[i].volume = 1000.0;  // flat but traded
   for (const OHLCV& b : walk(80)) bars.push_back(OHLCV{b.open, b.high, b.low, b.close, 0.0, {}});
-  for (const Spec& s : family()) {
+  for (const Entry& s : family()) {
     if (!Registry::instance().contains(s.name)) continue;
     auto ind = make(s);
     for (std::size_t i = 0; i < bars.size(); ++i) {
