@@ -33,10 +33,18 @@ double num(const json::value& v) {
 Reference load() {
   Reference r;
   const char* env = std::getenv("TOLBU_TA_REFERENCE");
-  std::filesystem::path path = env != nullptr && *env != '\0'
-                                   ? std::filesystem::path(env)
-                                   : std::filesystem::path(TOLBU_SOURCE_DIR) / ".." / "shared" /
-                                         "reference" / "indicators_a.json";
+  std::filesystem::path path;
+  if (env != nullptr && *env != '\0') {
+    path = env;
+  } else {
+    // The team's shared vectors beside the checkout, else the copy kept in the repository.
+    path = std::filesystem::path(TOLBU_SOURCE_DIR) / ".." / "shared" / "reference" /
+           "indicators_a.json";
+    if (!std::filesystem::exists(path)) {
+      path = std::filesystem::path(TOLBU_SOURCE_DIR) / "tests" / "ta" / "reference" /
+             "indicators_a.json";
+    }
+  }
   r.path = path.string();
   try {
     const json::value file = read_json(path);

@@ -20,7 +20,8 @@ struct Reference {
   boost::json::array operations;
 };
 
-// The vectors named by TOLBU_TA_REFERENCE, else the repository's shared reference file.
+// The vectors named by TOLBU_TA_REFERENCE, else ../shared/reference beside the repository,
+// else the copy in tests/ta/reference.
 const Reference& reference();
 
 // Named constructor parameters of a case or operation.
