@@ -1,0 +1,284 @@
+#pragma once
+// tolbu_sdk.features.streaming: the real-time client of a strategy.
+//
+//   tolbu_sdk::features::TolbuStream stream(config);
+//   co_await stream.connect([]() -> asio::awaitable<void> { ...; co_return; });
+//   auto sub = co_await stream.subscribe_candles("VN30F1M", TimeResolution::MINUTE_1,
+//                                                [](const types::Candle& c) { ... });
+//   ...
+//   co_await stream.unsubscribe(sub);
+//   co_await stream.disconnect();
+//
+// Everything runs on the event loop that awaits connect(): the protocol client's events,
+// publication dispatch and every callback. Callbacks are plain or asynchronous: a callable
+// returning boost::asio::awaitable is awaited before the next callback runs.
+//
+// One server subscription per full channel name ("market:OHLCV:VN30F1M:60"): registering a
+// channel again adds the callback to the existing record, and every publication reaches the
+// record's callbacks in registration order. A failing callback is logged and skipped.
+//
+// Ownership: the stream owns its current client; every record's subscription object keeps
+// the client it came from alive. When a second connect() replaces the client, the first one
+// stays connected for as long as records of it exist (the registry keeps them, and so do
+// callers holding them), keeps delivering to them, and closes when the last one goes.
+// Destroying the stream closes its current client unless records of it are still held.
+//
+// Log lines go to the logger "tolbu_sdk.features.streaming".
+
+#include <boost/asio/awaitable.hpp>
+#include <boost/json/value.hpp>
+
+#include <exception>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <typeinfo>
+#include <utility>
+#include <vector>
+
+#include "tolbu_sdk/config.hpp"
+#include "tolbu_sdk/types/records.hpp"
+
+namespace tolbu_sdk::platform::centrifuge {
+class Client;
+class Subscription;
+struct ConnectedContext;
+struct DisconnectedContext;
+struct ErrorContext;
+struct PublicationContext;
+struct SubscribedContext;
+struct SubscriptionErrorContext;
+}  // namespace tolbu_sdk::platform::centrifuge
+
+namespace tolbu_sdk::features {
+
+namespace detail {
+
+template <typename T>
+struct awaitable_result {
+  static constexpr bool value = false;
+  static constexpr bool is_void = false;
+};
+template <typename T, typename E>
+struct awaitable_result<boost::asio::awaitable<T, E>> {
+  static constexpr bool value = true;
+  static constexpr bool is_void = std::is_void_v<T>;
+};
+
+// A readable name of a callable's type, for log lines.
+std::string callable_name(const std::type_info& type);
+
+}  // namespace detail
+
+// A callback that is either plain or asynchronous, fixed by what the callable is declared to
+// return. With AwaitAnyAwaitable, a callable returning any awaitable is asynchronous (its
+// value is dropped); without it only one returning awaitable<void> is, and a callable
+// returning another awaitable is plain: called, its awaitable dropped un-awaited.
+// Copies share the callable; two callbacks compare equal when they share it.
+template <bool AwaitAnyAwaitable, typename... Args>
+class BasicCallback {
+ public:
+  BasicCallback() = default;
+  BasicCallback(std::nullptr_t) {}
+
+  template <typename F>
+  requires(!std::is_same_v<std::decay_t<F>, BasicCallback> &&
+           !std::is_same_v<std::decay_t<F>, std::nullptr_t> &&
+           std::is_invocable_v<std::decay_t<F>&, Args...>)
+      BasicCallback(F&& f)  // NOLINT: implicit, so that any callable can be passed
+      : BasicCallback(std::forward<F>(f), detail::callable_name(typeid(std::decay_t<F>))) {}
+
+  // The same with a name of its own for log lines.
+  template <typename F>
+  requires(std::is_invocable_v<std::decay_t<F>&, Args...>) BasicCallback(F&& f, std::string name) {
+    using Fn = std::decay_t<F>;
+    using R = std::invoke_result_t<Fn&, Args...>;
+    auto impl = std::make_shared<Impl>();
+    impl->name = std::move(name);
+    if constexpr (detail::awaitable_result<R>::value &&
+                  (AwaitAnyAwaitable || detail::awaitable_result<R>::is_void)) {
+      if constexpr (detail::awaitable_result<R>::is_void) {
+        impl->async = std::function<boost::asio::awaitable<void>(Args...)>(std::forward<F>(f));
+      } else {
+        impl->async =
+            [fn = Fn(std::forward<F>(f))](Args... args) mutable -> boost::asio::awaitable<void> {
+          (void)co_await fn(args...);
+        };
+      }
+    } else {
+      impl->plain = [fn = Fn(std::forward<F>(f))](Args... args) mutable {
+        (void)fn(std::forward<Args>(args)...);
+      };
+    }
+    impl_ = std::move(impl);
+  }
+
+  explicit operator bool() const noexcept { return impl_ != nullptr; }
+  bool is_async() const noexcept { return impl_ && static_cast<bool>(impl_->async); }
+  const std::string& name() const noexcept {
+    static const std::string none = "None";
+    return impl_ ? impl_->name : none;
+  }
+
+  // A plain callback's call.
+  void invoke(Args... args) const { impl_->plain(std::forward<Args>(args)...); }
+  // An asynchronous callback's awaitable.
+  boost::asio::awaitable<void> invoke_async(Args... args) const {
+    return impl_->async(std::forward<Args>(args)...);
+  }
+  // Calls the callback and awaits it when it is asynchronous.
+  boost::asio::awaitable<void> operator()(Args... args) const {
+    auto impl = impl_;  // the callable outlives the await
+    if (impl->async) {
+      co_await impl->async(args...);
+    } else {
+      impl->plain(args...);
+    }
+  }
+
+  friend bool operator==(const BasicCallback& a, const BasicCallback& b) noexcept {
+    return a.impl_ == b.impl_;
+  }
+
+ private:
+  struct Impl {
+    std::function<void(Args...)> plain;
+    std::function<boost::asio::awaitable<void>(Args...)> async;
+    std::string name;
+  };
+  std::shared_ptr<const Impl> impl_;
+};
+
+// Takes the publication's payload.
+using PublicationCallback = BasicCallback<true, const boost::json::value&>;
+// on_connect, on_disconnect: no argument.
+using ConnectionCallback = BasicCallback<false>;
+// on_error: an error whose message is the text form of the client's error context.
+using ErrorCallback = BasicCallback<false, const std::exception&>;
+// Typed callbacks of the converting subscriptions.
+using DepthCallback = BasicCallback<true, const types::Depth&>;
+using CandleCallback = BasicCallback<true, const types::Candle&>;
+using ProductInfoCallback = BasicCallback<true, const types::ProductInfo&>;
+using ProductStatCallback = BasicCallback<true, const types::ProductStat&>;
+
+// Represents an active subscription wrapper.
+struct TolbuSubscription {
+  std::string channel_name;                      // the full channel name; the registry key
+  std::vector<PublicationCallback> callbacks{};  // every publication goes to each, in order
+  std::shared_ptr<platform::centrifuge::Subscription> sub_obj{};  // once created
+  bool active = true;                                             // false once unsubscribed
+
+  bool operator==(const TolbuSubscription&) const = default;
+};
+
+// The registry: at most one record per full channel name, in registration order.
+class SubscriptionRegistry {
+ public:
+  std::shared_ptr<TolbuSubscription> find(std::string_view channel_name) const;
+  bool contains(std::string_view channel_name) const { return find(channel_name) != nullptr; }
+  // Registers under the record's channel name (replacing what was there).
+  void insert(std::shared_ptr<TolbuSubscription> record);
+  // Removes whatever record is registered under the name; false when none is.
+  bool erase(std::string_view channel_name);
+  void clear() noexcept { entries_.clear(); }
+  std::size_t size() const noexcept { return entries_.size(); }
+  bool empty() const noexcept { return entries_.empty(); }
+  std::vector<std::shared_ptr<TolbuSubscription>> records() const;
+  std::vector<std::string> channel_names() const;
+
+ private:
+  std::vector<std::pair<std::string, std::shared_ptr<TolbuSubscription>>> entries_;
+};
+
+class TolbuStream {
+ public:
+  using SubscriptionPtr = std::shared_ptr<TolbuSubscription>;
+  template <typename T>
+  using Task = boost::asio::awaitable<T>;
+
+  // Stores the configuration; no validation, no network activity.
+  explicit TolbuStream(const TolbuConfig& config);
+  ~TolbuStream();
+  TolbuStream(const TolbuStream&) = delete;
+  TolbuStream& operator=(const TolbuStream&) = delete;
+
+  // Read at each connect: streaming_ws and jwt_token.
+  const TolbuConfig& config;
+
+  // True while the current client reports the connected state.
+  bool connected() const;
+
+  // Creates a new client for config.streaming_ws with the JWT as its token and starts it;
+  // returns without waiting for the connection (on_connect tells). nullptr leaves a callback
+  // out: connect(nullptr, nullptr, on_error). (No braced temporaries inside a co_await
+  // expression: g++ 12 destroys them twice.)
+  Task<void> connect(ConnectionCallback on_connect = nullptr,
+                     ConnectionCallback on_disconnect = nullptr, ErrorCallback on_error = nullptr);
+  // Disconnects the client (kept) and empties the registry.
+  Task<void> disconnect();
+
+  // Generic subscription to any channel string.
+  Task<SubscriptionPtr> subscribe(std::string channel, PublicationCallback callback);
+  Task<void> unsubscribe(TolbuSubscription& subscription);
+  Task<void> unsubscribe(const SubscriptionPtr& subscription);
+  Task<void> unsubscribe_all();
+
+  // market:Depth:<symbol>, the payload as a Depth; empty payloads skipped.
+  Task<SubscriptionPtr> subscribe_depth(std::string symbol, DepthCallback callback,
+                                        std::optional<std::string> listener_id = std::nullopt);
+  // market:OHLCV:<symbol>:<resolution>, the payload as a Candle, prices divided by 1000 on
+  // request; empty payloads skipped.
+  Task<SubscriptionPtr> subscribe_candles(std::string symbol, int resolution,
+                                          CandleCallback callback, bool divide_price = false,
+                                          std::optional<std::string> listener_id = std::nullopt);
+  // market:ProductInfo:<symbol>, the payload as a ProductInfo; empty payloads skipped.
+  Task<SubscriptionPtr> subscribe_product_info(
+      std::string symbol, ProductInfoCallback callback,
+      std::optional<std::string> listener_id = std::nullopt);
+  // market:ProductStat:<symbol>, the payload as a ProductStat; empty payloads skipped.
+  Task<SubscriptionPtr> subscribe_product_stat(
+      std::string symbol, ProductStatCallback callback,
+      std::optional<std::string> listener_id = std::nullopt);
+  // market:TradeLog:<symbol>, the payload unchanged.
+  Task<SubscriptionPtr> subscribe_trade_log(std::string symbol, PublicationCallback callback,
+                                            std::optional<std::string> listener_id = std::nullopt);
+  // The same as subscribe_trade_log.
+  Task<SubscriptionPtr> subscribe_market_trades(
+      std::string symbol, PublicationCallback callback,
+      std::optional<std::string> listener_id = std::nullopt);
+  // order:OrderExecutionReport:<connection_id>, the payload unchanged.
+  Task<SubscriptionPtr> subscribe_order_execution_report(
+      std::string connection_id, PublicationCallback callback,
+      std::optional<std::string> listener_id = std::nullopt);
+  // algo:AlgoMaster|AlgoOrder|AlgoPosition:<account_id>, the payload unchanged.
+  Task<SubscriptionPtr> subscribe_algo_master(
+      std::string account_id, PublicationCallback callback,
+      std::optional<std::string> listener_id = std::nullopt);
+  Task<SubscriptionPtr> subscribe_algo_order(std::string account_id, PublicationCallback callback,
+                                             std::optional<std::string> listener_id = std::nullopt);
+  Task<SubscriptionPtr> subscribe_algo_position(
+      std::string account_id, PublicationCallback callback,
+      std::optional<std::string> listener_id = std::nullopt);
+
+  // Inspection: the registry and the current client (null before the first connect).
+  const SubscriptionRegistry& subscriptions() const;
+  std::shared_ptr<platform::centrifuge::Client> client() const;
+
+  struct State;
+
+ private:
+  // Create a subscription asynchronously.
+  Task<SubscriptionPtr> _subscribe(std::string channel, std::string data_type, std::string data_id,
+                                   PublicationCallback callback,
+                                   std::optional<std::string> listener_id = std::nullopt);
+  // Create a subscription to a full channel name string.
+  Task<SubscriptionPtr> _subscribe_channel(std::string channel_name, PublicationCallback callback);
+
+  std::shared_ptr<State> _state;  // shared with the handlers bound to this stream
+};
+
+}  // namespace tolbu_sdk::features
