@@ -1,0 +1,63 @@
+#include "control_app.hpp"
+
+#include <algorithm>
+
+namespace sma_crossover {
+
+namespace json = boost::json;
+
+json::array RecentLogs::lines(std::int64_t limit) const {
+  std::lock_guard lock(mutex_);
+  json::array out;
+  if (limit <= 0) return out;
+  const std::size_t n = std::min(lines_.size(), static_cast<std::size_t>(limit));
+  for (auto it = lines_.end() - static_cast<std::ptrdiff_t>(n); it != lines_.end(); ++it)
+    out.emplace_back(*it);
+  return out;
+}
+
+void RecentLogs::emit(std::string_view line) {
+  std::lock_guard lock(mutex_);
+  lines_.emplace_back(line);
+  if (lines_.size() > capacity_) lines_.pop_front();
+}
+
+ControlApp::ControlApp(const Ledger& ledger, const RecentLogs& logs, std::chrono::seconds duration,
+                       std::function<void()> request_stop)
+    : ledger_(ledger),
+      logs_(logs),
+      started_(std::chrono::steady_clock::now()),
+      duration_(duration),
+      request_stop_(std::move(request_stop)) {
+  _status = "RUNNING";
+}
+
+json::value ControlApp::get_status() { return json::string(_status.get()); }
+
+// The share of the planned run time that has passed.
+double ControlApp::get_progress() {
+  if (duration_.count() <= 0) return 0.0;  // runs until stopped
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started_;
+  return std::min(100.0, 100.0 * elapsed.count() / static_cast<double>(duration_.count()));
+}
+
+json::value ControlApp::get_algo_stat_report() { return ledger_.report(); }
+
+json::array ControlApp::get_logs(std::int64_t limit) { return logs_.lines(limit); }
+
+json::array ControlApp::get_orders(const std::optional<std::string>& account_id,
+                                   const std::optional<std::string>& symbol) {
+  return ledger_.orders(account_id, symbol);
+}
+
+json::array ControlApp::get_trades(const std::optional<std::string>& account_id) {
+  return ledger_.trades(account_id);
+}
+
+boost::asio::awaitable<void> ControlApp::stop() {
+  _status = "STOPPING";
+  request_stop_();
+  co_return;
+}
+
+}  // namespace sma_crossover

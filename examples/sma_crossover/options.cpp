@@ -1,0 +1,118 @@
+#include "options.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <ostream>
+#include <string_view>
+
+namespace sma_crossover {
+
+namespace {
+
+template <class T>
+bool parse_number(std::string_view text, T& out) {
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, out);
+  return ec == std::errc{} && ptr == end;
+}
+
+}  // namespace
+
+std::string usage() {
+  return R"(sma_crossover: an SMA-crossover strategy run against a Tolbu back end
+
+Usage: sma_crossover --backend URL --jwt TOKEN [options]
+
+  --backend URL        REST and market-data base URL (default http://127.0.0.1:8080)
+  --ws URL             streaming address (default: ws://HOST:PORT/connection/websocket)
+  --jwt TOKEN          bearer token of the account
+  --account ID         trading account (default SIM0001)
+  --symbol CODE        instrument (default VN30F2412)
+  --duration SECONDS   run time; 0 runs until stopped (default 60)
+  --control-port N     control API port; 0 picks a free one (default 8000)
+  --control-host ADDR  control API address (default 127.0.0.1)
+  --resolution S       candle length in seconds (default 60)
+  --fast N             fast moving average period (default 3)
+  --slow N             slow moving average period (default 8)
+  --quantity Q         order size, normalised to the lot size (default 1)
+  --log-level LEVEL    level of the log files in logs/ (default DEBUG)
+  --help               this text
+
+Stop with Ctrl-C or POST /stop on the control API.
+)";
+}
+
+std::optional<Options> parse_options(int argc, char** argv, std::ostream& out, std::ostream& err,
+                                     int& exit_code) {
+  Options options;
+  Params& p = options.strategy;
+  auto fail = [&](const std::string& message) -> std::optional<Options> {
+    err << "sma_crossover: " << message << " (see --help)\n";
+    exit_code = 2;
+    return std::nullopt;
+  };
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      out << usage();
+      exit_code = 0;
+      return std::nullopt;
+    }
+    if (i + 1 >= argc) return fail("missing value for " + std::string(arg));
+    const std::string_view value = argv[++i];
+    bool ok = true;
+    if (arg == "--backend") {
+      options.backend = value;
+    } else if (arg == "--ws") {
+      options.ws = value;
+    } else if (arg == "--jwt") {
+      options.jwt = value;
+    } else if (arg == "--account") {
+      p.account_id = value;
+      ok = !value.empty();
+    } else if (arg == "--symbol") {
+      p.symbol = value;
+      ok = !value.empty();
+    } else if (arg == "--duration") {
+      ok = parse_number(value, options.duration) && options.duration >= 0;
+    } else if (arg == "--control-port") {
+      ok = parse_number(value, options.control_port) && options.control_port >= 0 &&
+           options.control_port <= 65535;
+    } else if (arg == "--control-host") {
+      options.control_host = value;
+      ok = !value.empty();
+    } else if (arg == "--resolution") {
+      ok = parse_number(value, p.resolution) && p.resolution > 0;
+    } else if (arg == "--fast") {
+      ok = parse_number(value, p.fast_period) && p.fast_period > 0;
+    } else if (arg == "--slow") {
+      ok = parse_number(value, p.slow_period) && p.slow_period > 0;
+    } else if (arg == "--quantity") {
+      ok = parse_number(value, p.quantity) && std::isfinite(p.quantity) && p.quantity > 0;
+    } else if (arg == "--log-level") {
+      options.log_level = value;
+    } else {
+      return fail("unknown option " + std::string(arg));
+    }
+    if (!ok) return fail("bad value for " + std::string(arg) + ": '" + std::string(value) + "'");
+  }
+  if (options.jwt.empty()) return fail("--jwt TOKEN is required: orders and the stream need it");
+  if (p.fast_period >= p.slow_period) return fail("--fast must be shorter than --slow");
+  if (options.ws.empty()) options.ws = streaming_url(options.backend);
+  return options;
+}
+
+std::string streaming_url(const std::string& backend) {
+  std::string_view rest = backend;
+  std::string scheme = "ws://";
+  if (rest.starts_with("https://")) {
+    scheme = "wss://";
+    rest.remove_prefix(8);
+  } else if (rest.starts_with("http://")) {
+    rest.remove_prefix(7);
+  }
+  rest = rest.substr(0, rest.find('/'));  // host and port only
+  return scheme + std::string(rest) + "/connection/websocket";
+}
+
+}  // namespace sma_crossover

@@ -1,0 +1,367 @@
+#include "strategy.hpp"
+
+#include <exception>
+
+#include "tolbu_sdk/platform/datetime.hpp"
+#include "tolbu_sdk/platform/number_text.hpp"
+
+namespace sma_crossover {
+
+using tolbu_sdk::platform::iso_text;
+using tolbu_sdk::platform::number_text;
+using tolbu_sdk::strategy::Bar;
+using tolbu_sdk::strategy::ClosedPosition;
+using tolbu_sdk::strategy::Position;
+using tolbu_sdk::strategy::PositionOptions;
+using tolbu_sdk::strategy::PositionSide;
+using tolbu_sdk::types::Candle;
+using tolbu_sdk::types::OrderData;
+using tolbu_sdk::types::OrderResponse;
+
+namespace {
+
+const char* order_side(PositionSide side) { return side == PositionSide::LONG ? "B" : "S"; }
+const char* action(PositionSide side) { return side == PositionSide::LONG ? "BUY" : "SELL"; }
+PositionSide opposite(PositionSide side) {
+  return side == PositionSide::LONG ? PositionSide::SHORT : PositionSide::LONG;
+}
+bool is_final(const std::string& status) {
+  return status == "FILLED" || status == "CANCELLED" || status == "REJECTED";
+}
+
+constexpr std::size_t kIndicatorHistory = 512;
+
+// An entry limit still resting after this many closed bars is cancelled: the signal is stale.
+constexpr std::int64_t kEntryPatienceBars = 2;
+
+}  // namespace
+
+SmaCrossover::SmaCrossover(Params params, tolbu_sdk::features::OrderService& orders, Ledger& ledger)
+    : params_(std::move(params)),
+      orders_(orders),
+      ledger_(ledger),
+      log_("sma_crossover"),
+      symbol_{.name = params_.symbol},
+      // Bounded histories: a strategy that runs for weeks must not grow without limit.
+      fast_(params_.fast_period, {.max_history = kIndicatorHistory}),
+      slow_(params_.slow_period, {.max_history = kIndicatorHistory}),
+      atr_(params_.atr_period, {.max_history = kIndicatorHistory}) {}
+
+void SmaCrossover::load_history(const std::vector<Candle>& candles) {
+  std::vector<Bar> bars;
+  bars.reserve(candles.size());
+  for (const auto& candle : candles) bars.push_back(Bar::from_candle(candle, params_.symbol));
+  symbol_.bars.load(bars);
+  // Every bar but the newest is complete; the newest is fed once the next one starts.
+  for (std::size_t i = 0; i + 1 < bars.size(); ++i) {
+    fast_.add(bars[i]);
+    slow_.add(bars[i]);
+    atr_.add(bars[i]);
+  }
+  if (const Bar* last = symbol_.bars.current()) {
+    ledger_.set_market(iso_text(last->time), last->close);
+    log_.info("History: {} bars up to {}, close {}", symbol_.bars.size(), iso_text(last->time),
+              number_text(last->close));
+  } else {
+    log_.warning("No candle history for {}; warming up on live bars", params_.symbol);
+  }
+}
+
+// One candle's road: candle -> Bar -> bar history -> indicators -> signal -> order.
+void SmaCrossover::on_candle(const Candle& candle) {
+  Bar bar = Bar::from_candle(candle, params_.symbol);
+  const Bar* current = symbol_.bars.current();
+  if (current == nullptr || bar.time > current->time) {
+    // A new candle starts: the one before it is complete.
+    std::optional<Bar> completed;
+    if (current) completed = *current;
+    symbol_.bars.add(bar);
+    if (completed) on_bar_closed(*completed);
+  } else if (bar.time == current->time) {
+    symbol_.bars.update(bar);  // the forming candle changed
+  } else {
+    return;  // a late update of a candle already closed
+  }
+  ledger_.set_market(iso_text(bar.time), bar.close);
+  on_price(bar.close);
+}
+
+void SmaCrossover::on_stat(const tolbu_sdk::types::ProductStat& stat) {
+  if (stat.symbol != params_.symbol) return;
+  symbol_.update_from_stat(stat);
+  on_price(stat.last_price);
+}
+
+void SmaCrossover::on_depth(const tolbu_sdk::types::Depth& depth) {
+  if (depth.symbol == params_.symbol) symbol_.update_from_depth(depth);
+}
+
+void SmaCrossover::on_execution_report(const boost::json::value& report) {
+  OrderData order;
+  try {
+    order = OrderData::from_dict(report);
+  } catch (const std::exception&) {
+    log_.warning(std::current_exception(), "Unreadable execution report skipped");
+    return;
+  }
+  apply(order);
+}
+
+void SmaCrossover::on_bar_closed(const Bar& bar) {
+  log_.bar(bar.symbol, bar.open, bar.high, bar.low, bar.close, bar.volume);
+  const auto prev_fast = fast_.value();
+  const auto prev_slow = slow_.value();
+  fast_.add(bar);
+  slow_.add(bar);
+  atr_.add(bar);
+  hold_exits_ = false;
+  cancel_stale_entries();
+
+  const auto fast = fast_.value();
+  const auto slow = slow_.value();
+  const auto atr = atr_.value();
+  if (!prev_fast || !prev_slow || !fast || !slow || !atr) return;  // still warming up
+  const bool up = *prev_fast <= *prev_slow && *fast > *slow;
+  const bool down = *prev_fast >= *prev_slow && *fast < *slow;
+  if (!up && !down) return;
+
+  const PositionSide side = up ? PositionSide::LONG : PositionSide::SHORT;
+  log_.info("Crossover {}: fast SMA {} {} slow SMA {} (ATR {})", up ? "up" : "down",
+            number_text(*fast), up ? ">" : "<", number_text(*slow), number_text(*atr));
+  if (!pending_.empty()) return;  // an order in flight decides first
+  if (position_) {
+    if (position_->side == side) return;
+    reverse_to_ = side;
+    exit("opposite crossover");
+  } else {
+    enter(side, *atr, "crossover");
+  }
+}
+
+// Every price update moves the open position and may trigger its stops.
+void SmaCrossover::on_price(double price) {
+  if (!position_ || price <= 0) return;
+  position_->update_price(price);
+  ledger_.set_position(&*position_);
+  if (exiting_ || hold_exits_) return;
+  if (position_->should_take_profit()) {
+    log_.risk(fmt::format("Take profit reached at {} (target {})", number_text(price),
+                          number_text(*position_->take_profit)));
+    exit("take profit");
+  } else if (position_->should_stop_loss()) {
+    const double best = position_->is_long() ? position_->highest_price : position_->lowest_price;
+    log_.risk(fmt::format("Trailing stop hit at {} ({} from the best price {})", number_text(price),
+                          number_text(position_->trailing_stop_distance), number_text(best)));
+    exit("stop loss");
+  }
+}
+
+void SmaCrossover::enter(PositionSide side, double atr, std::string_view reason) {
+  const std::int64_t qty = symbol_.normalize_quantity(params_.quantity);
+  if (qty <= 0) {
+    log_.risk(fmt::format("Quantity {} is below the minimum of {}; no order",
+                          number_text(params_.quantity), symbol_.min_qty));
+    return;
+  }
+  // A limit one tick through the touch: marketable on arrival, yet never far from the market.
+  const bool buy = side == PositionSide::LONG;
+  double touch = buy ? symbol_.ask : symbol_.bid;
+  if (touch <= 0) touch = symbol_.last_price;
+  if (touch <= 0 && symbol_.bars.current()) touch = symbol_.bars.current()->close;
+  if (touch <= 0) {
+    log_.warning("No price known for {}; {} signal skipped", params_.symbol, action(side));
+    return;
+  }
+  const double price =
+      symbol_.normalize_price(buy ? touch + symbol_.tick_size : touch - symbol_.tick_size);
+  log_.info(
+      "Entering {} on {}: margin needed {}", to_string(side), reason,
+      number_text(price * static_cast<double>(qty) * symbol_.point_value * symbol_.margin_rate));
+  log_.order(action(side), params_.symbol, qty, price);
+  try {
+    track(
+        orders_.place_order(params_.symbol, order_side(side), price, qty, "LO", params_.account_id),
+        Pending{Purpose::ENTRY, side, atr});
+  } catch (const std::exception&) {
+    log_.exception(std::current_exception(), "Entry order failed");
+    ledger_.record_rejection();
+  }
+}
+
+void SmaCrossover::exit(std::string_view reason) {
+  if (!position_ || exiting_) return;
+  const PositionSide side = position_->side;
+  log_.info("Closing {} position on {}", to_string(side), reason);
+  log_.order(action(opposite(side)), params_.symbol, position_->quantity, position_->current_price);
+  exiting_ = true;
+  try {
+    track(orders_.close_position(params_.symbol, static_cast<double>(position_->quantity),
+                                 to_string(side), params_.account_id),
+          Pending{Purpose::EXIT, side, 0.0});
+  } catch (const std::exception&) {
+    log_.exception(std::current_exception(), "Closing order failed; retrying on the next bar");
+    ledger_.record_rejection();
+    exiting_ = false;
+    hold_exits_ = true;
+    reverse_to_.reset();
+  }
+}
+
+void SmaCrossover::track(const OrderResponse& answer, Pending pending) {
+  if (!answer.success || answer.order_id.empty()) {
+    log_.error("Order refused (status {}): {}", answer.status,
+               answer.message.empty() ? "no order id in the answer" : answer.message);
+    ledger_.record_rejection();
+    if (pending.purpose == Purpose::EXIT) {
+      exiting_ = false;
+      hold_exits_ = true;  // the next bar tries again
+      reverse_to_.reset();
+    }
+    return;
+  }
+  log_.info("Order {} accepted: {}", answer.order_id, answer.message);
+  known_.insert(answer.order_id);
+  pending_.emplace(answer.order_id, pending);
+  // The answer usually carries the order as the back end holds it, possibly already filled.
+  OrderData order;
+  try {
+    order = OrderData::from_dict(answer.data);
+  } catch (const std::exception&) {
+    order =
+        OrderData{.order_id = answer.order_id,
+                  .ref_order_id = answer.ref_order_id,
+                  .account_id = params_.account_id,
+                  .symbol = params_.symbol,
+                  .side = pending.purpose == Purpose::ENTRY ? order_side(pending.side)
+                                                            : order_side(opposite(pending.side)),
+                  .status = "NEW"};
+  }
+  apply(order);
+}
+
+// The one place where an order's outcome changes the strategy's state: placement answers and
+// execution reports both come here, in whatever order they arrive.
+void SmaCrossover::apply(const OrderData& order) {
+  if (!known_.contains(order.order_id)) return;  // not ours
+  ledger_.record_order(order);
+  auto it = pending_.find(order.order_id);
+  if (it == pending_.end() || !is_final(order.status)) return;
+  const Pending pending = it->second;
+  pending_.erase(it);
+
+  if (order.status != "FILLED" && order.filled_qty == 0) {
+    log_.warning("Order {} ended {} without a fill{}{}", order.order_id, order.status,
+                 order.message.empty() ? "" : ": ", order.message);
+    if (pending.purpose == Purpose::EXIT) {
+      exiting_ = false;
+      hold_exits_ = true;
+      reverse_to_.reset();
+    }
+    return;
+  }
+  if (pending.purpose == Purpose::ENTRY) {
+    opened(pending, order);
+  } else {
+    closed(order);
+  }
+}
+
+void SmaCrossover::opened(const Pending& pending, const OrderData& order) {
+  const std::int64_t qty = order.filled_qty > 0 ? order.filled_qty : order.qty;
+  const double entry = order.avg_price > 0 ? order.avg_price : order.price;
+  const bool is_long = pending.side == PositionSide::LONG;
+  const double direction = is_long ? 1.0 : -1.0;
+  const double stop = symbol_.normalize_price(entry - direction * params_.stop_atr * pending.atr);
+  const double take = symbol_.normalize_price(entry + direction * params_.take_atr * pending.atr);
+  position_.emplace(fmt::format("{}-{}", params_.symbol, ++position_count_), params_.symbol,
+                    pending.side, qty, entry, tolbu_sdk::platform::now_local(),
+                    PositionOptions{.point_value = symbol_.point_value,
+                                    .stop_loss = stop,
+                                    .take_profit = take,
+                                    .trailing_stop = true,
+                                    .trailing_stop_distance = params_.stop_atr * pending.atr,
+                                    .account_id = params_.account_id,
+                                    .order_id = order.order_id});
+  log_.trade(params_.symbol, is_long ? "buy" : "sell", qty, entry);
+  log_.position(is_long ? "OPEN LONG" : "OPEN SHORT", params_.symbol, qty, entry);
+  log_.info("Stops for {}: stop loss {} trailing by {}, take profit {}", position_->id,
+            number_text(stop), number_text(position_->trailing_stop_distance), number_text(take));
+  ledger_.set_position(&*position_);
+}
+
+void SmaCrossover::closed(const OrderData& order) {
+  if (!position_) return;
+  exiting_ = false;
+  const double exit_price = order.avg_price > 0 ? order.avg_price : position_->current_price;
+  const std::int64_t filled = order.filled_qty > 0 ? order.filled_qty : order.qty;
+  const char* side = position_->is_long() ? "sell" : "buy";
+
+  if (filled < position_->quantity) {
+    // Partly closed: book the closed part, keep the rest open with its stops.
+    Position part = *position_;
+    part.quantity = filled;
+    const ClosedPosition record = ClosedPosition::from_position(part, exit_price);
+    position_->quantity -= filled;
+    position_->update_price(exit_price);
+    log_.trade(params_.symbol, side, filled, exit_price, record.pnl);
+    ledger_.record_closed(record);
+    ledger_.set_position(&*position_);
+    reverse_to_.reset();
+    return;
+  }
+
+  const ClosedPosition record = ClosedPosition::from_position(*position_, exit_price);
+  const std::int64_t qty = position_->quantity;
+  const double entry = position_->entry_price;
+  const double pnl = position_->close(exit_price);
+  log_.trade(params_.symbol, side, qty, exit_price, pnl);
+  log_.position("CLOSED", params_.symbol, qty, entry, pnl);
+  ledger_.record_closed(record);
+  position_.reset();
+  ledger_.set_position(nullptr);
+
+  if (reverse_to_) {
+    const PositionSide next = *reverse_to_;
+    reverse_to_.reset();
+    if (const auto atr = atr_.value()) enter(next, *atr, "reversal");
+  }
+}
+
+void SmaCrossover::cancel_stale_entries() {
+  std::vector<std::string> stale;
+  for (auto& [id, pending] : pending_) {
+    if (pending.purpose == Purpose::ENTRY && ++pending.bars_waited >= kEntryPatienceBars)
+      stale.push_back(id);
+  }
+  for (const auto& id : stale) {
+    log_.info("Entry order {} still open after {} bars; cancelling", id, kEntryPatienceBars);
+    cancel(id);
+  }
+}
+
+void SmaCrossover::cancel(const std::string& order_id) {
+  try {
+    const OrderResponse answer = orders_.cancel_order(order_id, params_.account_id);
+    if (!answer.success) {
+      // Most often it filled meanwhile; its report tells.
+      log_.warning("Cancel of {} refused (status {}): {}", order_id, answer.status, answer.message);
+      return;
+    }
+    apply(OrderData::from_dict(answer.data));
+  } catch (const std::exception&) {
+    log_.exception(std::current_exception(), "Cancel of {} failed", order_id);
+  }
+}
+
+void SmaCrossover::flatten(std::string_view reason) {
+  reverse_to_.reset();
+  std::vector<std::string> entries;
+  for (const auto& [id, pending] : pending_) {
+    if (pending.purpose == Purpose::ENTRY) entries.push_back(id);
+  }
+  for (const auto& id : entries) cancel(id);
+  hold_exits_ = false;
+  exit(reason);
+}
+
+}  // namespace sma_crossover

@@ -1,0 +1,274 @@
+// The example strategy end to end: sma_crossover against tolbu-sim on an accelerated market,
+// watched through its control API and checked against the exchange's own books.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <boost/json.hpp>
+
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <map>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "example_process.hpp"
+#include "sim_process.hpp"
+#include "tolbu_sdk/config.hpp"
+#include "tolbu_sdk/features/orders.hpp"
+#include "tolbu_sdk/platform/http.hpp"
+
+namespace {
+
+namespace json = boost::json;
+using namespace std::chrono_literals;
+using tolbu_test::ExampleProcess;
+using tolbu_test::SimProcess;
+
+constexpr const char* kToken = "e2e-token";
+constexpr const char* kSymbol = "VN30F2412";
+constexpr const char* kAccount = "SIM0001";
+
+// Four one-minute candles per real second, each seen in five ticks: crossovers within seconds.
+SimProcess start_sim() {
+  return SimProcess({"--speed", "240", "--tick-ms", "50", "--seed", "7", "--jwt", kToken});
+}
+
+std::vector<std::string> example_args(const SimProcess& sim, int duration) {
+  return {"--backend",      sim.base_url(),
+          "--jwt",          kToken,
+          "--symbol",       kSymbol,
+          "--account",      kAccount,
+          "--duration",     std::to_string(duration),
+          "--control-port", "0"};
+}
+
+// The control API over real HTTP, one connection per request as the server wants it.
+class ControlClient {
+ public:
+  explicit ControlClient(int port)
+      : base_("http://127.0.0.1:" + std::to_string(port)),
+        http_({.connect_timeout = 5000ms, .stall_timeout = 10000ms, .reuse_connections = false}) {}
+
+  json::value get(const std::string& path) { return call("GET", path); }
+  json::value post(const std::string& path) { return call("POST", path); }
+
+ private:
+  json::value call(const std::string& method, const std::string& path) {
+    auto response = http_.request(method, base_ + path);
+    EXPECT_EQ(response.status_code, 200) << method << " " << path << ": " << response.text;
+    return response.json();
+  }
+  std::string base_;
+  tolbu_sdk::platform::http::Client http_;
+};
+
+int control_port(ExampleProcess& example) {
+  auto line = example.wait_for_line("control API on port ", 60s);
+  if (!line) {
+    ADD_FAILURE() << "no control port announced\nstdout:\n"
+                  << example.output() << "\nstderr:\n"
+                  << example.errors();
+    return 0;
+  }
+  return std::stoi(*line);
+}
+
+// Polls "/report" until `trades` round trips are done; false when the run ends first or the
+// bound passes.
+bool wait_for_trades(ControlClient& control, std::size_t trades, std::chrono::seconds bound) {
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  while (std::chrono::steady_clock::now() < deadline) {
+    auto report = control.get("/report");
+    if (report.at("metrics").at("trades").to_number<std::size_t>() >= trades) return true;
+    std::this_thread::sleep_for(100ms);
+  }
+  return false;
+}
+
+json::value sim_data(const SimProcess& sim, const std::string& path) {
+  tolbu_sdk::platform::http::Client http;
+  auto response =
+      http.get(sim.base_url() + path, {{"Authorization", std::string("Bearer ") + kToken}});
+  EXPECT_EQ(response.status_code, 200) << path << ": " << response.text;
+  return response.json().at("data");
+}
+
+// The account's position in the symbol as the exchange holds it.
+json::object sim_position(const SimProcess& sim) {
+  const json::value accounts = sim_data(sim, "/api/v1/accounts");
+  for (const auto& account : accounts.as_array()) {
+    if (account.at("accountId") != kAccount) continue;
+    for (const auto& position : account.at("positions").as_array()) {
+      if (position.at("symbol") == kSymbol) return position.as_object();
+    }
+  }
+  return {};
+}
+
+TEST(EndToEnd, TradesThroughTheRunAndStopsOnRequest) {
+  SimProcess sim = start_sim();
+  ExampleProcess example(SMA_CROSSOVER_PATH, example_args(sim, 300));
+  const int port = control_port(example);
+  ASSERT_GT(port, 0);
+  ControlClient control(port);
+
+  EXPECT_EQ(control.get("/status"), json::parse(R"({"status": "RUNNING"})"));
+  ASSERT_TRUE(wait_for_trades(control, 2, 90s)) << "no trades; logs:\n"
+                                                << json::serialize(control.get("/logs?limit=50"));
+
+  // Orders: the strategy's view agrees with the exchange's, order by order.
+  const json::value orders = control.get("/orders");
+  const auto& order_list = orders.at("orders").as_array();
+  EXPECT_EQ(orders.at("count").to_number<std::size_t>(), order_list.size());
+  ASSERT_GE(order_list.size(), 4u);  // two round trips: two entries, two exits
+  // The service keeps a reference to its configuration: it must outlive the service.
+  const auto config =
+      tolbu_sdk::TolbuConfig::from_endpoints(sim.base_url(), sim.base_url(), sim.ws_url(), kToken);
+  tolbu_sdk::features::OrderService exchange(config);
+  std::map<std::string, tolbu_sdk::types::OrderData> on_exchange;
+  for (auto& order : exchange.get_orders(std::string(kAccount)))
+    on_exchange[order.order_id] = order;
+  std::size_t filled = 0;
+  for (const auto& entry : order_list) {
+    auto order = tolbu_sdk::types::OrderData::from_dict(entry);
+    ASSERT_TRUE(on_exchange.contains(order.order_id)) << order.order_id;
+    const auto& real = on_exchange[order.order_id];
+    EXPECT_EQ(order.symbol, kSymbol);
+    EXPECT_EQ(order.account_id, kAccount);
+    EXPECT_EQ(order.side, real.side);
+    EXPECT_EQ(order.qty, real.qty);
+    if (order.status == "FILLED") {
+      ++filled;
+      EXPECT_EQ(real.status, "FILLED");
+      EXPECT_DOUBLE_EQ(order.avg_price, real.avg_price);
+    }
+  }
+  EXPECT_GE(filled, 4u);
+  EXPECT_EQ(control.get("/orders?symbol=HPG").at("count"), 0);
+  EXPECT_EQ(control.get("/orders?account_id=OTHER").at("count"), 0);
+
+  // Trades: closed positions whose P&L follows from their prices.
+  const json::value trades = control.get("/trades");
+  const auto& trade_list = trades.at("trades").as_array();
+  ASSERT_GE(trade_list.size(), 2u);
+  EXPECT_EQ(trades.at("count").to_number<std::size_t>(), trade_list.size());
+  for (const auto& t : trade_list) {
+    const double entry = t.at("entry_price").to_number<double>();
+    const double exit = t.at("exit_price").to_number<double>();
+    const double qty = t.at("quantity").to_number<double>();
+    const double direction = t.at("side") == "LONG" ? 1.0 : -1.0;
+    EXPECT_NEAR(t.at("pnl").to_number<double>(), direction * (exit - entry) * qty, 1e-6);
+  }
+  EXPECT_EQ(control.get("/trades?account_id=OTHER").at("count"), 0);
+
+  const json::value report = control.get("/report");
+  EXPECT_GE(report.at("metrics").at("trades").to_number<std::size_t>(), trade_list.size());
+  EXPECT_GE(report.at("equity_curve").as_array().size(), 2u);
+  const double progress = control.get("/progress").at("progress").to_number<double>();
+  EXPECT_GT(progress, 0.0);
+  EXPECT_LT(progress, 100.0);
+
+  const json::value logs = control.get("/logs?limit=5");
+  EXPECT_EQ(logs.at("logs").as_array().size(), 5u);
+  EXPECT_EQ(logs.at("total"), 5);
+  const std::string all_logs = json::serialize(control.get("/logs?limit=1000"));
+  EXPECT_NE(all_logs.find("ORDER: "), std::string::npos);
+  EXPECT_NE(all_logs.find("TRADE: "), std::string::npos);
+  EXPECT_NE(all_logs.find("POSITION "), std::string::npos);
+
+  // The stop command ends the run long before its 300 seconds.
+  EXPECT_EQ(control.post("/stop"), json::parse(R"({"message": "Stop signal sent"})"));
+  const auto status = example.wait_exit(60s);
+  ASSERT_TRUE(status.has_value()) << "still running after POST /stop";
+  EXPECT_EQ(*status, 0) << example.errors();
+  const std::string& out = example.output();
+  EXPECT_NE(out.find("== Final report: VN30F2412"), std::string::npos) << out;
+  EXPECT_NE(out.find("win rate"), std::string::npos) << out;
+
+  // The run left the account flat, and its books match the exchange's realised result.
+  const json::object position = sim_position(sim);
+  ASSERT_FALSE(position.empty());
+  EXPECT_EQ(position.at("qty"), 0);
+  double booked = 0.0;
+  const auto last_line = out.find("P&L:");
+  ASSERT_NE(last_line, std::string::npos);
+  booked = std::stod(out.substr(last_line + 4));
+  EXPECT_NEAR(booked, position.at("realizedPnl").to_number<double>(), 0.011) << out;
+
+  // Log files in the working directory, the strategy's lines among them.
+  EXPECT_TRUE(std::filesystem::exists(example.dir() / "logs" / "tolbu_strategy.log"));
+}
+
+TEST(EndToEnd, InterruptEndsTheRunWithAReport) {
+  SimProcess sim = start_sim();
+  ExampleProcess example(SMA_CROSSOVER_PATH, example_args(sim, 300));
+  const int port = control_port(example);
+  ASSERT_GT(port, 0);
+  ControlClient control(port);
+  ASSERT_TRUE(wait_for_trades(control, 1, 90s));
+
+  example.signal(SIGINT);
+  const auto status = example.wait_exit(60s);
+  ASSERT_TRUE(status.has_value()) << "still running after SIGINT";
+  EXPECT_EQ(*status, 0) << example.errors();
+  EXPECT_NE(example.output().find("== Final report"), std::string::npos) << example.output();
+  EXPECT_EQ(sim_position(sim).at("qty"), 0);
+}
+
+TEST(EndToEnd, StartupFailuresAreReportedNotHidden) {
+  // A back end that is gone: the first REST call fails and the run ends with an error.
+  int dead_port = 0;
+  {
+    SimProcess gone = start_sim();
+    dead_port = gone.port();
+  }
+  {
+    ExampleProcess example(SMA_CROSSOVER_PATH,
+                           {"--backend", "http://127.0.0.1:" + std::to_string(dead_port), "--jwt",
+                            kToken, "--duration", "5", "--control-port", "0"});
+    const auto status = example.wait_exit(60s);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(*status, 1);
+    EXPECT_NE(example.errors().find("sma_crossover: "), std::string::npos) << example.errors();
+  }
+
+  // A control port that is taken: no unmonitored run.
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::listen(listener, 1), 0);
+  socklen_t len = sizeof addr;
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  SimProcess sim = start_sim();
+  {
+    auto args = example_args(sim, 5);
+    args.back() = std::to_string(ntohs(addr.sin_port));
+    ExampleProcess example(SMA_CROSSOVER_PATH, args);
+    const auto status = example.wait_exit(60s);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(*status, 1);
+    EXPECT_NE(example.errors().find("control API could not listen"), std::string::npos)
+        << example.errors();
+  }
+  ::close(listener);
+
+  // Bad command lines are refused before anything starts.
+  {
+    ExampleProcess example(SMA_CROSSOVER_PATH, {"--backend", sim.base_url(), "--fast", "9"});
+    const auto status = example.wait_exit(30s);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(*status, 2);
+  }
+}
+
+}  // namespace
