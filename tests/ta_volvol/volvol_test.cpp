@@ -10,7 +10,7 @@
 
 #include "tolbu_sdk/errors.hpp"
 #include "tolbu_sdk/ta/registry.hpp"
-#include "tolbu_sdk/ta/support/volvol_rolling_regression.hpp"
+#include "tolbu_sdk/ta/support/rolling_regression.hpp"
 #include "tolbu_sdk/ta/trend/adx.hpp"
 #include "tolbu_sdk/ta/trend/super_trend.hpp"
 #include "tolbu_sdk/ta/volatility/chop.hpp"
@@ -452,7 +452,7 @@ TEST(VolVolSupport, RollingRegressionMatchesABatchFitThroughEdits) {
     }
     return n < 2 ? my : my + sxy / sxx * (n - 1 - mx);
   };
-  support::VolvolRollingRegression r(7);
+  support::RollingRegression r(7);
   std::vector<double> y;
   const auto bars = walk(200);
   for (std::size_t i = 0; i < bars.size(); ++i) {

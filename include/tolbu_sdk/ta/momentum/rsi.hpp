@@ -5,7 +5,7 @@
 // value; gains without losses give 100.
 
 #include "tolbu_sdk/ta/indicator.hpp"
-#include "tolbu_sdk/ta/support/momentum_state_history.hpp"
+#include "tolbu_sdk/ta/support/state_history.hpp"
 
 namespace tolbu_sdk::ta {
 
@@ -24,7 +24,7 @@ class RSI : public Indicator<double, double> {
   };
 
   int _period;
-  support::MomentumStateHistory<Averages> _averages{2};
+  support::StateHistory<Averages> _averages{2};
 };
 
 }  // namespace tolbu_sdk::ta

@@ -5,7 +5,7 @@
 // value.
 
 #include "tolbu_sdk/ta/indicator.hpp"
-#include "tolbu_sdk/ta/support/momentum_state_history.hpp"
+#include "tolbu_sdk/ta/support/state_history.hpp"
 #include "tolbu_sdk/ta/support/rolling_sum.hpp"
 
 namespace tolbu_sdk::ta {
@@ -29,7 +29,7 @@ class UO : public Indicator<OHLCV, double> {
   support::RollingSum _fast_range, _mid_range, _slow_range;
   // Bars in a row without true range: a window is flat when it holds no others. Running sums
   // of zeros may keep rounding residue, so they cannot tell.
-  support::MomentumStateHistory<std::size_t> _still;
+  support::StateHistory<std::size_t> _still;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -12,7 +12,7 @@
 #include "tolbu_sdk/errors.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
-#include "tolbu_sdk/ta/support/momentum_state_history.hpp"
+#include "tolbu_sdk/ta/support/state_history.hpp"
 #include "tolbu_sdk/ta/support/rolling_sum.hpp"
 
 namespace tolbu_sdk::ta::support {
@@ -97,7 +97,7 @@ class MomentumAverage final : public Undoable {
   std::size_t period_;
   double alpha_;
   RollingSum sum_;
-  MomentumStateHistory<Step> steps_;
+  StateHistory<Step> steps_;
   std::unique_ptr<Indicator<double, double>> other_;
 };
 

@@ -5,7 +5,7 @@
 
 #include <optional>
 
-#include "tolbu_sdk/ta/support/momentum_state_history.hpp"
+#include "tolbu_sdk/ta/support/state_history.hpp"
 #include "tolbu_sdk/ta/support/rolling_extremum.hpp"
 
 namespace tolbu_sdk::ta::support {
@@ -83,7 +83,7 @@ class MomentumStochastic final : public Undoable {
   std::optional<double> flat_;
   RollingMax high_;
   RollingMin low_;
-  MomentumStateHistory<Step> steps_;
+  StateHistory<Step> steps_;
 };
 
 }  // namespace tolbu_sdk::ta::support

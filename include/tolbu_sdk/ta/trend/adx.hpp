@@ -5,7 +5,7 @@
 // -DI) smoothed alike over `adx_period` values is the ADX.
 
 #include "tolbu_sdk/ta/indicator.hpp"
-#include "tolbu_sdk/ta/support/volvol_state_history.hpp"
+#include "tolbu_sdk/ta/support/state_history.hpp"
 #include "tolbu_sdk/ta/volatility/atr.hpp"
 
 namespace tolbu_sdk::ta {
@@ -35,7 +35,7 @@ class ADX : public Indicator<OHLCV, ADXValue> {
   std::size_t _di_period;
   std::size_t _adx_period;
   ATR _atr;
-  support::VolvolStateHistory<Smoothed> _movement;
+  support::StateHistory<Smoothed> _movement;
 };
 
 }  // namespace tolbu_sdk::ta

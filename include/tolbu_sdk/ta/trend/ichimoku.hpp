@@ -11,7 +11,7 @@
 // Every bar has a record; a line is absent until its windows are filled.
 
 #include "tolbu_sdk/ta/indicator.hpp"
-#include "tolbu_sdk/ta/support/momentum_state_history.hpp"
+#include "tolbu_sdk/ta/support/state_history.hpp"
 #include "tolbu_sdk/ta/support/rolling_extremum.hpp"
 
 namespace tolbu_sdk::ta {
@@ -67,7 +67,7 @@ class Ichimoku : public Indicator<OHLCV, IchimokuValue> {
   Window _kijun;
   Window _tenkan;
   Window _senkou;
-  support::MomentumStateHistory<Midpoints> _midpoints;
+  support::StateHistory<Midpoints> _midpoints;
 };
 
 }  // namespace tolbu_sdk::ta

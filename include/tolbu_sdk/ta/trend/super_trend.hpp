@@ -8,7 +8,7 @@
 // starts on the upper band from the next bar: this is how the reference values begin.
 
 #include "tolbu_sdk/ta/indicator.hpp"
-#include "tolbu_sdk/ta/support/volvol_state_history.hpp"
+#include "tolbu_sdk/ta/support/state_history.hpp"
 #include "tolbu_sdk/ta/volatility/atr.hpp"
 
 namespace tolbu_sdk::ta {
@@ -38,7 +38,7 @@ class SuperTrend : public Indicator<OHLCV, SuperTrendValue> {
 
   double _mult;
   ATR _atr;
-  support::VolvolStateHistory<Bands> _bands;
+  support::StateHistory<Bands> _bands;
 };
 
 }  // namespace tolbu_sdk::ta

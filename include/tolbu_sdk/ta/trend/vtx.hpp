@@ -4,7 +4,7 @@
 // range. Needs one bar before the window; a window without range repeats the previous value.
 
 #include "tolbu_sdk/ta/indicator.hpp"
-#include "tolbu_sdk/ta/support/momentum_state_history.hpp"
+#include "tolbu_sdk/ta/support/state_history.hpp"
 #include "tolbu_sdk/ta/support/rolling_sum.hpp"
 
 namespace tolbu_sdk::ta {
@@ -32,7 +32,7 @@ class VTX : public Indicator<OHLCV, VTXValue> {
   support::RollingSum _range;
   // Bars in a row without true range: the window is flat when it holds no others. A running
   // sum of zeros may keep rounding residue, so it cannot tell.
-  support::MomentumStateHistory<std::size_t> _still;
+  support::StateHistory<std::size_t> _still;
 };
 
 }  // namespace tolbu_sdk::ta

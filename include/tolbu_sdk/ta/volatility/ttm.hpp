@@ -9,7 +9,7 @@
 #include "tolbu_sdk/ta/ma_type.hpp"
 #include "tolbu_sdk/ta/support/rolling_extremum.hpp"
 #include "tolbu_sdk/ta/support/rolling_sum.hpp"
-#include "tolbu_sdk/ta/support/volvol_rolling_regression.hpp"
+#include "tolbu_sdk/ta/support/rolling_regression.hpp"
 #include "tolbu_sdk/ta/volatility/bb.hpp"
 #include "tolbu_sdk/ta/volatility/keltner_channels.hpp"
 
@@ -36,7 +36,7 @@ class TTM : public Indicator<OHLCV, TTMValue> {
   KeltnerChannels _kc;
   support::RollingMax _high;
   support::RollingMin _low;
-  support::VolvolRollingRegression _momentum;  // 0 until the average warms up
+  support::RollingRegression _momentum;  // 0 until the average warms up
   support::RollingSum _present;                // 1 for each real momentum value
 };
 

@@ -8,7 +8,7 @@
 
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
-#include "tolbu_sdk/ta/support/volvol_state_history.hpp"
+#include "tolbu_sdk/ta/support/state_history.hpp"
 
 namespace tolbu_sdk::ta {
 
@@ -27,7 +27,7 @@ class KVO : public Indicator<OHLCV, double> {
     double dm = 0.0;
   };
 
-  support::VolvolStateHistory<Force> _force;
+  support::StateHistory<Force> _force;
   std::unique_ptr<Indicator<double, double>> _fast;
   std::unique_ptr<Indicator<double, double>> _slow;
 };

@@ -4,7 +4,7 @@
 // has traded.
 
 #include "tolbu_sdk/ta/indicator.hpp"
-#include "tolbu_sdk/ta/support/volvol_state_history.hpp"
+#include "tolbu_sdk/ta/support/state_history.hpp"
 
 namespace tolbu_sdk::ta {
 
@@ -20,7 +20,7 @@ class VWAP : public Indicator<OHLCV, double> {
     double price_volume = 0.0;
     double volume = 0.0;
   };
-  support::VolvolStateHistory<Totals> _totals;
+  support::StateHistory<Totals> _totals;
 };
 
 }  // namespace tolbu_sdk::ta

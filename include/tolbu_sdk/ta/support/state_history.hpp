@@ -13,9 +13,9 @@
 namespace tolbu_sdk::ta::support {
 
 template <class T>
-class MomentumStateHistory final : public Undoable {
+class StateHistory final : public Undoable {
  public:
-  explicit MomentumStateHistory(std::size_t depth = 1) : depth_(std::max<std::size_t>(depth, 1)) {}
+  explicit StateHistory(std::size_t depth = 1) : depth_(std::max<std::size_t>(depth, 1)) {}
 
   void push(const T& state) { states_.push_back(state); }
 

@@ -10,9 +10,9 @@
 
 namespace tolbu_sdk::ta::support {
 
-class VolvolRollingRegression final : public Undoable {
+class RollingRegression final : public Undoable {
  public:
-  explicit VolvolRollingRegression(std::size_t period)
+  explicit RollingRegression(std::size_t period)
       : period_(std::max<std::size_t>(period, 1)) {}
 
   void push(double y) {
