@@ -4,13 +4,16 @@
 #include <fmt/format.h>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/redirect_error.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/use_awaitable.hpp>
+#include <boost/json/monotonic_resource.hpp>
 #include <boost/json/parser.hpp>
 #include <boost/json/serialize.hpp>
 
 #include <algorithm>
+#include <cstring>
 #include <deque>
 #include <random>
 #include <unordered_map>
@@ -70,15 +73,6 @@ std::uint64_t uint_at(const json::object& o, std::string_view key) {
   if (v->is_uint64()) return v->get_uint64();
   if (v->is_int64()) return v->get_int64() > 0 ? static_cast<std::uint64_t>(v->get_int64()) : 0;
   if (v->is_double() && v->get_double() > 0) return static_cast<std::uint64_t>(v->get_double());
-  return 0;
-}
-
-std::int64_t int_at(const json::object& o, std::string_view key) {
-  const auto* v = o.if_contains(key);
-  if (!v) return 0;
-  if (v->is_int64()) return v->get_int64();
-  if (v->is_uint64()) return static_cast<std::int64_t>(v->get_uint64());
-  if (v->is_double()) return static_cast<std::int64_t>(v->get_double());
   return 0;
 }
 
@@ -226,8 +220,12 @@ struct Client::Core : std::enable_shared_from_this<Client::Core> {
     if (shut) return;
     queue.push_back(std::move(ev));
     if (!dispatching) {
+      // Posted, not started here: co_spawn would run the dispatcher inline, once per
+      // message. Deferred, it takes every event of the frame being read in one go.
       dispatching = true;
-      asio::co_spawn(ex, dispatch(shared_from_this()), asio::detached);
+      asio::post(ex, [self = shared_from_this()] {
+        asio::co_spawn(self->ex, dispatch(self), asio::detached);
+      });
     }
   }
 
@@ -406,7 +404,12 @@ struct Client::Core : std::enable_shared_from_this<Client::Core> {
     while (p < end) {
       while (p < end && (*p == '\n' || *p == '\r' || *p == ' ' || *p == '\t')) ++p;
       if (p >= end) break;
-      parser.reset();
+      // One small arena per message: few allocations, and a payload a handler keeps holds
+      // on to its own message only.
+      const char* nl = static_cast<const char*>(std::memchr(p, '\n', std::size_t(end - p)));
+      const auto length = std::size_t((nl ? nl : end) - p);
+      parser.reset(json::make_shared_resource<json::monotonic_resource>(
+          std::clamp<std::size_t>(length + length / 2, 256, 64 * 1024)));
       boost::system::error_code ec;
       const std::size_t n = parser.write_some(p, static_cast<std::size_t>(end - p), ec);
       if (ec) {
@@ -432,6 +435,13 @@ struct Client::Core : std::enable_shared_from_this<Client::Core> {
     if (o.empty()) {  // the server's ping
       if (c->pong) send(c, "{}");
       return;
+    }
+    // Pushes first: publications are nearly all of the traffic.
+    if (o.size() == 1) {
+      if (auto* push = object_at(o, "push")) {
+        handle_push(c, *push);
+        return;
+      }
     }
     if (const auto id = uint_at(o, "id"); id > 0) {
       handle_reply(c, id, o);
@@ -510,17 +520,24 @@ struct Client::Core : std::enable_shared_from_this<Client::Core> {
   static PublicationContext publication(const std::string& channel, json::object& po) {
     PublicationContext ctx;
     ctx.channel = channel;
-    Publication pub;
-    if (auto* d = po.if_contains("data")) ctx.data = std::move(*d);
-    pub.offset = uint_at(po, "offset");
-    if (const auto* info = object_at(po, "info")) pub.info = client_info(*info);
-    if (const auto* tags = object_at(po, "tags")) {
-      for (const auto& [k, v] : *tags) {
-        if (v.is_string()) pub.tags.emplace(std::string(k), std::string(v.get_string()));
+    auto& pub = ctx.pub.emplace();
+    for (auto& [key, v] : po) {  // one pass over the members instead of a lookup each
+      if (key == "data") {
+        ctx.data = std::move(v);
+      } else if (key == "offset") {
+        pub.offset = v.is_uint64()                       ? v.get_uint64()
+                     : v.is_int64() && v.get_int64() > 0 ? std::uint64_t(v.get_int64())
+                                                         : 0;
+      } else if (key == "info" && v.is_object()) {
+        pub.info = client_info(v.get_object());
+      } else if (key == "tags" && v.is_object()) {
+        for (const auto& [k, t] : v.get_object()) {
+          if (t.is_string()) pub.tags.emplace(std::string(k), std::string(t.get_string()));
+        }
+      } else if (key == "time") {
+        pub.time = v.is_int64() ? v.get_int64() : v.is_uint64() ? std::int64_t(v.get_uint64()) : 0;
       }
     }
-    pub.time = int_at(po, "time");
-    ctx.pub = std::move(pub);
     return ctx;
   }
 
