@@ -1,7 +1,8 @@
 #pragma once
 // Double exponential moving average (Mulloy): 2 * EMA - EMA(EMA).
 
-#include "tolbu_sdk/ta/averages/ema.hpp"
+#include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/support/exponential_average.hpp"
 
 namespace tolbu_sdk::ta {
 
@@ -15,8 +16,8 @@ class DEMA : public Indicator<double, double> {
 
  private:
   int _period;
-  EMA _ema;
-  EMA _ema_ema;
+  support::ExponentialAverage _ema;
+  support::ExponentialAverage _ema_ema;
 };
 
 }  // namespace tolbu_sdk::ta

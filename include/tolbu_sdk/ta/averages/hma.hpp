@@ -2,7 +2,8 @@
 // Hull moving average: a WMA over sqrt(period) of 2 * WMA(period / 2) - WMA(period); its
 // first value comes once period + sqrt(period) inputs have been seen.
 
-#include "tolbu_sdk/ta/averages/wma.hpp"
+#include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/support/rolling_weighted_sum.hpp"
 
 namespace tolbu_sdk::ta {
 
@@ -13,13 +14,15 @@ class HMA : public Indicator<double, double> {
 
  protected:
   std::optional<double> _calculate_new_value() override;
+  void _on_remove() override;
+  void _on_reset() override;
 
  private:
   int _period;
   std::size_t _sqrt_period;
-  WMA _full;
-  WMA _half;
-  WMA _hull;
+  support::RollingWeightedSum _full;
+  support::RollingWeightedSum _half;
+  support::RollingWeightedSum _hull;  // of 2 * half - full, pushed once both exist
 };
 
 }  // namespace tolbu_sdk::ta

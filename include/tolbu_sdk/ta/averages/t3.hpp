@@ -4,7 +4,8 @@
 
 #include <array>
 
-#include "tolbu_sdk/ta/averages/ema.hpp"
+#include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/support/exponential_average.hpp"
 
 namespace tolbu_sdk::ta {
 
@@ -21,7 +22,7 @@ class T3 : public Indicator<double, double> {
   int _period;
   double _factor;
   double _c1, _c2, _c3, _c4;
-  std::array<EMA, 6> _ema;
+  std::array<support::ExponentialAverage, 6> _ema;
 };
 
 }  // namespace tolbu_sdk::ta

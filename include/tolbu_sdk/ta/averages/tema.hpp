@@ -1,7 +1,8 @@
 #pragma once
 // Triple exponential moving average (Mulloy): 3 * EMA - 3 * EMA(EMA) + EMA(EMA(EMA)).
 
-#include "tolbu_sdk/ta/averages/ema.hpp"
+#include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/support/exponential_average.hpp"
 
 namespace tolbu_sdk::ta {
 
@@ -15,9 +16,9 @@ class TEMA : public Indicator<double, double> {
 
  private:
   int _period;
-  EMA _e1;
-  EMA _e2;
-  EMA _e3;
+  support::ExponentialAverage _e1;
+  support::ExponentialAverage _e2;
+  support::ExponentialAverage _e3;
 };
 
 }  // namespace tolbu_sdk::ta

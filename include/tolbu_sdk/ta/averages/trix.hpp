@@ -2,7 +2,8 @@
 // TRIX (Hutson): the one-period rate of change of a triple-smoothed EMA, in basis points
 // (10000 * (E3 - previous E3) / previous E3).
 
-#include "tolbu_sdk/ta/averages/ema.hpp"
+#include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/support/exponential_average.hpp"
 
 namespace tolbu_sdk::ta {
 
@@ -16,9 +17,9 @@ class TRIX : public Indicator<double, double> {
 
  private:
   int _period;
-  EMA _e1;
-  EMA _e2;
-  EMA _e3;
+  support::ExponentialAverage _e1;
+  support::ExponentialAverage _e2;
+  support::ExponentialAverage _e3;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -2,7 +2,8 @@
 // Zero-lag EMA (Ehlers): an EMA of 2 * input - input `lag` places back, lag = period / 2,
 // which takes the trend's lag out of the average.
 
-#include "tolbu_sdk/ta/averages/ema.hpp"
+#include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/support/exponential_average.hpp"
 
 namespace tolbu_sdk::ta {
 
@@ -17,7 +18,7 @@ class ZLEMA : public Indicator<double, double> {
  private:
   int _period;
   std::size_t _lag;
-  EMA _ema;
+  support::ExponentialAverage _ema;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -8,6 +8,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 namespace tolbu_sdk::ta::support {
@@ -67,13 +68,10 @@ class RingBuffer {
   template <class... A>
   T& emplace_back(A&&... a) {
     T value(std::forward<A>(a)...);  // first: the arguments may refer to our own elements
-    if (max_size_ != 0 && size_ == max_size_) {
-      // Full and bounded: drop the oldest.
-      data_[head_] = T();
-      head_ = (head_ + 1) & (capacity_ - 1);
-      --size_;
-    } else if (size_ == capacity_) {
-      regrow(capacity_ == 0 ? 8 : capacity_ * 2);
+    if (max_size_ != 0 && size_ == max_size_) [[likely]] {
+      drop_oldest();  // full and bounded
+    } else if (size_ == capacity_) [[unlikely]] {
+      grow();
     }
     T& slot = data_[(head_ + size_) & (capacity_ - 1)];
     slot = std::move(value);
@@ -83,17 +81,15 @@ class RingBuffer {
 
   void pop_back() {
     assert(size_ > 0);
-    data_[(head_ + size_ - 1) & (capacity_ - 1)] = T();
+    if constexpr (!std::is_trivially_destructible_v<T>) {
+      data_[(head_ + size_ - 1) & (capacity_ - 1)] = T();  // release what it holds
+    }
     --size_;
   }
 
   void pop_front(std::size_t n = 1) {
     if (n > size_) n = size_;
-    for (std::size_t i = 0; i < n; ++i) {
-      data_[head_] = T();
-      head_ = (head_ + 1) & (capacity_ - 1);
-    }
-    size_ -= n;
+    for (std::size_t i = 0; i < n; ++i) drop_oldest();
   }
 
   void clear() { pop_front(size_); }
@@ -186,6 +182,14 @@ class RingBuffer {
     }
     return static_cast<std::size_t>(j);
   }
+
+  void drop_oldest() {
+    if constexpr (!std::is_trivially_destructible_v<T>) data_[head_] = T();
+    head_ = (head_ + 1) & (capacity_ - 1);
+    --size_;
+  }
+
+  [[gnu::noinline]] void grow() { regrow(capacity_ == 0 ? 8 : capacity_ * 2); }
 
   void regrow(std::size_t cap) {
     auto fresh = std::make_unique<T[]>(cap);

@@ -8,19 +8,21 @@ namespace tolbu_sdk::ta {
 DEMA::DEMA(int period, const IndicatorOptions& options)
     : Indicator(options),
       _period(detail::positive("DEMA", "period", period)),
-      _ema(period),
-      _ema_ema(period) {
+      _ema(static_cast<std::size_t>(period)),
+      _ema_ema(static_cast<std::size_t>(period)) {
   _manage(_ema);
   _manage(_ema_ema);
 }
 
 std::optional<double> DEMA::_calculate_new_value() {
-  _ema.add(input_values().back());
-  const auto e1 = _ema.value();
-  _ema_ema.add(e1);
-  const auto e2 = _ema_ema.value();
-  if (!e2) return std::nullopt;
-  return 2 * *e1 - *e2;
+  _ema.push(input_values().back());
+  if (!_ema.ready()) {
+    _ema_ema.push_absent();
+    return std::nullopt;
+  }
+  _ema_ema.push(_ema.value());
+  if (!_ema_ema.ready()) return std::nullopt;
+  return 2 * _ema.value() - _ema_ema.value();
 }
 
 }  // namespace tolbu_sdk::ta

@@ -18,24 +18,28 @@ HMA::HMA(int period, const IndicatorOptions& options)
     : Indicator(options),
       _period(detail::positive("HMA", "period", period)),
       _sqrt_period(static_cast<std::size_t>(sqrt_of(period))),
-      _full(period),
-      _half(half_of(period)),
-      _hull(sqrt_of(period)) {
+      _full(static_cast<std::size_t>(period)),
+      _half(static_cast<std::size_t>(half_of(period))),
+      _hull(static_cast<std::size_t>(sqrt_of(period))) {
   _manage(_full);
   _manage(_half);
-  _manage(_hull);
+  _hull.set_history_limit(max_history());
 }
 
 std::optional<double> HMA::_calculate_new_value() {
   const double x = input_values().back();
-  _full.add(x);
-  _half.add(x);
-  const auto full = _full.value();
-  const auto half = _half.value();
-  _hull.add(full && half ? std::optional<double>(2 * *half - *full) : std::nullopt);
+  _full.push(x);
+  _half.push(x);
+  if (_full.full()) _hull.push(2 * _half.mean() - _full.mean());  // the half is full first
   if (input_count() <= static_cast<std::size_t>(_period) + _sqrt_period) return std::nullopt;
-  return _hull.value();
+  return _hull.mean();
 }
+
+void HMA::_on_remove() {
+  if (_full.full()) _hull.undo();  // the newest input pushed it
+}
+
+void HMA::_on_reset() { _hull.reset(); }
 
 }  // namespace tolbu_sdk::ta
 

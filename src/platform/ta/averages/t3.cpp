@@ -9,7 +9,12 @@ T3::T3(int period, double factor, const IndicatorOptions& options)
     : Indicator(options),
       _period(detail::positive("T3", "period", period)),
       _factor(factor),
-      _ema{EMA(period), EMA(period), EMA(period), EMA(period), EMA(period), EMA(period)} {
+      _ema{support::ExponentialAverage(static_cast<std::size_t>(period)),
+           support::ExponentialAverage(static_cast<std::size_t>(period)),
+           support::ExponentialAverage(static_cast<std::size_t>(period)),
+           support::ExponentialAverage(static_cast<std::size_t>(period)),
+           support::ExponentialAverage(static_cast<std::size_t>(period)),
+           support::ExponentialAverage(static_cast<std::size_t>(period))} {
   const double f = factor;
   _c1 = -f * f * f;
   _c2 = 3 * f * f + 3 * f * f * f;
@@ -19,13 +24,15 @@ T3::T3(int period, double factor, const IndicatorOptions& options)
 }
 
 std::optional<double> T3::_calculate_new_value() {
-  std::optional<double> v = input_values().back();
+  bool present = true;
+  double v = input_values().back();
   for (auto& e : _ema) {
-    e.add(v);
-    v = e.value();
+    present ? e.push(v) : e.push_absent();
+    present = e.ready();
+    if (present) v = e.value();
   }
-  if (!v) return std::nullopt;
-  return _c1 * *v + _c2 * *_ema[4].value() + _c3 * *_ema[3].value() + _c4 * *_ema[2].value();
+  if (!present) return std::nullopt;
+  return _c1 * v + _c2 * _ema[4].value() + _c3 * _ema[3].value() + _c4 * _ema[2].value();
 }
 
 }  // namespace tolbu_sdk::ta

@@ -8,23 +8,20 @@ namespace tolbu_sdk::ta {
 TEMA::TEMA(int period, const IndicatorOptions& options)
     : Indicator(options),
       _period(detail::positive("TEMA", "period", period)),
-      _e1(period),
-      _e2(period),
-      _e3(period) {
+      _e1(static_cast<std::size_t>(period)),
+      _e2(static_cast<std::size_t>(period)),
+      _e3(static_cast<std::size_t>(period)) {
   _manage(_e1);
   _manage(_e2);
   _manage(_e3);
 }
 
 std::optional<double> TEMA::_calculate_new_value() {
-  _e1.add(input_values().back());
-  const auto a = _e1.value();
-  _e2.add(a);
-  const auto b = _e2.value();
-  _e3.add(b);
-  const auto c = _e3.value();
-  if (!c) return std::nullopt;
-  return 3 * *a - 3 * *b + *c;
+  _e1.push(input_values().back());
+  _e1.ready() ? _e2.push(_e1.value()) : _e2.push_absent();
+  _e2.ready() ? _e3.push(_e2.value()) : _e3.push_absent();
+  if (!_e3.ready()) return std::nullopt;
+  return 3 * _e1.value() - 3 * _e2.value() + _e3.value();
 }
 
 }  // namespace tolbu_sdk::ta

@@ -9,7 +9,7 @@ ZLEMA::ZLEMA(int period, const IndicatorOptions& options)
     : Indicator(options),
       _period(detail::positive("ZLEMA", "period", period)),
       _lag(static_cast<std::size_t>(period / 2)),
-      _ema(period) {
+      _ema(static_cast<std::size_t>(period)) {
   _keep_history(_lag + 1);
   _manage(_ema);
 }
@@ -17,10 +17,11 @@ ZLEMA::ZLEMA(int period, const IndicatorOptions& options)
 std::optional<double> ZLEMA::_calculate_new_value() {
   const auto& in = input_values();
   if (input_count() <= _lag) {
-    _ema.add(std::optional<double>{});
+    _ema.push_absent();
     return std::nullopt;
   }
-  _ema.add(2 * in.back() - in.back(_lag));
+  _ema.push(2 * in.back() - in.back(_lag));
+  if (!_ema.ready()) return std::nullopt;
   return _ema.value();
 }
 
