@@ -205,46 +205,55 @@ class SmartWrapper : public detail::SmartState, public T {
   // The library's parameters and options; see the top of this file for input_sampling. The
   // overloads with options last let them be written as a braced list.
   template <class... A>
-  explicit SmartWrapper(A&&... args) : detail::SmartState(), T(_route(std::forward<A>(args))...) {}
-  explicit SmartWrapper(const IndicatorOptions& o) : detail::SmartState(), T(_route(o)) {}
+  explicit SmartWrapper(A&&... args)
+      : detail::SmartState(),
+        T(_route(*static_cast<detail::SmartState*>(this), std::forward<A>(args))...) {}
+  explicit SmartWrapper(const IndicatorOptions& o)
+      : detail::SmartState(), T(_route(*static_cast<detail::SmartState*>(this), o)) {}
   template <class A1>
   SmartWrapper(A1&& a1, const IndicatorOptions& o)
-      : detail::SmartState(), T(std::forward<A1>(a1), _route(o)) {}
+      : detail::SmartState(),
+        T(std::forward<A1>(a1), _route(*static_cast<detail::SmartState*>(this), o)) {}
   template <class A1, class A2>
   SmartWrapper(A1&& a1, A2&& a2, const IndicatorOptions& o)
-      : detail::SmartState(), T(std::forward<A1>(a1), std::forward<A2>(a2), _route(o)) {}
+      : detail::SmartState(),
+        T(std::forward<A1>(a1), std::forward<A2>(a2),
+          _route(*static_cast<detail::SmartState*>(this), o)) {}
   template <class A1, class A2, class A3>
   SmartWrapper(A1&& a1, A2&& a2, A3&& a3, const IndicatorOptions& o)
       : detail::SmartState(),
-        T(std::forward<A1>(a1), std::forward<A2>(a2), std::forward<A3>(a3), _route(o)) {}
+        T(std::forward<A1>(a1), std::forward<A2>(a2), std::forward<A3>(a3),
+          _route(*static_cast<detail::SmartState*>(this), o)) {}
   template <class A1, class A2, class A3, class A4>
   SmartWrapper(A1&& a1, A2&& a2, A3&& a3, A4&& a4, const IndicatorOptions& o)
       : detail::SmartState(),
         T(std::forward<A1>(a1), std::forward<A2>(a2), std::forward<A3>(a3), std::forward<A4>(a4),
-          _route(o)) {}
+          _route(*static_cast<detail::SmartState*>(this), o)) {}
   template <class A1, class A2, class A3, class A4, class A5>
   SmartWrapper(A1&& a1, A2&& a2, A3&& a3, A4&& a4, A5&& a5, const IndicatorOptions& o)
       : detail::SmartState(),
         T(std::forward<A1>(a1), std::forward<A2>(a2), std::forward<A3>(a3), std::forward<A4>(a4),
-          std::forward<A5>(a5), _route(o)) {}
+          std::forward<A5>(a5), _route(*static_cast<detail::SmartState*>(this), o)) {}
   template <class A1, class A2, class A3, class A4, class A5, class A6>
   SmartWrapper(A1&& a1, A2&& a2, A3&& a3, A4&& a4, A5&& a5, A6&& a6, const IndicatorOptions& o)
       : detail::SmartState(),
         T(std::forward<A1>(a1), std::forward<A2>(a2), std::forward<A3>(a3), std::forward<A4>(a4),
-          std::forward<A5>(a5), std::forward<A6>(a6), _route(o)) {}
+          std::forward<A5>(a5), std::forward<A6>(a6),
+          _route(*static_cast<detail::SmartState*>(this), o)) {}
   template <class A1, class A2, class A3, class A4, class A5, class A6, class A7>
   SmartWrapper(A1&& a1, A2&& a2, A3&& a3, A4&& a4, A5&& a5, A6&& a6, A7&& a7,
                const IndicatorOptions& o)
       : detail::SmartState(),
         T(std::forward<A1>(a1), std::forward<A2>(a2), std::forward<A3>(a3), std::forward<A4>(a4),
-          std::forward<A5>(a5), std::forward<A6>(a6), std::forward<A7>(a7), _route(o)) {}
+          std::forward<A5>(a5), std::forward<A6>(a6), std::forward<A7>(a7),
+          _route(*static_cast<detail::SmartState*>(this), o)) {}
   template <class A1, class A2, class A3, class A4, class A5, class A6, class A7, class A8>
   SmartWrapper(A1&& a1, A2&& a2, A3&& a3, A4&& a4, A5&& a5, A6&& a6, A7&& a7, A8&& a8,
                const IndicatorOptions& o)
       : detail::SmartState(),
         T(std::forward<A1>(a1), std::forward<A2>(a2), std::forward<A3>(a3), std::forward<A4>(a4),
           std::forward<A5>(a5), std::forward<A6>(a6), std::forward<A7>(a7), std::forward<A8>(a8),
-          _route(o)) {}
+          _route(*static_cast<detail::SmartState*>(this), o)) {}
   template <class A1, class A2, class A3, class A4, class A5, class A6, class A7, class A8,
             class A9>
   SmartWrapper(A1&& a1, A2&& a2, A3&& a3, A4&& a4, A5&& a5, A6&& a6, A7&& a7, A8&& a8, A9&& a9,
@@ -252,7 +261,7 @@ class SmartWrapper : public detail::SmartState, public T {
       : detail::SmartState(),
         T(std::forward<A1>(a1), std::forward<A2>(a2), std::forward<A3>(a3), std::forward<A4>(a4),
           std::forward<A5>(a5), std::forward<A6>(a6), std::forward<A7>(a7), std::forward<A8>(a8),
-          std::forward<A9>(a9), _route(o)) {}
+          std::forward<A9>(a9), _route(*static_cast<detail::SmartState*>(this), o)) {}
   template <class A1, class A2, class A3, class A4, class A5, class A6, class A7, class A8,
             class A9, class A10>
   SmartWrapper(A1&& a1, A2&& a2, A3&& a3, A4&& a4, A5&& a5, A6&& a6, A7&& a7, A8&& a8, A9&& a9,
@@ -260,7 +269,8 @@ class SmartWrapper : public detail::SmartState, public T {
       : detail::SmartState(),
         T(std::forward<A1>(a1), std::forward<A2>(a2), std::forward<A3>(a3), std::forward<A4>(a4),
           std::forward<A5>(a5), std::forward<A6>(a6), std::forward<A7>(a7), std::forward<A8>(a8),
-          std::forward<A9>(a9), std::forward<A10>(a10), _route(o)) {}
+          std::forward<A9>(a9), std::forward<A10>(a10),
+          _route(*static_cast<detail::SmartState*>(this), o)) {}
   template <class A1, class A2, class A3, class A4, class A5, class A6, class A7, class A8,
             class A9, class A10, class A11>
   SmartWrapper(A1&& a1, A2&& a2, A3&& a3, A4&& a4, A5&& a5, A6&& a6, A7&& a7, A8&& a8, A9&& a9,
@@ -268,7 +278,8 @@ class SmartWrapper : public detail::SmartState, public T {
       : detail::SmartState(),
         T(std::forward<A1>(a1), std::forward<A2>(a2), std::forward<A3>(a3), std::forward<A4>(a4),
           std::forward<A5>(a5), std::forward<A6>(a6), std::forward<A7>(a7), std::forward<A8>(a8),
-          std::forward<A9>(a9), std::forward<A10>(a10), std::forward<A11>(a11), _route(o)) {}
+          std::forward<A9>(a9), std::forward<A10>(a10), std::forward<A11>(a11),
+          _route(*static_cast<detail::SmartState*>(this), o)) {}
 
   void add(double v) { _add(Value(v)); }
   void add(const OHLCV& v) { _add(Value(v)); }
@@ -294,10 +305,11 @@ class SmartWrapper : public detail::SmartState, public T {
   void update(const types::Candle& v) { T::update_value(_converted(Value(to_ohlcv(v)))); }
 
  private:
+  // Runs before T is constructed, when only the SmartState part of this object exists.
   template <class A>
-  decltype(auto) _route(A&& a) {
+  static decltype(auto) _route(detail::SmartState& state, A&& a) {
     if constexpr (std::is_same_v<std::decay_t<A>, IndicatorOptions>) {
-      return detail::smart_options(*this, is_ohlcv_native(), a);
+      return detail::smart_options(state, is_ohlcv_native(), a);
     } else {
       return std::forward<A>(a);
     }
