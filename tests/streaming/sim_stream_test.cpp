@@ -35,7 +35,8 @@ TolbuConfig config_for(const SimProcess& sim) {
 std::size_t subscribers(const SimProcess& sim, const std::string& channel) {
   auto reply = sim.get("/_sim/streaming/stats");
   if (reply.status != 200) return 0;
-  const auto* n = json::parse(reply.body).at("subscribers").as_object().if_contains(channel);
+  const auto stats = json::parse(reply.body);
+  const auto* n = stats.at("subscribers").as_object().if_contains(channel);
   return n ? static_cast<std::size_t>(n->to_number<std::int64_t>()) : 0;
 }
 
