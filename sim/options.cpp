@@ -84,6 +84,18 @@ Test endpoints (no authentication; never journaled, never faulted):
   POST   /_sim/tick                 one live market tick now
   GET    /_sim/clock                {"time_ms":N,"speed":X}
   POST   /_sim/reset                forgets every order, trade and position
+  POST   /_sim/streaming/publish    body {"channel","data"}: one publication to its
+                                    subscribers; {"delivered":N}
+  POST   /_sim/streaming/raw        body {"frame"[,"channel"]}: a WebSocket frame as given
+  POST   /_sim/streaming/drop       body {["code","reason"]}: ends every connection, with a
+                                    close frame of that code or abruptly
+  POST   /_sim/streaming/unsubscribe body {"channel"[,"code","reason"]}: server unsubscribe
+  POST   /_sim/streaming/series     body {"channel","count"[,"rate","data"]}: COUNT
+                                    publications at RATE/s (0: no limit); candles carrying
+                                    their publish time (us) in "volume" unless "data" is given
+  GET    /_sim/streaming/stats      connections, subscribers per channel, deliveries
+  POST   /_sim/streaming/config     body {["ping_interval_ms","pings","replies",
+                                    "deny_prefixes","max_pending_bytes"]}
 )";
 }
 
