@@ -33,8 +33,8 @@ class OrderTest : public ::testing::Test {
     auto entries = journal();
     return entries.empty() ? "" : std::string(entries.back().at("target").as_string());
   }
-  void fault(const json::object& spec) const {
-    ASSERT_EQ(sim.post("/_sim/faults", json::serialize(spec)).status, 200);
+  void fault(const json::object& answer) const {
+    ASSERT_EQ(sim.post("/_sim/faults", json::serialize(answer)).status, 200);
   }
   void answer(int status, const std::string& body) const {
     fault({{"status", status}, {"body", body}, {"path_prefix", "/api/"}});

@@ -34,8 +34,8 @@ class MarketDataTest : public ::testing::Test {
     for (const auto& entry : journal()) out.emplace_back(entry.at("target").as_string());
     return out;
   }
-  void fault(const std::string& spec) const {
-    ASSERT_EQ(sim.post("/_sim/faults", spec).status, 200);
+  void fault(const std::string& answer) const {
+    ASSERT_EQ(sim.post("/_sim/faults", answer).status, 200);
   }
   // The next answer on a path prefix: 200 with this JSON text.
   void answer(const std::string& prefix, const std::string& body) const {

@@ -41,7 +41,7 @@ Reference load() {
     path = std::filesystem::path(TOLBU_SOURCE_DIR) / ".." / "shared" / "reference" /
            "indicators_a.json";
     if (!std::filesystem::exists(path)) {
-      path = std::filesystem::path(TOLBU_SOURCE_DIR) / "tests" / "ta" / "reference" /
+      path = std::filesystem::path(TOLBU_SOURCE_DIR) / "data" / "ta_reference" /
              "indicators_a.json";
     }
   }

@@ -21,7 +21,7 @@ struct Reference {
 };
 
 // The vectors named by TOLBU_TA_REFERENCE, else ../shared/reference beside the repository,
-// else the copy in tests/ta/reference.
+// else the copy in data/ta_reference.
 const Reference& reference();
 
 // Named constructor parameters of a case or operation.

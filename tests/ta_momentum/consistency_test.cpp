@@ -9,12 +9,12 @@
 namespace tolbu_sdk::ta::testing {
 namespace {
 
-struct Spec {
+struct IndicatorCase {
   const char* name;
   std::vector<ParamValue> params;
 };
 
-std::vector<Spec> family() {
+std::vector<IndicatorCase> family() {
   return {
       {"AO", {5.0, 34.0}},
       {"Aroon", {25.0}},
@@ -41,7 +41,7 @@ std::vector<Spec> family() {
   };
 }
 
-std::unique_ptr<IndicatorBase> make(const Spec& s, const IndicatorOptions& o = {}) {
+std::unique_ptr<IndicatorBase> make(const IndicatorCase& s, const IndicatorOptions& o = {}) {
   return create_indicator(s.name, s.params, {}, o);
 }
 
@@ -49,7 +49,7 @@ void feed(IndicatorBase& ind, const std::vector<OHLCV>& bars, std::size_t from, 
   for (std::size_t i = from; i < to; ++i) ind.add_value(input_for(ind, bars[i]));
 }
 
-class Family : public ::testing::TestWithParam<Spec> {};
+class Family : public ::testing::TestWithParam<IndicatorCase> {};
 
 // update() and remove() leave the indicator as if the replaced or removed inputs had never
 // come: the state inside (windows, averages, pivots) is restored, not just the outputs.
@@ -127,7 +127,7 @@ TEST_P(Family, DegenerateBarsGiveFiniteValues) {
 }
 
 // A chained indicator computes on the source's outputs, its warm-up included.
-class ValueFamily : public ::testing::TestWithParam<Spec> {};
+class ValueFamily : public ::testing::TestWithParam<IndicatorCase> {};
 
 TEST_P(ValueFamily, ChainedOnASourceMatchesItsValues) {
   const auto bars = random_bars(300, 9);
@@ -143,9 +143,9 @@ TEST_P(ValueFamily, ChainedOnASourceMatchesItsValues) {
   EXPECT_TRUE(same_outputs(*chained, *direct));
 }
 
-std::vector<Spec> value_family() {
-  std::vector<Spec> out;
-  for (const Spec& s : family()) {
+std::vector<IndicatorCase> value_family() {
+  std::vector<IndicatorCase> out;
+  for (const IndicatorCase& s : family()) {
     if (make(s)->input_kind() == InputKind::NUMBER) out.push_back(s);
   }
   return out;
