@@ -3,12 +3,11 @@
 #include "tolbu_sdk/errors.hpp"
 #include "tolbu_sdk/platform/json.hpp"
 #include "tolbu_sdk/platform/logging.hpp"
+#include "tolbu_sdk/platform/number_text.hpp"
 
 #include <boost/json/monotonic_resource.hpp>
 
-#include <cerrno>
 #include <cmath>
-#include <cstdlib>
 
 namespace tolbu_sdk::features {
 
@@ -49,14 +48,11 @@ double ratio_value(const json::value& v) {
   if (v.is_number()) {
     value = v.to_number<double>();
   } else if (v.is_string()) {
-    std::string text(v.as_string());
-    const char* begin = text.c_str();
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtod(begin, &end);
-    while (end && (*end == ' ' || *end == '\t' || *end == '\n' || *end == '\r')) ++end;
-    if (end == begin || *end != '\0' || errno == ERANGE)
-      throw ValueError("could not convert string to float: '" + text + "'");
+    // Decimal text only, whatever the process locale: "0x10" is no ratio.
+    auto decimal = platform::read_decimal(v.as_string());
+    if (!decimal)
+      throw ValueError("could not convert string to float: '" + std::string(v.as_string()) + "'");
+    value = *decimal;
   } else {
     throw TypeError(std::string("marginRatio must be a number or a decimal text, got ") +
                     kind_name(v));

@@ -1,7 +1,6 @@
 #include "tolbu_sdk/errors.hpp"
 #include "tolbu_sdk/platform/http.hpp"
-
-#include <boost/json/parse.hpp>
+#include "tolbu_sdk/platform/json.hpp"
 
 #include <strings.h>
 
@@ -11,7 +10,7 @@ boost::json::value Response::json() const { return json(boost::json::storage_ptr
 
 boost::json::value Response::json(boost::json::storage_ptr storage) const {
   boost::system::error_code ec;
-  boost::json::value value = boost::json::parse(text, ec, std::move(storage));
+  boost::json::value value = parse_json(text, ec, std::move(storage));
   if (ec) {
     std::string shown(text_prefix(text, 100));
     throw ValueError("Response body is not valid JSON (" + ec.message() + "): '" + shown +
