@@ -26,31 +26,11 @@ using tolbu_sdk::backtest::report_json;
 
 const fs::path ARTIFACTS = BACKTEST_ARTIFACT_DIR;
 
-// The number of x,y pairs in the points attribute of the element with this id.
-std::size_t points_of(const std::string& dom, const std::string& id) {
-  const std::regex pattern("<polyline[^>]*id=\"" + id + "\"[^>]*>");
-  std::smatch element;
-  if (!std::regex_search(dom, element, pattern)) return 0;
-  std::smatch points;
-  const std::string tag = element.str();
-  if (!std::regex_search(tag, points, std::regex("points=\"([^\"]*)\""))) return 0;
-  std::istringstream pairs(points[1].str());
-  std::size_t n = 0;
-  for (std::string pair; pairs >> pair;) n += pair.find(',') != std::string::npos ? 1 : 0;
-  return n;
-}
-
 // The text inside the element with this id (no nested elements).
 std::string text_of(const std::string& dom, const std::string& id) {
   std::smatch match;
   if (!std::regex_search(dom, match, std::regex("id=\"" + id + "\"[^>]*>([^<]*)<"))) return "";
   return match[1].str();
-}
-
-std::size_t count(const std::string& text, const std::string& needle) {
-  std::size_t n = 0;
-  for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
-  return n;
 }
 
 // The rows of a table's body.
@@ -193,13 +173,10 @@ TEST_F(InBrowser, ReportDrawsPriceTradesEquityAndDrawdown) {
 
 TEST_F(InBrowser, DashboardShowsTheRunFromTheJsonRoutes) {
   FakeApp app;
-  json::object report = report_json(sample_result());
-  report.emplace("open_position", json::object{{"symbol", "FPT"},
-                                               {"side", "LONG"},
-                                               {"quantity", 3},
-                                               {"entry_price", 102.5},
-                                               {"current_price", 104.0},
-                                               {"unrealized_pnl", 4.5}});
+  BacktestResult running = sample_result();  // a report taken during the run
+  running.open_position.emplace("p3", "FPT", PositionSide::LONG, 3, 102.5, minute(9));
+  running.open_position->update_price(104);
+  json::object report = report_json(running);
   app.trades = report.at("trades").as_array();
   app.report = std::move(report);
   for (int i = 0; i < 25; ++i)  // more than the page lists
