@@ -83,7 +83,9 @@ class FakeApp : public tolbu_sdk::Application {
     return f();
   }
 
-  json::value get_status() override { return "RUNNING"; }
+  json::value get_status() override {
+    return locked([&] { return status; });
+  }
   double get_progress() override { return 42.5; }
   json::value get_algo_stat_report() override {
     return locked([&] { return report; });
@@ -104,6 +106,7 @@ class FakeApp : public tolbu_sdk::Application {
   boost::asio::awaitable<void> stop() override { co_return; }
 
   std::mutex mutex;
+  json::value status = "RUNNING";
   json::value report;
   json::array orders, trades;
   std::vector<std::int64_t> limits;
@@ -214,6 +217,24 @@ TEST_F(InBrowser, DashboardShowsTheRunFromTheJsonRoutes) {
   const BrowserRun screenshot = load("dashboard", url, "--screenshot=" + shot.string(), 3000);
   EXPECT_EQ(screenshot.exit_code, 0);
   EXPECT_TRUE(is_png(shot)) << shot;
+
+  // A live runtime's ledger: a P&L curve instead of equity, nothing open, nothing listed.
+  app.locked([&] {
+    app.status = "STOPPED";
+    app.report = json::parse(R"({"metrics": {"trades": 1, "total_pnl": -4.25},
+      "equity_curve": [{"time": "09:00", "pnl": 0.0}, {"time": "09:01", "pnl": 1.5},
+                       {"time": "09:02", "pnl": -4.25}], "open_position": null})");
+    app.orders.clear();
+    app.trades.clear();
+  });
+  const BrowserRun live = load("dashboard", url, "--dump-dom", 3000);
+  ASSERT_EQ(live.exit_code, 0);
+  EXPECT_EQ(points_of(live.output, "equity-series"), 3u);
+  EXPECT_EQ(text_of(live.output, "status"), "STOPPED");
+  EXPECT_EQ(text_of(live.output, "pnl"), "-4.25");
+  EXPECT_EQ(text_of(live.output, "position"), "none");
+  EXPECT_EQ(body_rows(live.output, "orders"), 1u);  // "none yet"
+  EXPECT_NE(live.output.find("none yet"), std::string::npos);
   server.shutdown();
 }
 
