@@ -80,6 +80,10 @@ json::object report_json(const BacktestResult& result) {
   out.emplace("metrics", metrics.to_json());
   out.emplace("equity_curve", std::move(curve));
   out.emplace("trades", std::move(trades));
+  if (result.open_position)
+    out.emplace("open_position", result.open_position->to_dict());
+  else
+    out.emplace("open_position", nullptr);
   return out;
 }
 

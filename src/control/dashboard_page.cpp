@@ -227,12 +227,27 @@ function showLogs(lines) {
   if (atBottom) box.scrollTop = box.scrollHeight;
 }
 
+// A long run's report is large and the server answers one request at a time: it is asked
+// for again only after ten times as long as it took, so the page never keeps the server busy.
+let lastReport = null, reportDue = 0;
+async function fetchReport() {
+  if (Date.now() < reportDue) return lastReport;
+  const start = Date.now();
+  try {
+    lastReport = await getJson("/report");
+    return lastReport;
+  } finally {
+    reportDue = Date.now() + Math.max(POLL_MS, 10 * (Date.now() - start));
+  }
+}
+
 // Each route is shown on its own, so one failing route does not blank the others.
 async function refresh() {
   const names = ["status", "progress", "report", "orders", "trades", "logs"];
   const paths = ["/status", "/progress", "/report", "/orders", "/trades",
     "/logs?limit=" + LOG_LINES];
-  const results = await Promise.allSettled(paths.map(getJson));
+  const results = await Promise.allSettled(
+    paths.map((p) => p === "/report" ? fetchReport() : getJson(p)));
   const data = {}, failed = [];
   results.forEach((r, i) => {
     if (r.status === "fulfilled") data[names[i]] = r.value; else failed.push(paths[i]);

@@ -26,31 +26,11 @@ using tolbu_sdk::backtest::report_json;
 
 const fs::path ARTIFACTS = BACKTEST_ARTIFACT_DIR;
 
-// The number of x,y pairs in the points attribute of the element with this id.
-std::size_t points_of(const std::string& dom, const std::string& id) {
-  const std::regex pattern("<polyline[^>]*id=\"" + id + "\"[^>]*>");
-  std::smatch element;
-  if (!std::regex_search(dom, element, pattern)) return 0;
-  std::smatch points;
-  const std::string tag = element.str();
-  if (!std::regex_search(tag, points, std::regex("points=\"([^\"]*)\""))) return 0;
-  std::istringstream pairs(points[1].str());
-  std::size_t n = 0;
-  for (std::string pair; pairs >> pair;) n += pair.find(',') != std::string::npos ? 1 : 0;
-  return n;
-}
-
 // The text inside the element with this id (no nested elements).
 std::string text_of(const std::string& dom, const std::string& id) {
   std::smatch match;
   if (!std::regex_search(dom, match, std::regex("id=\"" + id + "\"[^>]*>([^<]*)<"))) return "";
   return match[1].str();
-}
-
-std::size_t count(const std::string& text, const std::string& needle) {
-  std::size_t n = 0;
-  for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
-  return n;
 }
 
 // The rows of a table's body.
@@ -103,7 +83,9 @@ class FakeApp : public tolbu_sdk::Application {
     return f();
   }
 
-  json::value get_status() override { return "RUNNING"; }
+  json::value get_status() override {
+    return locked([&] { return status; });
+  }
   double get_progress() override { return 42.5; }
   json::value get_algo_stat_report() override {
     return locked([&] { return report; });
@@ -124,6 +106,7 @@ class FakeApp : public tolbu_sdk::Application {
   boost::asio::awaitable<void> stop() override { co_return; }
 
   std::mutex mutex;
+  json::value status = "RUNNING";
   json::value report;
   json::array orders, trades;
   std::vector<std::int64_t> limits;
@@ -193,13 +176,10 @@ TEST_F(InBrowser, ReportDrawsPriceTradesEquityAndDrawdown) {
 
 TEST_F(InBrowser, DashboardShowsTheRunFromTheJsonRoutes) {
   FakeApp app;
-  json::object report = report_json(sample_result());
-  report.emplace("open_position", json::object{{"symbol", "FPT"},
-                                               {"side", "LONG"},
-                                               {"quantity", 3},
-                                               {"entry_price", 102.5},
-                                               {"current_price", 104.0},
-                                               {"unrealized_pnl", 4.5}});
+  BacktestResult running = sample_result();  // a report taken during the run
+  running.open_position.emplace("p3", "FPT", PositionSide::LONG, 3, 102.5, minute(9));
+  running.open_position->update_price(104);
+  json::object report = report_json(running);
   app.trades = report.at("trades").as_array();
   app.report = std::move(report);
   for (int i = 0; i < 25; ++i)  // more than the page lists
@@ -237,6 +217,24 @@ TEST_F(InBrowser, DashboardShowsTheRunFromTheJsonRoutes) {
   const BrowserRun screenshot = load("dashboard", url, "--screenshot=" + shot.string(), 3000);
   EXPECT_EQ(screenshot.exit_code, 0);
   EXPECT_TRUE(is_png(shot)) << shot;
+
+  // A live runtime's ledger: a P&L curve instead of equity, nothing open, nothing listed.
+  app.locked([&] {
+    app.status = "STOPPED";
+    app.report = json::parse(R"({"metrics": {"trades": 1, "total_pnl": -4.25},
+      "equity_curve": [{"time": "09:00", "pnl": 0.0}, {"time": "09:01", "pnl": 1.5},
+                       {"time": "09:02", "pnl": -4.25}], "open_position": null})");
+    app.orders.clear();
+    app.trades.clear();
+  });
+  const BrowserRun live = load("dashboard", url, "--dump-dom", 3000);
+  ASSERT_EQ(live.exit_code, 0);
+  EXPECT_EQ(points_of(live.output, "equity-series"), 3u);
+  EXPECT_EQ(text_of(live.output, "status"), "STOPPED");
+  EXPECT_EQ(text_of(live.output, "pnl"), "-4.25");
+  EXPECT_EQ(text_of(live.output, "position"), "none");
+  EXPECT_EQ(body_rows(live.output, "orders"), 1u);  // "none yet"
+  EXPECT_NE(live.output.find("none yet"), std::string::npos);
   server.shutdown();
 }
 

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -26,8 +27,10 @@ struct BrowserRun {
 
 class Chromium {
  public:
-  // The browser, or absent when it is not installed.
+  // The browser named by TOLBU_CHROMIUM, else Debian's; absent when it is not installed.
   static std::optional<Chromium> find() {
+    if (const char* chosen = std::getenv("TOLBU_CHROMIUM"))
+      return ::access(chosen, X_OK) == 0 ? std::optional(Chromium(chosen)) : std::nullopt;
     for (const char* path : {"/usr/bin/chromium", "/usr/bin/chromium-browser"})
       if (::access(path, X_OK) == 0) return Chromium(path);
     return std::nullopt;

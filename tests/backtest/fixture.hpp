@@ -1,7 +1,9 @@
 #pragma once
-// Small backtest results built by hand for the report suites.
+// Small backtest results built by hand for the report suites, and readers of the pages.
 
 #include <chrono>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -58,6 +60,26 @@ inline BacktestResult sample_result() {
   r.equity_curve =
       curve({1000, 1000, 1002, 1001, 1003, 1005, 1005, 1003, 1003, 1003}, "FTTTTTTTFF");
   return r;
+}
+
+// The number of x,y pairs in the points attribute of the element with this id.
+inline std::size_t points_of(const std::string& dom, const std::string& id) {
+  const std::regex pattern("<polyline[^>]*id=\"" + id + "\"[^>]*>");
+  std::smatch element;
+  if (!std::regex_search(dom, element, pattern)) return 0;
+  std::smatch points;
+  const std::string tag = element.str();
+  if (!std::regex_search(tag, points, std::regex("points=\"([^\"]*)\""))) return 0;
+  std::istringstream pairs(points[1].str());
+  std::size_t n = 0;
+  for (std::string pair; pairs >> pair;) n += pair.find(',') != std::string::npos ? 1 : 0;
+  return n;
+}
+
+inline std::size_t count(const std::string& text, const std::string& needle) {
+  std::size_t n = 0;
+  for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+  return n;
 }
 
 }  // namespace backtest_test

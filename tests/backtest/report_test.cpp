@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
-#include <regex>
 #include <sstream>
 
 #include "fixture.hpp"
@@ -26,23 +25,6 @@ std::string read_file(const fs::path& file) {
   return text.str();
 }
 
-// The number of x,y pairs in the points attribute of the element with this id.
-std::size_t polyline_points(const std::string& html, const std::string& id) {
-  const std::regex pattern("id=\"" + id + "\"[^>]*points=\"([^\"]*)\"");
-  std::smatch match;
-  if (!std::regex_search(html, match, pattern)) return 0;
-  std::istringstream points(match[1].str());
-  std::size_t n = 0;
-  for (std::string pair; points >> pair;) n += pair.find(',') != std::string::npos ? 1 : 0;
-  return n;
-}
-
-std::size_t count(const std::string& text, const std::string& needle) {
-  std::size_t n = 0;
-  for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
-  return n;
-}
-
 struct TempDir {
   fs::path path =
       fs::temp_directory_path() /
@@ -54,7 +36,8 @@ struct TempDir {
 
 TEST(ReportJson, LayoutServedByReportAndIdenticalBytesForIdenticalInput) {
   const json::object report = report_json(sample_result());
-  ASSERT_EQ(report.size(), 3u);
+  ASSERT_EQ(report.size(), 4u);
+  EXPECT_TRUE(report.at("open_position").is_null());
   EXPECT_EQ(report.begin()->key(), "metrics");
   const auto& metrics = report.at("metrics").as_object();
   EXPECT_EQ(metrics.at("trades").as_uint64(), 2u);
@@ -77,8 +60,18 @@ TEST(ReportJson, LayoutServedByReportAndIdenticalBytesForIdenticalInput) {
 
   // Nothing at all still gives a complete report.
   EXPECT_EQ(report_json_text(BacktestResult{}).substr(0, 28), R"({"metrics": {"trades": 0, "w)");
-  EXPECT_NE(report_json_text(BacktestResult{}).find(R"("equity_curve": [], "trades": []})"),
+  EXPECT_NE(report_json_text(BacktestResult{})
+                .find(R"("equity_curve": [], "trades": [], "open_position": null})"),
             std::string::npos);
+
+  // A report taken during the run shows the open position.
+  BacktestResult running = sample_result();
+  running.open_position.emplace("p3", "FPT", PositionSide::LONG, 3, 102.5, minute(9));
+  running.open_position->update_price(104);
+  const json::object with_open = report_json(running);
+  const json::object& open = with_open.at("open_position").as_object();
+  EXPECT_EQ(open.at("side").as_string(), "LONG");
+  EXPECT_EQ(open.at("unrealized_pnl").as_double(), 4.5);
 }
 
 TEST(ReportHtml, DrawsEverySeriesAndEveryTradeWithoutOutsideResources) {
@@ -86,9 +79,9 @@ TEST(ReportHtml, DrawsEverySeriesAndEveryTradeWithoutOutsideResources) {
   const std::string html = report_html(result);
   EXPECT_EQ(html, report_html(sample_result()));  // byte-identical
 
-  EXPECT_EQ(polyline_points(html, "price-series"), 10u);
-  EXPECT_EQ(polyline_points(html, "equity-series"), 10u);
-  EXPECT_EQ(polyline_points(html, "drawdown-series"), 10u);
+  EXPECT_EQ(points_of(html, "price-series"), 10u);
+  EXPECT_EQ(points_of(html, "equity-series"), 10u);
+  EXPECT_EQ(points_of(html, "drawdown-series"), 10u);
   EXPECT_EQ(count(html, "<path class=\"entry long\""), 1u);
   EXPECT_EQ(count(html, "<path class=\"entry short\""), 1u);
   EXPECT_EQ(count(html, "<circle class=\"exit\""), 2u);
@@ -126,7 +119,7 @@ TEST(ReportHtml, TradesOutsideThePricesAndEmptySeries) {
   flat.prices = {{minute(0), 50}};
   flat.equity_curve = curve({100});
   const std::string one = report_html(flat);
-  EXPECT_EQ(polyline_points(one, "price-series"), 1u);
+  EXPECT_EQ(points_of(one, "price-series"), 1u);
   EXPECT_EQ(one.find("nan"), std::string::npos);
   EXPECT_EQ(one.find("inf"), std::string::npos);
 

@@ -94,11 +94,14 @@ struct BacktestResult {
   std::vector<EquityPoint> equity_curve;
   std::vector<strategy::ClosedPosition> trades;
   std::optional<double> periods_per_year;
+  // The position still open when the report is made (a report taken during the run).
+  std::optional<strategy::Position> open_position;
 };
 
-// {"metrics": {...}, "equity_curve": [{"time", "equity", "in_position"}, ...],
-//  "trades": [{"id", "symbol", "side", ...}, ...]}: a value that get_algo_stat_report() can
-// answer for "/report". Times are ISO texts without a zone.
+// {"metrics": {...}, "equity_curve": [{"time", "equity"}, ...],
+//  "trades": [{"id", "symbol", "side", ...}, ...], "open_position": Position::to_dict() or null}:
+// a value that get_algo_stat_report() can answer for "/report". Times are ISO texts without a
+// zone.
 boost::json::object report_json(const BacktestResult& result);
 
 // The JSON text of report_json; identical input gives identical bytes.
