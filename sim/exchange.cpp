@@ -54,9 +54,17 @@ std::optional<std::int64_t> parse_integer(std::string_view text) {
   return value;
 }
 
+// On the grid means exactly the double of a whole number of ticks written in decimal, as a
+// real back end reads the decimal text: 1262.3 is, the residue 1262.3000000000002 is not.
 bool on_grid(double price, double tick) {
-  double ticks = price / tick;
-  return std::abs(ticks - std::round(ticks)) < 1e-6;
+  double ticks = std::round(price / tick);
+  if (std::abs(price / tick - ticks) > 1e-6) return false;
+  std::string tick_text = tolbu_sdk::platform::number_text(tick);
+  auto point = tick_text.find('.');
+  int decimals = tick_text.find('e') != std::string::npos ? 12
+                 : point == std::string::npos             ? 0
+                                              : static_cast<int>(tick_text.size() - point - 1);
+  return round_to(ticks * tick, decimals) == price;
 }
 
 ExchangeResult rejection(int status, std::string message) {

@@ -10,8 +10,8 @@ void Journal::record(const SimRequest& request) {
   if (entries_.size() >= limit_) entries_.pop_front();
   std::string key = request.method + ' ' + request.target + '\n' + request.body;
   std::size_t arrival = ++arrivals_[key];
-  entries_.push_back(Entry{request.method, request.target, request.path, request.body,
-                           request.headers, arrival});
+  entries_.push_back(
+      Entry{request.method, request.target, request.path, request.body, request.headers, arrival});
 }
 
 void Journal::clear() {

@@ -158,9 +158,9 @@ SimResponse new_bracket_order(SimRequest& req, SimContext& ctx) {
   SimResponse error;
   auto body = parse_json_object(req, error);
   if (!body) return error;
-  if (auto refused = unknown_key(*body, {"symbol", "side", "account", "quantity", "orderType",
-                                         "conditionPrice", "conditionType", "takeProfitPrice",
-                                         "stopLossPrice"}))
+  if (auto refused = unknown_key(
+          *body, {"symbol", "side", "account", "quantity", "orderType", "conditionPrice",
+                  "conditionType", "takeProfitPrice", "stopLossPrice"}))
     return *refused;
   return from_result(ctx.exchange.place_bracket_order(*body));
 }
@@ -228,8 +228,7 @@ void install_rest_api(RouteTable& routes) {
         if (!read_filter(req, filter, error)) return error;
         return data(ctx.exchange.execution_reports());
       },
-      true,
-      "list execution reports");
+      true, "list execution reports");
   routes.add(
       "GET", "/api/v1/trades",
       [](SimRequest& req, SimContext& ctx) {

@@ -81,10 +81,11 @@ void Baseline_ProductMaster_RawSocket(benchmark::State& state) {
     ::close(fd);
     return;
   }
-  std::string request = "GET /api/v1/MarketData/GetProductMaster/VN30F2412 HTTP/1.1\r\nHost: "
-                        "127.0.0.1:" + std::to_string(s.sim.port()) +
-                        "\r\nContent-Type: application/json\r\nAuthorization: Bearer " +
-                        s.sim.jwt() + "\r\n\r\n";
+  std::string request =
+      "GET /api/v1/MarketData/GetProductMaster/VN30F2412 HTTP/1.1\r\nHost: "
+      "127.0.0.1:" +
+      std::to_string(s.sim.port()) +
+      "\r\nContent-Type: application/json\r\nAuthorization: Bearer " + s.sim.jwt() + "\r\n\r\n";
   std::string buffer;
   char chunk[16384];
   for (auto _ : state) {
@@ -98,7 +99,8 @@ void Baseline_ProductMaster_RawSocket(benchmark::State& state) {
         break;
       }
       buffer.append(chunk, static_cast<std::size_t>(n));
-      if (head_end == std::string::npos && (head_end = buffer.find("\r\n\r\n")) != std::string::npos) {
+      if (head_end == std::string::npos &&
+          (head_end = buffer.find("\r\n\r\n")) != std::string::npos) {
         auto at = buffer.find("Content-Length: ");
         total = head_end + 4 + std::stoul(buffer.substr(at + 16));
       }

@@ -189,8 +189,8 @@ types::OrderResponse OrderService::cancel_order(std::string_view order_id,
   return _http->run(async_cancel_order(std::string(order_id), std::string(account_id)));
 }
 
-asio::awaitable<types::OrderResponse> OrderService::async_cancel_order(
-    std::string order_id, std::string /*account_id*/) {
+asio::awaitable<types::OrderResponse> OrderService::async_cancel_order(std::string order_id,
+                                                                       std::string /*account_id*/) {
   logger().info("Canceling order: {}", order_id);
   co_return types::OrderResponse::from_dict(
       co_await _async_request("POST", "/api/v1/orders/cancel/" + seg(order_id)));
@@ -224,8 +224,8 @@ types::OrderResponse OrderService::place_stop_order(std::string_view symbol, std
                                                     double stop_price, std::int64_t qty,
                                                     std::string_view account_id,
                                                     std::optional<double> limit_price) {
-  return _http->run(async_place_stop_order(std::string(symbol), std::string(side), stop_price,
-                                           qty, std::string(account_id), limit_price));
+  return _http->run(async_place_stop_order(std::string(symbol), std::string(side), stop_price, qty,
+                                           std::string(account_id), limit_price));
 }
 
 asio::awaitable<types::OrderResponse> OrderService::async_place_stop_order(

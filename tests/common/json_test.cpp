@@ -1,7 +1,7 @@
 #include "tolbu_sdk/platform/json.hpp"
 
-#include <boost/json.hpp>
 #include <gtest/gtest.h>
+#include <boost/json.hpp>
 
 #include <cstdlib>
 #include <limits>
@@ -25,7 +25,8 @@ TEST(JsonText, SeparatorsAndInsertionOrder) {
   o["zeta"] = 1;
   o["alpha"] = json::array{1, 2.5, "x", nullptr, true};
   o["mid"] = json::object{{"b", false}};
-  EXPECT_EQ(to_json_text(o), R"({"zeta": 1, "alpha": [1, 2.5, "x", null, true], "mid": {"b": false}})");
+  EXPECT_EQ(to_json_text(o),
+            R"({"zeta": 1, "alpha": [1, 2.5, "x", null, true], "mid": {"b": false}})");
   EXPECT_EQ(to_json_text(json::object{}), "{}");
   EXPECT_EQ(to_json_text(json::array{}), "[]");
 }
@@ -35,7 +36,8 @@ TEST(JsonText, NumbersFollowTheNumberText) {
   EXPECT_EQ(to_json_text(json::value(1e16)), "1e+16");
   EXPECT_EQ(to_json_text(json::value(1e-5)), "1e-05");
   EXPECT_EQ(to_json_text(json::value(std::int64_t{-42})), "-42");
-  EXPECT_EQ(to_json_text(json::value(std::uint64_t{18446744073709551615ull})), "18446744073709551615");
+  EXPECT_EQ(to_json_text(json::value(std::uint64_t{18446744073709551615ull})),
+            "18446744073709551615");
   EXPECT_EQ(to_json_text(json::value(std::numeric_limits<double>::quiet_NaN())), "NaN");
   EXPECT_EQ(to_json_text(json::value(std::numeric_limits<double>::infinity())), "Infinity");
   EXPECT_EQ(to_json_text(json::value(-std::numeric_limits<double>::infinity())), "-Infinity");
@@ -56,9 +58,11 @@ TEST(JsonText, AstralCharactersBecomeSurrogatePairs) {
 }
 
 TEST(JsonText, InvalidUtf8BecomesReplacementCharacter) {
-  EXPECT_EQ(to_json_text(json::value("a\xff" "b")), R"("a\ufffdb")");
-  EXPECT_EQ(to_json_text(json::value("\xc3")), R"("\ufffd")");          // truncated
-  EXPECT_EQ(to_json_text(json::value("\xed\xa0\x80")), R"("\ufffd")");  // encoded surrogate
+  EXPECT_EQ(to_json_text(json::value("a\xff"
+                                     "b")),
+            R"("a\ufffdb")");
+  EXPECT_EQ(to_json_text(json::value("\xc3")), R"("\ufffd")");            // truncated
+  EXPECT_EQ(to_json_text(json::value("\xed\xa0\x80")), R"("\ufffd")");    // encoded surrogate
   EXPECT_EQ(to_json_text(json::value("\xc0\xaf")), R"("\ufffd\ufffd")");  // overlong
 }
 

@@ -1,5 +1,6 @@
 // The blocking HTTP client against tolbu-sim and small purpose-built peers on loopback.
 
+#include "loopback.hpp"
 #include "sim_process.hpp"
 #include "tolbu_sdk/errors.hpp"
 #include "tolbu_sdk/platform/http.hpp"
@@ -34,15 +35,7 @@ std::vector<std::string> header_names(const json::value& entry) {
 class RawPeer {
  public:
   explicit RawPeer(std::function<void(int fd)> serve) : serve_(std::move(serve)) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::listen(fd_, 8);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
+    fd_ = http_test::listen_on_loopback(port_);
     thread_ = std::thread([this] {
       for (;;) {
         int client = ::accept(fd_, nullptr, nullptr);

@@ -1,6 +1,7 @@
 // At most once: a request is never written twice behind the caller's back, even when a warmed
 // keep-alive connection dies after the server acted on the request.
 
+#include "loopback.hpp"
 #include "tolbu_sdk/errors.hpp"
 #include "tolbu_sdk/platform/http.hpp"
 
@@ -34,15 +35,7 @@ class KeepAlivePeer {
   using Script = std::function<Act(int connection, int request)>;
 
   explicit KeepAlivePeer(Script answer) : answer_(std::move(answer)) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::listen(fd_, 16);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
+    fd_ = http_test::listen_on_loopback(port_);
     acceptor_ = std::thread([this] {
       for (int index = 0;; ++index) {
         int client = ::accept(fd_, nullptr, nullptr);

@@ -51,7 +51,7 @@ TEST_F(SimStrict, PathNumbersMustBeTheSdksNumberText) {
 }
 
 TEST_F(SimStrict, BodiesNeedTheirContentTypeAndOnlyKnownKeys) {
-  json::value stop = json::object{{"refOrderID", "s1"}, {"accountID", "A"},  {"symbol", "HPG"},
+  json::value stop = json::object{{"refOrderID", "s1"}, {"accountID", "A"},   {"symbol", "HPG"},
                                   {"orderSide", "S"},   {"stopPrice", 25000}, {"qty", 100}};
   EXPECT_EQ(refusal(post("/api/v1/stop-orders", &stop, {{"Content-Type", "text/plain"}})),
             "A JSON body needs \"Content-Type: application/json\"");
@@ -59,12 +59,13 @@ TEST_F(SimStrict, BodiesNeedTheirContentTypeAndOnlyKnownKeys) {
   misspelt.as_object().erase("qty");
   misspelt.as_object()["quantity"] = 100;
   EXPECT_EQ(refusal(post("/api/v1/stop-orders", &misspelt)), "Unknown field \"quantity\"");
-  json::value bracket = json::object{
-      {"symbol", "HPG"},      {"side", "B"},           {"account", ""},
-      {"quantity", 100},      {"orderType", "LO"},     {"conditionPrice", 26000},
-      {"conditionType", "<="}, {"takeProfitPrice", 27000}, {"stopLossPrice", 25000},
-      {"limitPrice", 1}};
-  EXPECT_EQ(refusal(post("/api/v1/orders/bracket-order", &bracket)), "Unknown field \"limitPrice\"");
+  json::value bracket = json::object{{"symbol", "HPG"},        {"side", "B"},
+                                     {"account", ""},          {"quantity", 100},
+                                     {"orderType", "LO"},      {"conditionPrice", 26000},
+                                     {"conditionType", "<="},  {"takeProfitPrice", 27000},
+                                     {"stopLossPrice", 25000}, {"limitPrice", 1}};
+  EXPECT_EQ(refusal(post("/api/v1/orders/bracket-order", &bracket)),
+            "Unknown field \"limitPrice\"");
 
   EXPECT_EQ(post("/api/v1/stop-orders", &stop).status_code, 200);
   auto again = post("/api/v1/stop-orders", &stop);
@@ -92,8 +93,7 @@ TEST_F(SimStrict, DropAfterActingPlacesTheOrderOnceAndTheJournalCountsArrivals) 
   sim.post("/_sim/price", R"({"symbol": "HPG", "price": 26500})");
   // Warm the connection, then lose it after the order was placed.
   EXPECT_EQ(client.get(sim.base_url() + "/api/v1/orders", auth).status_code, 200);
-  sim.post("/_sim/faults",
-           R"({"drop": true, "act": true, "path_prefix": "/api/v1/orders/new/"})");
+  sim.post("/_sim/faults", R"({"drop": true, "act": true, "path_prefix": "/api/v1/orders/new/"})");
   try {
     post("/api/v1/orders/new/ref-1/A/HPG/B/26000.0/100/LO");
     FAIL() << "expected a TransportError";
@@ -114,4 +114,20 @@ TEST_F(SimStrict, DropAfterActingPlacesTheOrderOnceAndTheJournalCountsArrivals) 
   auto all = journal();
   EXPECT_EQ(all.back().at("arrival"), 3);
   EXPECT_EQ(sim.post("/_sim/faults", R"({"act": true})").status, 400) << "act only with drop";
+}
+
+TEST_F(SimStrict, PricesMustSitExactlyOnTheDecimalTickGrid) {
+  sim.post("/_sim/price", R"({"symbol": "VN30F2412", "price": 1262.3})");
+  // 12623 ticks of 0.1 multiplied out in binary: a rounding residue, not a price.
+  EXPECT_EQ(refusal(post("/api/v1/orders/new/r1/A/VN30F2412/B/1262.3000000000002/1/LO")),
+            "Price 1262.3000000000002 is not a multiple of the tick size 0.1");
+  EXPECT_EQ(post("/api/v1/orders/new/r2/A/VN30F2412/B/1262.3/1/LO").status_code, 200);
+  EXPECT_EQ(post("/api/v1/orders/new/r3/A/VN30F2412/B/1262.2/1/LO").status_code, 200);
+  json::value stop = json::object{{"refOrderID", "s1"},
+                                  {"accountID", "A"},
+                                  {"symbol", "VN30F2412"},
+                                  {"orderSide", "S"},
+                                  {"stopPrice", 1262.3000000000002},
+                                  {"qty", 1}};
+  EXPECT_EQ(post("/api/v1/stop-orders", &stop).status_code, 400) << "a residue in a body too";
 }

@@ -71,7 +71,9 @@ WireRequest prepare(std::string_view method, std::string_view url, const Headers
   }
   // Every method but GET and HEAD states its body's length, an empty one included.
   if (method != "GET" && method != "HEAD")
-    out.head_fields.append("Content-Length: ").append(std::to_string(out.body.size())).append("\r\n");
+    out.head_fields.append("Content-Length: ")
+        .append(std::to_string(out.body.size()))
+        .append("\r\n");
   return out;
 }
 
@@ -127,9 +129,10 @@ struct Client::Impl {
       else
         context->load_verify_file(options.ca_file, ec);
       if (ec)
-        throw TransportError("Could not load the trusted CA certificates" +
-                             (options.ca_file.empty() ? std::string() : " from " + options.ca_file) +
-                             ": " + ec.message() + " (" + request.method + " " + request.url + ")");
+        throw TransportError(
+            "Could not load the trusted CA certificates" +
+            (options.ca_file.empty() ? std::string() : " from " + options.ca_file) + ": " +
+            ec.message() + " (" + request.method + " " + request.url + ")");
     }
     tls = std::move(context);
     return *tls;
@@ -140,8 +143,7 @@ struct Client::Impl {
 };
 
 asio::awaitable<Response> Client::Impl::exchange(std::shared_ptr<Lane> lane,
-                                                 const WireRequest& request,
-                                                 const Target& target) {
+                                                 const WireRequest& request, const Target& target) {
   auto executor = co_await asio::this_coro::executor;
   bool fresh_only = !options.reuse_connections;
   for (;;) {
@@ -157,8 +159,8 @@ asio::awaitable<Response> Client::Impl::exchange(std::shared_ptr<Lane> lane,
       }
     }
     if (!connection) {
-      connection = std::make_unique<Connection>(
-          executor, target, target.tls ? &tls_context(request) : nullptr);
+      connection = std::make_unique<Connection>(executor, target,
+                                                target.tls ? &tls_context(request) : nullptr);
       ++connections;
       std::string failure = co_await connection->open(target, options);
       if (!failure.empty())
@@ -218,8 +220,8 @@ asio::awaitable<Response> Client::async_request(std::string method, std::string 
                                                 std::optional<Params> params) {
   // The client's state stays alive until this exchange ends, whatever happens to the Client.
   std::shared_ptr<Impl> impl = impl_;
-  WireRequest request = prepare(method, url, headers, json_body ? &*json_body : nullptr,
-                                params ? &*params : nullptr);
+  WireRequest request =
+      prepare(method, url, headers, json_body ? &*json_body : nullptr, params ? &*params : nullptr);
   auto executor = co_await asio::this_coro::executor;
   auto lane = impl->lane_for(asio::query(executor, asio::execution::context));
 
@@ -230,8 +232,7 @@ asio::awaitable<Response> Client::async_request(std::string method, std::string 
     if (request.method != "GET" || !is_redirect(response.status_code)) co_return response;
     std::string location = response.header("Location");
     if (location.empty()) co_return response;
-    if (redirects == 10)
-      throw TransportError("More than 10 redirects (GET " + request.url + ")");
+    if (redirects == 10) throw TransportError("More than 10 redirects (GET " + request.url + ")");
     auto base = boost::urls::parse_uri(request.url);
     auto reference = boost::urls::parse_uri_reference(location);
     boost::urls::url next;

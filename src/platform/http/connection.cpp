@@ -91,7 +91,8 @@ std::string describe(const beast::error_code& ec, const Options& options) {
 asio::awaitable<std::string> Connection::open(const Target& target, const Options& options) {
   auto where = target.host + ":" + target.port;
   tcp::resolver resolver(tcp().get_executor());
-  auto [resolve_error, endpoints] = co_await resolver.async_resolve(target.host, target.port, kTuple);
+  auto [resolve_error, endpoints] =
+      co_await resolver.async_resolve(target.host, target.port, kTuple);
   if (resolve_error)
     co_return "Could not resolve host " + target.host + ": " + resolve_error.message();
 
