@@ -5,6 +5,7 @@
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ssl/error.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/string_body.hpp>
@@ -72,6 +73,48 @@ bool is_ip_address(const std::string& host) {
   asio::ip::make_address(host, ec);
   return !ec;
 }
+
+// Notices an exchange that stalls: one timer for the whole exchange, pushed on by each
+// completed read or write, instead of a timer per socket operation (each of which costs the
+// loop a timer update on every call).
+struct Watchdog : std::enable_shared_from_this<Watchdog> {
+  using Clock = std::chrono::steady_clock;
+  Watchdog(const asio::any_io_executor& executor, beast::tcp_stream& stream,
+           std::chrono::milliseconds stall)
+      : timer(executor), tcp(&stream), stall(stall) {}
+
+  void start() {
+    last = Clock::now();
+    arm();
+  }
+  void moved() { last = Clock::now(); }
+  void stop() {
+    done = true;
+    timer.cancel();
+  }
+
+  asio::steady_timer timer;
+  beast::tcp_stream* tcp;  // only touched while the exchange runs
+  std::chrono::milliseconds stall;
+  Clock::time_point last;
+  bool done = false;
+  bool fired = false;
+
+ private:
+  void arm() {
+    timer.expires_at(last + stall);
+    timer.async_wait([self = shared_from_this()](const beast::error_code& ec) {
+      if (ec || self->done) return;
+      if (Clock::now() - self->last >= self->stall) {
+        self->fired = true;
+        beast::error_code ignored;
+        self->tcp->socket().cancel(ignored);
+      } else {
+        self->arm();
+      }
+    });
+  }
+};
 
 std::string describe(const beast::error_code& ec, const Options& options) {
   if (ec == beast::error::timeout)
@@ -158,15 +201,27 @@ asio::awaitable<Connection::Outcome> Connection::exchange_on(Stream& stream,
   wire.append(target.host_header).append("\r\n").append(request.head_fields).append("\r\n");
   wire.append(request.body);
 
+  // The connect deadline is over; from here the watchdog watches for stalls.
+  tcp().expires_never();
+  auto watchdog = std::make_shared<Watchdog>(tcp().get_executor(), tcp(), options.stall_timeout);
+  watchdog->start();
+  struct Stop {
+    Watchdog& watchdog;
+    ~Stop() { watchdog.stop(); }
+  } stop{*watchdog};
+  auto fail = [&](const beast::error_code& ec) {
+    out.error = watchdog->fired ? beast::error::timeout : ec;
+    out.failure = describe(out.error, options);
+  };
+
   std::size_t written = 0;
   while (written < wire.size()) {
-    tcp().expires_after(options.stall_timeout);
     auto [ec, n] = co_await stream.async_write_some(
         asio::buffer(wire.data() + written, wire.size() - written), kTuple);
     written += n;
-    if (ec) {
-      out.error = ec;
-      out.failure = describe(ec, options);
+    watchdog->moved();
+    if (ec || watchdog->fired) {
+      fail(ec);
       co_return out;
     }
   }
@@ -178,12 +233,11 @@ asio::awaitable<Connection::Outcome> Connection::exchange_on(Stream& stream,
     parser->header_limit(64 * 1024);
     if (request.method == "HEAD") parser->skip(true);
     while (!parser->is_done()) {
-      tcp().expires_after(options.stall_timeout);
       auto [ec, n] = co_await bhttp::async_read_some(stream, buffer_, *parser, kTuple);
+      watchdog->moved();
       if (n > 0 || buffer_.size() > 0 || parser->got_some()) out.answer_started = true;
-      if (ec) {
-        out.error = ec;
-        out.failure = describe(ec, options);
+      if (ec || watchdog->fired) {
+        fail(ec);
         co_return out;
       }
     }
@@ -192,7 +246,6 @@ asio::awaitable<Connection::Outcome> Connection::exchange_on(Stream& stream,
     if (status >= 100 && status < 200 && status != 101) continue;
     break;
   }
-  tcp().expires_never();
 
   bool until_eof = parser->need_eof();
   auto message = parser->release();
