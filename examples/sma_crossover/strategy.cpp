@@ -107,6 +107,25 @@ void SmaCrossover::on_execution_report(const boost::json::value& report) {
   apply(order);
 }
 
+void SmaCrossover::reconcile(std::string_view channel) {
+  log_.warning("Stream gap on {}: reconciling orders and position from REST", channel);
+  std::size_t applied = 0;
+  try {
+    for (const auto& order : orders_.get_orders(params_.account_id)) {
+      if (!pending_.contains(order.order_id)) continue;
+      apply(order);
+      ++applied;
+    }
+  } catch (const std::exception&) {
+    log_.error(std::current_exception(), "Reconciliation from REST failed");
+    return;
+  }
+  log_.info("Reconciled from REST: {} pending orders updated, {} still pending, position {}",
+            applied, pending_.size(),
+            position_ ? fmt::format("{} {}", to_string(position_->side), position_->quantity)
+                      : std::string("flat"));
+}
+
 void SmaCrossover::on_bar_closed(const Bar& bar) {
   log_.bar(bar.symbol, bar.open, bar.high, bar.low, bar.close, bar.volume);
   const auto prev_fast = fast_.value();
