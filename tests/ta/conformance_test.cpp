@@ -16,19 +16,10 @@ namespace tolbu_sdk::ta::testing {
 namespace {
 namespace json = boost::json;
 
-std::string test_name(std::size_t i, const json::object& entry) {
-  std::string n = fmt::format("{:02}_{}", i, std::string(entry.at("indicator").as_string()));
-  for (char& c : n) {
-    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-  }
-  return n;
-}
-
-std::vector<std::size_t> indices(const json::array& a) {
-  std::vector<std::size_t> out(a.size());
-  for (std::size_t i = 0; i < a.size(); ++i) out[i] = i;
-  if (out.empty()) out.push_back(SIZE_MAX);  // keeps the suite visible when the file is bad
-  return out;
+// How a case or operation is named in failure messages: its position and indicator.
+std::string label(std::size_t i, const json::object& entry) {
+  return fmt::format("#{} {}{}", i, std::string(entry.at("indicator").as_string()),
+                     entry.contains("params") ? json::serialize(entry.at("params")) : "");
 }
 
 std::string indicator_name(const json::object& e) {
@@ -55,28 +46,24 @@ TEST(Reference, BarTimesReadAsLocalTimes) {
 }
 
 // ---------------------------------------------------------------------------------------
-class Case : public ::testing::TestWithParam<std::size_t> {};
-
-TEST_P(Case, MatchesReference) {
+// Every case of the file, however many it holds: the count is not fixed when tests are listed.
+TEST(Reference, EveryCaseMatches) {
   const Reference& ref = reference();
   ASSERT_TRUE(ref.error.empty()) << ref.error;
-  ASSERT_LT(GetParam(), ref.cases.size());
-  const auto& c = ref.cases[GetParam()].as_object();
-  const std::string name = indicator_name(c);
-  ASSERT_TRUE(Registry::instance().contains(name)) << name << " is not registered";
-  auto ind = build(c);
-  for (const OHLCV& bar : ref.bars) ind->add_value(input_of(c, bar));
-  const std::string what = name + json::serialize(c.at("params"));
-  const std::string errors = compare_outputs(what, *ind, c.at("outputs").as_array());
-  EXPECT_TRUE(errors.empty()) << errors;
+  ASSERT_FALSE(ref.cases.empty()) << ref.path << " holds no cases";
+  for (std::size_t i = 0; i < ref.cases.size(); ++i) {
+    const auto& c = ref.cases[i].as_object();
+    const std::string name = indicator_name(c);
+    if (!Registry::instance().contains(name)) {
+      ADD_FAILURE() << label(i, c) << ": " << name << " is not registered";
+      continue;
+    }
+    auto ind = build(c);
+    for (const OHLCV& bar : ref.bars) ind->add_value(input_of(c, bar));
+    const std::string errors = compare_outputs(label(i, c), *ind, c.at("outputs").as_array());
+    EXPECT_TRUE(errors.empty()) << errors;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Vectors, Case, ::testing::ValuesIn(indices(reference().cases)),
-                         [](const auto& info) {
-                           const auto& cases = reference().cases;
-                           if (info.param >= cases.size()) return std::string("none");
-                           return test_name(info.param, cases[info.param].as_object());
-                         });
 
 // ---------------------------------------------------------------------------------------
 // Operations: the script is read clause by clause ("add closes of bars 0..59",
@@ -102,25 +89,20 @@ std::vector<ParamValue> positional_args(const std::string& text) {
   return out;
 }
 
-class Operation : public ::testing::TestWithParam<std::size_t> {};
-
-TEST_P(Operation, MatchesReference) {
-  const Reference& ref = reference();
-  ASSERT_TRUE(ref.error.empty()) << ref.error;
-  ASSERT_LT(GetParam(), ref.operations.size());
-  const auto& op = ref.operations[GetParam()].as_object();
+// Empty when the operation gives the reference's outputs; otherwise what went wrong.
+std::string run_operation(const Reference& ref, const json::object& op) {
   const std::string name = indicator_name(op);
   const std::string script(op.at("script").as_string());
   const std::string input(op.at("input").as_string());
   const std::string what = fmt::format("operation '{}'", std::string(op.at("name").as_string()));
-  ASSERT_TRUE(Registry::instance().contains(name)) << name << " is not registered";
+  if (!Registry::instance().contains(name)) return what + ": " + name + " is not registered";
 
   std::unique_ptr<IndicatorBase> feeder;  // what the inputs are given to, when not the indicator
   std::unique_ptr<IndicatorBase> ind;
   IndicatorOptions options;
   if (const auto* s = op.if_contains("input_sampling")) {
     auto period = sampling_period_from_name(std::string(s->as_string()));
-    ASSERT_TRUE(period) << what << ": unknown sampling period " << json::serialize(*s);
+    if (!period) return what + ": unknown sampling period " + json::serialize(*s);
     if (input == "bar") {
       // A value indicator fed bars through a pass-through with the sampling: the smart
       // layer's path. Its outputs are the bars; the indicator takes their closes.
@@ -174,20 +156,21 @@ TEST_P(Operation, MatchesReference) {
                clause.find("built with") != std::string::npos) {
       // Describes how the indicator was built: done above from the entry's fields.
     } else {
-      FAIL() << what << ": cannot read the clause '" << clause << "'";
+      return what + ": cannot read the clause '" + clause + "'";
     }
   }
-  ASSERT_TRUE(ind) << what << ": the script builds nothing";
-  const std::string errors = compare_outputs(what, *ind, op.at("outputs").as_array());
-  EXPECT_TRUE(errors.empty()) << errors;
+  if (!ind) return what + ": the script builds nothing";
+  return compare_outputs(what, *ind, op.at("outputs").as_array());
 }
 
-INSTANTIATE_TEST_SUITE_P(Vectors, Operation, ::testing::ValuesIn(indices(reference().operations)),
-                         [](const auto& info) {
-                           const auto& ops = reference().operations;
-                           if (info.param >= ops.size()) return std::string("none");
-                           return test_name(info.param, ops[info.param].as_object());
-                         });
+TEST(Reference, EveryOperationMatches) {
+  const Reference& ref = reference();
+  ASSERT_TRUE(ref.error.empty()) << ref.error;
+  for (const auto& op : ref.operations) {
+    const std::string errors = run_operation(ref, op.as_object());
+    EXPECT_TRUE(errors.empty()) << errors;
+  }
+}
 
 }  // namespace
 }  // namespace tolbu_sdk::ta::testing

@@ -14,63 +14,69 @@ OHLCV hl(double high, double low) { return OHLCV{low, high, low, high, 1.0, std:
 
 TEST(ZigZag, TheNewestPivotMovesUntilTheSwingIsConfirmed) {
   ZigZag zz(0.10, 2);
-  zz.add(hl(100, 99));
-  zz.add(hl(101, 99.5));  // leaves the first bar's range upwards: a HIGH
+  zz.add(hl(100, 99));  // the first bar opens the search as a LOW
   ASSERT_EQ(zz.size(), 1u);
-  EXPECT_EQ(zz[-1].type, PivotType::HIGH);
-  zz.add(hl(103, 100));  // higher: the HIGH moves
+  EXPECT_EQ(zz[-1].type, PivotType::LOW);
+  zz.add(hl(101, 98));  // lower: the LOW moves
   ASSERT_EQ(zz.size(), 1u);
-  EXPECT_DOUBLE_EQ(zz[-1].ohlcv.high, 103.0);
-  zz.add(hl(95, 92));  // 10.7 % below, but one bar after the high: too short
+  EXPECT_DOUBLE_EQ(zz[-1].ohlcv.low, 98.0);
+  zz.add(hl(110, 100));  // 12 % above, but one bar after the low: too short
   EXPECT_EQ(zz.size(), 1u);
-  zz.add(hl(93, 90));  // two bars after: the HIGH is final, a LOW starts here
+  zz.add(hl(112, 104));  // two bars after: the LOW is final, a HIGH starts here
   ASSERT_EQ(zz.size(), 2u);
-  EXPECT_EQ(zz[0], (Pivot{hl(103, 100), PivotType::HIGH}));
-  EXPECT_EQ(zz[1], (Pivot{hl(93, 90), PivotType::LOW}));
+  EXPECT_EQ(zz[0], (Pivot{hl(101, 98), PivotType::LOW}));
+  zz.add(hl(115, 105));  // higher: the HIGH moves
+  zz.add(hl(102, 100));  // 13 % below, one bar after the high
+  EXPECT_EQ(zz.size(), 2u);
+  zz.add(hl(101, 99));  // two bars after: the HIGH is final
+  ASSERT_EQ(zz.size(), 3u);
+  EXPECT_EQ(zz[1], (Pivot{hl(115, 105), PivotType::HIGH}));
+  EXPECT_EQ(zz[2], (Pivot{hl(101, 99), PivotType::LOW}));
   // The per-bar stream carries each pivot once, on the bar that made it final.
   const auto& per_bar = zz.Indicator::output_values();
-  ASSERT_EQ(per_bar.size(), 5u);
-  for (std::size_t i = 0; i < 4; ++i) EXPECT_FALSE(per_bar[static_cast<std::ptrdiff_t>(i)]);
-  EXPECT_EQ(per_bar[4], (Pivot{hl(103, 100), PivotType::HIGH}));
+  ASSERT_EQ(per_bar.size(), 7u);
+  for (std::ptrdiff_t i : {0, 1, 2, 4, 5}) EXPECT_FALSE(per_bar[i]) << i;
+  EXPECT_EQ(per_bar[3], (Pivot{hl(101, 98), PivotType::LOW}));
+  EXPECT_EQ(per_bar[6], (Pivot{hl(115, 105), PivotType::HIGH}));
 
   // Removing the bar restores the provisional HIGH; removing the move restores the old one.
   zz.remove();
-  ASSERT_EQ(zz.size(), 1u);
-  EXPECT_DOUBLE_EQ(zz[-1].ohlcv.high, 103.0);
-  zz.remove();
-  zz.remove();
-  ASSERT_EQ(zz.size(), 1u);
-  EXPECT_DOUBLE_EQ(zz[-1].ohlcv.high, 101.0);
-  // The trend length counts from the restored pivot's bar: two bars on, a drop confirms it.
-  zz.add(hl(92, 90));
-  EXPECT_EQ(zz.size(), 1u);
-  zz.add(hl(91, 89));
   ASSERT_EQ(zz.size(), 2u);
-  EXPECT_DOUBLE_EQ(zz[0].ohlcv.high, 101.0);
+  EXPECT_DOUBLE_EQ(zz[-1].ohlcv.high, 115.0);
   zz.remove();
   zz.remove();
-  zz.remove();
-  zz.remove();
+  ASSERT_EQ(zz.size(), 2u);
+  EXPECT_DOUBLE_EQ(zz[-1].ohlcv.high, 112.0);
+  // The trend length counts from the restored pivot's bar: two bars on, a drop confirms it.
+  zz.add(hl(100, 99));
+  EXPECT_EQ(zz.size(), 2u);
+  zz.add(hl(99, 98));
+  ASSERT_EQ(zz.size(), 3u);
+  EXPECT_DOUBLE_EQ(zz[1].ohlcv.high, 112.0);
+  for (int i = 0; i < 6; ++i) zz.remove();
   EXPECT_EQ(zz.size(), 0u);
+  zz.add(hl(100, 99));  // the search opens again
+  EXPECT_EQ(zz.size(), 1u);
 }
 
 TEST(PivotsHL, CandidatesStartOrMoveAlternatingPivots) {
   PivotsHL piv(3, 3);
-  piv.add(hl(10, 9));
-  EXPECT_EQ(piv.size(), 0u);  // a single bar beats nothing
-  piv.add(hl(11, 9.5));       // highest of the window: a HIGH
+  piv.add(hl(10, 9));  // the first bar opens the search as a LOW
+  ASSERT_EQ(piv.size(), 1u);
+  EXPECT_EQ(piv[0].type, PivotType::LOW);
+  piv.add(hl(11, 9.5));  // highest of the window: the LOW is final, a HIGH starts
   piv.add(hl(10.5, 9.2));
   piv.add(hl(12, 10));  // higher: moves the HIGH
   piv.add(hl(11, 8));   // lowest of the newest three: the HIGH is final, a LOW starts
-  ASSERT_EQ(piv.size(), 2u);
-  EXPECT_DOUBLE_EQ(piv[0].ohlcv.high, 12.0);
-  EXPECT_EQ(piv[1].type, PivotType::LOW);
+  ASSERT_EQ(piv.size(), 3u);
+  EXPECT_DOUBLE_EQ(piv[1].ohlcv.high, 12.0);
+  EXPECT_EQ(piv[2].type, PivotType::LOW);
   piv.add(hl(11.5, 8.5));  // neither
   piv.add(hl(13, 7));      // both: counts as a high, so the LOW at 8 is final
-  ASSERT_EQ(piv.size(), 3u);
-  EXPECT_DOUBLE_EQ(piv[1].ohlcv.low, 8.0);
-  EXPECT_EQ(piv[2].type, PivotType::HIGH);
-  EXPECT_DOUBLE_EQ(piv[2].ohlcv.high, 13.0);
+  ASSERT_EQ(piv.size(), 4u);
+  EXPECT_DOUBLE_EQ(piv[2].ohlcv.low, 8.0);
+  EXPECT_EQ(piv[3].type, PivotType::HIGH);
+  EXPECT_DOUBLE_EQ(piv[3].ohlcv.high, 13.0);
 }
 
 TEST(Pivots, PurgeKeepsTheProvisionalPivot) {

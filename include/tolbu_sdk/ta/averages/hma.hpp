@@ -1,6 +1,6 @@
 #pragma once
 // Hull moving average: a WMA over sqrt(period) of 2 * WMA(period / 2) - WMA(period); its
-// first value comes once period + sqrt(period) inputs have been seen.
+// first value comes with input period + 2 * sqrt(period) - 2 (sqrt rounded down, at least 1).
 
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/rolling_weighted_sum.hpp"

@@ -1,6 +1,6 @@
 #pragma once
-// Zero-lag EMA (Ehlers): an EMA of 2 * input - input `lag` places back, lag = period / 2,
-// which takes the trend's lag out of the average.
+// Zero-lag EMA (Ehlers): an EMA of 2 * input - input `lag` places back, which takes the
+// trend's lag out of the average; lag = (period - 1) / 2, a half rounded to even.
 
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/exponential_average.hpp"

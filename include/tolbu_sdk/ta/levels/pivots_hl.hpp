@@ -1,7 +1,7 @@
 #pragma once
 // Pivot highs and lows. A bar is a high candidate when its high is the highest of the newest
-// `high_period` bars, a low candidate when its low is the lowest of the newest `low_period`
-// (it must beat at least one earlier bar). Pivots alternate: a high candidate after a LOW
+// `high_period` bars, a low candidate when its low is the lowest of the newest `low_period`.
+// The first bar opens the search as a LOW. Pivots alternate: a high candidate after a LOW
 // starts a HIGH, one after a HIGH moves it if it is at least as high; lows likewise. A bar that
 // is both counts as a high. See pivot.hpp for how the pivots are reported.
 

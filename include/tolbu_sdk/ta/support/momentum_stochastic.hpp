@@ -2,11 +2,14 @@
 // The stochastic %K of a series of numbers inside StochRSI and STC: where the newest value sits
 // between the lowest and the highest of the newest `period` values, from 0 to 100. One push per
 // input of the owner; an absent push gives an absent value and leaves the window as it was.
+// A window whose range is rounding noise counts as flat.
 
+#include <algorithm>
+#include <cmath>
 #include <optional>
 
-#include "tolbu_sdk/ta/support/state_history.hpp"
 #include "tolbu_sdk/ta/support/rolling_extremum.hpp"
+#include "tolbu_sdk/ta/support/state_history.hpp"
 
 namespace tolbu_sdk::ta::support {
 
@@ -27,8 +30,11 @@ class MomentumStochastic final : public Undoable {
       ++s.count;
       if (s.count >= min_count_) {
         const double ll = low_.value();
-        const double range = high_.value() - ll;
-        if (range != 0.0) {
+        const double hh = high_.value();
+        const double range = hh - ll;
+        // A range of rounding noise (a smoothed series that is flat in exact arithmetic, off
+        // by an ulp after a running sum) is no range: its %K would be 0 or 100 at random.
+        if (range > kNoise * std::max(std::fabs(hh), std::fabs(ll))) {
           s.value = (*x - ll) / range * 100.0;
           s.has_value = true;
         } else if (flat_) {
@@ -71,6 +77,8 @@ class MomentumStochastic final : public Undoable {
   }
 
  private:
+  static constexpr double kNoise = 1e-12;
+
   struct Step {
     double value = 0.0;  // the newest value so far, which a flat window repeats
     std::size_t count = 0;

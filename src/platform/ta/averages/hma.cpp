@@ -31,7 +31,10 @@ std::optional<double> HMA::_calculate_new_value() {
   _full.push(x);
   _half.push(x);
   if (_full.full()) _hull.push(2 * _half.mean() - _full.mean());  // the half is full first
-  if (input_count() <= static_cast<std::size_t>(_period) + _sqrt_period) return std::nullopt;
+  // The first value comes with input period + 2 * sqrt - 2 (not as soon as the WMAs allow).
+  if (input_count() + 2 < static_cast<std::size_t>(_period) + 2 * _sqrt_period) {
+    return std::nullopt;
+  }
   return _hull.mean();
 }
 

@@ -4,11 +4,19 @@
 #include "tolbu_sdk/ta/registry.hpp"
 
 namespace tolbu_sdk::ta {
+namespace {
+// (period - 1) / 2, a half rounded to even: 2 for period 6, 10 for period 20 and 21.
+std::size_t lag_of(int period) {
+  const auto n = static_cast<std::size_t>(period - 1);
+  const std::size_t half = n / 2;
+  return n % 2 == 0 || half % 2 == 0 ? half : half + 1;
+}
+}  // namespace
 
 ZLEMA::ZLEMA(int period, const IndicatorOptions& options)
     : Indicator(options),
       _period(detail::positive("ZLEMA", "period", period)),
-      _lag(static_cast<std::size_t>(period / 2)),
+      _lag(lag_of(period)),
       _ema(static_cast<std::size_t>(period)) {
   _keep_history(_lag + 1);
   _manage(_ema);

@@ -19,14 +19,14 @@ PivotsHL::Step PivotsHL::_find_pivot() {
   const OHLCV& bar = input_values().back();
   _high.push(bar.high);
   _low.push(bar.low);
-  if (input_count() < 2) return none();
   const Pivot* newest = _newest();
+  if (newest == nullptr) return start(PivotType::LOW);  // the search opens on the first bar
   if (_high.age() == 0) {
-    if (newest == nullptr || newest->type == PivotType::LOW) return start(PivotType::HIGH);
+    if (newest->type == PivotType::LOW) return start(PivotType::HIGH);
     return bar.high >= newest->ohlcv.high ? move(PivotType::HIGH) : none();
   }
   if (_low.age() == 0) {
-    if (newest == nullptr || newest->type == PivotType::HIGH) return start(PivotType::LOW);
+    if (newest->type == PivotType::HIGH) return start(PivotType::LOW);
     return bar.low <= newest->ohlcv.low ? move(PivotType::LOW) : none();
   }
   return none();

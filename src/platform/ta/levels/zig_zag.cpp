@@ -28,15 +28,7 @@ ZigZag::ZigZag(double sensitivity, int min_trend_length, const IndicatorOptions&
 ZigZag::Step ZigZag::_find_pivot() {
   const OHLCV& bar = input_values().back();
   const Pivot* newest = _newest();
-  if (newest == nullptr) {
-    if (!_first) {
-      _first = bar;
-      return none();
-    }
-    if (bar.high > _first->high) return start(PivotType::HIGH);
-    if (bar.low < _first->low) return start(PivotType::LOW);
-    return none();
-  }
+  if (newest == nullptr) return start(PivotType::LOW);  // the search opens on the first bar
   const bool long_enough = input_count() - _newest_position() >= _min_trend_length;
   if (newest->type == PivotType::HIGH) {
     if (long_enough && bar.low <= newest->ohlcv.high * (1.0 - _sensitivity)) {
@@ -49,12 +41,6 @@ ZigZag::Step ZigZag::_find_pivot() {
   }
   return bar.low <= newest->ohlcv.low ? move(PivotType::LOW) : none();
 }
-
-void ZigZag::_on_remove() {
-  if (input_count() == 1) _first.reset();
-}
-
-void ZigZag::_on_reset() { _first.reset(); }
 
 }  // namespace tolbu_sdk::ta
 
