@@ -1,6 +1,7 @@
 #include "exchange.hpp"
 
 #include "tolbu_sdk/config.hpp"
+#include "tolbu_sdk/platform/number_text.hpp"
 
 #include <algorithm>
 #include <charconv>
@@ -437,12 +438,15 @@ ExchangeResult Exchange::place_order(std::string_view ref_order_id, std::string_
     return rejection(
         400, "Invalid order type '" + std::string(order_type) + "': expected LO, MTL, ATO or ATC");
   auto qty = parse_integer(qty_text);
-  if (!qty || *qty <= 0) return rejection(400, "Invalid quantity '" + std::string(qty_text) + "'");
+  if (!qty || *qty <= 0 || std::to_string(*qty) != qty_text)
+    return rejection(400, "Invalid quantity '" + std::string(qty_text) + "'");
   if (*qty % in->lot_size != 0)
     return rejection(400, "Quantity " + std::to_string(*qty) +
                               " is not a multiple of the lot size " + std::to_string(in->lot_size));
   auto price = parse_decimal(price_text);
-  if (!price || *price < 0)
+  // The SDK writes prices as the shortest text that reads back ("26500.0", "1300.1"):
+  // anything else ("26500", "0x10", "1e3") is a client that builds its paths by hand.
+  if (!price || *price < 0 || tolbu_sdk::platform::number_text(*price) != price_text)
     return rejection(400, "Invalid price '" + std::string(price_text) + "'");
   if (order_type == "LO") {
     if (*price <= 0) return rejection(400, "A limit order needs a positive price");
@@ -528,6 +532,10 @@ ExchangeResult Exchange::place_stop_order(const json::object& body) {
     return rejection(400, "Invalid qty " + std::to_string(*qty));
   if (stop.ref_order_id.empty()) return rejection(400, "Missing field \"refOrderID\"");
   if (stop.account_id.empty()) stop.account_id = options_.account;
+  for (const auto& existing : stop_orders_) {
+    if (existing.ref_order_id == stop.ref_order_id && existing.account_id == stop.account_id)
+      return rejection(409, "Duplicate refOrderID '" + stop.ref_order_id + "'");
+  }
   account(stop.account_id);
   stop.order_id = next_id('S');
   stop.stop_price = *stop_price;

@@ -16,7 +16,8 @@ boost::json::object Fault::to_json() const {
                           {"method", method},
                           {"content_type", content_type},
                           {"delay_ms", delay.count()},
-                          {"drop", drop}};
+                          {"drop", drop},
+                          {"act", act}};
   out["status"] = status ? boost::json::value(*status) : boost::json::value(nullptr);
   out["body"] = body ? boost::json::value(*body) : boost::json::value(nullptr);
   return out;
@@ -68,6 +69,13 @@ std::optional<Fault> Fault::from_json(const boost::json::object& object, std::st
       return std::nullopt;
     }
     fault.drop = drop->as_bool();
+  }
+  if (auto* act = object.if_contains("act"); act && !act->is_null()) {
+    if (!act->is_bool() || (act->as_bool() && !fault.drop)) {
+      message = "\"act\" must be true or false, and true only with \"drop\"";
+      return std::nullopt;
+    }
+    fault.act = act->as_bool();
   }
   fault.delay = std::chrono::milliseconds(delay_ms);
   if (!fault.drop && !fault.replaces_answer() && fault.delay.count() == 0) {

@@ -24,12 +24,14 @@ struct Fault {
   std::string content_type = "application/json";
   std::chrono::milliseconds delay{0};
   bool drop = false;  // close the connection without an answer
+  bool act = false;   // with drop: handle the request first, as a back end that then fails
 
   // An answer replaces the real one when a status or a body is given.
   bool replaces_answer() const { return status.has_value() || body.has_value(); }
   SimResponse response() const;
   boost::json::object to_json() const;
-  // Reads {"count","status","body","content_type","delay_ms","drop","path_prefix","method"};
+  // Reads {"count","status","body","content_type","delay_ms","drop","act","path_prefix",
+  // "method"};
   // a message explains a bad field.
   static std::optional<Fault> from_json(const boost::json::object& object, std::string& message);
 };

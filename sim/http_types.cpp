@@ -1,5 +1,8 @@
 #include "http_types.hpp"
 
+#include <algorithm>
+#include <cctype>
+
 #include <boost/json/parse.hpp>
 #include <boost/url/parse.hpp>
 
@@ -54,8 +57,17 @@ bool split_target(SimRequest& request) {
 
 std::optional<boost::json::object> parse_json_object(const SimRequest& request,
                                                      SimResponse& error) {
+  // A JSON body must say so: "application/json", parameters such as a charset allowed.
+  auto type = request.header("Content-Type").value_or("");
+  type = type.substr(0, type.find(';'));
+  while (!type.empty() && type.back() == ' ') type.remove_suffix(1);
+  if (type.size() != 16 || !std::equal(type.begin(), type.end(), "application/json",
+                                       [](char a, char b) { return std::tolower(a) == b; })) {
+    error = SimResponse::error(400, "A JSON body needs \"Content-Type: application/json\"");
+    return std::nullopt;
+  }
   boost::system::error_code ec;
-  auto value = boost::json::parse(request.body, ec);
+  auto value = tolbu_sdk::platform::parse_json(request.body, ec);
   if (ec) {
     error = SimResponse::error(400, "Request body is not valid JSON: " + ec.message());
     return std::nullopt;

@@ -8,13 +8,16 @@ void Journal::record(const SimRequest& request) {
   std::lock_guard lock(mutex_);
   if (limit_ == 0) return;
   if (entries_.size() >= limit_) entries_.pop_front();
-  entries_.push_back(
-      Entry{request.method, request.target, request.path, request.body, request.headers});
+  std::string key = request.method + ' ' + request.target + '\n' + request.body;
+  std::size_t arrival = ++arrivals_[key];
+  entries_.push_back(Entry{request.method, request.target, request.path, request.body,
+                           request.headers, arrival});
 }
 
 void Journal::clear() {
   std::lock_guard lock(mutex_);
   entries_.clear();
+  arrivals_.clear();
 }
 
 std::size_t Journal::size() const {
@@ -43,7 +46,8 @@ boost::json::array Journal::entries(std::string_view path_prefix) const {
                                       {"target", entry.target},
                                       {"path", entry.path},
                                       {"headers", std::move(headers)},
-                                      {"body", entry.body}});
+                                      {"body", entry.body},
+                                      {"arrival", entry.arrival}});
   }
   return out;
 }

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <string_view>
 
@@ -19,7 +20,8 @@ class Journal {
   void record(const SimRequest& request);
   void clear();
   // Entries whose path starts with path_prefix, oldest first, as
-  // {"method","target","path","headers":{name: value},"body"}.
+  // {"method","target","path","headers":{name: value},"body","arrival"}, where arrival counts
+  // how often the same method, target and body had arrived up to this one (1 the first time).
   boost::json::array entries(std::string_view path_prefix = {}) const;
   std::size_t size() const;
 
@@ -27,8 +29,10 @@ class Journal {
   struct Entry {
     std::string method, target, path, body;
     HeaderList headers;
+    std::size_t arrival = 1;
   };
   std::size_t limit_;
+  std::map<std::string, std::size_t> arrivals_;
   mutable std::mutex mutex_;
   std::deque<Entry> entries_;
 };

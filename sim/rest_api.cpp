@@ -4,6 +4,8 @@
 #include "context.hpp"
 #include "exchange.hpp"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 
 namespace tolbu_sim {
@@ -114,10 +116,41 @@ SimResponse cancel_order(SimRequest& req, SimContext& ctx) {
   return from_result(ctx.exchange.cancel_order(req.capture("id")));
 }
 
+// A real back end refuses a body key it does not know rather than ignore a misspelt field.
+std::optional<SimResponse> unknown_key(const json::object& body,
+                                       std::initializer_list<std::string_view> known) {
+  for (const auto& [key, value] : body) {
+    if (std::find(known.begin(), known.end(), key) == known.end())
+      return SimResponse::error(400, "Unknown field \"" + std::string(key) + "\"");
+  }
+  return std::nullopt;
+}
+
+// Query keys are case-sensitive: "accountid" is not "accountId".
+std::optional<SimResponse> miscased_query(const SimRequest& req,
+                                          std::initializer_list<std::string_view> known) {
+  auto lower = [](std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+  };
+  for (const auto& [key, value] : req.query) {
+    for (std::string_view name : known) {
+      if (key != name && lower(key) == lower(name))
+        return SimResponse::error(400, "Unknown query parameter '" + key + "' (did you mean '" +
+                                           std::string(name) + "'?)");
+    }
+  }
+  return std::nullopt;
+}
+
 SimResponse new_stop_order(SimRequest& req, SimContext& ctx) {
   SimResponse error;
   auto body = parse_json_object(req, error);
   if (!body) return error;
+  if (auto refused = unknown_key(*body, {"refOrderID", "accountID", "symbol", "orderSide",
+                                         "stopPrice", "qty", "limitPrice"}))
+    return *refused;
   return from_result(ctx.exchange.place_stop_order(*body));
 }
 
@@ -125,11 +158,20 @@ SimResponse new_bracket_order(SimRequest& req, SimContext& ctx) {
   SimResponse error;
   auto body = parse_json_object(req, error);
   if (!body) return error;
+  if (auto refused = unknown_key(*body, {"symbol", "side", "account", "quantity", "orderType",
+                                         "conditionPrice", "conditionType", "takeProfitPrice",
+                                         "stopLossPrice"}))
+    return *refused;
   return from_result(ctx.exchange.place_bracket_order(*body));
 }
 
 // Reads the query filters; false (error set) on a malformed time.
 bool read_filter(const SimRequest& req, Exchange::OrderFilter& filter, SimResponse& error) {
+  if (auto refused =
+          miscased_query(req, {"accountId", "startTime", "endTime", "symbol", "status"})) {
+    error = *refused;
+    return false;
+  }
   auto text = [&](const char* name, std::optional<std::string>& out) {
     if (auto v = req.query_param(name); v && !v->empty()) out = std::string(*v);
   };
@@ -180,7 +222,13 @@ void install_rest_api(RouteTable& routes) {
       true, "list orders");
   routes.add(
       "GET", "/api/v1/execution-reports",
-      [](SimRequest&, SimContext& ctx) { return data(ctx.exchange.execution_reports()); }, true,
+      [](SimRequest& req, SimContext& ctx) {
+        Exchange::OrderFilter filter;
+        SimResponse error;
+        if (!read_filter(req, filter, error)) return error;
+        return data(ctx.exchange.execution_reports());
+      },
+      true,
       "list execution reports");
   routes.add(
       "GET", "/api/v1/trades",

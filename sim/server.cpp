@@ -42,6 +42,10 @@ SimRequest to_sim_request(const http::request<http::string_body>& req) {
 http::response<http::string_body> to_beast_response(const SimResponse& answer, unsigned version,
                                                     bool keep_alive) {
   http::response<http::string_body> res{static_cast<http::status>(answer.status), version};
+  // Beast knows the standard phrases; a scripted status it does not know gets a plain one
+  // rather than "<unknown-status>".
+  if (http::int_to_status(static_cast<unsigned>(answer.status)) == http::status::unknown)
+    res.reason(answer.status < 400 ? "OK" : answer.status < 500 ? "Client Error" : "Server Error");
   res.set(http::field::server, "tolbu-sim");
   if (!answer.content_type.empty()) res.set(http::field::content_type, answer.content_type);
   for (const auto& [name, value] : answer.headers) res.set(name, value);
@@ -120,6 +124,8 @@ asio::awaitable<void> run_session(beast::tcp_stream stream, SimContext& ctx) {
       co_await timer.async_wait(asio::redirect_error(asio::use_awaitable, ec));
     }
     if (fault && fault->drop) {
+      // Acting first is the hard case for a client: the work is done, the answer is lost.
+      if (fault->act) dispatch(request, ctx);
       log_line(ctx, request, 0);
       stream.socket().shutdown(tcp::socket::shutdown_both, ec);
       break;

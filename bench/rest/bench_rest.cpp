@@ -1,13 +1,21 @@
 // REST round trips against tolbu-sim on loopback, each next to a baseline of the same run:
-// get_product_master over one kept-alive connection against a fresh connection per call, and
-// fetch_candles on a 10,000-candle answer against the bare HTTP exchange of the same answer.
-// Wall-clock time (the sim is another process); the program ends with the ratios.
+// get_product_master over one kept-alive connection against a raw socket sending the same
+// bytes on one kept-alive connection (and against a fresh connection per call); 100 orders in
+// flight at once on one loop against the same 100 awaited one after another; fetch_candles on
+// a 10,000-candle answer against the bare HTTP exchange of the same answer; the exact JSON
+// parse against Boost's own. Wall-clock time (the sim is another process); the program ends
+// with the ratios.
 
 #include "sim_process.hpp"
+#include "tolbu_sdk/features/orders.hpp"
 #include "tolbu_sdk/features/prices.hpp"
 #include "tolbu_sdk/platform/http.hpp"
+#include "tolbu_sdk/platform/json.hpp"
 
 #include <benchmark/benchmark.h>
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/detached.hpp>
+#include <boost/asio/io_context.hpp>
 #include <boost/json.hpp>
 
 #include <cstdio>
@@ -57,6 +65,88 @@ void Rest_ProductMaster_KeepAlive(benchmark::State& state) {
 }
 BENCHMARK(Rest_ProductMaster_KeepAlive)->UseRealTime();
 
+// The same request bytes the client sends, written and read on one kept-alive socket with no
+// client machinery at all: the floor a client can approach.
+void Baseline_ProductMaster_RawSocket(benchmark::State& state) {
+  const auto& s = setup();
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<std::uint16_t>(s.sim.port()));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    state.SkipWithError("connect failed");
+    ::close(fd);
+    return;
+  }
+  std::string request = "GET /api/v1/MarketData/GetProductMaster/VN30F2412 HTTP/1.1\r\nHost: "
+                        "127.0.0.1:" + std::to_string(s.sim.port()) +
+                        "\r\nContent-Type: application/json\r\nAuthorization: Bearer " +
+                        s.sim.jwt() + "\r\n\r\n";
+  std::string buffer;
+  char chunk[16384];
+  for (auto _ : state) {
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    buffer.clear();
+    std::size_t head_end = std::string::npos, total = 0;
+    for (;;) {
+      ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+      if (n <= 0) {
+        state.SkipWithError("connection lost");
+        break;
+      }
+      buffer.append(chunk, static_cast<std::size_t>(n));
+      if (head_end == std::string::npos && (head_end = buffer.find("\r\n\r\n")) != std::string::npos) {
+        auto at = buffer.find("Content-Length: ");
+        total = head_end + 4 + std::stoul(buffer.substr(at + 16));
+      }
+      if (head_end != std::string::npos && buffer.size() >= total) break;
+    }
+    benchmark::DoNotOptimize(buffer.data());
+  }
+  ::close(fd);
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(Baseline_ProductMaster_RawSocket)->UseRealTime();
+
+// 100 resting limit orders per iteration on one loop: all in flight at once, or each awaited
+// before the next is placed. The sim forgets its orders between iterations.
+void place_100(benchmark::State& state, bool together) {
+  tolbu_sdk::features::OrderService orders(setup().config);
+  for (auto _ : state) {
+    state.PauseTiming();
+    setup().sim.post("/_sim/reset", "{}");
+    state.ResumeTiming();
+    boost::asio::io_context loop;
+    int accepted = 0;
+    auto one = [&]() -> boost::asio::awaitable<void> {
+      auto answer = co_await orders.async_place_order("HPG", "B", 1000, 100);
+      if (answer.success) ++accepted;
+    };
+    if (together) {
+      for (int i = 0; i < 100; ++i) boost::asio::co_spawn(loop, one(), boost::asio::detached);
+    } else {
+      boost::asio::co_spawn(
+          loop,
+          [&]() -> boost::asio::awaitable<void> {
+            for (int i = 0; i < 100; ++i) co_await one();
+          },
+          boost::asio::detached);
+    }
+    loop.run();
+    if (accepted != 100) state.SkipWithError("an order was refused");
+  }
+  state.SetItemsProcessed(state.iterations() * 100);
+}
+
+void Rest_100OrdersInFlightOnOneLoop(benchmark::State& state) { place_100(state, true); }
+BENCHMARK(Rest_100OrdersInFlightOnOneLoop)->UseRealTime();
+
+void Baseline_100OrdersOneAfterAnother(benchmark::State& state) { place_100(state, false); }
+BENCHMARK(Baseline_100OrdersOneAfterAnother)->UseRealTime();
+
 void Baseline_ProductMaster_FreshConnection(benchmark::State& state) {
   MarketDataService service(setup().config, {.reuse_connections = false});
   for (auto _ : state) benchmark::DoNotOptimize(service.get_product_master("VN30F2412"));
@@ -89,7 +179,8 @@ void Decode_10000Candles(benchmark::State& state) {
   const std::string& body = setup().candle_body;
   for (auto _ : state) {
     json::monotonic_resource arena;
-    json::value value = json::parse(body, &arena);
+    boost::system::error_code ec;
+    json::value value = tolbu_sdk::platform::parse_json(body, ec, &arena);
     std::vector<tolbu_sdk::types::Candle> candles;
     candles.reserve(value.as_array().size());
     for (const auto& item : value.as_array())
@@ -100,7 +191,17 @@ void Decode_10000Candles(benchmark::State& state) {
 }
 BENCHMARK(Decode_10000Candles)->UseRealTime();
 
-// The JSON parse alone with the default allocator.
+// The JSON parse alone with the default allocator: the SDK's exact parse against Boost's.
+void Parse_Exact_10000Candles(benchmark::State& state) {
+  const std::string& body = setup().candle_body;
+  for (auto _ : state) {
+    boost::system::error_code ec;
+    benchmark::DoNotOptimize(tolbu_sdk::platform::parse_json(body, ec));
+  }
+  state.SetItemsProcessed(state.iterations() * kCandles);
+}
+BENCHMARK(Parse_Exact_10000Candles)->UseRealTime();
+
 void Baseline_Parse10000Candles(benchmark::State& state) {
   const std::string& body = setup().candle_body;
   for (auto _ : state) benchmark::DoNotOptimize(json::parse(body));
@@ -130,17 +231,36 @@ class RatioReporter : public benchmark::ConsoleReporter {
       return it == times_.end() || it->second <= 0 ? 0.0 : items * 1e9 / it->second;
     };
     double keep = rate("Rest_ProductMaster_KeepAlive", 1),
-           fresh = rate("Baseline_ProductMaster_FreshConnection", 1);
+           fresh = rate("Baseline_ProductMaster_FreshConnection", 1),
+           raw = rate("Baseline_ProductMaster_RawSocket", 1);
+    double together = rate("Rest_100OrdersInFlightOnOneLoop", 100),
+           sequential = rate("Baseline_100OrdersOneAfterAnother", 100);
+    double exact = rate("Parse_Exact_10000Candles", kCandles);
+    double parse = rate("Baseline_Parse10000Candles", kCandles);
     double fetch = rate("Rest_FetchCandles_10000", kCandles),
            get = rate("Baseline_Get_10000CandleAnswer", kCandles);
     double decode = rate("Decode_10000Candles", kCandles);
-    double parse = rate("Baseline_Parse10000Candles", kCandles);
     std::printf("\nWall-clock rates and ratios against the baseline of the same run:\n");
     if (keep > 0 && fresh > 0)
       std::printf(
           "  get_product_master round trips/s: keep-alive %.0f, fresh connection %.0f, ratio "
           "%.2f\n",
           keep, fresh, keep / fresh);
+    if (keep > 0 && raw > 0)
+      std::printf(
+          "  get_product_master round trips/s: client %.0f, raw socket with the same bytes %.0f "
+          "(the client takes %.2fx its time)\n",
+          keep, raw, raw / keep);
+    if (together > 0 && sequential > 0)
+      std::printf(
+          "  orders/s on one loop: 100 in flight at once %.0f, one after another %.0f, ratio "
+          "%.2f\n",
+          together, sequential, together / sequential);
+    if (exact > 0 && parse > 0)
+      std::printf(
+          "  JSON parse of 10,000 candles: exact %.0f candles/s, Boost's own %.0f (exact takes "
+          "%.2fx its time)\n",
+          exact, parse, parse / exact);
     if (fetch > 0 && get > 0)
       std::printf(
           "  fetch_candles candles/s on a 10,000-candle answer: %.0f; bare HTTP exchange %.0f "

@@ -2,6 +2,7 @@
 // The whole SDK in one include; link tolbu_sdk::sdk. Strategies that care about compile time
 // include only the module headers they use.
 
+#include "tolbu_sdk/backtest/report.hpp"
 #include "tolbu_sdk/config.hpp"
 #include "tolbu_sdk/control.hpp"
 #include "tolbu_sdk/errors.hpp"

@@ -41,23 +41,11 @@ std::string text(const json::value* v) {
   }
 }
 
-// A decimal number text, with optional surrounding blanks and sign; nothing else (no hex,
-// no inf or nan: an amount must be finite).
+// A decimal number text (blanks and a sign allowed; no hex, inf or nan: an amount must be
+// finite), read the same way as every number text of the SDK.
 double parse_decimal(std::string_view field, std::string_view s) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
-  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
-  std::string_view t = s;
-  if (t.starts_with('+')) {
-    t.remove_prefix(1);
-    if (t.starts_with('-')) t = {};  // "+-1" is not a number
-  }
-  double out = 0.0;
-  const char* end = t.data() + t.size();
-  auto [ptr, ec] = std::from_chars(t.data(), end, out, std::chars_format::general);
-  if (t.empty() || ec != std::errc() || ptr != end || !std::isfinite(out))
-    throw ValueError(fmt::format("could not convert string to float: '{}' (field {})", s, field));
-  return out;
+  if (auto value = platform::read_decimal(s)) return *value;
+  throw ValueError(fmt::format("could not convert string to float: '{}' (field {})", s, field));
 }
 
 double number(std::string_view field, const json::value* v) {

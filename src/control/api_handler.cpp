@@ -9,6 +9,7 @@
 #include <exception>
 #include <stdexcept>
 
+#include "dashboard_page.hpp"
 #include "logger.hpp"
 #include "query.hpp"
 #include "tolbu_sdk/control.hpp"
@@ -139,6 +140,8 @@ void APIHandler::do_GET() {
     response_ = {200, "application/json", openapi_text()};
   } else if (path == "/docs") {
     _send_html(docs_page());
+  } else if (path == "/dashboard") {
+    _send_html(control_detail::dashboard_page());
   } else if (path.starts_with("/logs")) {
     json::array logs = app_.get_logs(limit_of(path));
     json::object data;

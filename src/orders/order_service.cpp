@@ -13,6 +13,7 @@
 
 namespace tolbu_sdk::features {
 
+namespace asio = boost::asio;
 namespace http = platform::http;
 namespace json = boost::json;
 using platform::number_text;
@@ -83,42 +84,8 @@ std::vector<Record> records_of(const json::value& data, std::string_view endpoin
   return out;
 }
 
-}  // namespace
-
-OrderService::OrderService(const TolbuConfig& config_, http::Options http_options)
-    : config(config_),
-      _base_url(config_.rest_api_url),
-      _http(std::make_unique<http::Client>(http_options)) {}
-
-OrderService::~OrderService() = default;
-
-std::optional<json::object> OrderService::_request(std::string_view method,
-                                                   std::string_view endpoint,
-                                                   const json::object* data,
-                                                   const http::Params* params) {
-  std::string url = _base_url + std::string(endpoint);
-  if (!config.jwt_token || config.jwt_token->empty())
-    throw ValueError("Authentication token not set");
-  http::Headers headers{{"Content-Type", "application/json"},
-                        {"Authorization", "Bearer " + *config.jwt_token}};
-
-  logger().debug("API Request: {} {}", method, url);
-  if (data && !data->empty()) logger().debug("Request body: {}", platform::to_json_text(*data));
-
-  json::value body;
-  if (data) body = *data;
-  http::Response response = _http->request(method, url, headers, data ? &body : nullptr, params);
-  logger().debug("API Response: {} {}", response.status_code,
-                 http::text_prefix(response.text, 500));
-
-  if (response.ok()) {
-    json::value decoded = response.json();
-    if (decoded.is_null()) return std::nullopt;
-    if (auto* object = decoded.if_object()) return std::move(*object);
-    throw TypeError("Expected a JSON object in the answer to " + std::string(method) + " " + url +
-                    ", got " + kind_name(decoded));
-  }
-
+// The error object of an unsuccessful status: {"status", "message", "data": null}.
+json::object error_object(const http::Response& response) {
   std::string fallback = "HTTP " + std::to_string(response.status_code);
   json::value message;
   try {
@@ -144,11 +111,69 @@ std::optional<json::object> OrderService::_request(std::string_view method,
   return error;
 }
 
+}  // namespace
+
+OrderService::OrderService(const TolbuConfig& config_, http::Options http_options)
+    : config(config_),
+      _base_url(config_.rest_api_url),
+      _http(std::make_unique<http::Client>(http_options)) {}
+
+OrderService::~OrderService() = default;
+
+std::optional<json::object> OrderService::_request(std::string_view method,
+                                                   std::string_view endpoint,
+                                                   const json::object* data,
+                                                   const http::Params* params) {
+  std::optional<json::object> body;
+  if (data) body = *data;
+  std::optional<http::Params> query;
+  if (params) query = *params;
+  return _http->run(_async_request(std::string(method), std::string(endpoint), std::move(body),
+                                   std::move(query)));
+}
+
+asio::awaitable<std::optional<json::object>> OrderService::_async_request(
+    std::string method, std::string endpoint, std::optional<json::object> data,
+    std::optional<http::Params> params) {
+  std::string url = _base_url + endpoint;
+  if (!config.jwt_token || config.jwt_token->empty())
+    throw ValueError("Authentication token not set");
+  http::Headers headers{{"Content-Type", "application/json"},
+                        {"Authorization", "Bearer " + *config.jwt_token}};
+
+  logger().debug("API Request: {} {}", method, url);
+  if (data && !data->empty()) logger().debug("Request body: {}", platform::to_json_text(*data));
+
+  std::optional<json::value> body;
+  if (data) body = json::value(std::move(*data));
+  http::Response response = co_await _http->async_request(method, url, std::move(headers),
+                                                          std::move(body), std::move(params));
+  logger().debug("API Response: {} {}", response.status_code,
+                 http::text_prefix(response.text, 500));
+
+  if (response.ok()) {
+    json::value decoded = response.json();
+    if (decoded.is_null()) co_return std::nullopt;
+    if (auto* object = decoded.if_object()) co_return std::move(*object);
+    throw TypeError("Expected a JSON object in the answer to " + method + " " + url + ", got " +
+                    kind_name(decoded));
+  }
+  co_return error_object(response);
+}
+
 types::OrderResponse OrderService::place_order(std::string_view symbol, std::string_view side,
                                                double price, std::int64_t qty,
                                                std::string_view order_type,
                                                std::string_view account_id,
                                                std::optional<std::string> ref_order_id) {
+  return _http->run(async_place_order(std::string(symbol), std::string(side), price, qty,
+                                      std::string(order_type), std::string(account_id),
+                                      std::move(ref_order_id)));
+}
+
+asio::awaitable<types::OrderResponse> OrderService::async_place_order(
+    std::string symbol, std::string side, double price, std::int64_t qty, std::string order_type,
+    std::string account_id, std::optional<std::string> ref_order_id) {
   require_finite(price, "price");
   if (!ref_order_id || ref_order_id->empty()) ref_order_id = new_uuid();
   std::string price_text = number_text(price);
@@ -156,19 +181,32 @@ types::OrderResponse OrderService::place_order(std::string_view symbol, std::str
   std::string endpoint = "/api/v1/orders/new/" + seg(*ref_order_id) + "/" + seg(account_id) + "/" +
                          seg(symbol) + "/" + seg(side) + "/" + seg(price_text) + "/" +
                          std::to_string(qty) + "/" + seg(order_type);
-  return types::OrderResponse::from_dict(_request("POST", endpoint));
+  co_return types::OrderResponse::from_dict(co_await _async_request("POST", endpoint));
 }
 
 types::OrderResponse OrderService::cancel_order(std::string_view order_id,
-                                                std::string_view /*account_id*/) {
+                                                std::string_view account_id) {
+  return _http->run(async_cancel_order(std::string(order_id), std::string(account_id)));
+}
+
+asio::awaitable<types::OrderResponse> OrderService::async_cancel_order(
+    std::string order_id, std::string /*account_id*/) {
   logger().info("Canceling order: {}", order_id);
-  return types::OrderResponse::from_dict(
-      _request("POST", "/api/v1/orders/cancel/" + seg(order_id)));
+  co_return types::OrderResponse::from_dict(
+      co_await _async_request("POST", "/api/v1/orders/cancel/" + seg(order_id)));
 }
 
 types::OrderResponse OrderService::close_position(std::string_view symbol, double qty,
                                                   std::string_view side,
                                                   std::string_view account_id) {
+  return _http->run(
+      async_close_position(std::string(symbol), qty, std::string(side), std::string(account_id)));
+}
+
+asio::awaitable<types::OrderResponse> OrderService::async_close_position(std::string symbol,
+                                                                         double qty,
+                                                                         std::string side,
+                                                                         std::string account_id) {
   // Truncating NaN, infinities or out-of-range values to an integer is undefined.
   double truncated = std::trunc(qty);
   if (!std::isfinite(qty) || truncated < -9.2e18 || truncated > 9.2e18)
@@ -178,14 +216,21 @@ types::OrderResponse OrderService::close_position(std::string_view symbol, doubl
   const char* closing = (upper == "B" || upper == "BUY" || upper == "LONG") ? "S" : "B";
   logger().info("Closing position: {} {} {} -> Placing {} order", symbol, side, number_text(qty),
                 closing);
-  return place_order(symbol, closing, 0.0, static_cast<std::int64_t>(truncated), "MTL", account_id,
-                     std::nullopt);
+  co_return co_await async_place_order(symbol, closing, 0.0, static_cast<std::int64_t>(truncated),
+                                       "MTL", account_id, std::nullopt);
 }
 
 types::OrderResponse OrderService::place_stop_order(std::string_view symbol, std::string_view side,
                                                     double stop_price, std::int64_t qty,
                                                     std::string_view account_id,
                                                     std::optional<double> limit_price) {
+  return _http->run(async_place_stop_order(std::string(symbol), std::string(side), stop_price,
+                                           qty, std::string(account_id), limit_price));
+}
+
+asio::awaitable<types::OrderResponse> OrderService::async_place_stop_order(
+    std::string symbol, std::string side, double stop_price, std::int64_t qty,
+    std::string account_id, std::optional<double> limit_price) {
   require_finite(stop_price, "stop_price");
   if (limit_price) require_finite(*limit_price, "limit_price");
   json::object body;
@@ -197,12 +242,21 @@ types::OrderResponse OrderService::place_stop_order(std::string_view symbol, std
   body["qty"] = qty;
   if (limit_price) body["limitPrice"] = *limit_price;
   logger().info("Placing stop order: {} {} {}@stop={}", symbol, side, qty, number_text(stop_price));
-  return types::OrderResponse::from_dict(_request("POST", "/api/v1/stop-orders", &body));
+  co_return types::OrderResponse::from_dict(
+      co_await _async_request("POST", "/api/v1/stop-orders", std::move(body)));
 }
 
 types::OrderResponse OrderService::place_bracket_order(
     std::string_view symbol, std::string_view side, double price, std::int64_t qty,
     std::string_view account_id, double take_profit_price, double stop_loss_price) {
+  return _http->run(async_place_bracket_order(std::string(symbol), std::string(side), price, qty,
+                                              std::string(account_id), take_profit_price,
+                                              stop_loss_price));
+}
+
+asio::awaitable<types::OrderResponse> OrderService::async_place_bracket_order(
+    std::string symbol, std::string side, double price, std::int64_t qty, std::string account_id,
+    double take_profit_price, double stop_loss_price) {
   require_finite(price, "price");
   require_finite(take_profit_price, "take_profit_price");
   require_finite(stop_loss_price, "stop_loss_price");
@@ -219,16 +273,16 @@ types::OrderResponse OrderService::place_bracket_order(
   body["stopLossPrice"] = stop_loss_price;
   logger().info("Placing bracket order: {} {} {}@{} TP={} SL={}", symbol, side, qty,
                 number_text(price), number_text(take_profit_price), number_text(stop_loss_price));
-  return types::OrderResponse::from_dict(_request("POST", "/api/v1/orders/bracket-order", &body));
+  co_return types::OrderResponse::from_dict(
+      co_await _async_request("POST", "/api/v1/orders/bracket-order", std::move(body)));
 }
 
-json::value OrderService::_query_data(std::string_view endpoint, const http::Params& params) {
-  auto result = _request("GET", endpoint, nullptr, &params);
+asio::awaitable<json::value> OrderService::_query_data(std::string endpoint, http::Params params) {
+  auto result = co_await _async_request("GET", endpoint, std::nullopt, std::move(params));
   if (!result)
-    throw TypeError("The answer to GET " + std::string(endpoint) +
-                    " is null: there is no \"data\" to read");
+    throw TypeError("The answer to GET " + endpoint + " is null: there is no \"data\" to read");
   const json::value* data = platform::find(*result, "data");
-  return data ? *data : json::value(json::array{});
+  co_return data ? *data : json::value(json::array{});
 }
 
 std::vector<types::OrderData> OrderService::get_orders(std::optional<std::string> account_id,
@@ -241,65 +295,88 @@ std::vector<types::OrderData> OrderService::get_orders(std::optional<std::string
 }
 
 std::vector<types::OrderData> OrderService::get_orders(const OrderQuery& query) {
+  return _http->run(async_get_orders(query));
+}
+
+asio::awaitable<std::vector<types::OrderData>> OrderService::async_get_orders(OrderQuery query) {
   http::Params params;
   add_text(params, "accountId", query.account_id);
   add_time(params, "startTime", query.start_time);
   add_time(params, "endTime", query.end_time);
   add_text(params, "symbol", query.symbol);
   add_text(params, "status", query.status);
-  return records_of<types::OrderData>(_query_data("/api/v1/orders", params), "/api/v1/orders");
+  co_return records_of<types::OrderData>(co_await _query_data("/api/v1/orders", std::move(params)),
+                                         "/api/v1/orders");
 }
 
 std::vector<types::OrderData> OrderService::get_execution_reports() {
-  return records_of<types::OrderData>(_query_data("/api/v1/execution-reports", {}),
-                                      "/api/v1/execution-reports");
+  return _http->run(async_get_execution_reports());
+}
+
+asio::awaitable<std::vector<types::OrderData>> OrderService::async_get_execution_reports() {
+  co_return records_of<types::OrderData>(co_await _query_data("/api/v1/execution-reports", {}),
+                                         "/api/v1/execution-reports");
 }
 
 std::vector<types::Trade> OrderService::get_trades(std::optional<std::string> account_id,
                                                    std::optional<std::int64_t> start_time,
                                                    std::optional<std::int64_t> end_time) {
+  return _http->run(async_get_trades(std::move(account_id), start_time, end_time));
+}
+
+asio::awaitable<std::vector<types::Trade>> OrderService::async_get_trades(
+    std::optional<std::string> account_id, std::optional<std::int64_t> start_time,
+    std::optional<std::int64_t> end_time) {
   http::Params params;
   add_text(params, "accountId", account_id);
   add_time(params, "startTime", start_time);
   add_time(params, "endTime", end_time);
-  return records_of<types::Trade>(_query_data("/api/v1/trades", params), "/api/v1/trades");
+  co_return records_of<types::Trade>(co_await _query_data("/api/v1/trades", std::move(params)),
+                                     "/api/v1/trades");
 }
 
-std::optional<std::vector<json::object>> OrderService::_raw_query(
-    std::string_view endpoint, const std::optional<std::string>& account_id) {
+asio::awaitable<std::optional<std::vector<json::object>>> OrderService::_raw_query(
+    std::string endpoint, std::optional<std::string> account_id) {
   http::Params params;
   add_text(params, "accountId", account_id);
-  auto result = _request("GET", endpoint, nullptr, &params);
+  auto result = co_await _async_request("GET", endpoint, std::nullopt, std::move(params));
   if (!result)
-    throw TypeError("The answer to GET " + std::string(endpoint) +
-                    " is null: there is no \"data\" to read");
+    throw TypeError("The answer to GET " + endpoint + " is null: there is no \"data\" to read");
   const json::value* data = platform::find(*result, "data");
   std::vector<json::object> out;
-  if (!data) return out;
-  if (data->is_null()) return std::nullopt;
+  if (!data) co_return out;
+  if (data->is_null()) co_return std::nullopt;
   const auto* items = data->if_array();
   if (!items)
-    throw TypeError("\"data\" of " + std::string(endpoint) + " must be an array, got " +
-                    kind_name(*data));
+    throw TypeError("\"data\" of " + endpoint + " must be an array, got " + kind_name(*data));
   out.reserve(items->size());
   for (const auto& item : *items) {
     const auto* object = item.if_object();
     if (!object)
-      throw TypeError("\"data\" of " + std::string(endpoint) + " must hold objects, got " +
-                      kind_name(item));
+      throw TypeError("\"data\" of " + endpoint + " must hold objects, got " + kind_name(item));
     out.push_back(*object);
   }
-  return out;
+  co_return out;
 }
 
 std::optional<std::vector<json::object>> OrderService::get_stop_orders(
     std::optional<std::string> account_id) {
-  return _raw_query("/api/v1/stop-orders", account_id);
+  return _http->run(async_get_stop_orders(std::move(account_id)));
+}
+
+asio::awaitable<std::optional<std::vector<json::object>>> OrderService::async_get_stop_orders(
+    std::optional<std::string> account_id) {
+  co_return co_await _raw_query("/api/v1/stop-orders", std::move(account_id));
 }
 
 std::optional<std::vector<json::object>> OrderService::get_bracket_orders(
     std::optional<std::string> account_id) {
-  return _raw_query("/api/v1/bracket-orders", account_id);
+  return _http->run(async_get_bracket_orders(std::move(account_id)));
+}
+
+asio::awaitable<std::optional<std::vector<json::object>>> OrderService::async_get_bracket_orders(
+    std::optional<std::string> account_id) {
+  co_return co_await _raw_query("/api/v1/bracket-orders", std::move(account_id));
 }
 
 }  // namespace tolbu_sdk::features

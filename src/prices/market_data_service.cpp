@@ -3,15 +3,15 @@
 #include "tolbu_sdk/errors.hpp"
 #include "tolbu_sdk/platform/json.hpp"
 #include "tolbu_sdk/platform/logging.hpp"
+#include "tolbu_sdk/platform/number_text.hpp"
 
 #include <boost/json/monotonic_resource.hpp>
 
-#include <cerrno>
 #include <cmath>
-#include <cstdlib>
 
 namespace tolbu_sdk::features {
 
+namespace asio = boost::asio;
 namespace http = platform::http;
 namespace json = boost::json;
 
@@ -48,14 +48,11 @@ double ratio_value(const json::value& v) {
   if (v.is_number()) {
     value = v.to_number<double>();
   } else if (v.is_string()) {
-    std::string text(v.as_string());
-    const char* begin = text.c_str();
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtod(begin, &end);
-    while (end && (*end == ' ' || *end == '\t' || *end == '\n' || *end == '\r')) ++end;
-    if (end == begin || *end != '\0' || errno == ERANGE)
-      throw ValueError("could not convert string to float: '" + text + "'");
+    // Decimal text only, whatever the process locale: "0x10" is no ratio.
+    auto decimal = platform::read_decimal(v.as_string());
+    if (!decimal)
+      throw ValueError("could not convert string to float: '" + std::string(v.as_string()) + "'");
+    value = *decimal;
   } else {
     throw TypeError(std::string("marginRatio must be a number or a decimal text, got ") +
                     kind_name(v));
@@ -77,6 +74,11 @@ MarketDataService::~MarketDataService() = default;
 
 std::optional<json::value> MarketDataService::_request(const std::string& url, bool authenticated,
                                                        json::storage_ptr storage) {
+  return _http->run(_async_request(url, authenticated, std::move(storage)));
+}
+
+asio::awaitable<std::optional<json::value>> MarketDataService::_async_request(
+    std::string url, bool authenticated, json::storage_ptr storage) {
   http::Headers headers;
   if (authenticated) {
     if (config.jwt_token && !config.jwt_token->empty()) {
@@ -86,15 +88,22 @@ std::optional<json::value> MarketDataService::_request(const std::string& url, b
       logger().warning("Authenticated request to {} missing JWT token", url);
     }
   }
-  http::Response response = _http->get(url, headers);
-  if (response.ok()) return response.json(std::move(storage));
+  http::Response response = co_await _http->async_get(url, std::move(headers));
+  if (response.ok()) co_return response.json(std::move(storage));
   logger().error("Request failed: {} {} | URL: {} | Response: {}", response.status_code,
                  response.reason, url, http::text_prefix(response.text, 200));
-  return std::nullopt;
+  co_return std::nullopt;
 }
 
 std::vector<types::Candle> MarketDataService::fetch_candles(
     std::string_view symbol, std::int64_t resolution, std::int64_t from_ts, std::int64_t to_ts,
+    bool divide_price, std::optional<std::int64_t> count_back) {
+  return _http->run(async_fetch_candles(std::string(symbol), resolution, from_ts, to_ts,
+                                        divide_price, count_back));
+}
+
+asio::awaitable<std::vector<types::Candle>> MarketDataService::async_fetch_candles(
+    std::string symbol, std::int64_t resolution, std::int64_t from_ts, std::int64_t to_ts,
     bool divide_price, std::optional<std::int64_t> count_back) {
   std::string url = _micro_api_url + "/GetOhlcvHis/" + http::encode_path_segment(symbol) + "/" +
                     std::to_string(resolution) + "/" + std::to_string(from_ts) + "/" +
@@ -103,9 +112,9 @@ std::vector<types::Candle> MarketDataService::fetch_candles(
 
   // The answer is only read while the candles are built: one arena for all of it.
   json::monotonic_resource arena;
-  auto result = _request(url, false, &arena);
+  auto result = co_await _async_request(url, false, &arena);
   std::vector<types::Candle> candles;
-  if (!result || platform::is_empty(*result)) return candles;
+  if (!result || platform::is_empty(*result)) co_return candles;
   if (!result->is_array())
     throw TypeError(std::string("Candle history must be a JSON array, got ") + kind_name(*result));
   const auto& items = result->as_array();
@@ -120,57 +129,83 @@ std::vector<types::Candle> MarketDataService::fetch_candles(
     }
     candles.push_back(candle);
   }
-  return candles;
+  co_return candles;
 }
 
 std::optional<double> MarketDataService::get_latest_price(std::string_view symbol) {
+  return _http->run(async_get_latest_price(std::string(symbol)));
+}
+
+asio::awaitable<std::optional<double>> MarketDataService::async_get_latest_price(
+    std::string symbol) {
   std::int64_t now = platform::now_epoch_ms();
   std::int64_t one_day_ago = now - 86'400'000;
-  auto minute = fetch_candles(symbol, TimeResolution::MINUTE_1, one_day_ago, now);
-  if (!minute.empty()) return minute.back().close;
-  auto daily = fetch_candles(symbol, TimeResolution::DAY_1, one_day_ago, now);
-  if (!daily.empty()) return daily.back().close;
-  return std::nullopt;
+  auto minute = co_await async_fetch_candles(symbol, TimeResolution::MINUTE_1, one_day_ago, now);
+  if (!minute.empty()) co_return minute.back().close;
+  auto daily = co_await async_fetch_candles(symbol, TimeResolution::DAY_1, one_day_ago, now);
+  if (!daily.empty()) co_return daily.back().close;
+  co_return std::nullopt;
 }
 
 std::optional<double> MarketDataService::get_closing_price(std::string_view symbol,
                                                            platform::LocalDateTime date) {
+  return _http->run(async_get_closing_price(std::string(symbol), date));
+}
+
+asio::awaitable<std::optional<double>> MarketDataService::async_get_closing_price(
+    std::string symbol, platform::LocalDateTime date) {
   platform::LocalDateTime start_of_day = platform::local_midnight(date);
   platform::LocalDateTime end_of_day =
       start_of_day + std::chrono::days(1) - std::chrono::milliseconds(1);
-  auto candles =
-      fetch_candles(symbol, TimeResolution::DAY_1, platform::to_epoch_ms_int(start_of_day),
-                    platform::to_epoch_ms_int(end_of_day));
-  if (candles.empty()) return std::nullopt;
-  return candles.back().close;
+  auto candles = co_await async_fetch_candles(symbol, TimeResolution::DAY_1,
+                                              platform::to_epoch_ms_int(start_of_day),
+                                              platform::to_epoch_ms_int(end_of_day));
+  if (candles.empty()) co_return std::nullopt;
+  co_return candles.back().close;
 }
 
 std::map<std::string, double> MarketDataService::get_closing_prices(
     const std::vector<std::string>& symbols, platform::LocalDateTime date) {
+  return _http->run(async_get_closing_prices(symbols, date));
+}
+
+asio::awaitable<std::map<std::string, double>> MarketDataService::async_get_closing_prices(
+    std::vector<std::string> symbols, platform::LocalDateTime date) {
   std::map<std::string, double> prices;
   for (const auto& symbol : symbols) {
-    if (auto price = get_closing_price(symbol, date)) prices[symbol] = *price;
+    if (auto price = co_await async_get_closing_price(symbol, date)) prices[symbol] = *price;
   }
-  return prices;
+  co_return prices;
 }
 
 std::vector<types::Candle> MarketDataService::get_daily_candles(std::string_view symbol,
                                                                 platform::LocalDateTime start_date,
                                                                 platform::LocalDateTime end_date) {
-  return fetch_candles(symbol, TimeResolution::DAY_1, platform::to_epoch_ms_int(start_date),
-                       platform::to_epoch_ms_int(end_date));
+  return _http->run(async_get_daily_candles(std::string(symbol), start_date, end_date));
+}
+
+asio::awaitable<std::vector<types::Candle>> MarketDataService::async_get_daily_candles(
+    std::string symbol, platform::LocalDateTime start_date, platform::LocalDateTime end_date) {
+  co_return co_await async_fetch_candles(symbol, TimeResolution::DAY_1,
+                                         platform::to_epoch_ms_int(start_date),
+                                         platform::to_epoch_ms_int(end_date));
 }
 
 std::optional<types::ProductMaster> MarketDataService::get_product_master(std::string_view symbol) {
+  return _http->run(async_get_product_master(std::string(symbol)));
+}
+
+asio::awaitable<std::optional<types::ProductMaster>> MarketDataService::async_get_product_master(
+    std::string symbol) {
   std::string url =
       _rest_api_url + "/api/v1/MarketData/GetProductMaster/" + http::encode_path_segment(symbol);
-  auto result = _request(url, true);
-  if (!result || platform::is_empty(*result)) return std::nullopt;
+  auto result = co_await _async_request(url, true);
+  if (!result || platform::is_empty(*result)) co_return std::nullopt;
   if (const auto* object = result->if_object()) {
     const json::value* data = platform::find(*object, "data");
-    if (data && data->is_object()) return types::ProductMaster::from_dict(*data);
+    if (data && data->is_object()) co_return types::ProductMaster::from_dict(*data);
   }
-  return types::ProductMaster::from_dict(*result);
+  co_return types::ProductMaster::from_dict(*result);
 }
 
 double MarketDataService::fallback_margin_rate(std::string_view symbol) {
@@ -180,11 +215,16 @@ double MarketDataService::fallback_margin_rate(std::string_view symbol) {
 }
 
 double MarketDataService::get_margin_rate(std::string_view symbol) {
+  return _http->run(async_get_margin_rate(std::string(symbol)));
+}
+
+asio::awaitable<double> MarketDataService::async_get_margin_rate(std::string symbol) {
+  std::string failure;
   try {
     std::string url =
         _rest_api_url + "/api/v1/diagnostics/margin-ratios/" + http::encode_path_segment(symbol);
-    auto result = _request(url, true);
-    if (!result || platform::is_empty(*result)) return fallback_margin_rate(symbol);
+    auto result = co_await _async_request(url, true);
+    if (!result || platform::is_empty(*result)) co_return fallback_margin_rate(symbol);
     const json::object* object = result->if_object();
     if (!object)
       throw TypeError(std::string("Margin-ratio answer must be a JSON object, got ") +
@@ -192,15 +232,15 @@ double MarketDataService::get_margin_rate(std::string_view symbol) {
     const json::value* data = platform::find(*object, "data");
     const json::object& source = data && data->is_object() ? data->as_object() : *object;
     const json::value* ratio = platform::find(source, "marginRatio");
-    if (!ratio) return 1.0;
-    return ratio_value(*ratio);
+    if (!ratio) co_return 1.0;
+    co_return ratio_value(*ratio);
   } catch (const std::exception& e) {
-    logger().warning("Failed to fetch margin rate for {}: {}", symbol, e.what());
-    return fallback_margin_rate(symbol);
+    failure = e.what();
   } catch (...) {
-    logger().warning("Failed to fetch margin rate for {}: {}", symbol, "unknown error");
-    return fallback_margin_rate(symbol);
+    failure = "unknown error";
   }
+  logger().warning("Failed to fetch margin rate for {}: {}", symbol, failure);
+  co_return fallback_margin_rate(symbol);
 }
 
 }  // namespace tolbu_sdk::features

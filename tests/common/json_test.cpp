@@ -3,10 +3,13 @@
 #include <boost/json.hpp>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <limits>
+#include <random>
 
 namespace json = boost::json;
 using tolbu_sdk::platform::is_empty;
+using tolbu_sdk::platform::parse_json;
 using tolbu_sdk::platform::to_json_text;
 
 TEST(JsonEmpty, FalsyValuesAreEmpty) {
@@ -63,4 +66,66 @@ TEST(JsonText, KeysAreEscapedToo) {
   json::object o;
   o["k\xc3\xa9y"] = "v";
   EXPECT_EQ(to_json_text(o), R"({"k\u00e9y": "v"})");
+}
+
+TEST(JsonParse, EveryDecimalReadsAsTheNearestDouble) {
+  // 300,000 random decimals of up to 17 significant digits, some with exponents, checked
+  // bit for bit against strtod (the process runs in the C locale).
+  std::mt19937_64 rng(20241201);
+  std::uniform_int_distribution<int> digit(0, 9), length(1, 17), exponent(-30, 30), coin(0, 3);
+  std::vector<std::string> texts;
+  std::string document = "[";
+  for (int i = 0; i < 300000; ++i) {
+    std::string t = coin(rng) == 0 ? "-" : "";
+    int n = length(rng);
+    int point = std::uniform_int_distribution<int>(1, n)(rng);
+    t += static_cast<char>('1' + digit(rng) % 9);
+    for (int k = 1; k < n; ++k) {
+      if (k == point) t += '.';
+      t += static_cast<char>('0' + digit(rng));
+    }
+    if (point == n) t += ".5";  // always a fraction: the double path
+    if (coin(rng) == 1) t += "e" + std::to_string(exponent(rng));
+    if (i) document += ",";
+    document += t;
+    texts.push_back(std::move(t));
+  }
+  document += "]";
+  boost::system::error_code ec;
+  json::monotonic_resource arena;
+  json::value parsed = parse_json(document, ec, &arena);
+  ASSERT_FALSE(ec) << ec.message();
+  const auto& items = parsed.as_array();
+  ASSERT_EQ(items.size(), texts.size());
+  int wrong = 0;
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    double expected = std::strtod(texts[i].c_str(), nullptr);
+    if (!items[i].is_double() || items[i].get_double() != expected) {
+      if (++wrong <= 5) ADD_FAILURE() << texts[i] << " read as " << items[i];
+    }
+  }
+  EXPECT_EQ(wrong, 0);
+}
+
+TEST(JsonParse, KeepsTheOtherKindsAndRefusesWhatIsNotOneJsonText) {
+  boost::system::error_code ec;
+  auto v = parse_json(R"({"a": [1, -2, 18446744073709551615, 1.5, "x\u00e9", true, null],
+                          "b": {}, "100046.96366823411": 100046.96366823411})",
+                      ec);
+  ASSERT_FALSE(ec);
+  const auto& a = v.at("a").as_array();
+  EXPECT_EQ(a[0].as_int64(), 1);
+  EXPECT_EQ(a[1].as_int64(), -2);
+  EXPECT_EQ(a[2].as_uint64(), 18446744073709551615ull);
+  EXPECT_EQ(a[4].as_string(), "x\xc3\xa9");
+  EXPECT_TRUE(a[6].is_null());
+  EXPECT_EQ(v.at("100046.96366823411").as_double(), std::strtod("100046.96366823411", nullptr));
+  EXPECT_EQ(v.as_object().begin()->key(), "a") << "insertion order kept";
+  EXPECT_TRUE(parse_json("1e400", ec).as_double() > 1e308) << "out of range stays infinite";
+
+  for (const char* bad : {"", "[1,]", "{\"a\" 1}", "[1] x", "01", "NaN", "[1e]"}) {
+    boost::system::error_code error;
+    EXPECT_TRUE(parse_json(bad, error).is_null()) << bad;
+    EXPECT_TRUE(error) << bad;
+  }
 }

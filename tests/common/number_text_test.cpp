@@ -52,3 +52,15 @@ TEST(NumberText, NonFinite) {
   EXPECT_EQ(number_text(std::numeric_limits<double>::infinity()), "inf");
   EXPECT_EQ(number_text(-std::numeric_limits<double>::infinity()), "-inf");
 }
+
+TEST(ReadDecimal, DecimalTextOnly) {
+  using tolbu_sdk::platform::read_decimal;
+  EXPECT_EQ(read_decimal("12.5"), 12.5);
+  EXPECT_EQ(read_decimal(" -3e2\t"), -300.0);
+  EXPECT_EQ(read_decimal("+7"), 7.0);
+  EXPECT_EQ(read_decimal(".25"), 0.25);
+  EXPECT_EQ(read_decimal("100046.96366823411"), std::strtod("100046.96366823411", nullptr));
+  for (const char* bad : {"0x10", "0X1p4", "inf", "-nan", "infinity", "", " ", "1,5", "1.5x", "+-1",
+                          "--1", "1e999", "e5", "12 5"})
+    EXPECT_FALSE(read_decimal(bad).has_value()) << bad;
+}

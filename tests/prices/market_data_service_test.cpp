@@ -6,6 +6,9 @@
 #include "tolbu_sdk/features/prices.hpp"
 
 #include <gtest/gtest.h>
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/use_future.hpp>
 #include <boost/json.hpp>
 
 namespace json = boost::json;
@@ -315,12 +318,14 @@ TEST_F(MarketDataTest, MarginRateFallsBackOnAnyTrouble) {
   EXPECT_EQ(service.get_margin_rate("HPG"), 1.0);
   answer("/api/", R"({"marginRatio": "nan"})");
   EXPECT_EQ(service.get_margin_rate("HPG"), 1.0) << "a NaN ratio is not a ratio";
+  answer("/api/", R"({"marginRatio": "0x10"})");
+  EXPECT_EQ(service.get_margin_rate("HPG"), 1.0) << "decimal text only";
   answer("/api/", R"([0.4])");
   EXPECT_EQ(service.get_margin_rate("XF"), 0.15);
   answer("/api/", "<html/>");
   EXPECT_EQ(service.get_margin_rate("HPG"), 1.0);
   auto warnings = logs.messages("WARNING");
-  ASSERT_EQ(warnings.size(), 5u);
+  ASSERT_EQ(warnings.size(), 6u);
   EXPECT_EQ(warnings[0].rfind("Failed to fetch margin rate for VN30F2412: ", 0), 0u) << warnings[0];
 
   logs.clear();
@@ -357,4 +362,30 @@ TEST_F(MarketDataTest, TimeoutsAndRefusedConnectionsPropagateAsTransportErrors) 
   EXPECT_THROW(unreachable.fetch_candles("HPG", 60, 0, 10), tolbu_sdk::TransportError);
   EXPECT_THROW(unreachable.get_latest_price("HPG"), tolbu_sdk::TransportError);
   EXPECT_TRUE(logs.messages("ERROR").empty());
+}
+
+TEST_F(MarketDataTest, AwaitedTwinsGiveWhatTheBlockingFormsGive) {
+  MarketDataService service(config);
+  boost::asio::io_context loop;
+  auto run = [&](auto operation) {
+    auto future = boost::asio::co_spawn(loop, std::move(operation), boost::asio::use_future);
+    loop.restart();
+    loop.run();
+    return future.get();
+  };
+  EXPECT_EQ(run(service.async_get_margin_rate("VN30F2412")), service.get_margin_rate("VN30F2412"));
+  auto master = run(service.async_get_product_master("HPG"));
+  ASSERT_TRUE(master.has_value());
+  EXPECT_EQ(master, service.get_product_master("HPG"));
+  auto candles = run(service.async_fetch_candles("HPG", 60, 0, 600000, true));
+  EXPECT_EQ(candles, service.fetch_candles("HPG", 60, 0, 600000, true));
+  auto entries = journal();
+  ASSERT_EQ(entries.size(), 6u);
+  for (std::size_t i = 0; i < 6; i += 2) {
+    EXPECT_EQ(entries[i].at("target"), entries[i + 1].at("target"));
+    EXPECT_EQ(entries[i].at("headers"), entries[i + 1].at("headers"));
+  }
+  answer("/api/", R"({"marginRatio": "0x10"})");
+  EXPECT_EQ(run(service.async_get_margin_rate("HPG")), 1.0);
+  EXPECT_EQ(logs.messages("WARNING").size(), 1u);
 }

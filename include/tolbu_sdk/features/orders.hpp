@@ -11,8 +11,17 @@
 // it is logged ("API Error: ...") and comes back as the error object {"status", "message",
 // "data": null}, so placements return an OrderResponse describing the failure and queries an
 // empty result. Transport failures (TransportError), undecodable bodies (ValueError) and
-// answers of an unexpected shape (TypeError) propagate. Blocking calls on the caller's thread.
-// Logger: "tolbu_sdk.features.orders".
+// answers of an unexpected shape (TypeError) propagate. Logger: "tolbu_sdk.features.orders".
+//
+// Each operation comes in two forms sharing one code path (same URLs, headers, bodies, log
+// lines, results and failures):
+//   - the plain form blocks the calling thread until the exchange ends (from the event loop's
+//     thread it blocks the loop);
+//   - the awaitable twin async_<operation> runs on the event loop of the coroutine that awaits
+//     it and suspends instead of blocking; several may be in flight at once on one loop. The
+//     service must outlive the calls it has in flight.
+// A request is written at most once: a failure after it may have left is a TransportError
+// saying so, and the order is never sent again behind the caller's back.
 
 #include "tolbu_sdk/config.hpp"
 #include "tolbu_sdk/platform/http.hpp"
@@ -93,15 +102,47 @@ class OrderService {
   std::optional<std::vector<boost::json::object>> get_bracket_orders(
       std::optional<std::string> account_id = std::nullopt);
 
+  // The awaitable twins of the operations above.
+  boost::asio::awaitable<types::OrderResponse> async_place_order(
+      std::string symbol, std::string side, double price, std::int64_t qty,
+      std::string order_type = "LO", std::string account_id = "",
+      std::optional<std::string> ref_order_id = std::nullopt);
+  boost::asio::awaitable<types::OrderResponse> async_cancel_order(std::string order_id,
+                                                                  std::string account_id);
+  boost::asio::awaitable<types::OrderResponse> async_close_position(std::string symbol, double qty,
+                                                                    std::string side,
+                                                                    std::string account_id);
+  boost::asio::awaitable<types::OrderResponse> async_place_stop_order(
+      std::string symbol, std::string side, double stop_price, std::int64_t qty,
+      std::string account_id, std::optional<double> limit_price = std::nullopt);
+  boost::asio::awaitable<types::OrderResponse> async_place_bracket_order(
+      std::string symbol, std::string side, double price, std::int64_t qty, std::string account_id,
+      double take_profit_price, double stop_loss_price);
+  boost::asio::awaitable<std::vector<types::OrderData>> async_get_orders(OrderQuery query);
+  boost::asio::awaitable<std::vector<types::OrderData>> async_get_execution_reports();
+  boost::asio::awaitable<std::vector<types::Trade>> async_get_trades(
+      std::optional<std::string> account_id = std::nullopt,
+      std::optional<std::int64_t> start_time = std::nullopt,
+      std::optional<std::int64_t> end_time = std::nullopt);
+  boost::asio::awaitable<std::optional<std::vector<boost::json::object>>> async_get_stop_orders(
+      std::optional<std::string> account_id = std::nullopt);
+  boost::asio::awaitable<std::optional<std::vector<boost::json::object>>> async_get_bracket_orders(
+      std::optional<std::string> account_id = std::nullopt);
+
   const TolbuConfig& config;
 
  private:
   std::optional<boost::json::object> _request(std::string_view method, std::string_view endpoint,
                                               const boost::json::object* data = nullptr,
                                               const platform::http::Params* params = nullptr);
-  boost::json::value _query_data(std::string_view endpoint, const platform::http::Params& params);
-  std::optional<std::vector<boost::json::object>> _raw_query(
-      std::string_view endpoint, const std::optional<std::string>& account_id);
+  boost::asio::awaitable<std::optional<boost::json::object>> _async_request(
+      std::string method, std::string endpoint,
+      std::optional<boost::json::object> data = std::nullopt,
+      std::optional<platform::http::Params> params = std::nullopt);
+  boost::asio::awaitable<boost::json::value> _query_data(std::string endpoint,
+                                                         platform::http::Params params);
+  boost::asio::awaitable<std::optional<std::vector<boost::json::object>>> _raw_query(
+      std::string endpoint, std::optional<std::string> account_id);
 
   std::string _base_url;
   std::unique_ptr<platform::http::Client> _http;

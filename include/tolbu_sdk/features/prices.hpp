@@ -6,10 +6,16 @@
 //   auto candles = prices.fetch_candles("VN30F2412", TimeResolution::MINUTE_1, from_ms, to_ms);
 //   double margin = prices.get_margin_rate("VN30F2412");
 //
-// Every call is a blocking HTTP exchange on the caller's thread. An unsuccessful status is
-// logged ("Request failed: ...") and gives an empty result; transport failures
-// (TransportError), bodies that are not JSON (ValueError) and malformed records propagate.
-// Logger: "tolbu_sdk.features.prices".
+// Each operation comes in two forms sharing one code path (same URLs, headers, log lines,
+// results and failures):
+//   - the plain form blocks the calling thread until the exchange ends (from the event loop's
+//     thread it blocks the loop);
+//   - the awaitable twin async_<operation> runs on the event loop of the coroutine that awaits
+//     it and suspends instead of blocking, so market data keeps flowing; several may be in
+//     flight at once on one loop. The service must outlive the calls it has in flight.
+// An unsuccessful status is logged ("Request failed: ...") and gives an empty result;
+// transport failures (TransportError), bodies that are not JSON (ValueError) and malformed
+// records propagate. Logger: "tolbu_sdk.features.prices".
 
 #include "tolbu_sdk/config.hpp"
 #include "tolbu_sdk/platform/datetime.hpp"
@@ -71,11 +77,28 @@ class MarketDataService {
   // The ratio get_margin_rate falls back to.
   static double fallback_margin_rate(std::string_view symbol);
 
+  // The awaitable twins of the operations above.
+  boost::asio::awaitable<std::vector<types::Candle>> async_fetch_candles(
+      std::string symbol, std::int64_t resolution, std::int64_t from_ts, std::int64_t to_ts,
+      bool divide_price = false, std::optional<std::int64_t> count_back = std::nullopt);
+  boost::asio::awaitable<std::optional<double>> async_get_latest_price(std::string symbol);
+  boost::asio::awaitable<std::optional<double>> async_get_closing_price(
+      std::string symbol, platform::LocalDateTime date);
+  boost::asio::awaitable<std::map<std::string, double>> async_get_closing_prices(
+      std::vector<std::string> symbols, platform::LocalDateTime date);
+  boost::asio::awaitable<std::vector<types::Candle>> async_get_daily_candles(
+      std::string symbol, platform::LocalDateTime start_date, platform::LocalDateTime end_date);
+  boost::asio::awaitable<std::optional<types::ProductMaster>> async_get_product_master(
+      std::string symbol);
+  boost::asio::awaitable<double> async_get_margin_rate(std::string symbol);
+
   const TolbuConfig& config;
 
  private:
   std::optional<boost::json::value> _request(const std::string& url, bool authenticated = false,
                                              boost::json::storage_ptr storage = {});
+  boost::asio::awaitable<std::optional<boost::json::value>> _async_request(
+      std::string url, bool authenticated = false, boost::json::storage_ptr storage = {});
 
   std::string _micro_api_url;
   std::string _rest_api_url;

@@ -1,20 +1,31 @@
 #pragma once
-// The SDK's blocking HTTP client (libcurl underneath). Each Client keeps a small pool of
-// connections that are reused across calls (keep-alive); several threads may call one Client
-// at once, each exchange then runs on its own pooled connection.
+// The SDK's HTTP/1.1 client for the REST services, on Boost.Beast (OpenSSL for https).
 //
 //   http::Client client({.connect_timeout = 5s});
-//   auto response = client.get(url, {{"Authorization", "Bearer " + token}});
+//   auto response = client.get(url, {{"Authorization", "Bearer " + token}});   // blocking
+//   auto again = co_await client.async_get(url);                              // on the loop
 //   if (response.ok()) use(response.json());
 //
-// A transport failure (refused, unresolvable, reset, timed out) throws TransportError with
-// libcurl's message; an HTTP error status is an ordinary Response.
+// Connections are kept alive and reused. Each event loop (io_context) that awaits the client
+// has its own small pool of connections, and so has each thread that makes blocking calls:
+// a blocking call runs on a private loop of the client for the calling thread, an awaitable
+// call runs on the loop that awaits it without blocking it. Several threads and several
+// awaiting coroutines may use one Client at once; each exchange has a connection to itself.
+//
+// A request is written at most once. A transport failure (refused, unresolvable, reset, timed
+// out, bad certificate) throws TransportError; when it happened after the request may have
+// left, the message says that the request may have reached the server. Only a GET is sent a
+// second time, once, on a fresh connection, when a reused connection died before any answer
+// byte. An HTTP error status is an ordinary Response. Redirects are followed for GET only.
 
+#include <boost/asio/awaitable.hpp>
+#include <boost/json/storage_ptr.hpp>
 #include <boost/json/value.hpp>
 
 #include <chrono>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -27,17 +38,21 @@ using Headers = std::vector<std::pair<std::string, std::string>>;
 using Params = std::vector<std::pair<std::string, std::string>>;
 
 struct Options {
-  // Time allowed to resolve, connect and complete the TLS handshake.
+  // Time allowed to connect and complete the TLS handshake (name resolution is bounded by
+  // the system resolver).
   std::chrono::milliseconds connect_timeout{10'000};
   // Once connected, an exchange fails when no byte moves for this long.
   std::chrono::milliseconds stall_timeout{30'000};
   // False opens a fresh connection for every call and closes it afterwards.
   bool reuse_connections = true;
-  // Idle connections kept for reuse.
+  // Idle connections kept for reuse, per loop or calling thread.
   std::size_t max_idle_connections = 8;
   // Larger answers fail with TransportError instead of exhausting memory.
   std::size_t max_response_bytes = std::size_t{512} << 20;
+  // Peer verification against the system's CA store with a host-name check.
   bool verify_tls = true;
+  // A PEM file of CA certificates trusted instead of the system's (private deployments).
+  std::string ca_file = {};
 };
 
 struct Response {
@@ -49,8 +64,8 @@ struct Response {
 
   // True when the status is below 400.
   bool ok() const noexcept { return status_code < 400; }
-  // The body parsed as JSON; ValueError naming the parse error when it is not JSON
-  // (an empty body included).
+  // The body parsed as JSON (numbers read exactly); ValueError naming the parse error when it
+  // is not JSON (an empty body included).
   boost::json::value json() const;
   // The same, allocating from storage (a monotonic resource makes large answers cheap).
   boost::json::value json(boost::json::storage_ptr storage) const;
@@ -65,22 +80,48 @@ class Client {
   Client(const Client&) = delete;
   Client& operator=(const Client&) = delete;
 
-  // GET with the given headers only.
+  // GET with the given headers only. Blocks the calling thread.
   Response get(std::string_view url, const Headers& headers = {});
 
   // Any method. json_body (when given) is sent as JSON text with keys in insertion order and
   // "Content-Type: application/json" unless headers set one; params (when given and not
-  // empty) are appended as "?k=v&..." in order, URL-encoded.
+  // empty) are appended as "?k=v&..." in order, URL-encoded. Blocks the calling thread.
   Response request(std::string_view method, std::string_view url, const Headers& headers = {},
                    const boost::json::value* json_body = nullptr, const Params* params = nullptr);
+
+  // The awaitable twins: the exchange runs on the awaiting coroutine's executor and never
+  // blocks it. Arguments are copied before the first suspension.
+  boost::asio::awaitable<Response> async_get(std::string url, Headers headers = {});
+  boost::asio::awaitable<Response> async_request(
+      std::string method, std::string url, Headers headers = {},
+      std::optional<boost::json::value> json_body = std::nullopt,
+      std::optional<Params> params = std::nullopt);
+
+  // Runs an awaitable to its end on this client's loop for the calling thread, so that a
+  // blocking operation can share the code of its awaitable twin.
+  template <typename T>
+  T run(boost::asio::awaitable<T> operation) {
+    std::optional<T> result;
+    run_void(store(std::move(operation), result));
+    return std::move(*result);
+  }
+  void run(boost::asio::awaitable<void> operation) { run_void(std::move(operation)); }
 
   const Options& options() const noexcept;
   // Connections opened so far (a connection reused for many calls counts once).
   std::size_t connections_opened() const noexcept;
 
- private:
   struct Impl;
-  std::unique_ptr<Impl> impl_;
+
+ private:
+  template <typename T>
+  static boost::asio::awaitable<void> store(boost::asio::awaitable<T> operation,
+                                            std::optional<T>& result) {
+    result.emplace(co_await std::move(operation));
+  }
+  void run_void(boost::asio::awaitable<void> operation);
+
+  std::shared_ptr<Impl> impl_;
 };
 
 // One path segment, percent-encoded: RFC 3986 unreserved characters (ALPHA DIGIT - . _ ~)

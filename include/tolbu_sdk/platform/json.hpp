@@ -1,11 +1,21 @@
 #pragma once
 // JSON helpers shared by every deliverable.
 
+#include <boost/json/storage_ptr.hpp>
 #include <boost/json/value.hpp>
+#include <boost/system/error_code.hpp>
 
 #include <string>
+#include <string_view>
 
 namespace tolbu_sdk::platform {
+
+// Parses one JSON text, reading every decimal number as the double nearest to it (Boost's own
+// parser can be one unit in the last place off). The value allocates from storage, so a caller
+// with an arena keeps it. Every JSON text the SDK reads goes through here. On failure ec is set
+// and the result is null.
+boost::json::value parse_json(std::string_view text, boost::system::error_code& ec,
+                              boost::json::storage_ptr storage = {});
 
 // True for a missing value (nullptr) and for null, false, 0, "", [] and {}.
 bool is_empty(const boost::json::value* value) noexcept;

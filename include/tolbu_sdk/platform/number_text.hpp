@@ -1,7 +1,9 @@
 #pragma once
 // Number texts shared by URLs, request bodies, log lines and JSON answers.
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace tolbu_sdk::platform {
 
@@ -11,5 +13,10 @@ std::string number_text(double value);
 
 // Appends number_text(value) to out without a temporary string.
 void append_number_text(std::string& out, double value);
+
+// A number that arrives as text ("12.5", " -3e2 ", "+7"): decimal only, read exactly and
+// independently of the process locale. Blanks around it are allowed; hexadecimal ("0x10"),
+// "inf", "nan", out-of-range values and anything else give nothing.
+std::optional<double> read_decimal(std::string_view text) noexcept;
 
 }  // namespace tolbu_sdk::platform

@@ -62,13 +62,15 @@ struct Symbol {
   // Keeps the first five levels of each side; an empty side leaves bid or ask as it was.
   void update_from_depth(const types::Depth& depth);
 
-  // The price on the tick grid (nearest step, halves to even); unchanged when tick_size <= 0.
-  // With a positive tick, a price that is not finite or too large for the grid is a
-  // ValueError.
+  // The price on the tick grid: the nearest step (halves to even), returned as the double
+  // nearest to the decimal multiple of the tick, so 1262.34 on a 0.1 tick is 1262.3 and its
+  // text carries no floating-point residue. The result does not depend on the floating-point
+  // rounding mode. Unchanged when tick_size <= 0; with a positive tick, a price that is not
+  // finite or too large for the grid is a ValueError.
   double normalize_price(double price) const;
-  // Whole lots, rounded toward zero; 0 below min_qty, max_qty above it. With lot_size <= 0
-  // the quantity truncated toward zero, no limits. NaN, infinities and quantities outside
-  // the 64-bit integer range are a ValueError.
+  // Whole lots, rounded toward zero; 0 below min_qty, max_qty above it (infinities clamp
+  // too). With lot_size <= 0 the quantity truncated toward zero, no limits, saturated at the
+  // 64-bit range. Only NaN is a ValueError.
   std::int64_t normalize_quantity(double qty) const;
 
   bool operator==(const Symbol&) const = default;

@@ -67,3 +67,26 @@ std::string number_text(double value) {
 }
 
 }  // namespace tolbu_sdk::platform
+
+namespace tolbu_sdk::platform {
+
+std::optional<double> read_decimal(std::string_view text) noexcept {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  if (text.starts_with('+')) {
+    text.remove_prefix(1);
+    if (text.starts_with('-')) return std::nullopt;  // "+-1" is not a number
+  }
+  // from_chars reads "inf" and "nan" too; digits or a point must come first.
+  std::string_view digits = text.starts_with('-') ? text.substr(1) : text;
+  if (digits.empty() || !((digits[0] >= '0' && digits[0] <= '9') || digits[0] == '.'))
+    return std::nullopt;
+  double value = 0;
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, value, std::chars_format::general);
+  if (ec != std::errc() || ptr != end || !std::isfinite(value)) return std::nullopt;
+  return value;
+}
+
+}  // namespace tolbu_sdk::platform

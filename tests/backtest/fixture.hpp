@@ -1,0 +1,85 @@
+#pragma once
+// Small backtest results built by hand for the report suites, and readers of the pages.
+
+#include <chrono>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tolbu_sdk/backtest/report.hpp"
+
+namespace backtest_test {
+
+using namespace std::chrono_literals;
+using tolbu_sdk::backtest::BacktestResult;
+using tolbu_sdk::backtest::EquityPoint;
+using tolbu_sdk::backtest::PricePoint;
+using tolbu_sdk::platform::LocalDateTime;
+using tolbu_sdk::platform::make_local;
+using tolbu_sdk::strategy::ClosedPosition;
+using tolbu_sdk::strategy::PositionSide;
+
+inline const LocalDateTime T0 = make_local(2024, 1, 2, 9, 0, 0);
+
+inline LocalDateTime minute(int i) { return T0 + std::chrono::minutes(i); }
+
+// One point a minute from T0; in_position as given ("FTTTF").
+inline std::vector<EquityPoint> curve(std::vector<double> equity, std::string exposed = "") {
+  std::vector<EquityPoint> out;
+  for (std::size_t i = 0; i < equity.size(); ++i)
+    out.push_back(
+        {minute(static_cast<int>(i)), equity[i], i < exposed.size() && exposed[i] == 'T'});
+  return out;
+}
+
+inline ClosedPosition trade(std::string id, PositionSide side, int entry_bar, double entry,
+                            int exit_bar, double exit, double pnl) {
+  return ClosedPosition{std::move(id),
+                        "FPT",
+                        side,
+                        1,
+                        entry,
+                        exit,
+                        minute(entry_bar),
+                        minute(exit_bar),
+                        pnl,
+                        pnl / entry * 100,
+                        60.0 * (exit_bar - entry_bar)};
+}
+
+// Ten bars of prices, two trades (a winning long, a losing short) and the equity they make.
+inline BacktestResult sample_result() {
+  BacktestResult r;
+  r.title = "SMA <FPT> & co";
+  const std::vector<double> closes{100, 101, 103, 102, 104, 106, 105, 103, 104, 102};
+  for (std::size_t i = 0; i < closes.size(); ++i)
+    r.prices.push_back({minute(static_cast<int>(i)), closes[i]});
+  r.trades = {trade("t1", PositionSide::LONG, 1, 101, 5, 106, 5),
+              trade("t2", PositionSide::SHORT, 6, 105, 8, 107, -2)};
+  r.equity_curve =
+      curve({1000, 1000, 1002, 1001, 1003, 1005, 1005, 1003, 1003, 1003}, "FTTTTTTTFF");
+  return r;
+}
+
+// The number of x,y pairs in the points attribute of the element with this id.
+inline std::size_t points_of(const std::string& dom, const std::string& id) {
+  const std::regex pattern("<polyline[^>]*id=\"" + id + "\"[^>]*>");
+  std::smatch element;
+  if (!std::regex_search(dom, element, pattern)) return 0;
+  std::smatch points;
+  const std::string tag = element.str();
+  if (!std::regex_search(tag, points, std::regex("points=\"([^\"]*)\""))) return 0;
+  std::istringstream pairs(points[1].str());
+  std::size_t n = 0;
+  for (std::string pair; pairs >> pair;) n += pair.find(',') != std::string::npos ? 1 : 0;
+  return n;
+}
+
+inline std::size_t count(const std::string& text, const std::string& needle) {
+  std::size_t n = 0;
+  for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+  return n;
+}
+
+}  // namespace backtest_test
