@@ -29,6 +29,16 @@ Options:
   --max-candles N     largest candle answer; larger ranges answer 400 (default 200000)
   --journal-limit N   request journal size; the oldest entries are dropped (default 100000)
   --quiet             no per-request lines on stderr
+  --history-size N    streaming: publications kept per channel for recovery (default 1000;
+                      0: no history, channels not recoverable)
+  --history-ttl S     streaming: seconds a publication stays in the history (default 300)
+  --token-ttl S       streaming: lifetime of a connection token in seconds (default 0: none);
+                      the connect reply carries "expires"/"ttl", the client must "refresh",
+                      else the connection is closed with 3005 "expired"
+  --server-sub CH     streaming: a server-side subscription of every connection to channel
+                      CH (repeatable), e.g. order:OrderExecutionReport:SIM0001
+  --client-backlog B  streaming: bytes queued for a client that reads too slowly before it is
+                      disconnected with 3008 "slow" (default 67108864)
   --help              this text
 
 Instruments: VN30F2412 (index future), HPG, VIC, FPT; any other code gets a generated
@@ -90,12 +100,19 @@ Test endpoints (no authentication; never journaled, never faulted):
   POST   /_sim/streaming/drop       body {["code","reason"]}: ends every connection, with a
                                     close frame of that code or abruptly
   POST   /_sim/streaming/unsubscribe body {"channel"[,"code","reason"]}: server unsubscribe
+  POST   /_sim/streaming/server-subscribe body {"channel"}: server-side subscription of
+                                    every connected client (subscribe push)
+  POST   /_sim/streaming/restart    as a restarted server: histories gone (new epochs),
+                                    every connection cut
+  POST   /_sim/streaming/token      body {["ttl_ms"]}: {"token"} accepted on the stream until
+                                    ttl_ms from now (default: --token-ttl), then "token expired"
   POST   /_sim/streaming/series     body {"channel","count"[,"rate","data"]}: COUNT
                                     publications at RATE/s (0: no limit); candles carrying
                                     their publish time (us) in "volume" unless "data" is given
   GET    /_sim/streaming/stats      connections, subscribers per channel, deliveries
   POST   /_sim/streaming/config     body {["ping_interval_ms","pings","replies",
-                                    "deny_prefixes","max_pending_bytes"]}
+                                    "deny_prefixes","max_pending_bytes","history_size",
+                                    "history_ttl_ms","token_ttl_ms"]}
 )";
 }
 
@@ -167,6 +184,17 @@ std::optional<SimOptions> parse_options(int argc, char** argv, std::ostream& out
       ok = parse_number(value, options.max_candles) && options.max_candles > 0;
     } else if (arg == "--journal-limit") {
       ok = parse_number(value, options.journal_limit);
+    } else if (arg == "--history-size") {
+      ok = parse_number(value, options.history_size);
+    } else if (arg == "--history-ttl") {
+      ok = parse_number(value, options.history_ttl_s) && options.history_ttl_s > 0;
+    } else if (arg == "--token-ttl") {
+      ok = parse_number(value, options.token_ttl_s) && options.token_ttl_s >= 0;
+    } else if (arg == "--server-sub") {
+      options.server_subs.emplace_back(value);
+      ok = !value.empty();
+    } else if (arg == "--client-backlog") {
+      ok = parse_number(value, options.client_backlog) && options.client_backlog > 0;
     } else {
       return fail("unknown option " + std::string(arg));
     }

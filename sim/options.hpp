@@ -5,6 +5,7 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tolbu_sim {
 
@@ -20,6 +21,12 @@ struct SimOptions {
   std::size_t max_candles = 200000;      // largest candle answer
   std::size_t journal_limit = 100000;    // oldest journal entries are dropped beyond this
   bool quiet = false;                    // no per-request lines on stderr
+  // Streaming: history per channel, token lifetime, server-side subscriptions, backlog.
+  std::size_t history_size = 1000;
+  std::int64_t history_ttl_s = 300;
+  std::int64_t token_ttl_s = 0;  // 0: tokens do not expire
+  std::vector<std::string> server_subs;
+  std::size_t client_backlog = std::size_t(64) << 20;
 };
 
 // The text printed by --help: every option and every HTTP endpoint.

@@ -147,6 +147,28 @@ void install_routes(SimContext& ctx) {
     auto reason = text_at(*body, "reason").value_or("server unsubscribe");
     return ok({{"unsubscribed", streaming_hub(c)->unsubscribe_all(*channel, code, reason)}});
   });
+  routes.add("POST", "/_sim/streaming/server-subscribe", [](SimRequest& req, SimContext& c) {
+    SimResponse error;
+    auto body = parse_json_object(req, error);
+    if (!body) return error;
+    auto channel = text_at(*body, "channel");
+    if (!channel || channel->empty())
+      return SimResponse::error(400, "Expected {\"channel\": TEXT}");
+    return ok({{"subscribed", streaming_hub(c)->server_subscribe(*channel)}});
+  });
+  routes.add("POST", "/_sim/streaming/restart", [](SimRequest&, SimContext& c) {
+    return ok({{"dropped", streaming_hub(c)->restart()}});
+  });
+  routes.add("POST", "/_sim/streaming/token", [](SimRequest& req, SimContext& c) {
+    SimResponse error;
+    auto body = parse_json_object(req, error);
+    if (!body) return error;
+    auto hub = streaming_hub(c);
+    auto ttl = std::chrono::duration_cast<std::chrono::milliseconds>(hub->options().token_ttl);
+    if (auto ms = int_at(*body, "ttl_ms")) ttl = std::chrono::milliseconds(*ms);
+    if (ttl.count() <= 0) return SimResponse::error(400, "\"ttl_ms\" must be positive");
+    return ok({{"token", hub->mint_token(ttl)}, {"ttl_ms", ttl.count()}});
+  });
   routes.add("POST", "/_sim/streaming/series", [](SimRequest& req, SimContext& c) {
     SimResponse error;
     auto body = parse_json_object(req, error);
@@ -193,13 +215,22 @@ void install_routes(SimContext& ctx) {
     }
     if (auto n = int_at(*body, "max_pending_bytes"); n && *n > 0)
       options.max_pending_bytes = static_cast<std::size_t>(*n);
+    if (auto n = int_at(*body, "history_size"); n && *n >= 0)
+      options.history_size = static_cast<std::size_t>(*n);
+    if (auto ms = int_at(*body, "history_ttl_ms"); ms && *ms > 0)
+      options.history_ttl = std::chrono::milliseconds(*ms);
+    if (auto ms = int_at(*body, "token_ttl_ms"); ms && *ms >= 0)
+      options.token_ttl = std::chrono::milliseconds(*ms);
     json::array deny;
     for (const auto& p : options.deny_prefixes) deny.emplace_back(p);
     return ok({{"ping_interval_ms", options.ping_interval.count()},
                {"pings", options.pings},
                {"replies", options.replies},
                {"deny_prefixes", std::move(deny)},
-               {"max_pending_bytes", options.max_pending_bytes}});
+               {"max_pending_bytes", options.max_pending_bytes},
+               {"history_size", options.history_size},
+               {"history_ttl_ms", options.history_ttl.count()},
+               {"token_ttl_ms", options.token_ttl.count()}});
   });
 }
 
@@ -207,6 +238,11 @@ void install(SimContext& ctx) {
   streaming::HubOptions options;
   options.token = ctx.options.jwt;
   options.quiet = ctx.options.quiet;
+  options.history_size = ctx.options.history_size;
+  options.history_ttl = std::chrono::seconds(ctx.options.history_ttl_s);
+  options.token_ttl = std::chrono::seconds(ctx.options.token_ttl_s);
+  options.server_subs = ctx.options.server_subs;
+  options.max_pending_bytes = ctx.options.client_backlog;
   auto hub = Hub::create(ctx.io.get_executor(), std::move(options));
   ctx.streaming_hub = hub;
   std::weak_ptr<Hub> weak = hub;

@@ -21,6 +21,7 @@
 #include <boost/json/serialize.hpp>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <deque>
 #include <iostream>
@@ -44,6 +45,11 @@ namespace {
 constexpr std::size_t kFrameLimit = 512 * 1024;  // batched frames stay about this size
 constexpr auto kCloseGrace = std::chrono::seconds(2);
 constexpr std::size_t kSeriesBackpressure = 1 << 20;
+// A connection whose token expired is closed this long after the expiry without a refresh:
+// clients refresh at the expiry at the latest.
+constexpr auto kExpiryGrace = std::chrono::seconds(2);
+constexpr std::uint32_t kDisconnectExpired = 3005;
+constexpr std::uint32_t kTokenExpired = 109;
 
 struct StringHash {
   using is_transparent = void;
@@ -54,15 +60,10 @@ struct StringHash {
 
 std::string quoted(std::string_view text) { return json::serialize(json::string_view(text)); }
 
-std::string publication_frame(std::string_view channel, std::string_view data_json) {
-  std::string out;
-  out.reserve(40 + channel.size() + data_json.size());
-  out += R"({"push":{"channel":)";
-  out += quoted(channel);
-  out += R"(,"pub":{"data":)";
-  out += data_json;
-  out += "}}}";
-  return out;
+std::int64_t system_ms() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
 }
 
 }  // namespace
@@ -86,6 +87,18 @@ struct Hub::State {
   explicit State(asio::any_io_executor executor, HubOptions opts)
       : ex(std::move(executor)), options(std::move(opts)), rng(std::random_device{}()) {}
 
+  // A channel's publication stream: offsets count from 1 within an epoch.
+  struct Entry {
+    std::uint64_t offset = 0;
+    Clock::time_point at;
+    std::string pub;  // {"data":...,"offset":N}
+  };
+  struct Stream {
+    std::string epoch;
+    std::uint64_t top = 0;
+    std::deque<Entry> history;
+  };
+
   asio::any_io_executor ex;
   HubOptions options;
   std::unordered_map<std::uint64_t, SessionBase*> sessions;
@@ -95,6 +108,10 @@ struct Hub::State {
   std::uint64_t connects = 0;
   std::uint64_t deliveries = 0;
   std::uint64_t pongs = 0;
+  std::uint64_t refreshes = 0;
+  std::uint64_t recovered = 0;
+  std::unordered_map<std::string, Stream, StringHash, std::equal_to<>> streams;
+  std::uint64_t joins = 0;
   std::vector<std::shared_ptr<tcp::acceptor>> acceptors;
   std::unordered_map<std::uint64_t, std::shared_ptr<asio::steady_timer>> series;
   bool closed = false;
@@ -114,7 +131,133 @@ struct Hub::State {
 
   void add(SessionBase* s) { sessions.emplace(s->id, s); }
 
+  Stream& stream(std::string_view channel) {
+    auto it = streams.find(channel);
+    if (it == streams.end()) {
+      it = streams.emplace(std::string(channel), Stream{}).first;
+      it->second.epoch = random_hex(8);
+    }
+    return it->second;
+  }
+
+  void trim(Stream& st) {
+    const auto oldest = Clock::now() - options.history_ttl;
+    while (!st.history.empty() &&
+           (st.history.size() > options.history_size || st.history.front().at < oldest)) {
+      st.history.pop_front();
+    }
+  }
+
+  // Streams nobody listens to and whose history has run out are forgotten.
+  void sweep() {
+    for (auto it = streams.begin(); it != streams.end();) {
+      trim(it->second);
+      if (it->second.history.empty() && channels.find(it->first) == channels.end()) {
+        it = streams.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+
+  // The subscribe result of a channel, recovering from the request's position when asked.
+  std::string subscribe_result(std::string_view channel, const json::object* request) {
+    auto& st = stream(channel);
+    trim(st);
+    const bool recoverable = options.history_size > 0;
+    std::string out = "{";
+    if (recoverable) out += R"("recoverable":true,)";
+    out += R"("epoch":)" + quoted(st.epoch) + R"(,"offset":)" + std::to_string(st.top);
+    const auto* recover = request ? request->if_contains("recover") : nullptr;
+    if (recover && recover->is_bool() && recover->get_bool()) {
+      const auto* e = request->if_contains("epoch");
+      const std::string epoch = e && e->is_string() ? std::string(e->get_string()) : "";
+      const auto* o = request->if_contains("offset");
+      const std::uint64_t offset = o && o->is_uint64()                        ? o->get_uint64()
+                                   : o && o->is_int64() && o->get_int64() > 0 ? o->get_int64()
+                                                                              : 0;
+      const std::uint64_t oldest = st.history.empty() ? st.top + 1 : st.history.front().offset;
+      const bool ok = recoverable && epoch == st.epoch && offset <= st.top && offset + 1 >= oldest;
+      out += R"(,"was_recovering":true,"recovered":)";
+      out += ok ? "true" : "false";
+      if (ok) {
+        out += R"(,"publications":[)";
+        bool first = true;
+        for (const auto& entry : st.history) {
+          if (entry.offset <= offset) continue;
+          if (!first) out += ',';
+          first = false;
+          out += entry.pub;
+          ++recovered;
+        }
+        out += "]";
+      }
+    }
+    out += "}";
+    return out;
+  }
+
+  // One publication: its offset, its place in the history, its delivery.
+  std::size_t publish(std::string_view channel, std::string_view data_json) {
+    auto it = streams.find(channel);
+    if (it == streams.end()) {
+      if (channels.find(channel) == channels.end()) return 0;  // nobody to recover it for
+      stream(channel);
+      it = streams.find(channel);
+    }
+    auto& st = it->second;
+    std::string pub;
+    pub.reserve(32 + data_json.size());
+    pub += R"({"data":)";
+    pub += data_json;
+    pub += R"(,"offset":)";
+    pub += std::to_string(++st.top);
+    pub += '}';
+    std::string frame;
+    frame.reserve(32 + channel.size() + pub.size());
+    frame += R"({"push":{"channel":)";
+    frame += quoted(channel);
+    frame += R"(,"pub":)";
+    frame += pub;
+    frame += "}}";
+    if (options.history_size > 0) {
+      st.history.push_back(Entry{st.top, Clock::now(), std::move(pub)});
+      trim(st);
+    }
+    return deliver(channel, frame);
+  }
+
+  std::string random_hex(std::size_t n) {
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string out(n, '0');
+    for (auto& c : out) c = hex[rng() & 15];
+    return out;
+  }
+
+  enum class TokenCheck { OK, INVALID, EXPIRED };
+  // The configured token (its lifetime counted from now), or one of mint_token's.
+  TokenCheck check_token(std::string_view token, std::optional<Clock::time_point>& expiry) const {
+    expiry.reset();
+    const auto ttl = options.token_ttl;
+    if (options.token.empty() || token == options.token) {
+      if (ttl.count() > 0) expiry = Clock::now() + ttl;
+      return TokenCheck::OK;
+    }
+    const std::string prefix = options.token + "~";
+    if (!token.starts_with(prefix)) return TokenCheck::INVALID;
+    const auto rest = token.substr(prefix.size());
+    std::int64_t until_ms = 0;
+    auto [ptr, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), until_ms);
+    if (ec != std::errc() || ptr != rest.data() + rest.size()) return TokenCheck::INVALID;
+    const auto left = until_ms - system_ms();
+    if (left <= 0) return TokenCheck::EXPIRED;
+    expiry = Clock::now() + std::chrono::milliseconds(left);
+    return TokenCheck::OK;
+  }
+
   void join(SessionBase* s, std::string_view channel) {
+    if (++joins % 1024 == 0) sweep();
+    stream(channel);
     s->channels.emplace(channel);
     auto it = channels.find(channel);
     if (it == channels.end())
@@ -125,7 +268,13 @@ struct Hub::State {
   void leave(SessionBase* s, std::string_view channel) {
     if (auto it = channels.find(channel); it != channels.end()) {
       std::erase(it->second, s);
-      if (it->second.empty()) channels.erase(it);
+      if (it->second.empty()) {
+        channels.erase(it);
+        if (auto st = streams.find(channel); st != streams.end()) {
+          trim(st->second);
+          if (st->second.history.empty()) streams.erase(st);
+        }
+      }
     }
     // Last: `channel` may view the session's own copy of the name.
     if (auto c = s->channels.find(channel); c != s->channels.end()) s->channels.erase(c);
@@ -156,9 +305,7 @@ struct Hub::State {
   }
 
   std::string client_id() {
-    static constexpr char hex[] = "0123456789abcdef";
-    std::string id(32, '0');
-    for (auto& c : id) c = hex[rng() & 15];
+    const std::string id = random_hex(32);
     return id.substr(0, 8) + "-" + id.substr(8, 4) + "-" + id.substr(12, 4) + "-" +
            id.substr(16, 4) + "-" + id.substr(20);
   }
@@ -185,7 +332,11 @@ template <typename Ws>
 class Session final : public SessionBase, public std::enable_shared_from_this<Session<Ws>> {
  public:
   Session(StatePtr hub, Ws ws)
-      : hub_(std::move(hub)), ws_(std::move(ws)), ping_timer_(hub_->ex), close_timer_(hub_->ex) {
+      : hub_(std::move(hub)),
+        ws_(std::move(ws)),
+        ping_timer_(hub_->ex),
+        close_timer_(hub_->ex),
+        expire_timer_(hub_->ex) {
     id = hub_->next_session++;
   }
 
@@ -218,6 +369,7 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
     self->dead_ = true;
     self->ping_timer_.cancel();
     self->close_timer_.cancel();
+    self->expire_timer_.cancel();
     beast::error_code ec;
     beast::get_lowest_layer(self->ws_).socket().close(ec);
     hub.remove(self.get());
@@ -234,8 +386,8 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
     }
     pending_ += message.size() + 1;
     if (pending_ > hub_->options.max_pending_bytes) {
-      frames_.clear();
-      pending_ = 0;
+      // What is queued still goes out (a recovery reply among it), nothing more: the
+      // client comes back and recovers from where it got to.
       close_with(3008, "slow");
       return;
     }
@@ -350,6 +502,37 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
          json::serialize(result) + "}");
   }
 
+  // A reply whose result is JSON text already.
+  void reply_text(std::uint64_t id_, std::string_view method, std::string_view result) {
+    if (id_ == 0) return;
+    push(R"({"id":)" + std::to_string(id_) + R"(,")" + std::string(method) + R"(":)" +
+         std::string(result) + "}");
+  }
+
+  // Closes a connection whose token ran out and was not refreshed in time.
+  static asio::awaitable<void> expire_loop(std::shared_ptr<Session> self) {
+    while (!self->dead_ && !self->close_ && self->expiry_) {
+      const auto deadline = *self->expiry_ + kExpiryGrace;
+      if (Clock::now() >= deadline) {
+        self->hub_->note("ws session ", self->id, ": token expired");
+        self->close_with(kDisconnectExpired, "expired");
+        co_return;
+      }
+      self->expire_timer_.expires_at(deadline);
+      beast::error_code ec;
+      co_await self->expire_timer_.async_wait(asio::redirect_error(asio::use_awaitable, ec));
+    }
+  }
+
+  // The "expires" and "ttl" of a connect or refresh reply.
+  void add_expiry(json::object& result) const {
+    if (!expiry_) return;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(*expiry_ - Clock::now());
+    result["expires"] = true;
+    result["ttl"] = std::max<std::int64_t>(1, (left.count() + 999) / 1000);
+  }
+
   void reply_error(std::uint64_t id_, std::uint32_t code, std::string_view message) {
     if (id_ == 0) return;
     push(R"({"id":)" + std::to_string(id_) + R"(,"error":{"code":)" + std::to_string(code) +
@@ -380,7 +563,24 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
       if (hub.denied(channel)) return reply_error(cid, 103, "permission denied");
       if (channels.contains(channel)) return reply_error(cid, 105, "already subscribed");
       hub.join(this, channel);
-      return reply(cid, "subscribe", json::object{});
+      return reply_text(cid, "subscribe", hub.subscribe_result(channel, &sub->get_object()));
+    }
+    if (auto* refresh = cmd.if_contains("refresh"); refresh && refresh->is_object()) {
+      std::optional<Clock::time_point> expiry;
+      switch (hub.check_token(string_at(refresh->get_object(), "token"), expiry)) {
+        case Hub::State::TokenCheck::INVALID:
+          return close_with(3500, "invalid token");
+        case Hub::State::TokenCheck::EXPIRED:
+          return reply_error(cid, kTokenExpired, "token expired");
+        case Hub::State::TokenCheck::OK:
+          break;
+      }
+      ++hub.refreshes;
+      expiry_ = expiry;
+      expire_timer_.cancel();  // the loop takes the new expiry
+      json::object result;
+      add_expiry(result);
+      return reply(cid, "refresh", result);
     }
     if (auto* unsub = cmd.if_contains("unsubscribe"); unsub && unsub->is_object()) {
       hub.leave(this, string_at(unsub->get_object(), "channel"));
@@ -391,7 +591,7 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
       if (channel.empty()) return reply_error(cid, 107, "bad request");
       if (hub.denied(channel)) return reply_error(cid, 103, "permission denied");
       const auto* data = pub->get_object().if_contains("data");
-      hub.deliver(channel, publication_frame(channel, data ? json::serialize(*data) : "null"));
+      hub.publish(channel, data ? json::serialize(*data) : "null");
       return reply(cid, "publish", json::object{});
     }
     if (cmd.contains("ping")) return reply(cid, "ping", json::object{});
@@ -405,12 +605,20 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
       close_with(3501, "bad request");
       return;
     }
-    const auto token = string_at(req, "token");
-    if (!hub.options.token.empty() && token != hub.options.token) {
-      hub.note("ws session ", id, ": invalid token");
-      close_with(3500, "invalid token");
-      return;
+    std::optional<Clock::time_point> expiry;
+    switch (hub.check_token(string_at(req, "token"), expiry)) {
+      case Hub::State::TokenCheck::INVALID:
+        hub.note("ws session ", id, ": invalid token");
+        close_with(3500, "invalid token");
+        return;
+      case Hub::State::TokenCheck::EXPIRED:
+        hub.note("ws session ", id, ": token expired");
+        reply_error(cid, kTokenExpired, "token expired");
+        return;
+      case Hub::State::TokenCheck::OK:
+        break;
     }
+    expiry_ = expiry;
     connected = true;
     ++hub.connects;
     name = string_at(req, "name");
@@ -421,9 +629,28 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
                         {"version", "tolbu-sim 0.1.0"},
                         {"ping", ping_s},
                         {"pong", true}};
-    reply(cid, "connect", result);
+    add_expiry(result);
+    // Server-side subscriptions, recovered from the positions the client names.
+    std::string subs;
+    const auto* asked = req.if_contains("subs");
+    for (const auto& channel : hub.options.server_subs) {
+      if (channels.contains(channel)) continue;
+      hub.join(this, channel);
+      const json::value* one =
+          asked && asked->is_object() ? asked->get_object().if_contains(channel) : nullptr;
+      subs += subs.empty() ? "{" : ",";
+      subs += quoted(channel) + ":" +
+              hub.subscribe_result(channel, one && one->is_object() ? &one->get_object() : nullptr);
+    }
+    std::string text = json::serialize(result);
+    if (!subs.empty()) {
+      text.pop_back();
+      text += R"(,"subs":)" + subs + "}}";
+    }
+    reply_text(cid, "connect", text);
     hub.note("ws session ", id, " connected: ", name);
     asio::co_spawn(hub.ex, ping_loop(this->shared_from_this()), asio::detached);
+    if (expiry_) asio::co_spawn(hub.ex, expire_loop(this->shared_from_this()), asio::detached);
   }
 
   StatePtr hub_;
@@ -438,6 +665,8 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
   bool ping_outstanding_ = false;
   asio::steady_timer ping_timer_;
   asio::steady_timer close_timer_;
+  asio::steady_timer expire_timer_;
+  std::optional<Clock::time_point> expiry_;  // of the connection's token
   json::parser parser_;
 };
 
@@ -526,17 +755,11 @@ std::uint16_t open_listener(const StatePtr& state, const std::string& host, std:
 asio::awaitable<void> run_series(StatePtr state, std::uint64_t id, Series series,
                                  std::function<void(std::uint64_t)> done) {
   auto timer = state->series.at(id);
-  const std::string prefix =
-      std::string(R"({"push":{"channel":)") + quoted(series.channel) + R"(,"pub":{"data":)";
-  std::string text;
   std::uint64_t sent = 0;
   const auto start = Clock::now();
   beast::error_code ec;
   auto publish_one = [&] {
-    text.assign(prefix);
-    text += series.make(sent);
-    text += "}}}";
-    state->deliver(series.channel, text);
+    state->publish(series.channel, series.make(sent));
     ++sent;
   };
   while (sent < series.count && !state->closed && !ec) {
@@ -574,7 +797,8 @@ json::object HubStats::to_json() const {
   for (const auto& n : client_names) names.emplace_back(n);
   return json::object{
       {"sessions", sessions},       {"connected", connected}, {"connects", connects},
-      {"deliveries", deliveries},   {"pongs", pongs},         {"subscribers", std::move(subs)},
+      {"deliveries", deliveries},   {"pongs", pongs},         {"refreshes", refreshes},
+      {"recovered", recovered},     {"streams", streams},     {"subscribers", std::move(subs)},
       {"clients", std::move(names)}};
 }
 
@@ -616,13 +840,33 @@ void Hub::close() {
 }
 
 std::size_t Hub::publish(std::string_view channel, const json::value& data) {
-  if (state_->channels.find(channel) == state_->channels.end()) return 0;
-  return state_->deliver(channel, publication_frame(channel, json::serialize(data)));
+  return state_->publish(channel, json::serialize(data));
 }
 
 std::size_t Hub::publish_text(std::string_view channel, std::string_view data_json) {
-  if (state_->channels.find(channel) == state_->channels.end()) return 0;
-  return state_->deliver(channel, publication_frame(channel, data_json));
+  return state_->publish(channel, data_json);
+}
+
+std::size_t Hub::server_subscribe(std::string_view channel) {
+  std::vector<SessionBase*> targets;
+  for (auto& [id, session] : state_->sessions) {
+    if (session->connected && !session->channels.contains(channel)) targets.push_back(session);
+  }
+  for (auto* session : targets) {
+    state_->join(session, channel);
+    session->push(std::string(R"({"push":{"channel":)") + quoted(channel) + R"(,"subscribe":)" +
+                  state_->subscribe_result(channel, nullptr) + "}}");
+  }
+  return targets.size();
+}
+
+std::size_t Hub::restart() {
+  state_->streams.clear();
+  return drop_all(std::nullopt, "restart");
+}
+
+std::string Hub::mint_token(std::chrono::milliseconds ttl) const {
+  return state_->options.token + "~" + std::to_string(system_ms() + ttl.count());
 }
 
 std::size_t Hub::send_raw(std::string frame, std::optional<std::string> channel) {
@@ -689,6 +933,9 @@ HubStats Hub::stats() const {
   out.connects = state_->connects;
   out.deliveries = state_->deliveries;
   out.pongs = state_->pongs;
+  out.refreshes = state_->refreshes;
+  out.recovered = state_->recovered;
+  out.streams = state_->streams.size();
   return out;
 }
 

@@ -1,7 +1,11 @@
 #pragma once
 // The streaming side of tolbu-sim: a Centrifugo-speaking server (JSON protocol, WebSocket)
 // with channels, subscriptions, server pings and a few levers for tests (raw frames, dropped
-// connections, publication series). It does not depend on the rest of the sim, so tests can
+// connections, publication series). Channels keep a history (size and lifetime bounded) in a
+// stream with its own epoch; every publication carries its offset, and a subscribe that asks
+// to recover gets the publications after its position when the history still holds them.
+// Tokens may have a lifetime, extended by the client's refresh; server-side subscriptions
+// are made at connect. It does not depend on the rest of the sim, so tests can
 // run it in their own process:
 //
 //   auto hub = tolbu_sim::streaming::Hub::create(io.get_executor(), {.token = "jwt"});
@@ -37,8 +41,14 @@ struct HubOptions {
   bool pings = true;    // false: no pings at all (a server that went silent)
   bool replies = true;  // false: commands get no reply (a server that hangs)
   std::size_t max_pending_bytes = std::size_t(64) << 20;  // slower clients: 3008 "slow"
-  std::vector<std::string> deny_prefixes;  // subscribe answers 103 "permission denied"
-  bool quiet = true;                       // no connection lines on stderr
+  std::vector<std::string> deny_prefixes;         // subscribe answers 103 "permission denied"
+  bool quiet = true;                              // no connection lines on stderr
+  std::size_t history_size = 1000;                // publications kept per channel; 0: no history
+  std::chrono::milliseconds history_ttl{300000};  // how long a publication is kept
+  // Lifetime of a connection's token: the connect reply says "expires" and "ttl", and a
+  // connection that does not refresh in time is closed with 3005 "expired". 0: unlimited.
+  std::chrono::milliseconds token_ttl{0};
+  std::vector<std::string> server_subs;  // channels every connection is subscribed to
 };
 
 struct HubStats {
@@ -48,6 +58,9 @@ struct HubStats {
   std::uint64_t connects = 0;                      // successful connects so far
   std::uint64_t deliveries = 0;                    // publications x connections
   std::uint64_t pongs = 0;                         // pongs received
+  std::uint64_t refreshes = 0;                     // token refreshes accepted
+  std::uint64_t recovered = 0;                     // publications sent by recoveries
+  std::size_t streams = 0;                         // channels with a history stream
   std::vector<std::string> client_names;           // "name version" of connected clients
   boost::json::object to_json() const;
 };
@@ -88,6 +101,13 @@ class Hub : public std::enable_shared_from_this<Hub> {
   std::size_t drop_all(std::optional<std::uint16_t> code, std::string reason);
   // Server-side unsubscribe of a channel (code 2000-2499: final, 2500-2999: resubscribe).
   std::size_t unsubscribe_all(std::string_view channel, std::uint32_t code, std::string reason);
+  // Subscribes every connected client to the channel with a subscribe push.
+  std::size_t server_subscribe(std::string_view channel);
+  // As a restarted server: every history is gone (its stream starts a new epoch) and every
+  // connection is cut.
+  std::size_t restart();
+  // A token accepted until `ttl` from now ("token expired" afterwards).
+  std::string mint_token(std::chrono::milliseconds ttl) const;
   // Starts a series; `done(sent)` runs once it is over. Returns the series id.
   std::uint64_t start_series(Series series, std::function<void(std::uint64_t)> done = {});
 

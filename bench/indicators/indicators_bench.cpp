@@ -1,5 +1,5 @@
 // Cost of one add for every indicator, with the parameters of the reference vectors, over
-// 100,000 inputs; SMA, StdDev and Stoch at period 20 against 200; the smart layer's paths.
+// 100,000 inputs; SMA, StdDev, Stoch and CCI at periods 20, 200 and 2,000; the smart layer's paths.
 // Indicators keep a bounded history (max_history 1000), as a long-running strategy would:
 // that is the steady state, where an add allocates nothing. With the whole history kept, the
 // growth of the buffers (page faults of fresh memory) adds to the figures: a few rows show it.
@@ -210,9 +210,13 @@ void register_all() {
        [](double p) {
          return std::vector<ta::NamedParam>{{"period", p}, {"smoothing_period", 3.0}};
        }},
+      {"CCI", true,
+       [](double p) {
+         return std::vector<ta::NamedParam>{{"period", p}};
+       }},
   };
   for (const auto& s : scaled) {
-    for (double period : {20.0, 200.0}) {
+    for (double period : {20.0, 200.0, 2000.0}) {
       const std::string label = fmt::format("{} period {}", s.name, period);
       benchmark::RegisterBenchmark(
           ("period/" + label).c_str(), [s, period, label](benchmark::State& st) {
@@ -269,6 +273,8 @@ void print_table() {
   ratio("SMA period 20", "SMA period 200");
   ratio("StdDev period 20", "StdDev period 200");
   ratio("Stoch period 20", "Stoch period 200");
+  ratio("CCI period 20", "CCI period 200");
+  ratio("CCI period 20", "CCI period 2000");
 }
 
 }  // namespace

@@ -13,7 +13,7 @@
 #include <boost/asio/use_awaitable.hpp>
 
 #include <csignal>
-
+#include <optional>
 #include <string>
 
 namespace asio = boost::asio;
@@ -33,10 +33,19 @@ asio::awaitable<void> run(TolbuConfig& config) {
   co_await stream.subscribe_candles(
       "VN30F2412", TimeResolution::MINUTE_1, [&](const types::Candle& candle) {
         const auto bar = strategy::Bar::from_candle(candle, "VN30F2412");
+        // A copy of the newest bar, still valid after add() below.
+        const std::optional<strategy::Bar> last = symbol.bars.current();
+        if (last && bar.time <= last->time) {
+          if (bar.time == last->time) symbol.bars.update(bar);  // the forming candle changed
+          return;
+        }
         symbol.bars.add(bar);
-        fast.add(bar);  // value indicators take the bar's close
-        slow.add(bar);
-        log.bar("VN30F2412", bar.open, bar.high, bar.low, bar.close, bar.volume);
+        // A new candle started, so the one before it is complete.
+        if (last) {
+          fast.add(*last);  // value indicators take the bar's close
+          slow.add(*last);
+          log.bar("VN30F2412", last->open, last->high, last->low, last->close, last->volume);
+        }
       });
 
   // Everything above lives in this coroutine's frame: keep it until Ctrl-C.

@@ -143,6 +143,7 @@ asio::awaitable<int> run(const Options& options, asio::io_context& loop, RecentL
 
   // 5. The stream. Its callbacks run on this loop, one publication at a time.
   tolbu_sdk::features::TolbuStream stream(config);
+  stream.on_gap([&](const std::string& channel) { strategy.reconcile(channel); });
   co_await stream.connect(
       [&log] { log.info("Stream connected"); }, [&log] { log.warning("Stream disconnected"); },
       [&log](const std::exception& e) { log.error("Stream error: {}", e.what()); });

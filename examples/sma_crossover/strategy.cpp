@@ -58,7 +58,7 @@ void SmaCrossover::load_history(const std::vector<Candle>& candles) {
     slow_.add(bars[i]);
     atr_.add(bars[i]);
   }
-  if (const Bar* last = symbol_.bars.current()) {
+  if (const std::optional<Bar> last = symbol_.bars.current()) {
     ledger_.set_market(iso_text(last->time), last->close);
     log_.info("History: {} bars up to {}, close {}", symbol_.bars.size(), iso_text(last->time),
               number_text(last->close));
@@ -70,13 +70,12 @@ void SmaCrossover::load_history(const std::vector<Candle>& candles) {
 // One candle's road: candle -> Bar -> bar history -> indicators -> signal -> order.
 void SmaCrossover::on_candle(const Candle& candle) {
   Bar bar = Bar::from_candle(candle, params_.symbol);
-  const Bar* current = symbol_.bars.current();
-  if (current == nullptr || bar.time > current->time) {
+  // A copy: it stays the bar before this candle after add() below.
+  const std::optional<Bar> current = symbol_.bars.current();
+  if (!current || bar.time > current->time) {
     // A new candle starts: the one before it is complete.
-    std::optional<Bar> completed;
-    if (current) completed = *current;
     symbol_.bars.add(bar);
-    if (completed) on_bar_closed(*completed);
+    if (current) on_bar_closed(*current);
   } else if (bar.time == current->time) {
     symbol_.bars.update(bar);  // the forming candle changed
   } else {
@@ -105,6 +104,25 @@ void SmaCrossover::on_execution_report(const boost::json::value& report) {
     return;
   }
   apply(order);
+}
+
+void SmaCrossover::reconcile(std::string_view channel) {
+  log_.warning("Stream gap on {}: reconciling orders and position from REST", channel);
+  std::size_t applied = 0;
+  try {
+    for (const auto& order : orders_.get_orders(params_.account_id)) {
+      if (!pending_.contains(order.order_id)) continue;
+      apply(order);
+      ++applied;
+    }
+  } catch (const std::exception&) {
+    log_.error(std::current_exception(), "Reconciliation from REST failed");
+    return;
+  }
+  log_.info("Reconciled from REST: {} pending orders updated, {} still pending, position {}",
+            applied, pending_.size(),
+            position_ ? fmt::format("{} {}", to_string(position_->side), position_->quantity)
+                      : std::string("flat"));
 }
 
 void SmaCrossover::on_bar_closed(const Bar& bar) {
@@ -167,7 +185,7 @@ void SmaCrossover::enter(PositionSide side, double atr, std::string_view reason)
   const bool buy = side == PositionSide::LONG;
   double touch = buy ? symbol_.ask : symbol_.bid;
   if (touch <= 0) touch = symbol_.last_price;
-  if (touch <= 0 && symbol_.bars.current()) touch = symbol_.bars.current()->close;
+  if (const auto last = symbol_.bars.current(); touch <= 0 && last) touch = last->close;
   if (touch <= 0) {
     log_.warning("No price known for {}; {} signal skipped", params_.symbol, action(side));
     return;

@@ -50,6 +50,8 @@ class SmaCrossover {
   void on_stat(const tolbu_sdk::types::ProductStat& stat);
   void on_depth(const tolbu_sdk::types::Depth& depth);
   void on_execution_report(const boost::json::value& report);
+  // The stream could not recover what it missed on `channel`: order outcomes come from REST.
+  void reconcile(std::string_view channel);
 
   // Closes any open position with a market order and cancels a resting entry (shutdown).
   void flatten(std::string_view reason);

@@ -42,9 +42,10 @@ namespace tolbu_sdk {
 // throw is answered with 500 {"error": ...} and logged, never lost.
 class Application {
  public:
-  // The strategy's event loop as seen from another thread. An io_context has no "running"
-  // state of its own, so the loop counts as running while at least one thread is inside
-  // run() (or holds a Scope) and the context has not been stopped.
+  // The strategy's event loop as seen from another thread. The loop counts as running while
+  // the attached context is not stopped and a thread runs it: inside run() or a Scope, which
+  // is known at once, or inside a plain io_context::run(), which is seen by handing the loop
+  // a call and waiting (within a patience) for it to be run.
   class EventLoop {
    public:
     // Marks the attached loop as running for as long as the object lives, for runtimes that
@@ -64,7 +65,15 @@ class Application {
     void attach(boost::asio::io_context* context) noexcept;
     boost::asio::io_context* get() const noexcept;
     explicit operator bool() const noexcept { return get() != nullptr; }
-    bool is_running() const noexcept;
+    static constexpr std::chrono::milliseconds DEFAULT_PATIENCE{200};
+    // True when the loop runs; from another thread than the loop's, a loop outside run() and
+    // Scope that runs nothing within `patience` (busy, or not run at all) counts as stopped.
+    bool is_running(std::chrono::milliseconds patience = DEFAULT_PATIENCE) const;
+    // Hands fn to the loop if the loop runs: true when fn has been scheduled or has already
+    // started. False when the loop is not attached, stopped, or did not start fn within
+    // `patience`; fn then never runs, not even later.
+    bool call_if_running(std::function<void()> fn,
+                         std::chrono::milliseconds patience = DEFAULT_PATIENCE) const;
     // Runs the attached context on this thread until it has no work left or is stopped.
     // Returns the number of handlers run; 0 when nothing is attached.
     std::size_t run();
@@ -171,10 +180,11 @@ class APIHandler {
   APIResponse response_;
 };
 
-// Background Thread running the HTTP Server. One connection is served at a time, one request
-// per connection; the answer carries no Content-Length and ends when the connection closes.
-// Destroying the object shuts the server down and never blocks longer than the shutdown
-// timeout, so the process can always end.
+// Background Thread running the HTTP Server. One request per connection; the answer carries
+// no Content-Length and ends when the connection closes. Requests are read side by side, each
+// within its own deadline, so an idle or slow client never delays another's request; the
+// application is called for one request at a time. Shutting down and destroying the object
+// together wait at most once for the shutdown timeout, so the process can always end.
 class APIServer {
  public:
   struct Options {
@@ -189,6 +199,9 @@ class APIServer {
     std::size_t body_limit = 64 * 1024;
     // How long shutdown() waits for the request being served.
     std::chrono::milliseconds shutdown_timeout{10000};
+    // Connections held at once; at the limit the longest-waiting one that has not sent its
+    // request yet is closed to make room.
+    std::size_t max_connections = 128;
   };
 
   // Port 0 picks a free port, reported by port() once listening. Throws ValueError for a port
@@ -213,8 +226,10 @@ class APIServer {
   // logged and end it.
   void run();
   // Stops the server from another thread and waits (within the shutdown timeout) for the
-  // request being served. Does nothing when no server was started. From the server thread
-  // itself it only requests the stop.
+  // request being served. When the application does not return in time it logs so and
+  // leaves the thread to end on its own; later calls (and the destructor) do not wait again.
+  // Does nothing when no server was started. From the server thread itself it only requests
+  // the stop.
   void shutdown();
   // Waits for the thread started by start().
   void join();

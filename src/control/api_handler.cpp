@@ -73,6 +73,9 @@ std::int64_t limit_of(std::string_view path) {
   return 100;
 }
 
+// How long "/stop" waits for a loop run with a plain io_context::run() to take the stop.
+constexpr std::chrono::milliseconds kLoopPatience{1000};
+
 // Runs on the loop's thread: stop() is called there and its task belongs to that loop. A
 // failing stop must not escape into the strategy's run(), so it is logged instead.
 void start_stop_task(Application& app, boost::asio::io_context& loop) {
@@ -177,9 +180,14 @@ void APIHandler::do_POST() {
   }
   Application& app = app_;
   boost::asio::io_context* loop = app._loop.get();
-  if (loop != nullptr && app._loop.is_running()) {
-    boost::asio::post(*loop, [&app, loop] { start_stop_task(app, *loop); });
-  } else {
+  const bool on_loop =
+      loop != nullptr &&
+      app._loop.call_if_running([&app, loop] { start_stop_task(app, *loop); }, kLoopPatience);
+  if (!on_loop) {
+    if (loop != nullptr && !loop->stopped())
+      control_log().warning(
+          "Event loop attached but not running (or busy for {} ms); signalling the stop event",
+          kLoopPatience.count());
     app._stop_event.set();
     app._status = "STOPPING";
   }

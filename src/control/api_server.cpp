@@ -1,5 +1,7 @@
-// The control server: one listening socket on a thread of its own, one connection at a time,
-// one request per connection.
+// The control server: one listening socket on a thread of its own, one request per
+// connection. Connections are read side by side, each within its own deadline, so an idle or
+// slow client never holds up another; the application is still called for one request at a
+// time, since every handler runs on the server's single thread.
 
 #include <fmt/format.h>
 #include <boost/asio/as_tuple.hpp>
@@ -15,6 +17,7 @@
 #include <array>
 #include <ctime>
 #include <exception>
+#include <list>
 #include <memory>
 
 #include "logger.hpp"
@@ -32,7 +35,6 @@ using control_detail::control_log;
 namespace {
 
 constexpr auto kAwait = asio::as_tuple(asio::use_awaitable);
-constexpr int kBacklog = 5;
 constexpr std::string_view kServerName = "TolbuControl/1.0";
 // After an error answer the client may still be sending; reading its rest before closing keeps
 // the kernel from resetting the connection under the answer.
@@ -82,18 +84,21 @@ struct APIServer::State {
   bool has_server = false;
   bool listening = false;
   bool shutdown_requested = false;
+  bool gave_up = false;  // shutdown() stopped waiting for a request stuck in the application
   bool stop_logged = false;
   int bound_port = 0;
   std::thread::id server_thread;
 
   // Touched only on the server thread.
   tcp::acceptor* acceptor = nullptr;
-  std::weak_ptr<Session> current;
+  std::list<std::shared_ptr<Session>> sessions;  // in the order they were accepted
   bool stopping = false;
 
   void run(const std::shared_ptr<State>& self);
   void stop_serving();
+  void make_room();
   asio::awaitable<void> serve();
+  asio::awaitable<void> serve_connection(std::list<std::shared_ptr<Session>>::iterator at);
 };
 
 namespace control_detail {
@@ -114,12 +119,15 @@ class Session : public std::enable_shared_from_this<Session> {
     socket_.close(ignored);
   }
 
-  // The server is shutting down: a request still being read is given up.
+  // The server is shutting down, or needs the room: a request still being read is given up.
   void abandon() {
     abandoned_ = true;
     boost::system::error_code ignored;
     if (reading_) socket_.cancel(ignored);
   }
+  // Not yet sent its whole request, or draining after an error answer: nothing of the
+  // application's is at stake in closing it.
+  bool idle() const { return idle_ && !abandoned_; }
 
  private:
   asio::awaitable<std::optional<APIResponse>> read_request() {
@@ -133,6 +141,7 @@ class Session : public std::enable_shared_from_this<Session> {
     reading_ = false;
     const bool timed_out = disarm();
     if (!ec) {
+      idle_ = false;
       const auto& request = parser.get();
       APIHandler handler(app_, std::string(request.target()));
       co_return handler.handle(request.method_string());
@@ -192,6 +201,7 @@ class Session : public std::enable_shared_from_this<Session> {
   }
 
   asio::awaitable<void> drain() {
+    idle_ = true;
     boost::system::error_code ignored;
     socket_.shutdown(tcp::socket::shutdown_send, ignored);
     arm(std::min(kDrainTimeout, options_.read_timeout));
@@ -241,6 +251,7 @@ class Session : public std::enable_shared_from_this<Session> {
   bool reading_ = false;
   bool linger_ = false;
   bool abandoned_ = false;
+  bool idle_ = true;
 };
 
 }  // namespace control_detail
@@ -249,7 +260,30 @@ void APIServer::State::stop_serving() {
   stopping = true;
   boost::system::error_code ignored;
   if (acceptor != nullptr) acceptor->close(ignored);
-  if (auto session = current.lock()) session->abandon();
+  for (const auto& session : sessions) session->abandon();
+}
+
+// At the connection limit the client that has waited longest without sending its request
+// gives way, so that idle connections can never lock others out.
+void APIServer::State::make_room() {
+  if (sessions.size() < std::max<std::size_t>(options.max_connections, 1)) return;
+  for (const auto& session : sessions) {
+    if (session->idle()) {
+      session->abandon();
+      return;
+    }
+  }
+}
+
+asio::awaitable<void> APIServer::State::serve_connection(
+    std::list<std::shared_ptr<Session>>::iterator at) {
+  try {
+    co_await (*at)->run();
+  } catch (...) {
+    sessions.erase(at);
+    throw;
+  }
+  sessions.erase(at);
 }
 
 asio::awaitable<void> APIServer::State::serve() {
@@ -265,10 +299,11 @@ asio::awaitable<void> APIServer::State::serve() {
       co_await pause.async_wait(kAwait);
       continue;
     }
-    auto session = std::make_shared<Session>(app, options, std::move(socket));
-    current = session;
-    co_await session->run();
-    current.reset();
+    make_room();
+    sessions.push_back(std::make_shared<Session>(app, options, std::move(socket)));
+    asio::co_spawn(io, serve_connection(std::prev(sessions.end())), [](std::exception_ptr error) {
+      if (error) control_log().exception(error, "Control API connection failed");
+    });
   }
 }
 
@@ -283,15 +318,18 @@ APIServer::~APIServer() {
   shutdown();
   if (!thread_.joinable()) return;
   bool finished;
+  bool gave_up;
   {
     std::unique_lock lock(state_->mutex);
     finished = state_->finished || state_->server_thread == std::this_thread::get_id();
+    gave_up = state_->gave_up;
   }
   if (finished && thread_.get_id() != std::this_thread::get_id()) {
     thread_.join();
   } else {
     // A request stuck in the application: the thread keeps the state alive on its own.
-    control_log().error("Control API Server thread did not end; leaving it behind");
+    // shutdown() has already said so when it gave up.
+    if (!gave_up) control_log().error("Control API Server thread did not end; leaving it behind");
     thread_.detach();
   }
 }
@@ -345,12 +383,17 @@ void APIServer::State::run(const std::shared_ptr<State>& self) {
     state->server_thread = std::this_thread::get_id();
   }
   const auto finish = [&] {
+    bool late_stop = false;
     {
       std::lock_guard lock(state->mutex);
       state->listening = false;
       state->finished = true;
+      // shutdown() gave up on a stuck request and could not say the server stopped.
+      late_stop = state->gave_up && state->has_server && !state->stop_logged;
+      if (late_stop) state->stop_logged = true;
     }
     state->changed.notify_all();
+    if (late_stop) control_log().info("Control API Server stopped");
   };
   int port = state->requested_port;
   try {
@@ -360,7 +403,7 @@ void APIServer::State::run(const std::shared_ptr<State>& self) {
     acceptor.open(endpoint.protocol());
     acceptor.set_option(asio::socket_base::reuse_address(true));
     acceptor.bind(endpoint);
-    acceptor.listen(kBacklog);
+    acceptor.listen(asio::socket_base::max_listen_connections);
     port = acceptor.local_endpoint().port();
     {
       std::lock_guard lock(state->mutex);
@@ -407,13 +450,19 @@ void APIServer::shutdown() {
     asio::post(state->io, [raw] { raw->stop_serving(); });
   }
   if (state->server_thread == std::this_thread::get_id()) return;  // it would wait for itself
+  if (state->gave_up) return;  // waited once already; the thread ends on its own
   if (!state->changed.wait_for(lock, state->options.shutdown_timeout,
                                [&] { return state->finished; })) {
+    state->gave_up = true;
     lock.unlock();
-    control_log().warning("Control API Server still busy after {} ms; stopping it",
-                          state->options.shutdown_timeout.count());
+    // The request is stuck inside the application, which cannot be interrupted: the loop is
+    // stopped so that the thread ends as soon as the call returns.
     state->io.stop();
-    lock.lock();
+    control_log().error(
+        "Control API Server did not stop within {} ms: a request is still inside the "
+        "application; its thread is left to end on its own",
+        state->options.shutdown_timeout.count());
+    return;
   }
   if (!state->has_server || state->stop_logged) return;
   state->stop_logged = true;

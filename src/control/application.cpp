@@ -1,6 +1,10 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
 
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
 #include "tolbu_sdk/control.hpp"
 #include "tolbu_sdk/errors.hpp"
 
@@ -20,9 +24,42 @@ boost::asio::io_context* Application::EventLoop::get() const noexcept {
   return context_.load(std::memory_order_acquire);
 }
 
-bool Application::EventLoop::is_running() const noexcept {
+bool Application::EventLoop::is_running(std::chrono::milliseconds patience) const {
+  return call_if_running([] {}, patience);
+}
+
+bool Application::EventLoop::call_if_running(std::function<void()> fn,
+                                             std::chrono::milliseconds patience) const {
   auto* context = get();
-  return context != nullptr && runners_.load(std::memory_order_acquire) > 0 && !context->stopped();
+  if (context == nullptr || context->stopped()) return false;
+  if (runners_.load(std::memory_order_acquire) > 0 ||
+      context->get_executor().running_in_this_thread()) {
+    boost::asio::post(*context, std::move(fn));
+    return true;
+  }
+  // A plain io_context::run() leaves no trace outside the loop: hand it the call and see
+  // whether it starts it. Whoever decides first, the loop or the wait giving up, decides for
+  // good, so fn runs either promptly or never.
+  struct Claim {
+    std::mutex mutex;
+    std::condition_variable started;
+    bool ran = false;
+    bool given_up = false;
+  };
+  auto claim = std::make_shared<Claim>();
+  boost::asio::post(*context, [claim, fn = std::move(fn)] {
+    {
+      std::lock_guard lock(claim->mutex);
+      if (claim->given_up) return;
+      claim->ran = true;
+    }
+    claim->started.notify_all();
+    fn();
+  });
+  std::unique_lock lock(claim->mutex);
+  if (claim->started.wait_for(lock, patience, [&] { return claim->ran; })) return true;
+  claim->given_up = true;
+  return false;
 }
 
 std::size_t Application::EventLoop::run() {

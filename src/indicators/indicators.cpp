@@ -48,10 +48,23 @@ IndicatorOptions smart_options(SmartState& state, bool is_ohlcv_native,
   return routed;
 }
 
-void feed_resampler(SmartState& state, const Value& v) {
+void feed_resampler(SmartState& state, ResamplerOp op, const Value& v) {
   state._is_feeding = true;
   try {
-    state._resampler->add_value(v);
+    switch (op) {
+      case ResamplerOp::ADD:
+        state._resampler->add_value(v);
+        break;
+      case ResamplerOp::UPDATE:
+        state._resampler->update_value(v);
+        break;
+      case ResamplerOp::REMOVE:
+        state._resampler->remove();
+        break;
+      case ResamplerOp::REMOVE_ALL:
+        state._resampler->remove_all();
+        break;
+    }
   } catch (...) {
     state._is_feeding = false;
     throw;

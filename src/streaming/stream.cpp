@@ -44,8 +44,39 @@ struct TolbuStream::State {
   std::shared_ptr<cf::Client> _client;
   SubscriptionRegistry _subscriptions;
   ConnectionCallback _on_connect;
-  ConnectionCallback _on_disconnect;
+  DisconnectCallback _on_disconnect;
   ErrorCallback _on_error;
+  GapCallback _on_gap;
+  std::function<std::string()> _token_provider;
+  const TolbuConfig* _config = nullptr;
+
+  std::string current_token() const {
+    if (_token_provider) return _token_provider();
+    return _config && _config->jwt_token ? *_config->jwt_token : std::string();
+  }
+
+  // A record the server ended for good: out of the registry, so that a later subscribe of
+  // the channel asks the server again instead of joining a dead record.
+  void end_record(TolbuSubscription& record, std::uint32_t code, std::string_view reason) {
+    if (!record.active) return;
+    record.active = false;
+    if (auto current = _subscriptions.find(record.channel_name); current.get() == &record) {
+      _subscriptions.erase(record.channel_name);
+    }
+    logger().warning("Subscription to {} ended by the server: {} {}", record.channel_name, code,
+                     reason);
+  }
+
+  asio::awaitable<void> report_gap(const std::string& channel, const cf::SubscribedContext& ctx) {
+    logger().warning(
+        "Publications on {} missed while disconnected could not be recovered (epoch '{}', "
+        "offset {}); reconcile from REST",
+        channel, ctx.epoch, ctx.offset);
+    if (_on_gap) {
+      auto cb = _on_gap;
+      co_await cb(channel);
+    }
+  }
 
   asio::awaitable<void> _handle_connected(const cf::ConnectedContext& ctx) {
     logger().info("Centrifuge Connected: {}", ctx.to_string());
@@ -57,9 +88,14 @@ struct TolbuStream::State {
 
   asio::awaitable<void> _handle_disconnected(const cf::DisconnectedContext& ctx) {
     logger().info("Centrifuge Disconnected: {}", ctx.to_string());
+    if (!ctx.reconnect && ctx.code != cf::codes::DISCONNECT_CALLED) {
+      // Final: nothing registered will receive again.
+      for (auto& record : _subscriptions.records()) end_record(*record, ctx.code, ctx.reason);
+    }
     if (_on_disconnect) {
       auto cb = _on_disconnect;
-      co_await cb();
+      const DisconnectInfo info{ctx.code, ctx.reason, ctx.reconnect};  // named: see connect()
+      co_await cb(info);
     }
   }
 
@@ -79,6 +115,9 @@ namespace {
 using StatePtr = std::shared_ptr<TolbuStream::State>;
 using RecordPtr = std::shared_ptr<TolbuSubscription>;
 
+asio::awaitable<void> on_publication(std::weak_ptr<TolbuSubscription> weak,
+                                     const std::string& channel, const cf::PublicationContext& ctx);
+
 // The handlers hold the stream weakly: a client that outlives its stream finds nobody.
 cf::ClientEventHandler stream_handlers(const StatePtr& state) {
   std::weak_ptr<TolbuStream::State> weak = state;
@@ -91,6 +130,29 @@ cf::ClientEventHandler stream_handlers(const StatePtr& state) {
   };
   h.on_error = [weak](const cf::ErrorContext& ctx) -> asio::awaitable<void> {
     if (auto s = weak.lock()) co_await s->_handle_error(ctx);
+  };
+  // Server-side subscriptions reach the callbacks registered under their channel.
+  h.on_server_publication = [weak](const cf::PublicationContext& ctx) -> asio::awaitable<void> {
+    auto s = weak.lock();
+    if (!s) co_return;
+    auto record = s->_subscriptions.find(ctx.channel);
+    if (!record) {
+      logger().debug("Publication on the server-side channel {} without callbacks", ctx.channel);
+      co_return;
+    }
+    co_await on_publication(record, record->channel_name, ctx);
+  };
+  h.on_server_subscribed = [weak](const cf::SubscribedContext& ctx) -> asio::awaitable<void> {
+    logger().info("Server-side subscription to {}: {}", ctx.channel, ctx.to_string());
+    if (ctx.was_recovering && !ctx.recovered) {
+      if (auto s = weak.lock()) co_await s->report_gap(ctx.channel, ctx);
+    }
+  };
+  h.on_server_unsubscribed = [weak](const cf::UnsubscribedContext& ctx) -> asio::awaitable<void> {
+    auto s = weak.lock();
+    if (!s) co_return;
+    auto record = s->_subscriptions.find(ctx.channel);
+    if (record && !record->sub_obj) s->end_record(*record, ctx.code, ctx.reason);
   };
   return h;
 }
@@ -152,16 +214,29 @@ asio::awaitable<void> on_publication(std::weak_ptr<TolbuSubscription> weak,
   }
 }
 
-cf::SubscriptionEventHandler record_handlers(const RecordPtr& record) {
+cf::SubscriptionEventHandler record_handlers(const RecordPtr& record, const StatePtr& state) {
   std::weak_ptr<TolbuSubscription> weak = record;
+  std::weak_ptr<TolbuStream::State> weak_state = state;
   const std::string channel = record->channel_name;
   cf::SubscriptionEventHandler h;
   h.on_publication = [weak, channel](const cf::PublicationContext& ctx) {
     return on_publication(weak, channel, ctx);
   };
-  h.on_subscribed = [channel](const cf::SubscribedContext& ctx) -> asio::awaitable<void> {
+  h.on_subscribed = [channel,
+                     weak_state](const cf::SubscribedContext& ctx) -> asio::awaitable<void> {
     logger().debug("Subscribed to {}: {}", channel, ctx.to_string());
-    co_return;
+    if (ctx.recovered && ctx.recovered_publications > 0) {
+      logger().info("Recovered {} publications on {}", ctx.recovered_publications, channel);
+    } else if (ctx.was_recovering && !ctx.recovered) {
+      if (auto s = weak_state.lock()) co_await s->report_gap(channel, ctx);
+    }
+  };
+  h.on_unsubscribed = [weak,
+                       weak_state](const cf::UnsubscribedContext& ctx) -> asio::awaitable<void> {
+    if (ctx.code == cf::codes::UNSUBSCRIBE_CALLED) co_return;  // ours: unsubscribe() tells
+    auto record = weak.lock();
+    auto s = weak_state.lock();
+    if (record && s) s->end_record(*record, ctx.code, ctx.reason);
   };
   h.on_error = [channel](const cf::SubscriptionErrorContext& ctx) -> asio::awaitable<void> {
     logger().error("Subscription error {}: {}", channel, ctx.to_string());
@@ -172,16 +247,24 @@ cf::SubscriptionEventHandler record_handlers(const RecordPtr& record) {
 
 }  // namespace
 
-TolbuStream::TolbuStream(const TolbuConfig& cfg) : config(cfg), _state(std::make_shared<State>()) {}
+TolbuStream::TolbuStream(const TolbuConfig& cfg) : config(cfg), _state(std::make_shared<State>()) {
+  _state->_config = &config;
+}
 
-TolbuStream::~TolbuStream() = default;
+TolbuStream::~TolbuStream() { _state->_config = nullptr; }
+
+void TolbuStream::on_gap(GapCallback callback) { _state->_on_gap = std::move(callback); }
+
+void TolbuStream::set_token_provider(std::function<std::string()> provider) {
+  _state->_token_provider = std::move(provider);
+}
 
 bool TolbuStream::connected() const {
   return _state->_client && _state->_client->state() == cf::ClientState::CONNECTED;
 }
 
 asio::awaitable<void> TolbuStream::connect(ConnectionCallback on_connect,
-                                           ConnectionCallback on_disconnect,
+                                           DisconnectCallback on_disconnect,
                                            ErrorCallback on_error) {
   auto state = _state;
   state->_on_connect = std::move(on_connect);
@@ -190,6 +273,12 @@ asio::awaitable<void> TolbuStream::connect(ConnectionCallback on_connect,
 
   cf::ClientOptions options;  // the header map stays empty
   if (config.jwt_token && !config.jwt_token->empty()) options.token = *config.jwt_token;
+  if (state->_token_provider) options.token = state->_token_provider();
+  // Every reconnect and refresh takes the token the strategy holds then.
+  options.get_token = [weak = std::weak_ptr<State>(state), fallback = options.token] {
+    auto s = weak.lock();
+    return s ? s->current_token() : fallback;
+  };
 
   auto executor = co_await asio::this_coro::executor;
   // The previous client, if any, lives on while records of it exist.
@@ -231,10 +320,14 @@ asio::awaitable<TolbuStream::SubscriptionPtr> TolbuStream::_subscribe_channel(
   record->channel_name = channel_name;
   record->callbacks.push_back(std::move(callback));
   state->_subscriptions.insert(record);
+  if (client->has_server_subscription(channel_name)) {
+    // The server subscribed us itself: its publications find the record by name.
+    co_return record;
+  }
 
   std::shared_ptr<cf::Subscription> sub;
   try {
-    sub = client->new_subscription(channel_name, record_handlers(record));
+    sub = client->new_subscription(channel_name, record_handlers(record, state));
   } catch (...) {
     // A record without a server subscription would swallow every later registration.
     if (state->_subscriptions.find(channel_name) == record) {
@@ -243,7 +336,12 @@ asio::awaitable<TolbuStream::SubscriptionPtr> TolbuStream::_subscribe_channel(
     throw;
   }
   record->sub_obj = sub;
-  co_await sub->subscribe();
+  try {
+    co_await sub->subscribe();
+  } catch (const cf::ReplyError& e) {
+    if (!e.temporary()) state->end_record(*record, e.code(), e.what());
+    throw;
+  }
   co_return record;
 }
 
@@ -253,8 +351,16 @@ asio::awaitable<TolbuStream::SubscriptionPtr> TolbuStream::subscribe(std::string
 }
 
 asio::awaitable<void> TolbuStream::unsubscribe(TolbuSubscription& subscription) {
-  if (!subscription.active || !subscription.sub_obj) co_return;
+  if (!subscription.active) co_return;
   auto state = _state;
+  if (!subscription.sub_obj) {
+    // A server-side channel: the server keeps it, we stop listening.
+    subscription.active = false;
+    if (state->_subscriptions.find(subscription.channel_name).get() == &subscription) {
+      state->_subscriptions.erase(subscription.channel_name);
+    }
+    co_return;
+  }
   auto sub = subscription.sub_obj;
   co_await sub->unsubscribe();
   subscription.active = false;

@@ -13,16 +13,12 @@ Bars::Bars(int max_bars) : _max_bars(max_bars) {
     throw ValueError(fmt::format("max_bars must not be negative, got {}", max_bars));
 }
 
-const Bar* Bars::operator[](std::int64_t index) const noexcept {
+std::optional<Bar> Bars::operator[](std::int64_t index) const {
   // Both signs count back from the newest bar; unsigned magnitude avoids overflow at the limits.
   const std::uint64_t back = index < 0 ? std::uint64_t{0} - static_cast<std::uint64_t>(index)
                                        : static_cast<std::uint64_t>(index);
-  if (back >= _size) return nullptr;
-  return &at_logical(_size - 1 - static_cast<std::size_t>(back));
-}
-
-Bar* Bars::operator[](std::int64_t index) noexcept {
-  return const_cast<Bar*>(static_cast<const Bars&>(*this)[index]);
+  if (back >= _size) return std::nullopt;
+  return at_logical(_size - 1 - static_cast<std::size_t>(back));
 }
 
 template <class B>
@@ -44,12 +40,12 @@ void Bars::add(Bar&& bar) { add_impl(std::move(bar)); }
 
 void Bars::update(const Bar& bar) {
   if (_size == 0) return add_impl(bar);
-  *(*this)[0] = bar;
+  newest() = bar;
 }
 
 void Bars::update(Bar&& bar) {
   if (_size == 0) return add_impl(std::move(bar));
-  *(*this)[0] = std::move(bar);
+  newest() = std::move(bar);
 }
 
 Bars::Runs Bars::runs_from(std::size_t start) const noexcept {

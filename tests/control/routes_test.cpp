@@ -144,8 +144,36 @@ TEST_F(Routes, StopWithoutARunningLoopSetsTheEventAndStatus) {
     EXPECT_TRUE(app._stop_event.is_set());
     EXPECT_EQ(app._status.get(), "STOPPING");
   }
-  EXPECT_EQ(idle.poll(), 0u);
+  // The loop that was offered the stop and did not take it in time never runs it later.
+  idle.restart();
+  idle.poll();
   EXPECT_FALSE(app.stopped.is_set());
+  EXPECT_TRUE(log.has("WARNING|Event loop attached but not running"));
+}
+
+// The idiomatic style: the runtime calls io_context::run() itself, without EventLoop::run()
+// or a Scope.
+TEST_F(Routes, StopReachesALoopRunByPlainIoContextRun) {
+  boost::asio::io_context context;
+  auto work = boost::asio::make_work_guard(context);
+  app._loop.attach(&context);
+  EXPECT_FALSE(app._loop.is_running(50ms));  // not run yet
+  std::promise<std::thread::id> ready;
+  boost::asio::post(context, [&] { ready.set_value(std::this_thread::get_id()); });
+  std::thread thread([&] { context.run(); });
+  const std::thread::id loop_id = ready.get_future().get();
+  EXPECT_TRUE(app._loop.is_running());
+
+  EXPECT_EQ(post(port, "/stop").body, R"({"message": "Stop signal sent"})");
+  EXPECT_TRUE(app.stopped.wait_for(5s));
+  EXPECT_EQ(app.locked([&] { return app.stop_thread; }), loop_id);
+  EXPECT_FALSE(app._stop_event.is_set());
+  EXPECT_NE(app._status.get(), "STOPPING");
+
+  work.reset();
+  thread.join();
+  EXPECT_FALSE(app._loop.is_running());  // run() has returned
+  app._loop.attach(nullptr);
 }
 
 // The strategy's loop on its own thread.

@@ -1,6 +1,8 @@
 // Life cycle of the control server and its defences against misbehaving clients.
 
 #include <future>
+#include <memory>
+#include <vector>
 
 #include "support.hpp"
 #include "tolbu_sdk/errors.hpp"
@@ -72,6 +74,93 @@ TEST(ServerLifecycle, ShutdownIsNeverLostNorWaitsForItself) {
   EXPECT_EQ(get(server.port(), "/status").body, R"({"status": "RUNNING"})");
   EXPECT_TRUE(finishes_within(4s, [&] { server.join(); }));
   EXPECT_FALSE(Connection(server.port()).connected());
+}
+
+// A request stuck in the application: shutdown() says so, the destructor does not wait a
+// second time, and the thread reports the stop once the call returns.
+TEST(ServerLifecycle, ShutdownGivesUpOnceOnAStuckRequest) {
+  LogCapture log;
+  TestApp app;
+  tolbu_sdk::Application::StopEvent entered, release;
+  app.locked([&] {
+    app.on_status = [&] {
+      entered.set();
+      release.wait_for(30s);
+    };
+  });
+  auto options = loopback_options();
+  options.shutdown_timeout = 1000ms;
+  auto server = std::make_unique<APIServer>(app, 0, options);
+  server->start();
+  ASSERT_TRUE(server->wait_until_listening(5s));
+  auto stuck = std::async(std::launch::async, [&, port = server->port()] {
+    Connection c(port);
+    c.send("GET /status HTTP/1.1\r\n\r\n");
+    return c.read_to_end(30s);
+  });
+  ASSERT_TRUE(entered.wait_for(5s));
+
+  const auto begin = std::chrono::steady_clock::now();
+  server->shutdown();
+  EXPECT_TRUE(log.has("ERROR|Control API Server did not stop within 1000 ms"));
+  EXPECT_FALSE(log.has("Control API Server stopped"));
+  server->shutdown();  // again: no second wait
+  server.reset();
+  const auto waited = std::chrono::steady_clock::now() - begin;
+  // One timeout's wait, not two (the margin is for a loaded machine).
+  EXPECT_LT(waited, 1800ms);
+  EXPECT_FALSE(log.has("Control API Server stopped"));
+
+  release.set();
+  EXPECT_TRUE(log.has("INFO|Control API Server stopped", 5s));
+  EXPECT_EQ(stuck.wait_for(10s), std::future_status::ready);
+}
+
+// Idle and trickling clients are read side by side with everyone else: they never hold up a
+// complete request, however many there are, and the server keeps accepting.
+TEST(ServerLifecycle, IdleClientsNeverDelayAnotherRequest) {
+  TestApp app;
+  auto options = loopback_options();
+  options.read_timeout = 60s;  // the idle clients outlast the whole test
+  APIServer server(app, 0, options);
+  server.start();
+  ASSERT_TRUE(server.wait_until_listening(5s));
+  const int port = server.port();
+  std::vector<std::unique_ptr<Connection>> idle;
+  for (int i = 0; i < 20; ++i) {
+    idle.push_back(std::make_unique<Connection>(port));
+    ASSERT_TRUE(idle.back()->connected()) << i;
+    if (i % 2 == 1) idle.back()->send("GET /status HTTP/1.1\r\nX-Slow: ");
+  }
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(get(port, "/status").status, 200) << i;
+    idle[5]->send("a");  // a trickle keeps its own deadline only
+  }
+  EXPECT_EQ(post(port, "/stop").status, 200);
+  EXPECT_TRUE(app._stop_event.is_set());
+  for (const auto& c : idle) EXPECT_FALSE(c->readable(0ms));  // none answered or cut yet
+  // A client that completes its request late is still answered.
+  idle[1]->send("1\r\n\r\n");
+  EXPECT_EQ(parse_reply(idle[1]->read_to_end()).status, 200);
+}
+
+TEST(ServerLifecycle, ConnectionLimitMakesRoomForNewClients) {
+  TestApp app;
+  auto options = loopback_options();
+  options.read_timeout = 60s;
+  options.max_connections = 3;
+  APIServer server(app, 0, options);
+  server.start();
+  ASSERT_TRUE(server.wait_until_listening(5s));
+  const int port = server.port();
+  std::vector<std::unique_ptr<Connection>> idle;
+  for (int i = 0; i < 3; ++i) idle.push_back(std::make_unique<Connection>(port));
+  ASSERT_TRUE(idle[2]->send("GET /sta"));  // the server has seen all three when this arrives
+  EXPECT_EQ(get(port, "/status").status, 200);
+  // The longest-waiting idle client gave way, closed without an answer.
+  EXPECT_TRUE(idle[0]->readable(5s));
+  EXPECT_EQ(idle[0]->read_to_end(), "");
+  EXPECT_FALSE(idle[1]->readable(0ms));
 }
 
 class Misbehaving : public ::testing::Test {

@@ -4,6 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <random>
+
+#include <fmt/format.h>
 
 #include "reference.hpp"
 #include "tolbu_sdk/features/indicators.hpp"
@@ -111,6 +116,116 @@ TEST(Smart, FailureInTheResamplerPathClearsTheFeedingFlag) {
   sma.add(bar_at(0, 7.0));  // a later add is an ordinary one
   EXPECT_DOUBLE_EQ(*sma.value(), 7.0);
   EXPECT_EQ(sma._resampler->size(), 1u);
+}
+
+TEST(Smart, RemovalOnAResampledIndicatorTakesTheSampleAway) {
+  SMA sma(1, IndicatorOptions{.input_sampling = SamplingPeriodType::MIN_5});
+  sma.add(bar_at(0, 10.0));
+  sma.add(bar_at(5, 20.0));
+  sma.remove();
+  ASSERT_EQ(sma.size(), 1u);
+  EXPECT_DOUBLE_EQ(*sma[0], 10.0);
+  EXPECT_EQ(sma._resampler->size(), 1u);
+  // 9:06 starts a period of its own: it does not fold into the removed 9:05 bar.
+  sma.add(bar_at(6, 21.0));
+  ASSERT_EQ(sma.size(), 2u);
+  EXPECT_DOUBLE_EQ(*sma[0], 10.0);
+  EXPECT_DOUBLE_EQ(*sma[1], 21.0);
+  sma.remove_all();
+  EXPECT_TRUE(sma.empty());
+  EXPECT_TRUE(sma._resampler->empty());
+  EXPECT_FALSE(sma._is_feeding);
+}
+
+TEST(Smart, UpdatesTakeWhatAddTakes) {
+  // Built by name: the dynamic update converts a bar as the dynamic add does.
+  auto by_name = create("SMA", {2.0});
+  by_name->add_value(to_ohlcv(bar_at(0, 10.0)));
+  by_name->add_value(to_ohlcv(bar_at(1, 20.0)));
+  by_name->update_value(to_ohlcv(bar_at(1, 30.0)));
+  EXPECT_EQ(std::get<double>(by_name->output_value(-1)), 20.0);
+
+  // Resampled: the update replaces the newest sample, as a bar.
+  SMA sma(2, IndicatorOptions{.input_sampling = SamplingPeriodType::MIN_5});
+  sma.add(bar_at(0, 10.0));
+  sma.add(bar_at(5, 20.0));
+  sma.update(bar_at(6, 40.0));
+  ASSERT_EQ(sma.size(), 2u);
+  EXPECT_DOUBLE_EQ(*sma.value(), 25.0);
+  EXPECT_EQ(sma._resampler->input_values().back().close, 40.0);
+  sma.add(bar_at(7, 30.0));  // same period as the updated sample: folds into it
+  EXPECT_EQ(sma.size(), 2u);
+  EXPECT_DOUBLE_EQ(*sma.value(), 20.0);
+  // A number cannot be sampled; the refusal changes nothing.
+  EXPECT_THROW(sma.update(5.0), TypeError);
+  EXPECT_FALSE(sma._is_feeding);
+  EXPECT_DOUBLE_EQ(*sma.value(), 20.0);
+}
+
+// For every indicator, sampled or not: any sequence of add, update and remove gives the
+// outputs of a fresh indicator fed the final series. With sampling, the final series is the
+// samples: a bar of the newest sample's period replaces it, remove() drops the newest sample.
+TEST(Smart, AnyEditSequenceGivesTheOutputsOfAFreshRunOnTheFinalSeries) {
+  const auto& ref = ta::testing::reference();
+  ASSERT_TRUE(ref.error.empty()) << ref.error;
+  std::mt19937 rng(20240304);
+  for (const auto& entry : ref.cases) {
+    const auto& c = entry.as_object();
+    const std::string name(c.at("indicator").as_string());
+    const auto params = ta::testing::params_of(c);
+    for (const bool sampled : {false, true}) {
+      IndicatorOptions options;
+      if (sampled) options.input_sampling = SamplingPeriodType::MIN_5;
+      const std::string what = name + (sampled ? " sampled" : "");
+      auto edited = create(name, {}, params, options);
+      std::vector<OHLCV> series;
+      platform::LocalDateTime time = platform::make_local(2024, 3, 4, 9, 0);
+      double close = 100.0;
+      const auto next_bar = [&](platform::LocalDateTime t) {
+        const double open = close;
+        close = std::max(1.0, close + std::uniform_real_distribution<>(-2.0, 2.0)(rng));
+        const double spread = std::uniform_real_distribution<>(0.0, 1.5)(rng);
+        return OHLCV{open,
+                     std::max(open, close) + spread,
+                     std::min(open, close) - spread,
+                     close,
+                     std::floor(std::uniform_real_distribution<>(100.0, 5000.0)(rng)),
+                     t};
+      };
+      const auto same_period = [](const OHLCV& a, const OHLCV& b) {
+        return ta::period_start(SamplingPeriodType::MIN_5, *a.time) ==
+               ta::period_start(SamplingPeriodType::MIN_5, *b.time);
+      };
+      for (int step = 0; step < 400; ++step) {
+        const int dice = std::uniform_int_distribution<>(0, 9)(rng);
+        if (dice < 6 || series.empty()) {
+          time += std::chrono::minutes(std::uniform_int_distribution<>(1, 3)(rng));
+          const OHLCV bar = next_bar(time);
+          edited->add_value(bar);
+          if (sampled && !series.empty() && same_period(series.back(), bar)) {
+            series.back() = bar;
+          } else {
+            series.push_back(bar);
+          }
+        } else if (dice < 8) {
+          const OHLCV bar = next_bar(*series.back().time);  // the newest bar, revised
+          edited->update_value(bar);
+          series.back() = bar;
+        } else {
+          edited->remove();
+          series.pop_back();
+          time = series.empty() ? time : *series.back().time;
+        }
+        if (step % 100 == 99 || step == 399) {
+          auto fresh = create(name, {}, params, options);
+          for (const OHLCV& bar : series) fresh->add_value(bar);
+          const std::string errors = ta::testing::compare_indicators(
+              fmt::format("{} after {} steps", what, step + 1), *edited, *fresh);
+          ASSERT_TRUE(errors.empty()) << errors;
+        }
+      }
+    }
+  }
 }
 
 TEST(Smart, ExportListIsTheSmartNamesAscendingThenSamplingPeriodType) {

@@ -2,11 +2,14 @@
 // subscribe, receive a publication from the sim, publish one itself, unsubscribe, and be
 // refused with a wrong token. One line per step on stdout; exit code 0 when all went well.
 //   node interop_peer.js PORT TOKEN CHANNEL
+// With a fourth argument "recover" (the sim run with --token-ttl): tokens come from the sim
+// with a 2 s lifetime and are refreshed; the connection is dropped, the sim publishes while
+// the client is away, and the client recovers those publications on resubscribing.
 
 const { Centrifuge } = require('centrifuge');
 const WebSocket = require('ws');
 
-const [port, token, channel] = process.argv.slice(2);
+const [port, token, channel, mode] = process.argv.slice(2);
 const url = `ws://127.0.0.1:${port}/connection/websocket`;
 const base = `http://127.0.0.1:${port}`;
 const say = (...parts) => console.log(parts.join(' '));
@@ -24,6 +27,59 @@ function refusedWithWrongToken() {
     c.on('disconnected', (ctx) => { say('refused', ctx.code, ctx.reason); resolve(); });
     c.connect();
   });
+}
+
+async function simPost(path, body) {
+  const r = await fetch(`${base}${path}`, { method: 'POST', body: JSON.stringify(body) });
+  if (r.status !== 200) fail(`${path} answered ${r.status}`);
+  return r.json();
+}
+
+function recoverAndRefresh() {
+  let tokens = 0;
+  const getToken = async () => {
+    tokens += 1;
+    return (await simPost('/_sim/streaming/token', { ttl_ms: 2000 })).token;
+  };
+  const c = new Centrifuge(url, { websocket: WebSocket, getToken, minReconnectDelay: 300 });
+  const seen = [];
+  let dropped = false;
+  c.on('connected', () => say('connected'));
+  c.on('connecting', async (ctx) => {
+    if (!dropped) return;
+    say('connecting', ctx.code);
+    await simPost('/_sim/streaming/publish', { channel, data: { n: 2 } });
+    await simPost('/_sim/streaming/publish', { channel, data: { n: 3 } });
+  });
+  const s = c.newSubscription(channel);
+  s.on('subscribed', async (ctx) => {
+    say('subscribed', channel, 'wasRecovering', ctx.wasRecovering, 'recovered', ctx.recovered);
+    if (!ctx.wasRecovering) await simPost('/_sim/streaming/publish', { channel, data: { n: 1 } });
+  });
+  s.on('publication', async (ctx) => {
+    seen.push(ctx.data.n);
+    say('publication', JSON.stringify(ctx.data));
+    if (ctx.data.n === 1) {
+      dropped = true;
+      await simPost('/_sim/streaming/drop', { code: 3001, reason: 'shutdown' });
+    }
+    if (seen.length === 3) {
+      say('received', seen.join(' '));
+      // Outlive the first token: the refresh must keep the connection.
+      setTimeout(() => {
+        say('tokens', tokens, 'state', c.state);
+        c.disconnect();
+        process.exit(seen.join(' ') === '1 2 3' && tokens >= 3 && c.state === 'connected' ? 0 : 1);
+      }, 3500);
+    }
+  });
+  s.subscribe();
+  c.connect();
+}
+
+if (mode === 'recover') {
+  recoverAndRefresh();
+  return;
 }
 
 const client = new Centrifuge(url, { websocket: WebSocket, token });

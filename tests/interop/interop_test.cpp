@@ -153,4 +153,50 @@ TEST(Interop, OfficialJavaScriptClientAndOursShareAChannelOnTolbuSim) {
   EXPECT_EQ(ours[1], (json::object{{"from", "js"}, {"n", 2}}));
 }
 
+// The JavaScript client and ours side by side through a dropped connection: both recover
+// what the sim published while they were away, and both refresh 2 s tokens.
+TEST(Interop, BothClientsRecoverMissedPublicationsAndRefreshTheirTokens) {
+  const auto node = find_on_path("node");
+  if (node.empty()) GTEST_SKIP() << "node is not installed";
+  const auto modules = npm_modules();
+  if (!fs::exists(modules / "centrifuge/package.json") || !fs::exists(modules / "ws/package.json"))
+    GTEST_SKIP() << "npm packages centrifuge and ws are not in " << modules;
+  SimProcess sim({"--speed", "0", "--token-ttl", "2"});
+  tolbu_sdk::TolbuConfig config;
+  config.streaming_ws = sim.ws_url();
+  config.jwt_token = sim.jwt();
+  const std::string channel = "market:TradeLog:INTEROP";
+  asio::io_context io;
+  std::vector<std::int64_t> ours;
+  std::unique_ptr<Child> js;
+  tolbu_test::run_on(
+      io,
+      [&]() -> Awaitable {
+        tolbu_sdk::features::TolbuStream stream(config);
+        int connects = 0;
+        co_await stream.connect([&] { ++connects; });
+        co_await stream.subscribe_trade_log(
+            "INTEROP", [&](const json::value& v) { ours.push_back(v.at("n").as_int64()); });
+        js = std::make_unique<Child>(
+            std::vector<std::string>{node, TOLBU_INTEROP_SCRIPT, std::to_string(sim.port()),
+                                     sim.jwt(), channel, "recover"},
+            modules.string());
+        EXPECT_TRUE(co_await until([&] { return js->exited(); }, 25s)) << js->output();
+        EXPECT_TRUE(co_await until([&] { return ours.size() == 3; }));
+        EXPECT_TRUE(stream.connected());
+        EXPECT_EQ(connects, 2);  // the drop, and no expiry
+        co_await stream.disconnect();
+      },
+      40s);
+  ASSERT_TRUE(js);
+  const auto out = js->output();
+  EXPECT_EQ(js->status(), 0) << out;
+  EXPECT_NE(out.find("wasRecovering true recovered true\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("received 1 2 3\n"), std::string::npos) << out;
+  EXPECT_EQ(ours, (std::vector<std::int64_t>{1, 2, 3}));
+  auto stats = json::parse(sim.get("/_sim/streaming/stats").body);
+  EXPECT_GE(stats.at("recovered").to_number<std::int64_t>(), 4) << "2 for each client";
+  EXPECT_GE(stats.at("refreshes").to_number<std::int64_t>(), 2);
+}
+
 }  // namespace

@@ -1,6 +1,10 @@
 // setup_logging's routing, its once-only rule and failure handling, and get_logger.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
 #include <system_error>
 
 #include "journal_support.hpp"
@@ -61,6 +65,33 @@ TEST_F(Setup, SecondCallChangesNothing) {
   }
   EXPECT_FALSE(fs::exists(file("other.log")) || fs::exists(file("w2.log")) ||
                fs::exists(file("warn.log")));
+}
+
+// strategy | head -1 with the default setup: the console on a pipe nobody reads any more.
+TEST_F(Setup, ConsoleOnAClosedPipeKeepsEveryFileLine) {
+  const auto previous_action = std::signal(SIGPIPE, SIG_DFL);
+  std::fflush(stdout);
+  const int saved_out = ::dup(1);
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ::dup2(fds[1], 1);
+  ::close(fds[1]);
+  ::close(fds[0]);
+  CapturedFd err(2);
+  utils::setup_logging("INFO", file("main.log"), file("warn.log"), "");
+  for (int i = 0; i < 3; ++i) logging::get_logger("tolbu_sdk.core").warning("line {}", i);
+  utils::reset_logging_for_tests();
+  ::dup2(saved_out, 1);
+  ::close(saved_out);
+  std::signal(SIGPIPE, previous_action);
+
+  const Lines want{"WARNING tolbu_sdk.core line 0", "WARNING tolbu_sdk.core line 1",
+                   "WARNING tolbu_sdk.core line 2"};
+  EXPECT_EQ(entries_of("main.log"), want);
+  EXPECT_EQ(entries_of("warn.log"), want);
+  const std::string errors = err.text();
+  EXPECT_NE(errors.find("Broken pipe"), std::string::npos) << errors;
+  EXPECT_EQ(errors.find("--- Logging error ---"), errors.rfind("--- Logging error ---")) << errors;
 }
 
 TEST_F(Setup, WithoutConsoleOrMainFile) {

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <system_error>
 #include <thread>
 
@@ -20,6 +21,12 @@ namespace {
 
 logging::LogRecord record(std::string_view message) {
   return {.name = "test", .levelno = logging::INFO, .levelname = "INFO", .message = message};
+}
+
+std::size_t occurrences(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
 }
 
 std::string numbered(int i) { return fmt::format("line-{:04}", i); }  // 10 bytes with its feed
@@ -96,7 +103,7 @@ TEST(Handler, FailuresAreReportedOnStandardErrorAndLinesKept) {
     for (int i = 0; i < 6; ++i) h.handle(record(numbered(i)));
   }
   logging::StreamHandler closed(12345);  // not an open descriptor
-  EXPECT_NO_THROW(closed.handle(record("lost cause")));
+  for (int i = 0; i < 3; ++i) EXPECT_NO_THROW(closed.handle(record("lost cause")));
   tolbu_test::MemoryHandler memory;
   memory.set_formatter(std::make_shared<ThrowingFormatter>());
   EXPECT_NO_THROW(memory.handle(record("unformattable")));
@@ -105,10 +112,46 @@ TEST(Handler, FailuresAreReportedOnStandardErrorAndLinesKept) {
   const std::string errors = err.text();
   EXPECT_NE(errors.find("--- Logging error ---\ncannot rotate " + path + ": "), std::string::npos)
       << errors;
-  EXPECT_NE(errors.find("write failed: Bad file descriptor while logging 'lost cause' from test"),
+  // A console failing on every line is reported once.
+  EXPECT_NE(errors.find("write failed: Bad file descriptor on descriptor 12345 (later failures of "
+                        "this output are not reported) while logging 'lost cause' from test"),
             std::string::npos)
       << errors;
+  EXPECT_EQ(occurrences(errors, "Bad file descriptor"), 1u) << errors;
   EXPECT_NE(errors.find("bad layout while logging 'unformattable'"), std::string::npos) << errors;
+}
+
+// strategy | head -1: the console's reader goes away while the strategy logs on.
+TEST(StreamHandler, ClosedPipeNeitherEndsTheProcessNorCostsAFileLine) {
+  // The default action whatever the test runner inherited: death of this test.
+  const auto previous_action = std::signal(SIGPIPE, SIG_DFL);
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ::close(fds[0]);
+  TempDir dir;
+  CapturedFd err(2);
+  logging::Logger& log = logging::get_logger("test.closed_pipe");
+  log.set_propagate(false);
+  log.add_handler(std::make_shared<logging::StreamHandler>(fds[1]));
+  log.add_handler(std::make_shared<logging::RotatingFileHandler>(dir.file("main.log")));
+  for (int i = 0; i < 3; ++i) log.warning("line {}", i);
+  log.clear_handlers();
+  ::close(fds[1]);
+  sigset_t pending;
+  sigemptyset(&pending);
+  sigpending(&pending);
+  const bool left_pending = sigismember(&pending, SIGPIPE) == 1;
+  std::signal(SIGPIPE, previous_action);
+
+  EXPECT_EQ(lines_of(read_file(dir.file("main.log"))),
+            (tolbu_test::Lines{"line 0", "line 1", "line 2"}));
+  const std::string errors = err.text();
+  EXPECT_EQ(occurrences(errors, "--- Logging error ---"), 1u) << errors;
+  EXPECT_NE(errors.find("Broken pipe on descriptor " + std::to_string(fds[1]) +
+                        " (its reader has gone; no more lines go to it)"),
+            std::string::npos)
+      << errors;
+  EXPECT_FALSE(left_pending);
 }
 
 // Threads through one logger into a rotating file: every line whole, none lost, each

@@ -44,23 +44,48 @@ TEST(Bars, IndexingCountsBackFromTheNewestWithEitherSign) {
   EXPECT_EQ(b.previous(), b[-1]);
   EXPECT_EQ(*b[-2], bar(1));
   EXPECT_EQ(*b[2], bar(1));
-  EXPECT_EQ(b[-3], nullptr);
-  EXPECT_EQ(b[3], nullptr);
-  EXPECT_EQ(b[std::numeric_limits<std::int64_t>::min()], nullptr);
-  EXPECT_EQ(b[std::numeric_limits<std::int64_t>::max()], nullptr);
-  // The held bar itself is returned: changing it through the index changes the history.
-  b[0]->close = 99;
-  EXPECT_EQ(b.closes(1), std::vector<double>{99});
+  EXPECT_EQ(b[-3], std::nullopt);
+  EXPECT_EQ(b[3], std::nullopt);
+  EXPECT_EQ(b[std::numeric_limits<std::int64_t>::min()], std::nullopt);
+  EXPECT_EQ(b[std::numeric_limits<std::int64_t>::max()], std::nullopt);
+}
+
+TEST(Bars, BarsReadEarlierStayValidWhileTheHistoryChanges) {
+  // Growing: the storage moves as it grows.
+  Bars growing;
+  growing.add(bar(1));
+  const auto first = growing.current();
+  for (int i = 2; i <= 100; ++i) growing.add(bar(i));
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->close, 1);
+
+  // At capacity: the ring reuses the oldest slot for the newest bar, then load replaces it.
+  Bars full = filled(3, 3);
+  const auto oldest = full[2];
+  const auto newest = full.current();
+  const auto prev = full.previous();
+  full.add(bar(4));
+  EXPECT_EQ(oldest->close, 1);
+  full.update(bar(5));
+  EXPECT_EQ(newest->close, 3);
+  full.load(bars_upto(2));
+  EXPECT_EQ(prev->close, 2);
+  EXPECT_EQ(*oldest, bar(1));
+
+  // A bar read from the history is the caller's own: changing it leaves the history alone.
+  auto mine = full.current();
+  mine->close = 99;
+  EXPECT_EQ(full.closes(1), std::vector<double>{2});
 }
 
 TEST(Bars, EmptyHistoryAnswersAbsentAndZero) {
   Bars b;
-  EXPECT_EQ(b[0], nullptr);
-  EXPECT_EQ(b.current(), nullptr);
-  EXPECT_EQ(b.previous(), nullptr);
+  EXPECT_EQ(b[0], std::nullopt);
+  EXPECT_EQ(b.current(), std::nullopt);
+  EXPECT_EQ(b.previous(), std::nullopt);
   EXPECT_TRUE(b.closes().empty() && b.volumes(5).empty());
   EXPECT_EQ(b.highest(3) + b.lowest(0) + b.sma(3) + b.ema(3) + b.ema(0), 0.0);
-  EXPECT_EQ(filled(1).previous(), nullptr);
+  EXPECT_EQ(filled(1).previous(), std::nullopt);
 }
 
 TEST(Bars, RingKeepsTheNewestAcrossManyWraps) {

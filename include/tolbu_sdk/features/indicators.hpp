@@ -12,7 +12,10 @@
 // non-OHLCV indicator built with input_sampling gets a Resampler in front of it (the library
 // samples only inputs that carry a time): the bar goes to the Resampler, whose output comes
 // back as this indicator's input, reduced to its close by the input_modifier unless the caller
-// gave one. Everything else (removal, updates, reading values, chaining) is the library's.
+// gave one. Updates and removals go the same way, so that the Resampler and the indicator
+// stay in step: remove() drops the newest sample (bars already folded into it do not come
+// back), update() replaces it. Reading values and chaining are the library's, and so is the
+// checking: a refused input (wrong kind, not finite, no time to sample by) changes nothing.
 // `create` builds any of them by name.
 
 #include "tolbu_sdk/ta/averages/alma.hpp"
@@ -187,8 +190,11 @@ struct SmartState {
 // Routes input_sampling: kept for an OHLCV indicator, else turned into a Resampler in front.
 IndicatorOptions smart_options(SmartState& state, bool is_ohlcv_native,
                                const IndicatorOptions& options);
-// Hands a value to the resampler with _is_feeding set, and cleared even if that fails.
-void feed_resampler(SmartState& state, const Value& v);
+// What the smart indicator asks of its resampler.
+enum class ResamplerOp { ADD, UPDATE, REMOVE, REMOVE_ALL };
+// Does `op` on the resampler with _is_feeding set, and cleared even if that fails; the
+// resampler's outputs come back to the smart indicator through the chain.
+void feed_resampler(SmartState& state, ResamplerOp op, const Value& v = {});
 
 }  // namespace detail
 
@@ -298,11 +304,38 @@ class SmartWrapper : public detail::SmartState, public T {
   // Chained outputs (the resampler's among them) arrive here.
   void add_value(const Value& v) override { _add(v); }
 
-  // Updates are the library's, with the same conversion of bars as add.
-  void update(double v) { T::update_value(_converted(Value(v))); }
-  void update(const OHLCV& v) { T::update_value(_converted(Value(v))); }
-  void update(const strategy::Bar& v) { T::update_value(_converted(Value(to_ohlcv(v)))); }
-  void update(const types::Candle& v) { T::update_value(_converted(Value(to_ohlcv(v)))); }
+  // Replaces the newest input, converted as add converts it; on a resampled indicator, the
+  // newest bar held by the resampler.
+  void update(double v) { update_value(Value(v)); }
+  void update(const OHLCV& v) { update_value(Value(v)); }
+  void update(const strategy::Bar& v) { update_value(Value(to_ohlcv(v))); }
+  void update(const types::Candle& v) { update_value(Value(to_ohlcv(v))); }
+  void update_value(const Value& v) override {
+    if (this->_is_feeding) {
+      T::update_value(v);
+    } else if (this->_resampler) {
+      detail::feed_resampler(*this, detail::ResamplerOp::UPDATE, v);
+    } else {
+      T::update_value(_converted(v));
+    }
+  }
+
+  // On a resampled indicator the resampler's newest bar goes too, so that the next bar of its
+  // period starts afresh instead of folding into a bar that is gone.
+  void remove() override {
+    if (this->_is_feeding || !this->_resampler) {
+      T::remove();
+    } else {
+      detail::feed_resampler(*this, detail::ResamplerOp::REMOVE);
+    }
+  }
+  void remove_all() override {
+    if (this->_is_feeding || !this->_resampler) {
+      T::remove_all();
+    } else {
+      detail::feed_resampler(*this, detail::ResamplerOp::REMOVE_ALL);
+    }
+  }
 
  private:
   // Runs before T is constructed, when only the SmartState part of this object exists.
@@ -328,7 +361,7 @@ class SmartWrapper : public detail::SmartState, public T {
       return;
     }
     if (this->_resampler) {
-      detail::feed_resampler(*this, v);
+      detail::feed_resampler(*this, detail::ResamplerOp::ADD, v);
       return;
     }
     T::add_value(_converted(v));

@@ -13,7 +13,12 @@
 //   co_await sub->subscribe();                       // confirmed, or pending until connected
 //
 // The client reconnects by itself with exponential backoff and jitter and re-establishes
-// every subscription afterwards, unless the server's disconnect says not to come back.
+// every subscription afterwards, unless the server's disconnect says not to come back. A
+// subscription the server marked recoverable keeps its stream position (epoch and offset)
+// and asks to recover from it when resubscribing: the missed publications arrive in order,
+// before live ones, each once; SubscribedContext says whether it worked. A connection token
+// with a lifetime (`expires`, `ttl`) is refreshed before it ends, with the token that
+// ClientOptions::get_token gives at that time.
 // Log lines go to the logger "centrifuge", those of the WebSocket layer to "websockets".
 
 #include <boost/asio/any_io_executor.hpp>
@@ -52,6 +57,9 @@ inline constexpr std::uint32_t COMMAND_TIMEOUT = 4;
 inline constexpr std::uint32_t CLIENT_CLOSED = 5;  // the client object was destroyed
 inline constexpr std::uint32_t CONNECT_CALLED = 0;
 inline constexpr std::uint32_t UNSUBSCRIBE_CALLED = 0;
+// Error codes of the server's replies.
+inline constexpr std::uint32_t TOKEN_EXPIRED = 109;
+inline constexpr std::uint32_t UNRECOVERABLE_POSITION = 112;
 }  // namespace codes
 
 // True when a disconnect with this code ends the client's attempts to connect.
@@ -75,6 +83,8 @@ struct ConnectedContext {
   std::string version;
   std::string transport = "websocket";
   boost::json::value data;  // the connect reply's "data", null without one
+  bool expires = false;     // the connection's token has a lifetime
+  std::uint32_t ttl = 0;    // seconds left of it, when it expires
   std::string to_string() const;
 };
 
@@ -133,13 +143,18 @@ struct SubscribedContext {
   std::uint64_t offset = 0;
   std::string epoch;
   bool was_resubscribed = false;  // after a reconnect or a server's resubscribe advice
+  bool was_recovering = false;    // recovery from the stream position was asked for
+  bool recovered = false;         // and every missed publication follows
+  std::size_t recovered_publications = 0;
   boost::json::value data;
   std::string to_string() const;
 };
 
 struct UnsubscribedContext {
   std::string channel;
-  std::uint32_t code = 0;  // 0: unsubscribe() called; the server's 2000-2499 otherwise
+  // 0: unsubscribe() or disconnect() called; otherwise the server's code (2000-2499), a
+  // subscribe refusal's error code, or the disconnect code that ended the client for good.
+  std::uint32_t code = 0;
   std::string reason;
   std::string to_string() const;
 };
@@ -176,6 +191,11 @@ struct ClientEventHandler {
   EventHandler<ErrorContext> on_error;
   EventHandler<ConnectingContext> on_connecting;
   EventHandler<MessageContext> on_message;  // asynchronous "message" pushes
+  // Server-side subscriptions: made by the server (the connect reply's "subs", subscribe
+  // pushes), re-established and recovered on reconnects, ended by its unsubscribe push.
+  EventHandler<SubscribedContext> on_server_subscribed;
+  EventHandler<PublicationContext> on_server_publication;
+  EventHandler<UnsubscribedContext> on_server_unsubscribed;
 };
 
 struct SubscriptionEventHandler {
@@ -189,7 +209,10 @@ struct SubscriptionEventHandler {
 };
 
 struct ClientOptions {
-  std::string token;                           // the connection token (a JWT), may be empty
+  std::string token;  // the connection token (a JWT), may be empty
+  // Asked for the current token before every connect attempt and every refresh; `token`
+  // serves when it is empty. An exception from it counts as a failed attempt.
+  std::function<std::string()> get_token;
   std::map<std::string, std::string> headers;  // extra headers of the WebSocket upgrade
   std::string name = "tolbu-cpp";              // client name sent in the connect command
   std::string version = "0.1.0";
@@ -225,6 +248,13 @@ class TimeoutError : public RuntimeError {
 
 class Subscription;
 
+// Where a recoverable subscription stands in its channel's stream.
+struct StreamPosition {
+  std::uint64_t offset = 0;
+  std::string epoch;
+  bool operator==(const StreamPosition&) const = default;
+};
+
 class Client : public std::enable_shared_from_this<Client> {
  public:
   // Throws ValueError for an address that is not a ws:// or wss:// URL. Does not connect.
@@ -255,6 +285,10 @@ class Client : public std::enable_shared_from_this<Client> {
                                                  SubscriptionEventHandler events = {});
   // The subscription of a channel made by new_subscription, or null.
   std::shared_ptr<Subscription> get_subscription(std::string_view channel) const;
+  // True while the server holds a server-side subscription of the channel for us.
+  bool has_server_subscription(std::string_view channel) const;
+  // How many subscriptions the client keeps (unsubscribed ones are forgotten).
+  std::size_t subscription_count() const noexcept;
 
   struct Core;
 
@@ -276,6 +310,9 @@ class Subscription {
 
   const std::string& channel() const noexcept;
   SubscriptionState state() const noexcept;
+  // The position of the last publication received, once the server said the channel is
+  // recoverable; forgotten by unsubscribe().
+  std::optional<StreamPosition> position() const;
   // Subscribes the channel. When connected, returns once the server confirmed it and throws
   // ReplyError when the server refused it; otherwise the subscription stays pending and is
   // made as soon as the client connects. Does nothing when subscribing or subscribed.

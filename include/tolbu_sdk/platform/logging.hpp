@@ -39,8 +39,8 @@ struct LogRecord {
   std::string_view name;  // logger name
   int levelno = 0;
   std::string_view levelname;
-  std::int64_t created_ms = 0;  // creation time, Unix milliseconds
-  std::string_view message;     // arguments already substituted
+  std::int64_t created_ms = 0;            // creation time, Unix milliseconds
+  std::string_view message;               // arguments already substituted
   std::exception_ptr exc_info = nullptr;  // optional exception
 };
 
@@ -107,7 +107,10 @@ class Handler {
   std::shared_ptr<const Formatter> formatter_;
 };
 
-// Writes to standard output (or another file descriptor), flushed at every line.
+// Writes to standard output (or another file descriptor), flushed at every line. A failing
+// output never ends the process: a pipe whose reader has gone (strategy | head -1) raises no
+// SIGPIPE, and the handler stops writing to it. Only the first failure is reported on
+// standard error, and other handlers still get every record.
 class StreamHandler : public Handler {
  public:
   explicit StreamHandler(int fd = 1);
@@ -117,6 +120,9 @@ class StreamHandler : public Handler {
 
  private:
   int fd_;
+  bool guard_sigpipe_;   // a pipe, socket or unknown descriptor
+  bool failed_ = false;  // the first failure has been reported
+  bool closed_ = false;  // broken pipe: nothing more is written
 };
 
 // Appends to a file and rotates it before a write that would pass max_bytes: FILE.1 ...

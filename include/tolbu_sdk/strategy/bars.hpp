@@ -3,14 +3,21 @@
 //
 //   bars[0] / current()   the newest bar
 //   bars[-1] / bars[1]    the bar before it (both signs count back from the newest)
-//   out of range          nullptr, never an error
+//   out of range          std::nullopt, never an error
+//
+// Indexing returns a copy, so a bar read before add, update or load stays what it was:
+//
+//   const auto prev = bars.current();
+//   bars.add(next);
+//   if (prev) use(prev->close);  // still the bar read above
 //
 // Bars live in a ring buffer, so add() at capacity drops the oldest in O(1). Capacity 0 keeps
-// every bar. A pointer returned by indexing stays valid until the next add, update or load.
+// every bar. Iterators, like a standard container's, are invalidated by add, update and load.
 
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -31,11 +38,10 @@ class Bars {
   bool empty() const noexcept { return _size == 0; }
   int max_bars() const noexcept { return _max_bars; }
 
-  // The bar |index| places back from the newest, or nullptr.
-  const Bar* operator[](std::int64_t index) const noexcept;
-  Bar* operator[](std::int64_t index) noexcept;
-  const Bar* current() const noexcept { return (*this)[0]; }
-  const Bar* previous() const noexcept { return (*this)[-1]; }
+  // A copy of the bar |index| places back from the newest, or nullopt.
+  std::optional<Bar> operator[](std::int64_t index) const;
+  std::optional<Bar> current() const { return (*this)[0]; }
+  std::optional<Bar> previous() const { return (*this)[-1]; }
 
   // Appends the newest bar, dropping the oldest beyond capacity.
   void add(const Bar& bar);
@@ -105,6 +111,7 @@ class Bars {
     if (i >= _bars.size()) i -= _bars.size();
     return _bars[i];
   }
+  Bar& newest() noexcept { return const_cast<Bar&>(at_logical(_size - 1)); }
   // Index of the first bar of the newest-`count` window; validates count.
   std::size_t window_start(int count, const char* name) const;
   // The bars from logical position start to the newest, as at most two contiguous runs.

@@ -42,9 +42,16 @@
 //
 // Behaviour shared by all indicators: absent inputs (from a chained indicator still warming
 // up) produce absent outputs and are not part of input_values(); `update` replaces the newest
-// input (remove then add); the options below add chaining, input modification, sampling and
-// a bounded history.
+// input; the options below add chaining, input modification, sampling and a bounded history.
+//
+// Every change is all or nothing, along the whole chain: add, update and remove check the
+// input (modifier, type, finiteness, time for sampling) before anything changes, and when a
+// dependent refuses the new output, the indicator and the dependents already told return to
+// where they were before the exception reaches the caller. A NaN or infinite input (a number,
+// or any price or the volume of an OHLCV) is refused with ValueError: it would poison every
+// running sum for a long while and read as plausible values (a StdDev of 0).
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -114,13 +121,18 @@ class IndicatorBase : public support::Undoable {
 
   void undo() override { remove(); }
   void reset() override { remove_all(); }
+  // A part of another indicator does not check its inputs for finiteness: an overflow in its
+  // owner's arithmetic shows as an infinite value, not as a throw in mid-computation.
+  void mark_as_part() override { _checks_input = false; }
 
  protected:
   explicit IndicatorBase(const IndicatorOptions& options);
 
-  enum class Event { ADD, REMOVE, CLEAR };
+  enum class Event { ADD, UPDATE, REMOVE, CLEAR };
   bool _has_dependents() const { return !_dependents.empty(); }
-  void _notify(Event e, const Value& v);
+  // Tells every dependent; if one throws, those told before it are put back (`old` is the
+  // output an UPDATE or REMOVE replaced) and the exception goes on.
+  void _notify(Event e, const Value& v, const Value& old);
   // Takes in the outputs the input indicator held when this one was made; runs on first use.
   void _sync() const {
     if (_pending_catch_up) [[unlikely]]
@@ -130,9 +142,11 @@ class IndicatorBase : public support::Undoable {
   std::size_t _max_history = 0;
   InputModifier _modifier;
   std::optional<SamplingPeriodType> _sampling;
+  bool _checks_input = true;  // false for a part of another indicator
 
  private:
   void _on_source_event(Event e, const Value& v);
+  void _undo_source_event(Event e, const Value& old) noexcept;
   void _catch_up();
   void _detach();
 
@@ -151,6 +165,18 @@ OHLCV from_value<OHLCV>(const Value& v);
 // Whether b falls in the same sampling period as a (both must carry a time).
 bool same_period(SamplingPeriodType p, const OHLCV& a, const OHLCV& b);
 [[noreturn]] void throw_nothing_to_update();
+[[noreturn]] void throw_not_finite(double v);
+inline void check_finite(double v) {
+  if (!std::isfinite(v)) [[unlikely]]
+    throw_not_finite(v);
+}
+inline void check_finite(const OHLCV& b) {
+  check_finite(b.open);
+  check_finite(b.high);
+  check_finite(b.low);
+  check_finite(b.close);
+  check_finite(b.volume);
+}
 [[noreturn]] void throw_no_time();
 [[noreturn]] void throw_history_too_short();
 void check_sampling_allowed(bool input_has_time, const IndicatorOptions& o);
@@ -175,7 +201,7 @@ class Indicator : public IndicatorBase {
       Indicator::add_value(to_value(v));  // not virtual: a wrapper's add_value may route elsewhere
       return;
     }
-    _ingest(v, true);
+    _accept(v);
   }
   // An absent input gives an absent output.
   void add(const std::optional<In>& v) {
@@ -183,7 +209,7 @@ class Indicator : public IndicatorBase {
       add(*v);
     } else {
       _sync();
-      _add_absent();
+      _accept_absent();
     }
   }
   void add(std::initializer_list<In> values) {
@@ -201,45 +227,50 @@ class Indicator : public IndicatorBase {
   void add_value(const Value& v) override {
     _sync();
     if (const Value* m = _modified(v)) {
-      _ingest(detail::from_value<In>(*m), true);
+      _accept(detail::from_value<In>(*m));
     } else {
-      _add_absent();
+      _accept_absent();
     }
   }
 
-  // Replaces the newest input.
+  // Replaces the newest input. Everything is checked before anything changes.
   void update(const In& v) {
     _sync();
     if (_outputs.empty()) detail::throw_nothing_to_update();
-    remove();
     if (_modifier) {
-      const Value raw = to_value(v);
-      if (const Value* m = _modified(raw)) {
-        _ingest(detail::from_value<In>(*m), false);
-      } else {
-        _add_absent();
-      }
+      Indicator::update_value(to_value(v));
       return;
     }
-    _ingest(v, false);
+    _replace(&v);
   }
 
   void update_value(const Value& v) override {
     _sync();
     if (_outputs.empty()) detail::throw_nothing_to_update();
-    remove();
     if (const Value* m = _modified(v)) {
-      _ingest(detail::from_value<In>(*m), false);
+      const In x = detail::from_value<In>(*m);
+      _replace(&x);
     } else {
-      _add_absent();
+      _replace(nullptr);
     }
   }
 
   void remove() override {
     _sync();
     if (_outputs.empty()) return;
+    if (!_has_dependents()) {
+      _remove_newest();
+      return;
+    }
+    const Slot old = _newest_slot();
+    const Value old_output = to_value(_outputs.back());
     _remove_newest();
-    if (_has_dependents()) _notify(Event::REMOVE, Value{});
+    try {
+      _notify(Event::REMOVE, Value{}, old_output);
+    } catch (...) {
+      _restore(old);
+      throw;
+    }
   }
 
   void remove_all() override {
@@ -251,7 +282,7 @@ class Indicator : public IndicatorBase {
     _on_reset();
     _input_count = 0;
     _dropped = false;
-    if (_has_dependents()) _notify(Event::CLEAR, Value{});
+    if (_has_dependents()) _notify(Event::CLEAR, Value{}, Value{});
   }
 
   void purge_oldest(std::size_t n) override {
@@ -322,6 +353,7 @@ class Indicator : public IndicatorBase {
   virtual void _on_reset() {}
 
   void _manage(support::Undoable& part) {
+    part.mark_as_part();
     _parts.push_back(&part);
     if (_max_history != 0) part.set_history_limit(_max_history);
   }
@@ -339,6 +371,12 @@ class Indicator : public IndicatorBase {
   }
 
  private:
+  // The newest slot: its input, if it had one.
+  struct Slot {
+    bool present = false;
+    In input{};
+  };
+
   // The modified input, or null when it is absent.
   const Value* _modified(const Value& v) {
     if (_modifier) {
@@ -348,19 +386,84 @@ class Indicator : public IndicatorBase {
     return std::holds_alternative<std::monostate>(v) ? nullptr : &v;
   }
 
-  void _ingest(const In& v, bool may_fold) {
+  void _check(const In& v) const {
+    if (_checks_input) detail::check_finite(v);
     if constexpr (std::is_same_v<In, OHLCV>) {
       if (_sampling && !v.time) detail::throw_no_time();
-      if (may_fold && _sampling && !_outputs.empty() && _had_input.back() &&
-          detail::same_period(*_sampling, _inputs.back(), v)) {
-        _remove_newest();
-        if (_has_dependents()) _notify(Event::REMOVE, Value{});
-      }
     }
-    _add_present(v);
   }
 
-  void _add_present(const In& v) {
+  // A new input; one of the same sampling period as the newest replaces it.
+  void _accept(const In& v) {
+    _check(v);
+    if constexpr (std::is_same_v<In, OHLCV>) {
+      if (_sampling && !_outputs.empty() && _had_input.back() &&
+          detail::same_period(*_sampling, _inputs.back(), v)) {
+        _replace(&v);
+        return;
+      }
+    }
+    _push_present(v);
+    _announce_newest();
+  }
+
+  void _accept_absent() {
+    _push_absent();
+    _announce_newest();
+  }
+
+  // Tells the dependents of the newest output; if one refuses it, the output goes again.
+  void _announce_newest() {
+    if (!_has_dependents()) return;
+    try {
+      _notify(Event::ADD, to_value(_outputs.back()), Value{});
+    } catch (...) {
+      _remove_newest();
+      throw;
+    }
+  }
+
+  // Puts `v` (absent when null) in place of the newest input; a throw, here or in a dependent,
+  // leaves everything as it was.
+  void _replace(const In* v) {
+    if (v != nullptr) _check(*v);
+    const Slot old = _newest_slot();
+    const Value old_output = _has_dependents() ? to_value(_outputs.back()) : Value{};
+    _remove_newest();
+    try {
+      if (v != nullptr) {
+        _push_present(*v);
+      } else {
+        _push_absent();
+      }
+    } catch (...) {
+      _restore(old);
+      throw;
+    }
+    if (!_has_dependents()) return;
+    try {
+      _notify(Event::UPDATE, to_value(_outputs.back()), old_output);
+    } catch (...) {
+      _remove_newest();
+      _restore(old);
+      throw;
+    }
+  }
+
+  Slot _newest_slot() const {
+    if (!_had_input.back()) return {};
+    return {true, _inputs.back()};
+  }
+  // Puts back a slot just removed, without telling the dependents.
+  void _restore(const Slot& s) {
+    if (s.present) {
+      _push_present(s.input);
+    } else {
+      _push_absent();
+    }
+  }
+
+  void _push_present(const In& v) {
     const bool drops = _inputs.max_size() != 0 && _inputs.size() == _inputs.max_size();
     _inputs.push_back(v);
     ++_input_count;
@@ -375,13 +478,11 @@ class Indicator : public IndicatorBase {
     if (drops) _dropped = true;
     _outputs.push_back(std::move(out));
     _had_input.push_back(1);
-    if (_has_dependents()) _notify(Event::ADD, to_value(_outputs.back()));
   }
 
-  void _add_absent() {
+  void _push_absent() {
     _outputs.push_back(std::nullopt);
     _had_input.push_back(0);
-    if (_has_dependents()) _notify(Event::ADD, Value{});
   }
 
   void _remove_newest() {

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <deque>
 #include <random>
+#include <set>
 #include <unordered_map>
 #include <variant>
 
@@ -95,6 +96,32 @@ ClientInfo client_info(const json::object& o) {
   return info;
 }
 
+// A stream position and whether the channel is recoverable at all.
+struct Position {
+  bool recoverable = false;
+  std::uint64_t offset = 0;
+  std::string epoch;
+  bool lost = false;  // a recovery was refused: the next subscribed event says so
+};
+
+// True when a publication moves the position on; false for one already delivered (a
+// recovered publication that the live stream repeats, or the reverse).
+bool advance(Position& pos, const Publication& pub) {
+  if (!pos.recoverable || pub.offset == 0) return true;
+  if (pub.offset <= pos.offset) return false;
+  pos.offset = pub.offset;
+  return true;
+}
+
+// The subscribe request's recovery fields, when the position allows recovering.
+bool add_recovery(json::object& params, const Position& pos) {
+  if (!pos.recoverable || pos.lost) return false;
+  params["recover"] = true;
+  if (!pos.epoch.empty()) params["epoch"] = pos.epoch;
+  if (pos.offset > 0) params["offset"] = pos.offset;
+  return true;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -109,6 +136,7 @@ struct Subscription::Core {
   std::uint64_t sent_on = 0;       // connection whose subscribe command is in flight or done
   std::uint64_t generation = 0;    // bumped on unsubscribe: late replies are then ignored
   bool resubscribing = false;      // the next on_subscribed follows a reconnect
+  Position position;
   std::shared_ptr<asio::steady_timer> retry;
 };
 
@@ -123,8 +151,13 @@ struct SubEvent {
       ctx;
 };
 
+// An event of a server-side subscription, for the client's handlers.
+struct ServerEvent {
+  std::variant<PublicationContext, SubscribedContext, UnsubscribedContext> ctx;
+};
+
 using Event = std::variant<SubEvent, ConnectedContext, DisconnectedContext, ErrorContext,
-                           ConnectingContext, MessageContext>;
+                           ConnectingContext, MessageContext, ServerEvent>;
 
 // One WebSocket connection, from its handshake to its end.
 struct Conn {
@@ -144,6 +177,7 @@ struct Conn {
   bool pong = false;
   std::vector<std::shared_ptr<asio::steady_timer>> waiters;  // cancelled when it ends
   std::shared_ptr<asio::steady_timer> ping_timer;
+  std::shared_ptr<asio::steady_timer> refresh_timer;
 
   void set_reason(std::uint32_t code, std::string text) {
     if (reason_set) return;
@@ -169,6 +203,8 @@ struct Pending {
   std::string method;
   bool finished = false;
   Reply reply;
+  // Runs as the reply is read, before the messages after it: what it emits comes first.
+  std::function<void(Reply&)> on_reply;
 };
 
 }  // namespace
@@ -204,6 +240,8 @@ struct Client::Core : std::enable_shared_from_this<Client::Core> {
 
   std::unordered_map<std::string, SubCorePtr, StringHash, std::equal_to<>> subs;
   std::vector<SubCorePtr> sub_order;  // resubscription follows the order of creation
+  // Server-side subscriptions with their positions, kept across reconnects for recovery.
+  std::map<std::string, Position, std::less<>> server_subs;
 
   std::deque<Event> queue;
   bool dispatching = false;
@@ -277,6 +315,14 @@ struct Client::Core : std::enable_shared_from_this<Client::Core> {
       co_await invoke(events.on_message, *c, "on_message");
     } else if (auto* s = std::get_if<SubEvent>(&ev)) {
       co_await deliver(*s);
+    } else if (auto* e = std::get_if<ServerEvent>(&ev)) {
+      if (auto* c = std::get_if<PublicationContext>(&e->ctx)) {
+        co_await invoke(events.on_server_publication, *c, "on_server_publication");
+      } else if (auto* c = std::get_if<SubscribedContext>(&e->ctx)) {
+        co_await invoke(events.on_server_subscribed, *c, "on_server_subscribed");
+      } else if (auto* c = std::get_if<UnsubscribedContext>(&e->ctx)) {
+        co_await invoke(events.on_server_unsubscribed, *c, "on_server_unsubscribed");
+      }
     }
   }
 
@@ -357,12 +403,14 @@ struct Client::Core : std::enable_shared_from_this<Client::Core> {
 
   // ----- commands -------------------------------------------------------------------
 
-  asio::awaitable<Reply> call(ConnPtr c, const char* method, const json::object& params) {
+  asio::awaitable<Reply> call(ConnPtr c, const char* method, const json::object& params,
+                              std::function<void(Reply&)> on_reply = {}) {
     auto self = shared_from_this();
     auto p = std::make_shared<Pending>(ex);
     const auto id = next_id++;
     p->conn = c->serial;
     p->method = method;
+    p->on_reply = std::move(on_reply);
     if (c->closed) co_return Reply{};
     pending.emplace(id, p);
     send(c, fmt::format("{{\"id\":{},\"{}\":{}}}", id, method, json::serialize(params)));
@@ -394,6 +442,10 @@ struct Client::Core : std::enable_shared_from_this<Client::Core> {
     }
     p.finished = true;
     p.timer.cancel();
+    if (p.on_reply) {
+      auto apply = std::move(p.on_reply);
+      apply(p.reply);
+    }
   }
 
   // ----- reading --------------------------------------------------------------------
@@ -464,16 +516,26 @@ struct Client::Core : std::enable_shared_from_this<Client::Core> {
     std::string_view channel =
         chv && chv->is_string() ? std::string_view(chv->get_string()) : std::string_view();
     if (auto* pubv = push.if_contains("pub")) {
-      auto sub = find_sub(channel);
-      if (!sub || sub->state == SubscriptionState::UNSUBSCRIBED) {
-        log().debug("Publication on {} without a subscription dropped", channel);
-        return;
-      }
       if (!pubv->is_object()) {
         log().warning("Malformed publication on {} skipped", channel);
         return;
       }
-      emit_sub(sub, publication(sub->channel, pubv->get_object()));
+      auto sub = find_sub(channel);
+      if (sub && sub->state != SubscriptionState::UNSUBSCRIBED) {
+        auto ctx = publication(sub->channel, pubv->get_object());
+        if (!advance(sub->position, *ctx.pub)) {
+          log().debug("Publication {} on {} already delivered", ctx.pub->offset, channel);
+          return;
+        }
+        emit_sub(sub, std::move(ctx));
+        return;
+      }
+      if (auto it = server_subs.find(channel); it != server_subs.end()) {
+        auto ctx = publication(it->first, pubv->get_object());
+        if (advance(it->second, *ctx.pub)) enqueue(ServerEvent{std::move(ctx)});
+        return;
+      }
+      log().debug("Publication on {} without a subscription dropped", channel);
       return;
     }
     if (const auto* join = object_at(push, "join")) {
@@ -491,7 +553,23 @@ struct Client::Core : std::enable_shared_from_this<Client::Core> {
       return;
     }
     if (const auto* unsub = object_at(push, "unsubscribe")) {
-      server_unsubscribe(c, channel, *unsub);
+      if (auto sub = find_sub(channel); sub && sub->state != SubscriptionState::UNSUBSCRIBED) {
+        server_unsubscribe(c, channel, *unsub);
+      } else if (auto it = server_subs.find(channel); it != server_subs.end()) {
+        const auto code = static_cast<std::uint32_t>(uint_at(*unsub, "code"));
+        auto reason = string_at(*unsub, "reason");
+        log().info("Server-side subscription to {} ended: {} {}", channel, code, reason);
+        UnsubscribedContext ctx{it->first, code, std::move(reason)};
+        server_subs.erase(it);
+        enqueue(ServerEvent{std::move(ctx)});
+      }
+      return;
+    }
+    if (auto* sub = object_at(push, "subscribe")) {
+      std::string name(channel);
+      if (name.empty()) return;
+      log().info("Server-side subscription to {}", name);
+      server_subscribed(name, *sub, false);
       return;
     }
     if (const auto* disc = object_at(push, "disconnect")) {
@@ -510,7 +588,7 @@ struct Client::Core : std::enable_shared_from_this<Client::Core> {
       enqueue(MessageContext{std::move(data)});
       return;
     }
-    if (push.contains("subscribe") || push.contains("connect") || push.contains("refresh")) {
+    if (push.contains("connect") || push.contains("refresh")) {
       log().debug("Server-side push ignored on '{}'", channel);
       return;
     }
@@ -560,6 +638,91 @@ struct Client::Core : std::enable_shared_from_this<Client::Core> {
     sub->state = SubscriptionState::UNSUBSCRIBED;
     ++sub->generation;
     emit_sub(sub, UnsubscribedContext{sub->channel, code, std::move(reason)});
+    detach(sub);
+  }
+
+  // An unsubscribed subscription is forgotten: a client that subscribes and unsubscribes
+  // ever new channels keeps its size. Its handle can still subscribe again.
+  void detach(const SubCorePtr& sub) {
+    if (!sub->attached) return;
+    sub->attached = false;
+    if (auto it = subs.find(sub->channel); it != subs.end() && it->second == sub) subs.erase(it);
+    std::erase(sub_order, sub);
+  }
+
+  void detach_all() {
+    auto all = sub_order;
+    for (auto& sub : all) {
+      if (sub->state == SubscriptionState::UNSUBSCRIBED) detach(sub);
+    }
+  }
+
+  // The subscribed event and the publications of a subscribe result, which may carry the
+  // publications missed since `pos`. Moves `pos` to the end of what it delivers.
+  static std::vector<PublicationContext> take_result(const std::string& channel, Position& pos,
+                                                     json::object& result, bool recovering,
+                                                     SubscribedContext& ctx) {
+    ctx.channel = channel;
+    ctx.recoverable = bool_at(result, "recoverable");
+    ctx.positioned = bool_at(result, "positioned");
+    ctx.offset = uint_at(result, "offset");
+    ctx.epoch = string_at(result, "epoch");
+    ctx.data = value_at(result, "data");
+    ctx.was_recovering = recovering || pos.lost;
+    // Recovered only when the stream is the one we were in.
+    ctx.recovered = recovering && !pos.lost && bool_at(result, "recovered") &&
+                    (pos.epoch.empty() || ctx.epoch == pos.epoch);
+    Position next;
+    next.recoverable = ctx.recoverable;
+    next.epoch = ctx.epoch;
+    next.offset = ctx.recovered ? pos.offset : 0;
+    std::vector<PublicationContext> out;
+    if (auto* pubs = result.if_contains("publications"); pubs && pubs->is_array()) {
+      for (auto& p : pubs->get_array()) {
+        if (!p.is_object()) continue;
+        auto pc = publication(channel, p.get_object());
+        if (ctx.recovered && !advance(next, *pc.pub)) continue;
+        next.offset = std::max(next.offset, pc.pub->offset);
+        out.push_back(std::move(pc));
+      }
+    }
+    next.offset = std::max(next.offset, ctx.offset);
+    ctx.recovered_publications = ctx.recovered ? out.size() : 0;
+    pos = std::move(next);
+    return out;
+  }
+
+  void server_subscribed(const std::string& channel, json::object& result, bool recovering) {
+    auto& pos = server_subs[channel];
+    SubscribedContext ctx;
+    auto pubs = take_result(channel, pos, result, recovering, ctx);
+    ctx.was_resubscribed = recovering;
+    enqueue(ServerEvent{std::move(ctx)});
+    for (auto& pc : pubs) enqueue(ServerEvent{std::move(pc)});
+  }
+
+  // The connect reply's server-side subscriptions; those it no longer holds have ended.
+  void apply_server_subs(json::object& result, const std::set<std::string>& asked) {
+    std::set<std::string> held;
+    if (auto* list = object_at(result, "subs")) {
+      for (auto& [name, v] : *list) {
+        if (!v.is_object()) continue;
+        std::string channel(name);
+        const bool recovering = asked.contains(channel) && server_subs[channel].recoverable;
+        log().info("Server-side subscription to {}", channel);
+        server_subscribed(channel, v.get_object(), recovering);
+        held.insert(std::move(channel));
+      }
+    }
+    for (auto it = server_subs.begin(); it != server_subs.end();) {
+      if (held.contains(it->first)) {
+        ++it;
+        continue;
+      }
+      log().warning("Server-side subscription to {} not renewed by the server", it->first);
+      enqueue(ServerEvent{UnsubscribedContext{it->first, 0, "not renewed on connect"}});
+      it = server_subs.erase(it);
+    }
   }
 
   static asio::awaitable<void> read_loop(std::shared_ptr<Core> self, ConnPtr c) {
@@ -601,6 +764,7 @@ struct Client::Core : std::enable_shared_from_this<Client::Core> {
       if (p->conn == c->serial) p->timer.cancel();
     }
     if (c->ping_timer) c->ping_timer->cancel();
+    if (c->refresh_timer) c->refresh_timer->cancel();
     for (auto& w : c->waiters) w->cancel();
     if (conn == c) conn.reset();
   }
@@ -680,12 +844,101 @@ struct Client::Core : std::enable_shared_from_this<Client::Core> {
       ++sub->generation;
       emit_sub(sub, UnsubscribedContext{sub->channel, code, reason});
     }
+    detach_all();
+    for (const auto& [channel, pos] : server_subs) {
+      enqueue(ServerEvent{UnsubscribedContext{channel, code, reason}});
+    }
+    server_subs.clear();
     enqueue(DisconnectedContext{code, std::move(reason), false});
+    wake_ready_waiters();
+  }
+
+  // The token as the application holds it now.
+  std::string current_token() const {
+    return options.get_token ? options.get_token() : options.token;
+  }
+
+  // Refreshes ahead of the expiry: half the lifetime when it is short, 5 s before otherwise.
+  static milliseconds refresh_delay(std::uint32_t ttl_seconds) {
+    const auto ttl = milliseconds(std::int64_t(ttl_seconds) * 1000);
+    const auto delay = ttl > std::chrono::seconds(10) ? ttl - std::chrono::seconds(5) : ttl / 2;
+    return std::max(delay, milliseconds(100));
+  }
+
+  static asio::awaitable<void> refresh_loop(std::shared_ptr<Core> self, ConnPtr c,
+                                            std::uint32_t ttl) {
+    auto timer = c->refresh_timer;
+    auto delay = refresh_delay(ttl);
+    while (!c->closed && !self->shut) {
+      timer->expires_after(delay);
+      boost::system::error_code ec;
+      co_await timer->async_wait(asio::redirect_error(asio::use_awaitable, ec));
+      if (c->closed || self->shut) co_return;
+      json::object params;
+      try {
+        params["token"] = self->current_token();
+      } catch (const std::exception& e) {
+        log().error("Token for the refresh not available: {}", e.what());
+        self->emit_error("refresh", 0, e.what(), true);
+        delay = std::chrono::seconds(5);
+        continue;
+      }
+      Reply r = co_await self->call(c, "refresh", params);
+      if (c->closed || self->shut) co_return;
+      if (r.outcome == Reply::OK) {
+        if (!bool_at(r.result, "expires")) co_return;
+        ttl = static_cast<std::uint32_t>(uint_at(r.result, "ttl"));
+        log().debug("Connection token refreshed; {} s left", ttl);
+        delay = refresh_delay(ttl);
+        continue;
+      }
+      if (r.outcome == Reply::TIMEOUT) {
+        self->emit_error("timeout", 0, "refresh reply timed out", true);
+        self->drop(c, codes::COMMAND_TIMEOUT, "refresh timeout");
+        co_return;
+      }
+      if (r.outcome == Reply::ERROR && r.temporary) {
+        log().warning("Token refresh refused for now: {} {}", r.code, r.message);
+        self->emit_error("refresh", r.code, r.message, true);
+        delay = std::chrono::seconds(2);
+        continue;
+      }
+      if (r.outcome == Reply::ERROR) {
+        // "token expired" and the like: a new connection with the token the
+        // application holds then, rather than a stream that ends at the expiry.
+        log().warning("Token refresh refused: {} {}; reconnecting", r.code, r.message);
+        self->emit_error("refresh", r.code, r.message, false);
+        self->drop(c, r.code, r.message);
+      }
+      co_return;
+    }
+  }
+
+  void connected(const ConnPtr& c, const json::object& result) {
+    c->ping_seconds = static_cast<std::uint32_t>(uint_at(result, "ping"));
+    c->pong = bool_at(result, "pong");
+    state = ClientState::CONNECTED;
+    attempts = 0;
+    ConnectedContext ctx;
+    ctx.client = string_at(result, "client");
+    ctx.version = string_at(result, "version");
+    ctx.data = value_at(result, "data");
+    ctx.expires = bool_at(result, "expires");
+    ctx.ttl = static_cast<std::uint32_t>(uint_at(result, "ttl"));
+    log().info("Connected to {} (client {}, ping {} s{})", address, ctx.client, c->ping_seconds,
+               ctx.expires ? fmt::format(", token expires in {} s", ctx.ttl) : "");
+    if (ctx.expires) {
+      c->refresh_timer = std::make_shared<asio::steady_timer>(ex);
+      asio::co_spawn(ex, refresh_loop(shared_from_this(), c, ctx.ttl), asio::detached);
+    }
+    enqueue(std::move(ctx));
     wake_ready_waiters();
   }
 
   asio::awaitable<void> attempt(std::uint64_t serial) {
     auto self = shared_from_this();
+    // Before anything else: a failing token source is a failed attempt, retried later.
+    const std::string token = current_token();
     auto c = std::make_shared<Conn>(ex);
     c->serial = ++conn_serial;
     conn = c;
@@ -712,10 +965,27 @@ struct Client::Core : std::enable_shared_from_this<Client::Core> {
     asio::co_spawn(ex, read_loop(self, c), asio::detached);
 
     json::object params;
-    if (!options.token.empty()) params["token"] = options.token;
+    if (!token.empty()) params["token"] = token;
     params["name"] = options.name;
     params["version"] = options.version;
-    Reply r = co_await call(c, "connect", params);
+    std::set<std::string> asked;
+    if (!server_subs.empty()) {
+      json::object subs_params;
+      for (const auto& [channel, pos] : server_subs) {
+        json::object one;
+        add_recovery(one, pos);
+        subs_params[channel] = std::move(one);
+        asked.insert(channel);
+      }
+      params["subs"] = std::move(subs_params);
+    }
+    // Taken as the reply is read: server-side publications may follow it in its frame.
+    auto on_reply = [this, serial, asked, c](Reply& reply) {
+      if (shut || run_serial != serial || reply.outcome != Reply::OK) return;
+      connected(c, reply.result);
+      apply_server_subs(reply.result, asked);
+    };
+    Reply r = co_await call(c, "connect", params, on_reply);
     if (shut || run_serial != serial) co_return;
 
     if (r.outcome == Reply::TIMEOUT) {
@@ -739,7 +1009,7 @@ struct Client::Core : std::enable_shared_from_this<Client::Core> {
       co_return;
     }
     if (r.outcome == Reply::ERROR) {
-      if (r.temporary) {
+      if (r.temporary || r.code == codes::TOKEN_EXPIRED) {
         log().warning("Connect refused for now: {} {}", r.code, r.message);
         emit_error("connect", r.code, r.message, true);
         drop(c, codes::TRANSPORT_CLOSED, "temporary connect error");
@@ -757,18 +1027,7 @@ struct Client::Core : std::enable_shared_from_this<Client::Core> {
       co_return;
     }
 
-    // Connected.
-    c->ping_seconds = static_cast<std::uint32_t>(uint_at(r.result, "ping"));
-    c->pong = bool_at(r.result, "pong");
-    state = ClientState::CONNECTED;
-    attempts = 0;
-    ConnectedContext ctx;
-    ctx.client = string_at(r.result, "client");
-    ctx.version = string_at(r.result, "version");
-    ctx.data = value_at(r.result, "data");
-    log().info("Connected to {} (client {}, ping {} s)", address, ctx.client, c->ping_seconds);
-    enqueue(std::move(ctx));
-    wake_ready_waiters();
+    // Connected: the reply has been taken by connected().
     if (c->ping_seconds > 0) {
       c->ping_timer = std::make_shared<asio::steady_timer>(ex);
       asio::co_spawn(ex, watch_pings(self, c), asio::detached);
@@ -823,7 +1082,17 @@ struct Client::Core : std::enable_shared_from_this<Client::Core> {
     const auto gen = sub->generation;
     json::object params;
     params["channel"] = sub->channel;
-    Reply r = co_await call(c, "subscribe", params);
+    const bool recovering = sub->resubscribing && add_recovery(params, sub->position);
+    // Taken as the reply is read: the recovered publications go ahead of the live ones that
+    // follow the reply in its frame.
+    auto on_reply = [this, sub, gen, recovering](Reply& reply) {
+      if (shut || sub->generation != gen || sub->state != SubscriptionState::SUBSCRIBING) return;
+      if (reply.outcome == Reply::OK ||
+          (reply.outcome == Reply::ERROR && reply.code == kAlreadySubscribed)) {
+        subscribed(sub, reply.result, recovering);
+      }
+    };
+    Reply r = co_await call(c, "subscribe", params, on_reply);
     if (shut || sub->generation != gen || sub->state != SubscriptionState::SUBSCRIBING) co_return;
     switch (r.outcome) {
       case Reply::CLOSED:
@@ -836,41 +1105,47 @@ struct Client::Core : std::enable_shared_from_this<Client::Core> {
         drop(c, codes::COMMAND_TIMEOUT, "subscribe timeout");
         co_return;
       case Reply::ERROR:
-        if (r.code != kAlreadySubscribed) {
-          emit_sub(sub, SubscriptionErrorContext{sub->channel, "subscribe", r.code, r.message,
-                                                 r.temporary});
-          if (r.temporary) {
-            sub->sent_on = 0;
-            schedule_retry(sub, c);
-            co_return;
-          }
-          sub->state = SubscriptionState::UNSUBSCRIBED;
-          ++sub->generation;
-          emit_sub(sub, UnsubscribedContext{sub->channel, r.code, r.message});
-          throw ReplyError(
-              fmt::format("Subscribe to {} refused: {} {}", sub->channel, r.code, r.message),
-              r.code, r.temporary);
+        if (r.code == codes::UNRECOVERABLE_POSITION && recovering) {
+          // The position is gone for good: subscribe afresh and report the gap.
+          log().warning("Position on {} not recoverable: {} {}", sub->channel, r.code, r.message);
+          sub->position = Position{};
+          sub->position.lost = true;
+          sub->sent_on = 0;
+          asio::co_spawn(ex, subscribe_quietly(self, sub, c), asio::detached);
+          co_return;
         }
-        [[fallthrough]];
+        emit_sub(sub, SubscriptionErrorContext{sub->channel, "subscribe", r.code, r.message,
+                                               r.temporary});
+        if (r.temporary) {
+          sub->sent_on = 0;
+          schedule_retry(sub, c);
+          co_return;
+        }
+        sub->state = SubscriptionState::UNSUBSCRIBED;
+        ++sub->generation;
+        emit_sub(sub, UnsubscribedContext{sub->channel, r.code, r.message});
+        detach(sub);
+        throw ReplyError(
+            fmt::format("Subscribe to {} refused: {} {}", sub->channel, r.code, r.message), r.code,
+            r.temporary);
       case Reply::OK:
         break;
     }
+  }
+
+  void subscribed(const SubCorePtr& sub, json::object& result, bool recovering) {
     sub->state = SubscriptionState::SUBSCRIBED;
     SubscribedContext ctx;
-    ctx.channel = sub->channel;
-    ctx.recoverable = bool_at(r.result, "recoverable");
-    ctx.positioned = bool_at(r.result, "positioned");
-    ctx.offset = uint_at(r.result, "offset");
-    ctx.epoch = string_at(r.result, "epoch");
+    auto pubs = take_result(sub->channel, sub->position, result, recovering, ctx);
     ctx.was_resubscribed = sub->resubscribing;
-    ctx.data = value_at(r.result, "data");
     sub->resubscribing = false;
-    emit_sub(sub, std::move(ctx));
-    if (auto* pubs = r.result.if_contains("publications"); pubs && pubs->is_array()) {
-      for (auto& p : pubs->get_array()) {
-        if (p.is_object()) emit_sub(sub, publication(sub->channel, p.get_object()));
-      }
+    if (ctx.was_recovering && !ctx.recovered) {
+      log().warning("Publications on {} missed while away are not recoverable", sub->channel);
+    } else if (ctx.recovered && !pubs.empty()) {
+      log().info("Recovered {} publications on {}", pubs.size(), sub->channel);
     }
+    emit_sub(sub, std::move(ctx));
+    for (auto& pc : pubs) emit_sub(sub, std::move(pc));
   }
 
   void schedule_retry(const SubCorePtr& sub, const ConnPtr& c) {
@@ -923,6 +1198,8 @@ struct Client::Core : std::enable_shared_from_this<Client::Core> {
       emit_sub(sub,
                UnsubscribedContext{sub->channel, codes::DISCONNECT_CALLED, "client disconnected"});
     }
+    detach_all();
+    server_subs.clear();
     auto c = conn;
     conn.reset();
     if (c && !c->closed && c->transport) {
@@ -1007,6 +1284,12 @@ asio::awaitable<void> Client::ready(milliseconds timeout) {
 }
 
 ClientState Client::state() const noexcept { return core_->state; }
+
+bool Client::has_server_subscription(std::string_view channel) const {
+  return core_->server_subs.find(channel) != core_->server_subs.end();
+}
+
+std::size_t Client::subscription_count() const noexcept { return core_->subs.size(); }
 const std::string& Client::address() const noexcept { return core_->address; }
 const ClientOptions& Client::options() const noexcept { return core_->options; }
 
@@ -1049,6 +1332,11 @@ Subscription::~Subscription() = default;
 const std::string& Subscription::channel() const noexcept { return core_->channel; }
 SubscriptionState Subscription::state() const noexcept { return core_->state; }
 
+std::optional<StreamPosition> Subscription::position() const {
+  if (!core_->position.recoverable) return std::nullopt;
+  return StreamPosition{core_->position.offset, core_->position.epoch};
+}
+
 asio::awaitable<void> Subscription::subscribe() {
   auto keep = client_;
   auto sub = core_;
@@ -1090,9 +1378,11 @@ asio::awaitable<void> Subscription::unsubscribe() {
   const bool told = cc.conn && sub->sent_on == cc.conn->serial;
   sub->state = SubscriptionState::UNSUBSCRIBED;
   ++sub->generation;
+  sub->position = Position{};
   if (sub->retry) sub->retry->cancel();
   cc.emit_sub(sub,
               UnsubscribedContext{sub->channel, codes::UNSUBSCRIBE_CALLED, "unsubscribe called"});
+  cc.detach(sub);
   if (cc.state == ClientState::CONNECTED && told) {
     co_await cc.send_unsubscribe(sub, cc.conn);
   }

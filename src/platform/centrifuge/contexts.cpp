@@ -53,8 +53,9 @@ std::string ConnectingContext::to_string() const {
 }
 
 std::string ConnectedContext::to_string() const {
-  return fmt::format("ConnectedContext(client='{}', version='{}', transport='{}', data={})", client,
-                     version, transport, json::serialize(data));
+  return fmt::format(
+      "ConnectedContext(client='{}', version='{}', transport='{}', data={}, expires={}, ttl={})",
+      client, version, transport, json::serialize(data), flag(expires), ttl);
 }
 
 std::string DisconnectedContext::to_string() const {
@@ -111,9 +112,9 @@ std::string SubscribingContext::to_string() const {
 std::string SubscribedContext::to_string() const {
   return fmt::format(
       "SubscribedContext(channel='{}', recoverable={}, positioned={}, offset={}, epoch='{}', "
-      "was_resubscribed={}, data={})",
+      "was_resubscribed={}, was_recovering={}, recovered={}, recovered_publications={}, data={})",
       channel, flag(recoverable), flag(positioned), offset, epoch, flag(was_resubscribed),
-      json::serialize(data));
+      flag(was_recovering), flag(recovered), recovered_publications, json::serialize(data));
 }
 
 std::string UnsubscribedContext::to_string() const {

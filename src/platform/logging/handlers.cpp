@@ -2,11 +2,15 @@
 // Every line goes to the OS in one write under the handler's mutex, so threads never
 // interleave and a crashing process keeps what it logged.
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <ctime>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 
@@ -40,11 +44,54 @@ void write_line_to(int fd, std::string_view line) {
   if (buffer.capacity() > 64 * 1024) std::string().swap(buffer);  // do not pin a huge line
 }
 
+// A write to a pipe or socket whose reader has gone raises SIGPIPE, which ends the process by
+// default. Holding the signal back on this thread turns it into EPIPE; a SIGPIPE the write
+// raised is then taken off the thread's pending set, so the process-wide disposition is
+// never touched.
+template <class Write>
+void without_sigpipe(Write write) {
+  sigset_t pipe_only;
+  sigemptyset(&pipe_only);
+  sigaddset(&pipe_only, SIGPIPE);
+  sigset_t old;
+  pthread_sigmask(SIG_BLOCK, &pipe_only, &old);
+  sigset_t pending;
+  sigemptyset(&pending);
+  sigpending(&pending);
+  const bool was_pending = sigismember(&pending, SIGPIPE) == 1;
+  const auto settle = [&](bool broke) {
+    if (broke && !was_pending) {
+      const timespec now{};
+      while (sigtimedwait(&pipe_only, nullptr, &now) < 0 && errno == EINTR) {
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  };
+  try {
+    write();
+  } catch (const std::system_error& e) {
+    settle(e.code().value() == EPIPE);
+    throw;
+  }
+  settle(false);
+}
+
 // The facility never throws into the code that logs; it says what went wrong on stderr.
 void report_failure(std::string_view what) {
   const std::string text = fmt::format("--- Logging error ---\n{}\n", what);
-  ssize_t ignored = ::write(2, text.data(), text.size());
-  (void)ignored;
+  try {
+    without_sigpipe([&] { write_fully(2, text.data(), text.size()); });
+  } catch (const std::system_error&) {
+    // Standard error is gone too: nowhere left to say it.
+  }
+}
+
+// Pipes, sockets and anything unknown can raise SIGPIPE; terminals, files and /dev/null
+// cannot, and skip the signal mask calls.
+bool may_raise_sigpipe(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return true;
+  return !S_ISREG(st.st_mode) && !S_ISCHR(st.st_mode);
 }
 
 const Formatter& bare_message_formatter() {
@@ -82,9 +129,27 @@ void Handler::handle(const LogRecord& record) {
   }
 }
 
-StreamHandler::StreamHandler(int fd) : fd_(fd) {}
+StreamHandler::StreamHandler(int fd) : fd_(fd), guard_sigpipe_(may_raise_sigpipe(fd)) {}
 
-void StreamHandler::emit(std::string_view line) { write_line_to(fd_, line); }
+void StreamHandler::emit(std::string_view line) {
+  if (closed_) return;
+  try {
+    if (guard_sigpipe_)
+      without_sigpipe([&] { write_line_to(fd_, line); });
+    else
+      write_line_to(fd_, line);
+  } catch (const std::system_error& e) {
+    // A reader that has gone does not come back; other failures may pass, but a console that
+    // fails on every line must not flood standard error.
+    if (e.code().value() == EPIPE) closed_ = true;
+    if (failed_) return;
+    failed_ = true;
+    throw std::runtime_error(fmt::format("{} on descriptor {} ({})", e.what(), fd_,
+                                         closed_
+                                             ? "its reader has gone; no more lines go to it"
+                                             : "later failures of this output are not reported"));
+  }
+}
 
 RotatingFileHandler::RotatingFileHandler(std::string filename, std::uint64_t max_bytes,
                                          int backup_count)

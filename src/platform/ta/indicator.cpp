@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string>
 
+#include <fmt/format.h>
+
 namespace tolbu_sdk::ta {
 
 IndicatorBase::IndicatorBase(const IndicatorOptions& options)
@@ -28,9 +30,36 @@ void IndicatorBase::_detach() {
   _dependents.clear();
 }
 
-void IndicatorBase::_notify(Event e, const Value& v) {
-  // A dependent may not detach while being notified, but copy anyway: cheap, and safe.
-  for (std::size_t i = 0; i < _dependents.size(); ++i) _dependents[i]->_on_source_event(e, v);
+void IndicatorBase::_notify(Event e, const Value& v, const Value& old) {
+  for (std::size_t i = 0; i < _dependents.size(); ++i) {
+    try {
+      _dependents[i]->_on_source_event(e, v);
+    } catch (...) {
+      for (std::size_t j = i; j-- > 0;) _dependents[j]->_undo_source_event(e, old);
+      throw;
+    }
+  }
+}
+
+void IndicatorBase::_undo_source_event(Event e, const Value& old) noexcept {
+  // Replays what this indicator took before, so it cannot fail unless it is broken already;
+  // the exception on its way to the caller is the one worth reporting.
+  try {
+    switch (e) {
+      case Event::ADD:
+        remove();
+        break;
+      case Event::UPDATE:
+        update_value(old);
+        break;
+      case Event::REMOVE:
+        add_value(old);
+        break;
+      case Event::CLEAR:
+        break;
+    }
+  } catch (...) {
+  }
 }
 
 void IndicatorBase::_on_source_event(Event e, const Value& v) {
@@ -42,6 +71,9 @@ void IndicatorBase::_on_source_event(Event e, const Value& v) {
   switch (e) {
     case Event::ADD:
       add_value(v);
+      break;
+    case Event::UPDATE:
+      update_value(v);
       break;
     case Event::REMOVE:
       remove();
@@ -81,6 +113,10 @@ bool same_period(SamplingPeriodType p, const OHLCV& a, const OHLCV& b) {
 }
 
 void throw_no_time() { throw ValueError("input_sampling needs inputs that carry a time"); }
+
+void throw_not_finite(double v) {
+  throw ValueError(fmt::format("input must be a finite number, not {}", v));
+}
 
 void throw_nothing_to_update() { throw ValueError("update needs an input to replace"); }
 

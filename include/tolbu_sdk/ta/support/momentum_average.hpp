@@ -12,8 +12,8 @@
 #include "tolbu_sdk/errors.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
-#include "tolbu_sdk/ta/support/state_history.hpp"
 #include "tolbu_sdk/ta/support/rolling_sum.hpp"
+#include "tolbu_sdk/ta/support/state_history.hpp"
 
 namespace tolbu_sdk::ta::support {
 
@@ -83,6 +83,9 @@ class MomentumAverage final : public Undoable {
     if (other_) other_->set_history_limit(n);
     steps_.set_history_limit(n);
     sum_.set_history_limit(n);
+  }
+  void mark_as_part() override {
+    if (other_) other_->mark_as_part();
   }
 
  private:

@@ -3,9 +3,11 @@
 // end. Unbounded by default (grows by doubling); with a maximum size a push onto a full buffer
 // drops the oldest element, so steady-state pushes never allocate.
 
+#include <algorithm>
 #include <cassert>
 #include <cstddef>
 #include <memory>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
@@ -113,6 +115,16 @@ class RingBuffer {
     return data_[(head_ + i) & (capacity_ - 1)];
   }
   const T& front() const { return from_front(0); }
+
+  // The newest n elements as two contiguous pieces, older first (the second may be empty),
+  // for loops over a window without index arithmetic per element.
+  std::pair<std::span<const T>, std::span<const T>> newest(std::size_t n) const {
+    assert(n <= size_);
+    if (n == 0) return {};
+    const std::size_t start = (head_ + size_ - n) & (capacity_ - 1);
+    const std::size_t first = std::min(n, capacity_ - start);
+    return {{data_.get() + start, first}, {data_.get(), n - first}};
+  }
 
   // Checked indexing; negative indices count from the newest (-1 is the newest).
   const T& operator[](std::ptrdiff_t i) const { return from_front(checked(i)); }

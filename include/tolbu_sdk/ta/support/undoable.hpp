@@ -18,6 +18,9 @@ class Undoable {
   // Keep at most about n values of history (0: unbounded); a part always keeps what its
   // window needs.
   virtual void set_history_limit(std::size_t n) = 0;
+  // Called when an indicator takes this as a part: what the part is fed was computed from
+  // inputs its owner already checked.
+  virtual void mark_as_part() {}
 };
 
 }  // namespace tolbu_sdk::ta::support

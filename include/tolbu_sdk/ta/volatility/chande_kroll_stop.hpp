@@ -5,6 +5,7 @@
 
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/rolling_extremum.hpp"
+#include "tolbu_sdk/ta/support/wilder_average.hpp"
 #include "tolbu_sdk/ta/volatility/atr.hpp"
 
 namespace tolbu_sdk::ta {
@@ -29,7 +30,7 @@ class ChandeKrollStop : public Indicator<OHLCV, ChandeKrollStopValue> {
   std::size_t _atr_period;
   double _atr_mult;
   std::size_t _period;
-  ATR _atr;
+  support::WilderAverage _atr;  // of the true range: the ATR
   support::RollingMax _high;
   support::RollingMin _low;
   support::RollingMax _high_stop;  // -inf until the ATR warms up

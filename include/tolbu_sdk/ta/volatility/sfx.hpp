@@ -3,11 +3,11 @@
 // and a moving average of that deviation. ATR above the smoothed deviation marks a trending,
 // tradable market. Every input gets a record; its fields stay absent while each part warms up.
 
-#include <memory>
-
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
+#include "tolbu_sdk/ta/support/momentum_average.hpp"
 #include "tolbu_sdk/ta/support/rolling_moments.hpp"
+#include "tolbu_sdk/ta/support/wilder_average.hpp"
 #include "tolbu_sdk/ta/volatility/atr.hpp"
 
 namespace tolbu_sdk::ta {
@@ -30,9 +30,9 @@ class SFX : public Indicator<OHLCV, SFXValue> {
   std::optional<SFXValue> _calculate_new_value() override;
 
  private:
-  ATR _atr;
+  support::WilderAverage _atr;     // of the true range
   support::RollingMoments _close;  // population deviation
-  std::unique_ptr<Indicator<double, double>> _ma_std_dev;
+  support::MomentumAverage _ma_std_dev;
 };
 
 }  // namespace tolbu_sdk::ta

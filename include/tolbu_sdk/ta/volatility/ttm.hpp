@@ -7,11 +7,12 @@
 
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
+#include "tolbu_sdk/ta/support/momentum_average.hpp"
 #include "tolbu_sdk/ta/support/rolling_extremum.hpp"
-#include "tolbu_sdk/ta/support/rolling_sum.hpp"
+#include "tolbu_sdk/ta/support/rolling_moments.hpp"
 #include "tolbu_sdk/ta/support/rolling_regression.hpp"
-#include "tolbu_sdk/ta/volatility/bb.hpp"
-#include "tolbu_sdk/ta/volatility/keltner_channels.hpp"
+#include "tolbu_sdk/ta/support/rolling_sum.hpp"
+#include "tolbu_sdk/ta/volatility/atr.hpp"
 
 namespace tolbu_sdk::ta {
 
@@ -32,12 +33,18 @@ class TTM : public Indicator<OHLCV, TTMValue> {
   std::optional<TTMValue> _calculate_new_value() override;
 
  private:
-  BB _bb;
-  KeltnerChannels _kc;
+  // The bands and channels from blocks, with the arithmetic of BB and KeltnerChannels but
+  // without two more indicators (and their averages) to keep histories for.
+  double _bb_mult;
+  double _kc_mult;
+  support::MomentumAverage _bb_average;
+  support::RollingMoments _bb_moments;
+  support::MomentumAverage _kc_average;  // an EMA, as KeltnerChannels uses by default
+  ATR _atr;
   support::RollingMax _high;
   support::RollingMin _low;
   support::RollingRegression _momentum;  // 0 until the average warms up
-  support::RollingSum _present;                // 1 for each real momentum value
+  support::RollingSum _present;          // 1 for each real momentum value
 };
 
 }  // namespace tolbu_sdk::ta

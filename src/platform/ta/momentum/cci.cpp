@@ -1,6 +1,7 @@
 #include "tolbu_sdk/ta/momentum/cci.hpp"
 
 #include <cmath>
+#include <span>
 
 #include "../check.hpp"
 #include "tolbu_sdk/ta/registry.hpp"
@@ -19,16 +20,31 @@ std::optional<double> CCI::_calculate_new_value() {
   const double tp = (bar.high + bar.low + bar.close) / 3.0;
   _typical.push(tp);
   if (!_typical.full()) return std::nullopt;
-  // The mean deviation is taken around the current mean, so it has no running form: both come
-  // from the window. Summing differences from the newest value makes a window of equal values
-  // give a deviation of exactly zero, where a running sum would leave rounding residue.
-  const auto p = static_cast<std::size_t>(_period);
-  double offset = 0.0;
-  for (std::size_t k = 1; k < p; ++k) offset += _typical.back(k) - tp;
-  const double mean = tp + offset / _period;
-  double deviation = 0.0;
-  for (std::size_t k = 0; k < p; ++k) deviation += std::abs(_typical.back(k) - mean);
-  deviation /= _period;
+  // The mean comes from the running sum; the mean deviation, taken around it, needs the window:
+  // one pass, with four sums so that the additions do not wait on one another. A window of
+  // equal values is seen in the same pass and gives exactly zero, not rounding residue.
+  const double mean = _typical.mean();
+  double d[4] = {0.0, 0.0, 0.0, 0.0};
+  bool flat = true;
+  const auto pass = [&](std::span<const double> xs) {
+    std::size_t k = 0;
+    for (; k + 4 <= xs.size(); k += 4) {
+      d[0] += std::abs(xs[k] - mean);
+      d[1] += std::abs(xs[k + 1] - mean);
+      d[2] += std::abs(xs[k + 2] - mean);
+      d[3] += std::abs(xs[k + 3] - mean);
+      flat = flat & (xs[k] == tp) & (xs[k + 1] == tp) & (xs[k + 2] == tp) & (xs[k + 3] == tp);
+    }
+    for (; k < xs.size(); ++k) {
+      d[0] += std::abs(xs[k] - mean);
+      flat = flat & (xs[k] == tp);
+    }
+  };
+  const auto [older, newer] = _typical.values().newest(static_cast<std::size_t>(_period));
+  pass(older);
+  pass(newer);
+  if (flat) return _previous_output();
+  const double deviation = ((d[0] + d[1]) + (d[2] + d[3])) / _period;
   if (deviation == 0.0) return _previous_output();
   return (tp - mean) / (0.015 * deviation);
 }

@@ -19,6 +19,7 @@ ChandeKrollStop::ChandeKrollStop(int atr_period, double atr_mult, int period,
       _low(_atr_period),
       _high_stop(_period),
       _low_stop(_period) {
+  _keep_history(2);  // the true range reads the previous bar
   _manage(_atr);
   _manage(_high);
   _manage(_low);
@@ -28,11 +29,11 @@ ChandeKrollStop::ChandeKrollStop(int atr_period, double atr_mult, int period,
 
 std::optional<ChandeKrollStopValue> ChandeKrollStop::_calculate_new_value() {
   constexpr double inf = std::numeric_limits<double>::infinity();
-  const OHLCV& bar = input_values().back();
-  _atr.add(bar);
+  const auto& in = input_values();
+  const OHLCV& bar = in.back();
+  const auto atr = _atr.push(true_range(bar, input_count() > 1 ? &in.back(1) : nullptr));
   _high.push(bar.high);
   _low.push(bar.low);
-  const auto atr = _atr.value();
   if (!atr) {
     _high_stop.push(-inf);
     _low_stop.push(inf);

@@ -10,21 +10,22 @@ SFX::SFX(int atr_period, int std_dev_period, int std_dev_smoothing_period, MATyp
     : Indicator(options),
       _atr(detail::positive("SFX", "atr_period", atr_period)),
       _close(static_cast<std::size_t>(detail::positive("SFX", "std_dev_period", std_dev_period))),
-      _ma_std_dev(make_ma(
-          ma_type, detail::positive("SFX", "std_dev_smoothing_period", std_dev_smoothing_period))) {
+      _ma_std_dev(ma_type,
+                  detail::positive("SFX", "std_dev_smoothing_period", std_dev_smoothing_period)) {
+  _keep_history(2);  // the true range reads the previous bar
   _manage(_atr);
   _manage(_close);
-  _manage(*_ma_std_dev);
+  _manage(_ma_std_dev);
 }
 
 std::optional<SFXValue> SFX::_calculate_new_value() {
-  const OHLCV& bar = input_values().back();
-  _atr.add(bar);
+  const auto& in = input_values();
+  const OHLCV& bar = in.back();
+  const auto atr = _atr.push(true_range(bar, input_count() > 1 ? &in.back(1) : nullptr));
   _close.push(bar.close);
   std::optional<double> std_dev;
   if (_close.full()) std_dev = _close.stddev();
-  _ma_std_dev->add(std_dev);
-  return SFXValue{_atr.value(), std_dev, _ma_std_dev->value()};
+  return SFXValue{atr, std_dev, _ma_std_dev.push(std_dev)};
 }
 
 }  // namespace tolbu_sdk::ta

@@ -8,14 +8,20 @@ namespace tolbu_sdk::ta {
 TTM::TTM(int period, double bb_std_dev_mult, double kc_atr_mult, MAType ma_type,
          const IndicatorOptions& options)
     : Indicator(options),
-      _bb(detail::positive("TTM", "period", period), bb_std_dev_mult, ma_type),
-      _kc(period, period, kc_atr_mult, kc_atr_mult),
+      _bb_mult(bb_std_dev_mult),
+      _kc_mult(kc_atr_mult),
+      _bb_average(ma_type, detail::positive("TTM", "period", period)),
+      _bb_moments(static_cast<std::size_t>(period)),
+      _kc_average(MAType::EMA, period),
+      _atr(period),
       _high(static_cast<std::size_t>(period)),
       _low(static_cast<std::size_t>(period)),
       _momentum(static_cast<std::size_t>(period)),
       _present(static_cast<std::size_t>(period)) {
-  _manage(_bb);
-  _manage(_kc);
+  _manage(_bb_average);
+  _manage(_bb_moments);
+  _manage(_kc_average);
+  _manage(_atr);
   _manage(_high);
   _manage(_low);
   _manage(_momentum);
@@ -24,27 +30,30 @@ TTM::TTM(int period, double bb_std_dev_mult, double kc_atr_mult, MAType ma_type,
 
 std::optional<TTMValue> TTM::_calculate_new_value() {
   const OHLCV& bar = input_values().back();
-  _bb.add(bar.close);
-  _kc.add(bar);
+  const auto bb_cb = _bb_average.push(bar.close);
+  _bb_moments.push(bar.close);
+  const auto kc_cb = _kc_average.push(bar.close);
+  _atr.add(bar);
   _high.push(bar.high);
   _low.push(bar.low);
 
-  const auto bb = _bb.value();
+  const bool bb = bb_cb && _bb_moments.full();
   if (!bb || !_high.full()) {
     _momentum.push(0.0);
     _present.push(0.0);
   } else {
     const double midpoint = (_high.value() + _low.value()) / 2.0;
-    _momentum.push(bar.close - (midpoint + *bb->cb) / 2.0);
+    _momentum.push(bar.close - (midpoint + *bb_cb) / 2.0);
     _present.push(1.0);
   }
 
-  const auto kc = _kc.value();
-  if (!bb || !kc) return std::nullopt;
+  const auto atr = _atr.value();
+  if (!bb || !kc_cb || !atr) return std::nullopt;
   TTMValue out;
   // On while the Bollinger Bands lie inside the Keltner Channels.
-  const bool inside_above = *bb->ub < *kc->ub;
-  const bool inside_below = *bb->lb > *kc->lb;
+  const double width = _bb_mult * _bb_moments.stddev();
+  const bool inside_above = *bb_cb + width < *kc_cb + _kc_mult * *atr;
+  const bool inside_below = *bb_cb - width > *kc_cb - _kc_mult * *atr;
   out.squeeze = inside_above && inside_below;
   if (_present.sum() >= static_cast<double>(_present.period())) out.histogram = _momentum.value();
   return out;

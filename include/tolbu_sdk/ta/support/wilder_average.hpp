@@ -1,0 +1,51 @@
+#pragma once
+// Wilder's smoothing, as ATR computes it, inside indicators that need an ATR without keeping a
+// whole inner indicator: the mean of the first `period` values, then
+// (previous * (period - 1) + x) / period. One push per input of the owner; an undo restores
+// the previous state exactly.
+
+#include <cstddef>
+#include <optional>
+
+#include "tolbu_sdk/ta/support/state_history.hpp"
+
+namespace tolbu_sdk::ta::support {
+
+class WilderAverage final : public Undoable {
+ public:
+  explicit WilderAverage(int period) : period_(period) {}
+
+  std::optional<double> push(double x) {
+    Step s = steps_.empty() ? Step{} : steps_.back();
+    if (s.count < static_cast<std::size_t>(period_)) {
+      s.value += x;  // the seed's sum, oldest first
+      if (++s.count == static_cast<std::size_t>(period_)) s.value /= period_;
+    } else {
+      s.value = (s.value * (period_ - 1) + x) / period_;
+    }
+    steps_.push(s);
+    return value();
+  }
+
+  std::optional<double> value() const {
+    if (steps_.empty() || steps_.back().count < static_cast<std::size_t>(period_)) {
+      return std::nullopt;
+    }
+    return steps_.back().value;
+  }
+
+  void undo() override { steps_.undo(); }
+  void reset() override { steps_.reset(); }
+  void set_history_limit(std::size_t n) override { steps_.set_history_limit(n); }
+
+ private:
+  struct Step {
+    double value = 0.0;
+    std::size_t count = 0;  // up to the period
+  };
+
+  int period_;
+  StateHistory<Step> steps_;
+};
+
+}  // namespace tolbu_sdk::ta::support
