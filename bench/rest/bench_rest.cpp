@@ -116,7 +116,8 @@ BENCHMARK(Baseline_ProductMaster_RawSocket)->UseRealTime();
 // 100 resting limit orders per iteration on one loop: all in flight at once, or each awaited
 // before the next is placed. The sim forgets its orders between iterations.
 void place_100(benchmark::State& state, bool together) {
-  tolbu_sdk::features::OrderService orders(setup().config);
+  // Room for all 100 connections in the pool, so that both forms run on warm connections.
+  tolbu_sdk::features::OrderService orders(setup().config, {.max_idle_connections = 128});
   for (auto _ : state) {
     state.PauseTiming();
     setup().sim.post("/_sim/reset", "{}");
