@@ -35,9 +35,8 @@
 // connection ("slow", 3008) once its backlog for us passes its limit, and the reconnect
 // recovers from where the delivered publications end. Nothing is lost as long as the
 // server's history covers what arrived meanwhile: its size (publications per channel) and
-// lifetime bound it. Measured against tolbu-sim (history 100,000 and 64 MiB backlog): a
-// callback taking 100 us at 20,000 publications/s for 30 s (600,000 publications) received all
-// of them, in order, once. The client keeps at most 65,536 events queued for callbacks.
+// lifetime bound it. Beyond the history the channel reports a gap (WARNING and on_gap).
+// The client keeps at most 65,536 events queued for callbacks before it stops reading.
 //
 // A subscription that the server ends for good (an unsubscribe with a code below 2500, a
 // refused subscribe, a disconnect after which the client does not come back) leaves the
