@@ -68,8 +68,9 @@ function recoverAndRefresh() {
       // Outlive the first token: the refresh must keep the connection.
       setTimeout(() => {
         say('tokens', tokens, 'state', c.state);
+        const ok = seen.join(' ') === '1 2 3' && c.state === 'connected';
         c.disconnect();
-        process.exit(seen.join(' ') === '1 2 3' && c.state === 'connected' ? 0 : 1);
+        process.exit(ok ? 0 : 1);
       }, 3500);
     }
   });
