@@ -30,7 +30,11 @@ function refusedWithWrongToken() {
 }
 
 async function simPost(path, body) {
-  const r = await fetch(`${base}${path}`, { method: 'POST', body: JSON.stringify(body) });
+  const r = await fetch(`${base}${path}`, {
+    method: 'POST',
+    headers: { 'Content-Type': 'application/json' },
+    body: JSON.stringify(body),
+  });
   if (r.status !== 200) fail(`${path} answered ${r.status}`);
   return r.json();
 }
@@ -92,6 +96,7 @@ sub.on('subscribed', async () => {
   say('subscribed', channel);
   const r = await fetch(`${base}/_sim/streaming/publish`, {
     method: 'POST',
+    headers: { 'Content-Type': 'application/json' },
     body: JSON.stringify({ channel, data: { from: 'sim', n: 1 } }),
   });
   if (r.status !== 200) fail('publish endpoint answered ' + r.status);

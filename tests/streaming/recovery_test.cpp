@@ -125,7 +125,7 @@ TEST(StreamRecovery, ExecutionReportsFilledWhileDisconnectedArriveOnceInOrder) {
         auto filled = [&](const std::string& ref) {
           return std::count(reports.begin(), reports.end(), std::pair{ref, std::string("FILLED")});
         };
-        EXPECT_EQ(place_order(sim, "/api/v1/orders/new/ref-0/ACC1/HPG/B/0/100/MTL"), 200);
+        EXPECT_EQ(place_order(sim, "/api/v1/orders/new/ref-0/ACC1/HPG/B/0.0/100/MTL"), 200);
         EXPECT_TRUE(co_await until([&] { return filled("ref-0") == 1; }));
         const auto per_order = reports.size();
 
@@ -135,7 +135,7 @@ TEST(StreamRecovery, ExecutionReportsFilledWhileDisconnectedArriveOnceInOrder) {
             200);
         for (int i = 1; i <= 5; ++i) {
           EXPECT_EQ(place_order(sim, "/api/v1/orders/new/ref-" + std::to_string(i) + "/ACC1/HPG/" +
-                                         (i % 2 ? "S" : "B") + "/0/100/MTL"),
+                                         (i % 2 ? "S" : "B") + "/0.0/100/MTL"),
                     200);
         }
         EXPECT_TRUE(co_await until([&] { return events.connects == 2 && filled("ref-5"); }, 10s));

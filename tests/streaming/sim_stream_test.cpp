@@ -166,7 +166,7 @@ TEST(SimStream, FilledOrdersReachTheOrderAndAlgorithmChannels) {
     co_await stream.subscribe_algo_position("ACC9", into(positions));
     co_await stream.subscribe_algo_master("ACC9", into(masters));
     EXPECT_TRUE(co_await until([&] { return subscribers(sim, "algo:AlgoMaster:ACC9") == 1; }));
-    EXPECT_EQ(post_authorized(sim, "/api/v1/orders/new/ref-1/ACC9/HPG/B/0/100/MTL"), 200);
+    EXPECT_EQ(post_authorized(sim, "/api/v1/orders/new/ref-1/ACC9/HPG/B/0.0/100/MTL"), 200);
     EXPECT_TRUE(co_await until([&] {
       return !positions.empty() && !masters.empty() &&
              std::any_of(reports.begin(), reports.end(),
