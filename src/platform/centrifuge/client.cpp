@@ -9,7 +9,6 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/json/monotonic_resource.hpp>
-#include <boost/json/parser.hpp>
 #include <boost/json/serialize.hpp>
 
 #include <algorithm>
@@ -21,6 +20,7 @@
 #include <variant>
 
 #include "tolbu_sdk/platform/centrifuge.hpp"
+#include "tolbu_sdk/platform/json.hpp"
 #include "tolbu_sdk/platform/logging.hpp"
 #include "transport.hpp"
 
@@ -249,7 +249,6 @@ struct Client::Core : std::enable_shared_from_this<Client::Core> {
   asio::steady_timer drained;
 
   std::vector<std::shared_ptr<asio::steady_timer>> ready_waiters;
-  json::parser parser;
   std::mt19937_64 rng;
 
   // ----- events ---------------------------------------------------------------------
@@ -460,19 +459,17 @@ struct Client::Core : std::enable_shared_from_this<Client::Core> {
       // on to its own message only.
       const char* nl = static_cast<const char*>(std::memchr(p, '\n', std::size_t(end - p)));
       const auto length = std::size_t((nl ? nl : end) - p);
-      parser.reset(json::make_shared_resource<json::monotonic_resource>(
-          std::clamp<std::size_t>(length + length / 2, 256, 64 * 1024)));
       boost::system::error_code ec;
-      const std::size_t n = parser.write_some(p, static_cast<std::size_t>(end - p), ec);
+      json::value v = platform::parse_json(
+          std::string_view(p, length), ec,
+          json::make_shared_resource<json::monotonic_resource>(
+              std::clamp<std::size_t>(length + length / 2, 256, 64 * 1024)));
+      const std::string_view message(p, length);
+      p += length;
       if (ec) {
-        const char* nl = std::find(p, end, '\n');
-        log().error("Malformed message skipped ({}): {}", ec.message(),
-                    excerpt(std::string_view(p, static_cast<std::size_t>(nl - p))));
-        p = nl;
+        log().error("Malformed message skipped ({}): {}", ec.message(), excerpt(message));
         continue;
       }
-      json::value v = parser.release();
-      p += n;
       handle_message(c, v);
       if (c->closed) return;
     }

@@ -96,12 +96,20 @@ struct ExactHandler {
 }  // namespace
 
 json::value parse_json(std::string_view text, error_code& ec, json::storage_ptr storage) {
-  json::basic_parser<ExactHandler> parser{json::parse_options{}};
-  parser.handler().stack.reset(std::move(storage));
+  // One parser per thread: its stacks are kept between texts, so a stream of small messages
+  // allocates nothing but their values. Nothing called from here can parse again.
+  thread_local json::basic_parser<ExactHandler> parser{json::parse_options{}};
+  parser.reset();
+  auto& handler = parser.handler();
+  handler.number.clear();
+  handler.stack.reset(std::move(storage));
   std::size_t used = parser.write_some(false, text.data(), text.size(), ec);
   if (!ec && used < text.size()) ec = json::error::extra_data;
-  if (ec) return nullptr;
-  return parser.handler().stack.release();
+  if (ec) {
+    handler.stack.reset();  // lets go of the caller's storage
+    return nullptr;
+  }
+  return handler.stack.release();
 }
 
 }  // namespace tolbu_sdk::platform
