@@ -4,9 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <boost/json.hpp>
@@ -16,7 +13,7 @@
 #include <set>
 
 #include "loop_support.hpp"
-#include "sim_process.hpp"
+#include "sim_streaming_support.hpp"
 #include "tolbu_sdk/features/streaming.hpp"
 #include "tolbu_sdk/platform/centrifuge.hpp"
 
@@ -29,62 +26,20 @@ using namespace std::chrono_literals;
 using tolbu_sdk::TolbuConfig;
 using tolbu_sdk::features::DisconnectInfo;
 using tolbu_sdk::features::TolbuStream;
+using tolbu_test::config_for;
 using tolbu_test::LogCapture;
+using tolbu_test::post_authorized;
+using tolbu_test::publish;
 using tolbu_test::SimProcess;
+using tolbu_test::streaming_stats;
+using tolbu_test::subscribers;
 using tolbu_test::until;
 using Awaitable = asio::awaitable<void>;
 
-TolbuConfig config_for(const SimProcess& sim) {
-  TolbuConfig config;
-  config.streaming_ws = sim.ws_url();
-  config.jwt_token = sim.jwt();
-  return config;
-}
-
-json::object stats(const SimProcess& sim) {
-  auto reply = sim.get("/_sim/streaming/stats");
-  return reply.status == 200 ? json::parse(reply.body).as_object() : json::object{};
-}
-
 std::int64_t stat(const SimProcess& sim, const char* name) {
-  auto s = stats(sim);
+  auto s = streaming_stats(sim);
   const auto* v = s.if_contains(name);
   return v ? v->to_number<std::int64_t>() : -1;
-}
-
-std::size_t subscribers(const SimProcess& sim, const std::string& channel) {
-  auto s = stats(sim);
-  const auto* n = s["subscribers"].as_object().if_contains(channel);
-  return n ? static_cast<std::size_t>(n->to_number<std::int64_t>()) : 0;
-}
-
-void publish(const SimProcess& sim, const std::string& channel, const json::value& data) {
-  auto reply = sim.post("/_sim/streaming/publish",
-                        json::serialize(json::object{{"channel", channel}, {"data", data}}));
-  EXPECT_EQ(reply.status, 200) << reply.body;
-}
-
-// An order through the sim's REST side, which wants the bearer token.
-int place_order(const SimProcess& sim, const std::string& path) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  timeval tv{5, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<std::uint16_t>(sim.port()));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  int status = 0;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-    const std::string out = "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
-                            "Authorization: Bearer " + sim.jwt() + "\r\n" +
-                            "Connection: close\r\nContent-Length: 0\r\n\r\n";
-    ::send(fd, out.data(), out.size(), MSG_NOSIGNAL);
-    char buffer[512];
-    const auto n = ::recv(fd, buffer, sizeof buffer - 1, 0);
-    if (n > 12) status = std::atoi(buffer + 9);
-  }
-  ::close(fd);
-  return status;
 }
 
 std::size_t resident_bytes() {
@@ -125,7 +80,7 @@ TEST(StreamRecovery, ExecutionReportsFilledWhileDisconnectedArriveOnceInOrder) {
         auto filled = [&](const std::string& ref) {
           return std::count(reports.begin(), reports.end(), std::pair{ref, std::string("FILLED")});
         };
-        EXPECT_EQ(place_order(sim, "/api/v1/orders/new/ref-0/ACC1/HPG/B/0.0/100/MTL"), 200);
+        EXPECT_EQ(post_authorized(sim, "/api/v1/orders/new/ref-0/ACC1/HPG/B/0.0/100/MTL"), 200);
         EXPECT_TRUE(co_await until([&] { return filled("ref-0") == 1; }));
         const auto per_order = reports.size();
 
@@ -134,8 +89,8 @@ TEST(StreamRecovery, ExecutionReportsFilledWhileDisconnectedArriveOnceInOrder) {
             sim.post("/_sim/streaming/drop", R"({"code": 3001, "reason": "shutdown"})").status,
             200);
         for (int i = 1; i <= 5; ++i) {
-          EXPECT_EQ(place_order(sim, "/api/v1/orders/new/ref-" + std::to_string(i) + "/ACC1/HPG/" +
-                                         (i % 2 ? "S" : "B") + "/0.0/100/MTL"),
+          EXPECT_EQ(post_authorized(sim, "/api/v1/orders/new/ref-" + std::to_string(i) +
+                                             "/ACC1/HPG/" + (i % 2 ? "S" : "B") + "/0.0/100/MTL"),
                     200);
         }
         EXPECT_TRUE(co_await until([&] { return events.connects == 2 && filled("ref-5"); }, 10s));

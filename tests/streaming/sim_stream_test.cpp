@@ -3,15 +3,12 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <boost/json.hpp>
 
 #include "loop_support.hpp"
-#include "sim_process.hpp"
+#include "sim_streaming_support.hpp"
 #include "tolbu_sdk/features/streaming.hpp"
 
 namespace {
@@ -21,53 +18,13 @@ namespace json = boost::json;
 using namespace std::chrono_literals;
 using tolbu_sdk::TolbuConfig;
 using tolbu_sdk::features::TolbuStream;
+using tolbu_test::config_for;
+using tolbu_test::post_authorized;
+using tolbu_test::publish;
 using tolbu_test::SimProcess;
+using tolbu_test::subscribers;
 using tolbu_test::until;
 using Awaitable = asio::awaitable<void>;
-
-TolbuConfig config_for(const SimProcess& sim) {
-  TolbuConfig config;
-  config.streaming_ws = sim.ws_url();
-  config.jwt_token = sim.jwt();
-  return config;
-}
-
-std::size_t subscribers(const SimProcess& sim, const std::string& channel) {
-  auto reply = sim.get("/_sim/streaming/stats");
-  if (reply.status != 200) return 0;
-  const auto stats = json::parse(reply.body);
-  const auto* n = stats.at("subscribers").as_object().if_contains(channel);
-  return n ? static_cast<std::size_t>(n->to_number<std::int64_t>()) : 0;
-}
-
-void publish(const SimProcess& sim, const std::string& channel, const json::value& data) {
-  auto reply = sim.post("/_sim/streaming/publish",
-                        json::serialize(json::object{{"channel", channel}, {"data", data}}));
-  EXPECT_EQ(reply.status, 200) << reply.body;
-}
-
-// The sim's REST side wants the bearer token, which the fixture's client does not send.
-int post_authorized(const SimProcess& sim, const std::string& path) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  timeval tv{5, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<std::uint16_t>(sim.port()));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  int status = 0;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-    const std::string out = "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
-                            "Authorization: Bearer " + sim.jwt() + "\r\n" +
-                            "Connection: close\r\nContent-Length: 0\r\n\r\n";
-    ::send(fd, out.data(), out.size(), MSG_NOSIGNAL);
-    char buffer[512];
-    const auto n = ::recv(fd, buffer, sizeof buffer - 1, 0);
-    if (n > 12) status = std::atoi(buffer + 9);
-  }
-  ::close(fd);
-  return status;
-}
 
 struct Counts {
   int connects = 0;
