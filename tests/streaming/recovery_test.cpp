@@ -289,6 +289,16 @@ TEST(StreamRecovery, SubscriptionsTheServerEndsLeaveTheRegistryAndCanBeMadeAgain
       io, [&] { return ended_subscriptions(sim, config, log); }, 30s);
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+// AddressSanitizer keeps freed memory in quarantine, so the resident size says nothing about
+// leaks there (LeakSanitizer does); the plain build measures it over the full count.
+constexpr bool MEASURE_RESIDENT = false;
+constexpr int CYCLES = 10000;
+#else
+constexpr bool MEASURE_RESIDENT = true;
+constexpr int CYCLES = 50000;
+#endif
+
 TEST(StreamRecovery, FiftyThousandSubscribeCyclesKeepMemoryFlat) {
   SimProcess sim({"--speed", "0"});
   auto config = config_for(sim);
@@ -301,14 +311,16 @@ TEST(StreamRecovery, FiftyThousandSubscribeCyclesKeepMemoryFlat) {
         co_await connect(stream, events);
         auto ignore = [](const json::value&) {};
         std::size_t warm = 0;
-        for (int i = 0; i < 50000; ++i) {
+        for (int i = 0; i < CYCLES; ++i) {
           auto sub = co_await stream.subscribe("cycle:" + std::to_string(i), ignore);
           co_await stream.unsubscribe(sub);
           if (i == 5000) warm = resident_bytes();
         }
         const auto grown =
             static_cast<std::int64_t>(resident_bytes()) - static_cast<std::int64_t>(warm);
-        EXPECT_LT(grown, 4 << 20) << "bytes grown over 45,000 cycles";
+        if (MEASURE_RESIDENT) {
+          EXPECT_LT(grown, 4 << 20) << "bytes grown over 45,000 cycles";
+        }
         EXPECT_TRUE(stream.subscriptions().empty());
         EXPECT_EQ(stream.client()->subscription_count(), 0u);
         EXPECT_EQ(stat(sim, "streams"), 0);
