@@ -43,6 +43,8 @@ class OrderService {
   // Copies the base URL; keeps a reference to config, whose jwt_token is read on every
   // request. http sets the connect and stall timeouts and connection reuse.
   explicit OrderService(const TolbuConfig& config, platform::http::Options http = {});
+  // A temporary configuration would be gone before the first request reads it.
+  OrderService(TolbuConfig&&, platform::http::Options = {}) = delete;
   ~OrderService();
   OrderService(const OrderService&) = delete;
   OrderService& operator=(const OrderService&) = delete;

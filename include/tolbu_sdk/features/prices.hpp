@@ -39,6 +39,8 @@ class MarketDataService {
   // Copies the two base URLs; keeps a reference to config, whose jwt_token is read on every
   // authenticated request. http sets the connect and stall timeouts and connection reuse.
   explicit MarketDataService(const TolbuConfig& config, platform::http::Options http = {});
+  // A temporary configuration would be gone before the first request reads it.
+  MarketDataService(TolbuConfig&&, platform::http::Options = {}) = delete;
   ~MarketDataService();
   MarketDataService(const MarketDataService&) = delete;
   MarketDataService& operator=(const MarketDataService&) = delete;

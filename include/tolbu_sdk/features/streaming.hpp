@@ -275,6 +275,8 @@ class TolbuStream {
 
   // Stores the configuration; no validation, no network activity.
   explicit TolbuStream(const TolbuConfig& config);
+  // A temporary configuration would be gone before connect() reads it.
+  TolbuStream(TolbuConfig&&) = delete;
   ~TolbuStream();
   TolbuStream(const TolbuStream&) = delete;
   TolbuStream& operator=(const TolbuStream&) = delete;

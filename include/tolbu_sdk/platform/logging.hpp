@@ -21,6 +21,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tolbu_sdk/platform/detail/level_macros_push.hpp"
+
 namespace tolbu_sdk::logging {
 
 inline constexpr int NOTSET = 0;
@@ -246,3 +248,5 @@ Logger& root_logger();
 void reset_for_tests();
 
 }  // namespace tolbu_sdk::logging
+
+#include "tolbu_sdk/platform/detail/level_macros_pop.hpp"

@@ -20,6 +20,8 @@
 #include "tolbu_sdk/platform/logging.hpp"
 #include "tolbu_sdk/utils/defaults.hpp"
 
+#include "tolbu_sdk/platform/detail/level_macros_push.hpp"
+
 namespace tolbu_sdk::utils {
 
 // ANSI color codes for terminal output.
@@ -186,3 +188,5 @@ class StrategyLogger {
 };
 
 }  // namespace tolbu_sdk::utils
+
+#include "tolbu_sdk/platform/detail/level_macros_pop.hpp"

@@ -4,6 +4,20 @@
 #include <boost/json.hpp>
 
 #include <iostream>
+#include <type_traits>
+
+// Built with -DDEBUG -DERROR: the headers set the macros aside and give them back.
+#if !defined(DEBUG) || ERROR != 1
+#error "the SDK's headers must give back DEBUG and ERROR"
+#endif
+
+// The services keep a reference to their configuration: a temporary one must not compile.
+static_assert(!std::is_constructible_v<tolbu_sdk::features::MarketDataService,
+                                       tolbu_sdk::TolbuConfig>);
+static_assert(!std::is_constructible_v<tolbu_sdk::features::OrderService, tolbu_sdk::TolbuConfig>);
+static_assert(!std::is_constructible_v<tolbu_sdk::features::TolbuStream, tolbu_sdk::TolbuConfig>);
+static_assert(std::is_constructible_v<tolbu_sdk::features::OrderService,
+                                      const tolbu_sdk::TolbuConfig&>);
 
 int main() {
   namespace json = boost::json;
