@@ -39,6 +39,9 @@ Options:
                       CH (repeatable), e.g. order:OrderExecutionReport:SIM0001
   --client-backlog B  streaming: bytes queued for a client that reads too slowly before it is
                       disconnected with 3008 "slow" (default 67108864)
+  --replay            backtest replay: the market clock is frozen (implies --speed 0) and
+                      moves one bar at a time on the streaming connection's rpc commands
+                      (see "Replay" below)
   --help              this text
 
 Instruments: VN30F2412 (index future), HPG, VIC, FPT; any other code gets a generated
@@ -150,7 +153,7 @@ std::optional<SimOptions> parse_options(int argc, char** argv, std::ostream& out
     if (auto eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
       value = arg.substr(eq + 1);
       arg = arg.substr(0, eq);
-    } else if (arg != "--help" && arg != "-h" && arg != "--quiet") {
+    } else if (arg != "--help" && arg != "-h" && arg != "--quiet" && arg != "--replay") {
       if (i + 1 >= argc) return fail(std::string(arg) + " needs a value");
       value = argv[++i];
     }
@@ -161,6 +164,8 @@ std::optional<SimOptions> parse_options(int argc, char** argv, std::ostream& out
       return std::nullopt;
     } else if (arg == "--quiet") {
       options.quiet = true;
+    } else if (arg == "--replay") {
+      options.replay = true;
     } else if (arg == "--host") {
       options.host = value;
     } else if (arg == "--port") {
@@ -200,6 +205,7 @@ std::optional<SimOptions> parse_options(int argc, char** argv, std::ostream& out
     }
     if (!ok) return fail("bad value for " + std::string(arg) + ": '" + std::string(value) + "'");
   }
+  if (options.replay) options.speed = 0;
   return options;
 }
 

@@ -28,6 +28,7 @@
 #include <iostream>
 #include <memory>
 
+#include "backtest.hpp"
 #include "control_app.hpp"
 #include "display.hpp"
 #include "ledger.hpp"
@@ -218,7 +219,8 @@ int main(int argc, char** argv) {
   tolbu_sdk::logging::root_logger().add_handler(logs);
 
   asio::io_context loop;
-  asio::co_spawn(loop, run(*options, loop, *logs), [&](std::exception_ptr error, int code) {
+  auto body = options->backtest ? run_backtest(*options, loop, *logs) : run(*options, loop, *logs);
+  asio::co_spawn(loop, std::move(body), [&](std::exception_ptr error, int code) {
     exit_code = code;
     if (!error) return;
     exit_code = 1;
