@@ -119,12 +119,12 @@ class Replay {
     exchange.match_orders(symbol_);
     const SimCandle bar = market.candle(symbol_, resolution_, start, end - 1);
     exchange.publish(channel_, candle_json(bar));
-    if (k + 1 < count_) exchange.publish(channel_, candle_json(market.candle(symbol_, resolution_, end, end)));
-    hub->publish(kMarkerChannel, json::object{{"bar", k},
-                                              {"bars", count_},
-                                              {"time", start},
-                                              {"close", bar.close},
-                                              {"done", false}});
+    if (k + 1 < count_)
+      exchange.publish(channel_, candle_json(market.candle(symbol_, resolution_, end, end)));
+    hub->publish(
+        kMarkerChannel,
+        json::object{
+            {"bar", k}, {"bars", count_}, {"time", start}, {"close", bar.close}, {"done", false}});
     return R"({"bar":)" + std::to_string(k) + "}";
   }
 
@@ -149,7 +149,9 @@ void install(SimContext& ctx) {
   });
 }
 
-SimExtension extension{"replay", install, R"(Replay (--replay), for backtests: Centrifugo "rpc" commands on a streaming connection
+SimExtension extension{
+    "replay", install,
+    R"(Replay (--replay), for backtests: Centrifugo "rpc" commands on a streaming connection
   replay.start {"symbol","resolution","from","to"}  forgets orders, trades and positions;
        the clock stands at the start of the first bar (the first candle starting at or
        after "from"; bars start before "to"). Answers {"bars","start","resolution"}.

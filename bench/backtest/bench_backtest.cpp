@@ -54,8 +54,8 @@ struct PerBarWork {
 
 void BM_StrategyWorkOnly(benchmark::State& state) {
   tolbu_test::SimProcess sim({"--speed", "0", "--start-ms", std::to_string(kTo)});
-  auto config = tolbu_sdk::TolbuConfig::from_endpoints(sim.base_url(), sim.base_url(),
-                                                       sim.ws_url(), sim.jwt());
+  auto config = tolbu_sdk::TolbuConfig::from_endpoints(sim.base_url(), sim.base_url(), sim.ws_url(),
+                                                       sim.jwt());
   tolbu_sdk::features::MarketDataService prices(config);
   const auto candles = prices.fetch_candles("HPG", kResolution, kFrom, kTo - 1);
   for (auto _ : state) {
@@ -63,7 +63,8 @@ void BM_StrategyWorkOnly(benchmark::State& state) {
     for (const auto& c : candles) work.on_candle(c);
     benchmark::DoNotOptimize(work.crossovers);
   }
-  const double per_s = static_cast<double>(candles.size()) * static_cast<double>(state.iterations());
+  const double per_s =
+      static_cast<double>(candles.size()) * static_cast<double>(state.iterations());
   state.counters["bars_per_s"] = benchmark::Counter(per_s, benchmark::Counter::kIsRate);
   state.counters["bars"] = static_cast<double>(candles.size());
 }
@@ -77,7 +78,8 @@ void BM_LockstepBacktest(benchmark::State& state) {
     asio::io_context loop;
     tolbu_sdk::features::TolbuStream stream(config);
     tolbu_sdk::backtest::BacktestRuntime runtime(
-        config, stream, {.symbol = "HPG", .resolution = kResolution, .from_ms = kFrom, .to_ms = kTo});
+        config, stream,
+        {.symbol = "HPG", .resolution = kResolution, .from_ms = kFrom, .to_ms = kTo});
     PerBarWork work;
     std::exception_ptr failure;
     state.ResumeTiming();
@@ -87,10 +89,8 @@ void BM_LockstepBacktest(benchmark::State& state) {
           co_await runtime.start();
           co_await stream.connect();
           co_await stream.client()->ready(std::chrono::seconds(10));
-          co_await stream.subscribe_candles("HPG", kResolution,
-                                            [&](const tolbu_sdk::types::Candle& c) {
-                                              work.on_candle(c);
-                                            });
+          co_await stream.subscribe_candles(
+              "HPG", kResolution, [&](const tolbu_sdk::types::Candle& c) { work.on_candle(c); });
           co_await runtime.run();
           co_await stream.disconnect();
         },
@@ -105,9 +105,9 @@ void BM_LockstepBacktest(benchmark::State& state) {
     }
     benchmark::DoNotOptimize(work.crossovers);
   }
-  state.counters["bars_per_s"] = benchmark::Counter(
-      static_cast<double>(kBars) * static_cast<double>(state.iterations()),
-      benchmark::Counter::kIsRate);
+  state.counters["bars_per_s"] =
+      benchmark::Counter(static_cast<double>(kBars) * static_cast<double>(state.iterations()),
+                         benchmark::Counter::kIsRate);
   state.counters["bars"] = static_cast<double>(kBars);
 }
 
@@ -136,10 +136,11 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   if (g_baseline > 0 && g_lockstep > 0) {
-    std::printf("\nA trading year of 1-minute bars (%lld): lockstep backtest %.0f bars/s "
-                "(%.2f s, %.0f us per bar); strategy work alone %.0f bars/s; ratio %.1fx\n",
-                static_cast<long long>(kBars), g_lockstep, kBars / g_lockstep,
-                1e6 / g_lockstep, g_baseline, g_baseline / g_lockstep);
+    std::printf(
+        "\nA trading year of 1-minute bars (%lld): lockstep backtest %.0f bars/s "
+        "(%.2f s, %.0f us per bar); strategy work alone %.0f bars/s; ratio %.1fx\n",
+        static_cast<long long>(kBars), g_lockstep, kBars / g_lockstep, 1e6 / g_lockstep, g_baseline,
+        g_baseline / g_lockstep);
   }
   return 0;
 }

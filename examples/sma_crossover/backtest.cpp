@@ -60,8 +60,8 @@ std::string summary_text(const bt::Metrics& m, const bt::ReplayProgress& p) {
                      p.bars_per_second());
   out += fmt::format("Trades:        {} ({} won, {} lost), win rate {:.1f}%\n", m.trades, m.wins,
                      m.losses, m.win_rate);
-  out += fmt::format("P&L:           {:+.2f} (average trade {:+.2f})\n", m.total_pnl,
-                     m.average_trade);
+  out +=
+      fmt::format("P&L:           {:+.2f} (average trade {:+.2f})\n", m.total_pnl, m.average_trade);
   out += fmt::format("Equity:        {:.2f} -> {:.2f} ({:+.2f}%)\n", m.initial_equity,
                      m.final_equity, m.return_percent);
   out += fmt::format("Max drawdown:  {:.2f} ({:.2f}%), {} bars\n", m.max_drawdown,
@@ -180,8 +180,8 @@ asio::awaitable<int> run_backtest(const Options& options, asio::io_context& loop
     log.warning(std::current_exception(), "Stream disconnect failed");
   }
 
-  const auto metrics = bt::Metrics::compute(result.trades, result.equity_curve,
-                                            result.periods_per_year);
+  const auto metrics =
+      bt::Metrics::compute(result.trades, result.equity_curve, result.periods_per_year);
   const std::filesystem::path dir = options.report_dir;
   std::filesystem::create_directories(dir);
   bt::write_json_report(dir / "report.json", result);

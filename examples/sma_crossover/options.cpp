@@ -1,8 +1,8 @@
 #include "options.hpp"
 
 #include <charconv>
-#include <cstdio>
 #include <cmath>
+#include <cstdio>
 #include <ostream>
 #include <string_view>
 
@@ -136,7 +136,8 @@ std::optional<Options> parse_options(int argc, char** argv, std::ostream& out, s
   if (options.backtest) {
     if (options.from_ms <= 0) return fail("--backtest needs --from");
     if (options.bars > 0) options.to_ms = options.from_ms + options.bars * p.resolution * 1000;
-    if (options.to_ms <= options.from_ms) return fail("--backtest needs --to after --from, or --bars");
+    if (options.to_ms <= options.from_ms)
+      return fail("--backtest needs --to after --from, or --bars");
     p.market_clock = true;
   }
   return options;

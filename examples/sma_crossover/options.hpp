@@ -1,9 +1,9 @@
 #pragma once
 // Command line of the example.
 
+#include <cstdint>
 #include <iosfwd>
 #include <optional>
-#include <cstdint>
 #include <string>
 #include <string_view>
 

@@ -355,8 +355,8 @@ void SmaCrossover::closed(const OrderData& order) {
 ClosedPosition SmaCrossover::stamped(ClosedPosition record) const {
   if (params_.market_clock) {
     record.exit_time = now();
-    record.duration_seconds = tolbu_sdk::platform::seconds_between(record.entry_time,
-                                                                    record.exit_time);
+    record.duration_seconds =
+        tolbu_sdk::platform::seconds_between(record.entry_time, record.exit_time);
   }
   return record;
 }

@@ -54,8 +54,8 @@ asio::awaitable<json::value> CommandLink::call(std::string_view method, const js
       method.empty()
           ? R"({"id":)" + std::to_string(id) + R"(,"connect":)" + json::serialize(data) + "}"
           : R"({"id":)" + std::to_string(id) + R"(,"rpc":{"method":)" +
-                json::serialize(json::string_view(method)) + R"(,"data":)" +
-                json::serialize(data) + "}}";
+                json::serialize(json::string_view(method)) + R"(,"data":)" + json::serialize(data) +
+                "}}";
   co_await ws_.async_write(asio::buffer(command), asio::use_awaitable);
   for (;;) {
     buffer_.consume(buffer_.size());
@@ -78,16 +78,16 @@ asio::awaitable<json::value> CommandLink::call(std::string_view method, const js
       const auto* rid = o->if_contains("id");
       if (!rid || !rid->is_number() || rid->to_number<std::uint64_t>() != id) continue;
       if (const auto* error = o->if_contains("error")) {
-        const auto* message = error->is_object() ? error->get_object().if_contains("message")
-                                                 : nullptr;
+        const auto* message =
+            error->is_object() ? error->get_object().if_contains("message") : nullptr;
         throw RuntimeError(std::string(method.empty() ? "connect" : method) + " refused: " +
-                           (message && message->is_string()
-                                ? std::string(message->get_string())
-                                : json::serialize(*error)));
+                           (message && message->is_string() ? std::string(message->get_string())
+                                                            : json::serialize(*error)));
       }
       if (method.empty()) co_return json::value();
       const auto* rpc = o->if_contains("rpc");
-      const auto* result = rpc && rpc->is_object() ? rpc->get_object().if_contains("data") : nullptr;
+      const auto* result =
+          rpc && rpc->is_object() ? rpc->get_object().if_contains("data") : nullptr;
       co_return result ? *result : json::value();
     }
   }

@@ -94,8 +94,7 @@ asio::awaitable<std::size_t> BacktestRuntime::start() {
   const std::string_view method = "replay.start";
   const json::value answer = co_await s.link->call(method, request);
   const auto* bars = answer.is_object() ? answer.get_object().if_contains("bars") : nullptr;
-  if (!bars || !bars->is_number())
-    throw RuntimeError("replay.start answered without a bar count");
+  if (!bars || !bars->is_number()) throw RuntimeError("replay.start answered without a bar count");
   s.total = bars->to_number<std::size_t>();
   s.done = 0;
   logging::get_logger("tolbu_sdk.backtest")
@@ -110,10 +109,10 @@ asio::awaitable<void> BacktestRuntime::run(std::function<void(const ReplayBar&)>
   if (!s.link) throw RuntimeError("BacktestRuntime::run() before start()");
   s.on_bar = std::move(on_bar);
   s.wake.emplace(co_await asio::this_coro::executor);
-  features::PublicationCallback on_marker = [weak = std::weak_ptr<State>(state)](
-                                                 const json::value& payload) {
-    if (auto st = weak.lock()) st->on_marker(payload);
-  };
+  features::PublicationCallback on_marker =
+      [weak = std::weak_ptr<State>(state)](const json::value& payload) {
+        if (auto st = weak.lock()) st->on_marker(payload);
+      };
   std::string channel = MARKER_CHANNEL;
   auto marker = co_await s.stream.subscribe(std::move(channel), std::move(on_marker));
   {

@@ -65,15 +65,15 @@ struct Event {
 // reaches the strategy before anything of bar 4 beyond its opening price.
 TEST(BacktestRuntime, OrdersFillAtTheNextBarsOpenAndReportBeforeIt) {
   tolbu_test::SimProcess sim({"--replay", "--jwt", "lockstep", "--seed", "7"});
-  auto config = tolbu_sdk::TolbuConfig::from_endpoints(sim.base_url(), sim.base_url(),
-                                                       sim.ws_url(), sim.jwt());
+  auto config = tolbu_sdk::TolbuConfig::from_endpoints(sim.base_url(), sim.base_url(), sim.ws_url(),
+                                                       sim.jwt());
   tolbu_sdk::features::OrderService orders(config);
   tolbu_sdk::features::MarketDataService prices(config);
   asio::io_context loop;
   tolbu_sdk::features::TolbuStream stream(config);
-  BacktestRuntime runtime(config, stream,
-                          {.symbol = "HPG", .resolution = kResolution, .from_ms = kFrom,
-                           .to_ms = kFrom + 8 * kBar});
+  BacktestRuntime runtime(
+      config, stream,
+      {.symbol = "HPG", .resolution = kResolution, .from_ms = kFrom, .to_ms = kFrom + 8 * kBar});
   std::vector<Event> events;
   std::vector<ReplayBar> bars;
   std::string order_id;
@@ -89,17 +89,15 @@ TEST(BacktestRuntime, OrdersFillAtTheNextBarsOpenAndReportBeforeIt) {
 
     co_await stream.connect();
     co_await stream.client()->ready(10s);
-    co_await stream.subscribe_candles("HPG", kResolution,
-                                      [&](const tolbu_sdk::types::Candle& c) {
-                                        events.push_back({"candle", c.time, "", c.open});
-                                      });
-    co_await stream.subscribe_order_execution_report(
-        "SIM0001", [&](const json::value& r) {
-          const auto& o = r.as_object();
-          events.push_back({"report", o.at("updatedTime").to_number<std::int64_t>(),
-                            std::string(o.at("status").as_string()),
-                            o.at("avgPrice").to_number<double>()});
-        });
+    co_await stream.subscribe_candles("HPG", kResolution, [&](const tolbu_sdk::types::Candle& c) {
+      events.push_back({"candle", c.time, "", c.open});
+    });
+    co_await stream.subscribe_order_execution_report("SIM0001", [&](const json::value& r) {
+      const auto& o = r.as_object();
+      events.push_back({"report", o.at("updatedTime").to_number<std::int64_t>(),
+                        std::string(o.at("status").as_string()),
+                        o.at("avgPrice").to_number<double>()});
+    });
     co_await runtime.run([&](const ReplayBar& bar) {
       bars.push_back(bar);
       events.push_back({"bar", bar.time_ms, "", bar.close});
@@ -127,7 +125,8 @@ TEST(BacktestRuntime, OrdersFillAtTheNextBarsOpenAndReportBeforeIt) {
     return std::find_if(events.begin(), events.end(), pred) - events.begin();
   };
   const auto filled = at([](const Event& e) { return e.kind == "report" && e.status == "FILLED"; });
-  const auto bar3 = at([](const Event& e) { return e.kind == "bar" && e.time == kFrom + 3 * kBar; });
+  const auto bar3 =
+      at([](const Event& e) { return e.kind == "bar" && e.time == kFrom + 3 * kBar; });
   const auto bar4_marker =
       at([](const Event& e) { return e.kind == "bar" && e.time == kFrom + 4 * kBar; });
   ASSERT_LT(filled, static_cast<std::ptrdiff_t>(events.size()));
@@ -153,25 +152,23 @@ TEST(BacktestRuntime, OrdersFillAtTheNextBarsOpenAndReportBeforeIt) {
 
 TEST(BacktestRuntime, RefusedRangesAndSteppingBeforeStart) {
   tolbu_test::SimProcess sim({"--replay", "--jwt", "t"});
-  auto config = tolbu_sdk::TolbuConfig::from_endpoints(sim.base_url(), sim.base_url(),
-                                                       sim.ws_url(), sim.jwt());
+  auto config = tolbu_sdk::TolbuConfig::from_endpoints(sim.base_url(), sim.base_url(), sim.ws_url(),
+                                                       sim.jwt());
   asio::io_context loop;
   tolbu_sdk::features::TolbuStream stream(config);
-  BacktestRuntime unknown(config, stream,
-                          {.symbol = "NOPE", .resolution = 60, .from_ms = kFrom,
-                           .to_ms = kFrom + kBar});
+  BacktestRuntime unknown(
+      config, stream,
+      {.symbol = "NOPE", .resolution = 60, .from_ms = kFrom, .to_ms = kFrom + kBar});
   BacktestRuntime backwards(config, stream,
                             {.symbol = "HPG", .resolution = 60, .from_ms = kFrom, .to_ms = kFrom});
-  BacktestRuntime not_started(config, stream,
-                              {.symbol = "HPG", .resolution = 60, .from_ms = kFrom,
-                               .to_ms = kFrom + kBar});
+  BacktestRuntime not_started(
+      config, stream, {.symbol = "HPG", .resolution = 60, .from_ms = kFrom, .to_ms = kFrom + kBar});
   run_on_loop(loop, [&]() -> asio::awaitable<void> {
     try {
       co_await unknown.start();
       ADD_FAILURE() << "an unknown symbol was replayed";
     } catch (const tolbu_sdk::RuntimeError& e) {
-      EXPECT_NE(std::string(e.what()).find("unknown symbol 'NOPE'"), std::string::npos)
-          << e.what();
+      EXPECT_NE(std::string(e.what()).find("unknown symbol 'NOPE'"), std::string::npos) << e.what();
     }
     try {
       co_await backwards.start();
@@ -190,9 +187,9 @@ TEST(BacktestRuntime, RefusedRangesAndSteppingBeforeStart) {
                                                             live.ws_url(), live.jwt());
   asio::io_context loop2;
   tolbu_sdk::features::TolbuStream live_stream(live_config);
-  BacktestRuntime refused(live_config, live_stream,
-                          {.symbol = "HPG", .resolution = 60, .from_ms = kFrom,
-                           .to_ms = kFrom + kBar});
+  BacktestRuntime refused(
+      live_config, live_stream,
+      {.symbol = "HPG", .resolution = 60, .from_ms = kFrom, .to_ms = kFrom + kBar});
   run_on_loop(loop2, [&]() -> asio::awaitable<void> {
     try {
       co_await refused.start();
@@ -214,7 +211,8 @@ int backtest_script(const std::string& args, const fs::path& log) {
 class BacktestScript : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::path(BACKTEST_ARTIFACT_DIR) / ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    dir_ = fs::path(BACKTEST_ARTIFACT_DIR) /
+           ::testing::UnitTest::GetInstance()->current_test_info()->name();
     fs::remove_all(dir_);
     fs::create_directories(dir_);
   }

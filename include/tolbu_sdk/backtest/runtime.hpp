@@ -39,15 +39,15 @@ namespace tolbu_sdk::backtest {
 
 struct ReplayRange {
   std::string symbol;
-  int resolution = 60;     // seconds
+  int resolution = 60;       // seconds
   std::int64_t from_ms = 0;  // the first bar is the first candle starting at or after this
   std::int64_t to_ms = 0;    // bars start before this
 };
 
 // One bar the strategy has handled.
 struct ReplayBar {
-  std::size_t index = 0;  // from 0
-  std::size_t count = 0;  // bars in the range
+  std::size_t index = 0;     // from 0
+  std::size_t count = 0;     // bars in the range
   std::int64_t time_ms = 0;  // the bar's start
   double close = 0.0;
 };
