@@ -118,14 +118,7 @@ asio::awaitable<int> run_backtest(const Options& options, asio::io_context& loop
   app._loop.attach(&loop);
   tolbu_sdk::Application::EventLoop::Scope loop_running(app._loop);
   tolbu_sdk::APIServer server(app, options.control_port, {.host = options.control_host});
-  server.start();
-  if (!server.wait_until_listening(10s)) {
-    std::cerr << "sma_crossover: the control API could not listen on " << options.control_host
-              << ":" << options.control_port << "\n";
-    co_return 1;
-  }
-  std::printf("control API on port %d\n", server.port());
-  std::fflush(stdout);
+  if (!start_control_api(server, options.control_host, options.control_port)) co_return 1;
 
   // Subscriptions are confirmed before the first bar, so that none of it is missed.
   co_await stream.connect(nullptr, nullptr, [&log](const std::exception& e) {

@@ -1,6 +1,8 @@
 #include "control_app.hpp"
 
 #include <algorithm>
+#include <cstdio>
+#include <iostream>
 
 namespace sma_crossover {
 
@@ -70,6 +72,18 @@ boost::asio::awaitable<void> ControlApp::stop() {
   _status = "STOPPING";
   request_stop_();
   co_return;
+}
+
+bool start_control_api(tolbu_sdk::APIServer& server, const std::string& host, int port) {
+  server.start();
+  if (!server.wait_until_listening(std::chrono::seconds(10))) {
+    std::cerr << "sma_crossover: the control API could not listen on " << host << ":" << port
+              << " (see logs/warn.log)\n";
+    return false;
+  }
+  std::printf("control API on port %d\n", server.port());
+  std::fflush(stdout);
+  return true;
 }
 
 }  // namespace sma_crossover

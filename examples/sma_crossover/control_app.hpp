@@ -69,4 +69,8 @@ class ControlApp : public tolbu_sdk::Application {
   std::optional<boost::json::object> report_;
 };
 
+// Starts the control API and prints its port on stdout; false, with a line on stderr, when it
+// could not listen.
+bool start_control_api(tolbu_sdk::APIServer& server, const std::string& host, int port);
+
 }  // namespace sma_crossover

@@ -133,14 +133,7 @@ asio::awaitable<int> run(const Options& options, asio::io_context& loop, RecentL
   // This coroutine runs inside loop.run(): the control API may hand POST /stop to the loop.
   tolbu_sdk::Application::EventLoop::Scope loop_running(app._loop);
   tolbu_sdk::APIServer server(app, options.control_port, {.host = options.control_host});
-  server.start();
-  if (!server.wait_until_listening(10s)) {
-    std::cerr << "sma_crossover: the control API could not listen on " << options.control_host
-              << ":" << options.control_port << " (see logs/warn.log)\n";
-    co_return 1;
-  }
-  std::printf("control API on port %d\n", server.port());
-  std::fflush(stdout);
+  if (!start_control_api(server, options.control_host, options.control_port)) co_return 1;
 
   // 5. The stream. Its callbacks run on this loop, one publication at a time.
   tolbu_sdk::features::TolbuStream stream(config);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "fixture.hpp"
 #include "sim_process.hpp"
 #include "tolbu_sdk/backtest/runtime.hpp"
 #include "tolbu_sdk/config.hpp"
@@ -47,11 +48,11 @@ void run_on_loop(asio::io_context& loop, F body) {
   if (failure) std::rethrow_exception(failure);
 }
 
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
+using backtest_test::read_file;
+
+tolbu_sdk::TolbuConfig config_of(const tolbu_test::SimProcess& sim) {
+  return tolbu_sdk::TolbuConfig::from_endpoints(sim.base_url(), sim.base_url(), sim.ws_url(),
+                                                sim.jwt());
 }
 
 struct Event {
@@ -65,8 +66,7 @@ struct Event {
 // reaches the strategy before anything of bar 4 beyond its opening price.
 TEST(BacktestRuntime, OrdersFillAtTheNextBarsOpenAndReportBeforeIt) {
   tolbu_test::SimProcess sim({"--replay", "--jwt", "lockstep", "--seed", "7"});
-  auto config = tolbu_sdk::TolbuConfig::from_endpoints(sim.base_url(), sim.base_url(), sim.ws_url(),
-                                                       sim.jwt());
+  auto config = config_of(sim);
   tolbu_sdk::features::OrderService orders(config);
   tolbu_sdk::features::MarketDataService prices(config);
   asio::io_context loop;
@@ -152,8 +152,7 @@ TEST(BacktestRuntime, OrdersFillAtTheNextBarsOpenAndReportBeforeIt) {
 
 TEST(BacktestRuntime, RefusedRangesAndSteppingBeforeStart) {
   tolbu_test::SimProcess sim({"--replay", "--jwt", "t"});
-  auto config = tolbu_sdk::TolbuConfig::from_endpoints(sim.base_url(), sim.base_url(), sim.ws_url(),
-                                                       sim.jwt());
+  auto config = config_of(sim);
   asio::io_context loop;
   tolbu_sdk::features::TolbuStream stream(config);
   BacktestRuntime unknown(
@@ -183,8 +182,7 @@ TEST(BacktestRuntime, RefusedRangesAndSteppingBeforeStart) {
   });
   // The live wire is untouched: a sim without --replay refuses the replay.
   tolbu_test::SimProcess live({"--speed", "0", "--jwt", "t"});
-  auto live_config = tolbu_sdk::TolbuConfig::from_endpoints(live.base_url(), live.base_url(),
-                                                            live.ws_url(), live.jwt());
+  auto live_config = config_of(live);
   asio::io_context loop2;
   tolbu_sdk::features::TolbuStream live_stream(live_config);
   BacktestRuntime refused(
