@@ -150,52 +150,49 @@ TEST(BacktestRuntime, OrdersFillAtTheNextBarsOpenAndReportBeforeIt) {
   EXPECT_DOUBLE_EQ(trade_list[0].at("price").to_number<double>(), bar4[0].open);
 }
 
+// The text of what start() or run() throws; "" when nothing is thrown.
+asio::awaitable<std::string> error_of(BacktestRuntime& runtime, bool run) {
+  try {
+    if (run) {
+      co_await runtime.run();
+    } else {
+      co_await runtime.start();
+    }
+  } catch (const std::exception& e) {
+    co_return std::string(e.what());
+  }
+  co_return std::string();
+}
+
 TEST(BacktestRuntime, RefusedRangesAndSteppingBeforeStart) {
   tolbu_test::SimProcess sim({"--replay", "--jwt", "t"});
-  auto config = config_of(sim);
-  asio::io_context loop;
-  tolbu_sdk::features::TolbuStream stream(config);
-  BacktestRuntime unknown(
-      config, stream,
-      {.symbol = "NOPE", .resolution = 60, .from_ms = kFrom, .to_ms = kFrom + kBar});
-  BacktestRuntime backwards(config, stream,
-                            {.symbol = "HPG", .resolution = 60, .from_ms = kFrom, .to_ms = kFrom});
-  BacktestRuntime not_started(
-      config, stream, {.symbol = "HPG", .resolution = 60, .from_ms = kFrom, .to_ms = kFrom + kBar});
-  run_on_loop(loop, [&]() -> asio::awaitable<void> {
-    try {
-      co_await unknown.start();
-      ADD_FAILURE() << "an unknown symbol was replayed";
-    } catch (const tolbu_sdk::RuntimeError& e) {
-      EXPECT_NE(std::string(e.what()).find("unknown symbol 'NOPE'"), std::string::npos) << e.what();
-    }
-    try {
-      co_await backwards.start();
-      ADD_FAILURE() << "an empty range was replayed";
-    } catch (const tolbu_sdk::ValueError&) {
-    }
-    try {
-      co_await not_started.run();
-      ADD_FAILURE() << "run() before start()";
-    } catch (const tolbu_sdk::RuntimeError&) {
-    }
-  });
   // The live wire is untouched: a sim without --replay refuses the replay.
   tolbu_test::SimProcess live({"--speed", "0", "--jwt", "t"});
+  auto config = config_of(sim);
   auto live_config = config_of(live);
-  asio::io_context loop2;
+  asio::io_context loop;
+  tolbu_sdk::features::TolbuStream stream(config);
   tolbu_sdk::features::TolbuStream live_stream(live_config);
-  BacktestRuntime refused(
-      live_config, live_stream,
-      {.symbol = "HPG", .resolution = 60, .from_ms = kFrom, .to_ms = kFrom + kBar});
-  run_on_loop(loop2, [&]() -> asio::awaitable<void> {
-    try {
-      co_await refused.start();
-      ADD_FAILURE() << "a live sim replayed";
-    } catch (const tolbu_sdk::RuntimeError& e) {
-      EXPECT_NE(std::string(e.what()).find("method not found"), std::string::npos) << e.what();
-    }
+  auto range = [](std::string symbol, std::int64_t bars) {
+    return tolbu_sdk::backtest::ReplayRange{std::move(symbol), kResolution, kFrom,
+                                            kFrom + bars * kBar};
+  };
+  BacktestRuntime unknown(config, stream, range("NOPE", 1));
+  BacktestRuntime backwards(config, stream, range("HPG", 0));
+  BacktestRuntime not_started(config, stream, range("HPG", 1));
+  BacktestRuntime on_live(live_config, live_stream, range("HPG", 1));
+  std::vector<std::string> errors;
+  run_on_loop(loop, [&]() -> asio::awaitable<void> {
+    errors.push_back(co_await error_of(unknown, false));
+    errors.push_back(co_await error_of(backwards, false));
+    errors.push_back(co_await error_of(not_started, true));
+    errors.push_back(co_await error_of(on_live, false));
   });
+  ASSERT_EQ(errors.size(), 4u);
+  EXPECT_NE(errors[0].find("unknown symbol 'NOPE'"), std::string::npos) << errors[0];
+  EXPECT_NE(errors[1].find("from < to"), std::string::npos) << errors[1];
+  EXPECT_NE(errors[2].find("before start()"), std::string::npos) << errors[2];
+  EXPECT_NE(errors[3].find("method not found"), std::string::npos) << errors[3];
 }
 
 // scripts/backtest with the binaries of this build.
