@@ -420,6 +420,7 @@ void Exchange::fill(SimOrder& order, double price) {
 SimOrder& Exchange::submit(SimOrder order) {
   order.created_time = order.updated_time = now_ms();
   order.status = "NEW";
+  refs_.emplace(order.account_id, order.ref_order_id);
   order_index_[order.order_id] = orders_.size();
   orders_.push_back(std::move(order));
   SimOrder& placed = orders_.back();
@@ -465,10 +466,8 @@ ExchangeResult Exchange::place_order(std::string_view ref_order_id, std::string_
   }
   std::string account_name = account_id.empty() ? options_.account : std::string(account_id);
   if (ref_order_id.empty()) return rejection(400, "Missing reference order id");
-  for (const auto& existing : orders_) {
-    if (existing.ref_order_id == ref_order_id && existing.account_id == account_name)
-      return rejection(409, "Duplicate refOrderID '" + std::string(ref_order_id) + "'");
-  }
+  if (refs_.contains(std::pair(account_name, std::string(ref_order_id))))
+    return rejection(409, "Duplicate refOrderID '" + std::string(ref_order_id) + "'");
   account(account_name);
 
   SimOrder order;
@@ -610,7 +609,9 @@ void Exchange::match(std::string_view symbol) {
   double last = last_price(symbol);
   std::int64_t now = now_ms();
   // Resting limit orders trade at their limit when the market crosses them.
-  for (auto& order : orders_) {
+  while (first_open_ < orders_.size() && orders_[first_open_].status != "NEW") ++first_open_;
+  for (std::size_t i = first_open_; i < orders_.size(); ++i) {
+    SimOrder& order = orders_[i];
     if (order.status != "NEW" || order.symbol != symbol || order.order_type != "LO") continue;
     if ((order.side == "B" && last <= order.price) || (order.side == "S" && last >= order.price))
       fill(order, order.price);
@@ -766,6 +767,8 @@ void Exchange::reset() {
   accounts_.clear();
   orders_.clear();
   order_index_.clear();
+  first_open_ = 0;
+  refs_.clear();
   reports_.clear();
   trades_.clear();
   stop_orders_.clear();

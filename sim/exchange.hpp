@@ -24,6 +24,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -118,6 +119,8 @@ class Exchange {
   // One live tick at the current clock: prices, candles, depth, statistics, trade prints,
   // then order matching.
   void tick();
+  // Matches resting orders, stop orders and brackets of a symbol against its price now.
+  void match_orders(std::string_view symbol) { match(symbol); }
   // Sets the last price of a listed symbol from now on, then matches orders.
   bool set_price(std::string_view symbol, double price, std::string& message);
 
@@ -173,6 +176,10 @@ class Exchange {
   std::map<std::string, SimAccount, std::less<>> accounts_;
   std::deque<SimOrder> orders_;  // in creation order; references stay valid
   std::map<std::string, std::size_t, std::less<>> order_index_;
+  // Indexes that keep long runs (backtests with tens of thousands of orders) linear: every
+  // order before first_open_ is final, and the account and reference of every order.
+  std::size_t first_open_ = 0;
+  std::set<std::pair<std::string, std::string>, std::less<>> refs_;
   std::vector<boost::json::object> reports_;
   std::vector<SimTrade> trades_;
   std::vector<SimStopOrder> stop_orders_;

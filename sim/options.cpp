@@ -40,6 +40,9 @@ Options:
   --client-backlog B  streaming: bytes queued for a client that reads too slowly before it is
                       disconnected with 3008 "slow" (default 67108864); the socket's send
                       buffer is held within it
+  --replay            backtest replay: the market clock is frozen (implies --speed 0) and
+                      moves one bar at a time on the streaming connection's rpc commands
+                      (see "Replay" below)
   --help              this text
 
 Instruments: VN30F2412 (index future), HPG, VIC, FPT; any other code gets a generated
@@ -151,7 +154,7 @@ std::optional<SimOptions> parse_options(int argc, char** argv, std::ostream& out
     if (auto eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
       value = arg.substr(eq + 1);
       arg = arg.substr(0, eq);
-    } else if (arg != "--help" && arg != "-h" && arg != "--quiet") {
+    } else if (arg != "--help" && arg != "-h" && arg != "--quiet" && arg != "--replay") {
       if (i + 1 >= argc) return fail(std::string(arg) + " needs a value");
       value = argv[++i];
     }
@@ -162,6 +165,8 @@ std::optional<SimOptions> parse_options(int argc, char** argv, std::ostream& out
       return std::nullopt;
     } else if (arg == "--quiet") {
       options.quiet = true;
+    } else if (arg == "--replay") {
+      options.replay = true;
     } else if (arg == "--host") {
       options.host = value;
     } else if (arg == "--port") {
@@ -201,6 +206,7 @@ std::optional<SimOptions> parse_options(int argc, char** argv, std::ostream& out
     }
     if (!ok) return fail("bad value for " + std::string(arg) + ": '" + std::string(value) + "'");
   }
+  if (options.replay) options.speed = 0;
   return options;
 }
 

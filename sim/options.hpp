@@ -27,6 +27,8 @@ struct SimOptions {
   std::int64_t token_ttl_s = 0;  // 0: tokens do not expire
   std::vector<std::string> server_subs;
   std::size_t client_backlog = std::size_t(64) << 20;
+  // Backtest replay: the clock is frozen and moves one bar per "replay.next" rpc.
+  bool replay = false;
 };
 
 // The text printed by --help: every option and every HTTP endpoint.

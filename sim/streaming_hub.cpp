@@ -116,6 +116,7 @@ struct Hub::State {
   std::unordered_map<std::uint64_t, std::shared_ptr<asio::steady_timer>> series;
   bool closed = false;
   std::mt19937_64 rng;
+  RpcHandler rpc;
 
   template <typename... Args>
   void note(const Args&... parts) {
@@ -594,6 +595,14 @@ class Session final : public SessionBase, public std::enable_shared_from_this<Se
       hub.publish(channel, data ? json::serialize(*data) : "null");
       return reply(cid, "publish", json::object{});
     }
+    if (auto* rpc = cmd.if_contains("rpc"); rpc && rpc->is_object() && hub.rpc) {
+      const auto& req = rpc->get_object();
+      const auto* data = req.if_contains("data");
+      RpcError error;
+      auto result = hub.rpc(string_at(req, "method"), data ? *data : json::value(), error);
+      if (error.code != 0) return reply_error(cid, error.code, error.message);
+      return reply_text(cid, "rpc", R"({"data":)" + result + "}");
+    }
     if (cmd.contains("ping")) return reply(cid, "ping", json::object{});
     if (cmd.contains("send")) return;  // asynchronous message: nobody listens here
     reply_error(cid, 104, "method not found");
@@ -927,6 +936,8 @@ std::uint64_t Hub::start_series(Series series, std::function<void(std::uint64_t)
                  asio::detached);
   return id;
 }
+
+void Hub::on_rpc(RpcHandler handler) { state_->rpc = std::move(handler); }
 
 bool Hub::has_subscribers(std::string_view channel) const {
   return state_->channels.find(channel) != state_->channels.end();

@@ -74,6 +74,14 @@ struct Series {
   std::function<std::string(std::uint64_t seq)> make;
 };
 
+// Answers a client's "rpc" command: the result as JSON text, or an error (code, message).
+struct RpcError {
+  std::uint32_t code = 0;
+  std::string message;
+};
+using RpcHandler = std::function<std::string(std::string_view method,
+                                             const boost::json::value& data, RpcError& error)>;
+
 class Hub : public std::enable_shared_from_this<Hub> {
  public:
   static std::shared_ptr<Hub> create(boost::asio::any_io_executor executor, HubOptions options);
@@ -110,6 +118,9 @@ class Hub : public std::enable_shared_from_this<Hub> {
   std::string mint_token(std::chrono::milliseconds ttl) const;
   // Starts a series; `done(sent)` runs once it is over. Returns the series id.
   std::uint64_t start_series(Series series, std::function<void(std::uint64_t)> done = {});
+
+  // Handler of "rpc" commands; without one they answer 104 "method not found".
+  void on_rpc(RpcHandler handler);
 
   bool has_subscribers(std::string_view channel) const;
   HubOptions& options();

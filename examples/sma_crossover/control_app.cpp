@@ -1,6 +1,8 @@
 #include "control_app.hpp"
 
 #include <algorithm>
+#include <cstdio>
+#include <iostream>
 
 namespace sma_crossover {
 
@@ -36,12 +38,24 @@ json::value ControlApp::get_status() { return json::string(_status.get()); }
 
 // The share of the planned run time that has passed.
 double ControlApp::get_progress() {
+  if (progress_) return progress_();
   if (duration_.count() <= 0) return 0.0;  // runs until stopped
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started_;
   return std::min(100.0, 100.0 * elapsed.count() / static_cast<double>(duration_.count()));
 }
 
-json::value ControlApp::get_algo_stat_report() { return ledger_.report(); }
+json::value ControlApp::get_algo_stat_report() {
+  {
+    std::lock_guard lock(report_mutex_);
+    if (report_) return *report_;
+  }
+  return ledger_.report();
+}
+
+void ControlApp::set_report(json::object report) {
+  std::lock_guard lock(report_mutex_);
+  report_ = std::move(report);
+}
 
 json::array ControlApp::get_logs(std::int64_t limit) { return logs_.lines(limit); }
 
@@ -58,6 +72,18 @@ boost::asio::awaitable<void> ControlApp::stop() {
   _status = "STOPPING";
   request_stop_();
   co_return;
+}
+
+bool start_control_api(tolbu_sdk::APIServer& server, const std::string& host, int port) {
+  server.start();
+  if (!server.wait_until_listening(std::chrono::seconds(10))) {
+    std::cerr << "sma_crossover: the control API could not listen on " << host << ":" << port
+              << " (see logs/warn.log)\n";
+    return false;
+  }
+  std::printf("control API on port %d\n", server.port());
+  std::fflush(stdout);
+  return true;
 }
 
 }  // namespace sma_crossover

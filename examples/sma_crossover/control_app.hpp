@@ -4,6 +4,7 @@
 
 #include <boost/asio/awaitable.hpp>
 #include <boost/json/array.hpp>
+#include <boost/json/object.hpp>
 #include <boost/json/value.hpp>
 
 #include <chrono>
@@ -11,6 +12,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "ledger.hpp"
@@ -50,12 +52,25 @@ class ControlApp : public tolbu_sdk::Application {
   boost::json::array get_trades(const std::optional<std::string>& account_id) override;
   boost::asio::awaitable<void> stop() override;
 
+  // A backtest's progress (per cent of bars replayed) instead of the share of the run time;
+  // set before the control API starts.
+  void set_progress_source(std::function<double()> source) { progress_ = std::move(source); }
+  // The finished backtest's report, answered by "/report" from then on.
+  void set_report(boost::json::object report);
+
  private:
   const Ledger& ledger_;
   const RecentLogs& logs_;
   std::chrono::steady_clock::time_point started_;
   std::chrono::seconds duration_;
   std::function<void()> request_stop_;
+  std::function<double()> progress_;
+  mutable std::mutex report_mutex_;
+  std::optional<boost::json::object> report_;
 };
+
+// Starts the control API and prints its port on stdout; false, with a line on stderr, when it
+// could not listen.
+bool start_control_api(tolbu_sdk::APIServer& server, const std::string& host, int port);
 
 }  // namespace sma_crossover

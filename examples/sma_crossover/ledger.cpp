@@ -61,6 +61,17 @@ void Ledger::record_rejection() {
 void Ledger::record_closed(const ClosedPosition& closed) {
   std::lock_guard lock(mutex_);
   closed_.push_back(closed);
+  realized_ += closed.pnl;
+}
+
+double Ledger::total_pnl() const {
+  std::lock_guard lock(mutex_);
+  return realized_ + (open_ ? open_->unrealized_pnl : 0.0);
+}
+
+bool Ledger::in_position() const {
+  std::lock_guard lock(mutex_);
+  return open_.has_value();
 }
 
 void Ledger::set_market(std::string market_time, double price) {

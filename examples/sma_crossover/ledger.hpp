@@ -66,6 +66,9 @@ class Ledger {
   Summary summary() const;
   Snapshot snapshot() const;
   std::vector<tolbu_sdk::strategy::ClosedPosition> closed_positions() const;
+  // Realised plus unrealised result, kept up to date as trades close (cheap per bar).
+  double total_pnl() const;
+  bool in_position() const;
 
  private:
   Summary summary_locked() const;
@@ -79,6 +82,7 @@ class Ledger {
   std::optional<tolbu_sdk::strategy::Position> open_;
   std::string market_time_;
   double price_ = 0.0;
+  double realized_ = 0.0;
 };
 
 }  // namespace sma_crossover

@@ -28,6 +28,7 @@
 #include <iostream>
 #include <memory>
 
+#include "backtest.hpp"
 #include "control_app.hpp"
 #include "display.hpp"
 #include "ledger.hpp"
@@ -132,14 +133,7 @@ asio::awaitable<int> run(const Options& options, asio::io_context& loop, RecentL
   // This coroutine runs inside loop.run(): the control API may hand POST /stop to the loop.
   tolbu_sdk::Application::EventLoop::Scope loop_running(app._loop);
   tolbu_sdk::APIServer server(app, options.control_port, {.host = options.control_host});
-  server.start();
-  if (!server.wait_until_listening(10s)) {
-    std::cerr << "sma_crossover: the control API could not listen on " << options.control_host
-              << ":" << options.control_port << " (see logs/warn.log)\n";
-    co_return 1;
-  }
-  std::printf("control API on port %d\n", server.port());
-  std::fflush(stdout);
+  if (!start_control_api(server, options.control_host, options.control_port)) co_return 1;
 
   // 5. The stream. Its callbacks run on this loop, one publication at a time.
   tolbu_sdk::features::TolbuStream stream(config);
@@ -218,7 +212,8 @@ int main(int argc, char** argv) {
   tolbu_sdk::logging::root_logger().add_handler(logs);
 
   asio::io_context loop;
-  asio::co_spawn(loop, run(*options, loop, *logs), [&](std::exception_ptr error, int code) {
+  auto body = options->backtest ? run_backtest(*options, loop, *logs) : run(*options, loop, *logs);
+  asio::co_spawn(loop, std::move(body), [&](std::exception_ptr error, int code) {
     exit_code = code;
     if (!error) return;
     exit_code = 1;

@@ -2,8 +2,11 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <ostream>
 #include <string_view>
+
+#include "tolbu_sdk/platform/datetime.hpp"
 
 namespace sma_crossover {
 
@@ -38,6 +41,17 @@ Usage: sma_crossover --backend URL --jwt TOKEN [options]
   --log-level LEVEL    level of the log files in logs/ (default DEBUG)
   --help               this text
 
+Backtest (against tolbu-sim --replay; scripts/backtest starts both):
+  --backtest           replay history instead of trading live; --duration is ignored
+  --from TIME          first bar: YYYY-MM-DD, YYYY-MM-DDTHH:MM[:SS] (local time) or epoch ms
+  --to TIME            bars start before this
+  --bars N             instead of --to: N bars from --from
+  --capital X          starting equity of the equity curve (default 100000)
+  --report-dir DIR     where report.json and report.html are written (default .)
+  --title TEXT         heading of the report
+  --linger SECONDS     keep the control API ("/report", "/dashboard") up this long after
+                       the backtest, or until POST /stop (default 0)
+
 Stop with Ctrl-C or POST /stop on the control API.
 )";
 }
@@ -57,6 +71,10 @@ std::optional<Options> parse_options(int argc, char** argv, std::ostream& out, s
       out << usage();
       exit_code = 0;
       return std::nullopt;
+    }
+    if (arg == "--backtest") {
+      options.backtest = true;
+      continue;
     }
     if (i + 1 >= argc) return fail("missing value for " + std::string(arg));
     const std::string_view value = argv[++i];
@@ -91,6 +109,22 @@ std::optional<Options> parse_options(int argc, char** argv, std::ostream& out, s
       ok = parse_number(value, p.quantity) && std::isfinite(p.quantity) && p.quantity > 0;
     } else if (arg == "--log-level") {
       options.log_level = value;
+    } else if (arg == "--from" || arg == "--to") {
+      const auto ms = parse_time(value);
+      ok = ms.has_value();
+      (arg == "--from" ? options.from_ms : options.to_ms) = ms.value_or(0);
+    } else if (arg == "--bars") {
+      ok = parse_number(value, options.bars) && options.bars > 0;
+    } else if (arg == "--capital") {
+      ok = parse_number(value, options.capital) && std::isfinite(options.capital) &&
+           options.capital > 0;
+    } else if (arg == "--report-dir") {
+      options.report_dir = value;
+      ok = !value.empty();
+    } else if (arg == "--title") {
+      options.title = value;
+    } else if (arg == "--linger") {
+      ok = parse_number(value, options.linger) && options.linger >= 0;
     } else {
       return fail("unknown option " + std::string(arg));
     }
@@ -99,7 +133,34 @@ std::optional<Options> parse_options(int argc, char** argv, std::ostream& out, s
   if (options.jwt.empty()) return fail("--jwt TOKEN is required: orders and the stream need it");
   if (p.fast_period >= p.slow_period) return fail("--fast must be shorter than --slow");
   if (options.ws.empty()) options.ws = streaming_url(options.backend);
+  if (options.backtest) {
+    if (options.from_ms <= 0) return fail("--backtest needs --from");
+    if (options.bars > 0) options.to_ms = options.from_ms + options.bars * p.resolution * 1000;
+    if (options.to_ms <= options.from_ms)
+      return fail("--backtest needs --to after --from, or --bars");
+    p.market_clock = true;
+  }
   return options;
+}
+
+std::optional<std::int64_t> parse_time(std::string_view text) {
+  std::int64_t ms = 0;
+  if (text.find('-') == std::string_view::npos) {
+    if (parse_number(text, ms) && ms >= 0) return ms;
+    return std::nullopt;
+  }
+  int year = 0;
+  unsigned month = 0, day = 0;
+  int hour = 0, minute = 0, second = 0;
+  const std::string copy(text);
+  char tail = 0;
+  const int n = std::sscanf(copy.c_str(), "%4d-%2u-%2uT%2d:%2d:%2d%c", &year, &month, &day, &hour,
+                            &minute, &second, &tail);
+  if (n != 3 && n != 5 && n != 6) return std::nullopt;
+  if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59)
+    return std::nullopt;
+  return tolbu_sdk::platform::to_epoch_ms_int(
+      tolbu_sdk::platform::make_local(year, month, day, hour, minute, second));
 }
 
 std::string streaming_url(const std::string& backend) {

@@ -1,9 +1,11 @@
 #pragma once
 // Command line of the example.
 
+#include <cstdint>
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "params.hpp"
 
@@ -18,7 +20,19 @@ struct Options {
   std::string control_host = "127.0.0.1";  // the control API has no authentication
   std::string log_level = "DEBUG";         // files only; the console shows the live line
   Params strategy;
+  // Backtest: replay [from_ms, to_ms) of history on a tolbu-sim started with --replay.
+  bool backtest = false;
+  std::int64_t from_ms = 0;
+  std::int64_t to_ms = 0;
+  std::int64_t bars = 0;         // when set, to_ms = from_ms + bars * resolution
+  double capital = 100000.0;     // starting equity of the report's equity curve
+  std::string report_dir = ".";  // report.json and report.html go here
+  std::string title;             // of the report; default: strategy, symbol and parameters
+  int linger = 0;  // seconds the control API keeps serving the report after the backtest
 };
+
+// A date "YYYY-MM-DD", a local time "YYYY-MM-DDTHH:MM[:SS]" or epoch milliseconds.
+std::optional<std::int64_t> parse_time(std::string_view text);
 
 // The usage text printed by --help.
 std::string usage();

@@ -16,6 +16,9 @@ struct Params {
   double stop_atr = 2.0;
   double take_atr = 3.0;  // take profit this many ATRs from the entry
   double quantity = 1;    // normalised to the instrument's lot size and limits
+  // Stamp positions with the market's time (the newest bar's start) instead of the wall
+  // clock: a backtest's trades then carry the simulated times and its report is reproducible.
+  bool market_clock = false;
 };
 
 }  // namespace sma_crossover

@@ -327,6 +327,13 @@ void SmaCrossover::apply(const OrderData& order) {
   }
 }
 
+tolbu_sdk::platform::LocalDateTime SmaCrossover::now() const {
+  if (params_.market_clock) {
+    if (const auto bar = symbol_.bars.current()) return bar->time;
+  }
+  return tolbu_sdk::platform::now_local();
+}
+
 void SmaCrossover::opened(const Pending& pending, const OrderData& order) {
   const std::int64_t qty = order.filled_qty > 0 ? order.filled_qty : order.qty;
   const double entry = order.avg_price > 0 ? order.avg_price : order.price;
@@ -335,7 +342,7 @@ void SmaCrossover::opened(const Pending& pending, const OrderData& order) {
   const double stop = symbol_.normalize_price(entry - direction * params_.stop_atr * pending.atr);
   const double take = symbol_.normalize_price(entry + direction * params_.take_atr * pending.atr);
   position_.emplace(fmt::format("{}-{}", params_.symbol, ++position_count_), params_.symbol,
-                    pending.side, qty, entry, tolbu_sdk::platform::now_local(),
+                    pending.side, qty, entry, now(),
                     PositionOptions{.point_value = symbol_.point_value,
                                     .stop_loss = stop,
                                     .take_profit = take,
@@ -361,7 +368,7 @@ void SmaCrossover::closed(const OrderData& order) {
     // Partly closed: book the closed part, keep the rest open with its stops.
     Position part = *position_;
     part.quantity = filled;
-    const ClosedPosition record = ClosedPosition::from_position(part, exit_price);
+    const ClosedPosition record = stamped(ClosedPosition::from_position(part, exit_price));
     position_->quantity -= filled;
     position_->update_price(exit_price);
     log_.trade(params_.symbol, side, filled, exit_price, record.pnl);
@@ -371,7 +378,7 @@ void SmaCrossover::closed(const OrderData& order) {
     return;
   }
 
-  const ClosedPosition record = ClosedPosition::from_position(*position_, exit_price);
+  const ClosedPosition record = stamped(ClosedPosition::from_position(*position_, exit_price));
   const std::int64_t qty = position_->quantity;
   const double entry = position_->entry_price;
   const double pnl = position_->close(exit_price);
@@ -386,6 +393,15 @@ void SmaCrossover::closed(const OrderData& order) {
     reverse_to_.reset();
     if (const auto atr = atr_.value()) enter(next, *atr, "reversal");
   }
+}
+
+ClosedPosition SmaCrossover::stamped(ClosedPosition record) const {
+  if (params_.market_clock) {
+    record.exit_time = now();
+    record.duration_seconds =
+        tolbu_sdk::platform::seconds_between(record.entry_time, record.exit_time);
+  }
+  return record;
 }
 
 void SmaCrossover::cancel_stale_entries() {

@@ -24,6 +24,7 @@
 #include "params.hpp"
 #include "tolbu_sdk/features/indicators.hpp"
 #include "tolbu_sdk/features/orders.hpp"
+#include "tolbu_sdk/platform/datetime.hpp"
 #include "tolbu_sdk/strategy/position.hpp"
 #include "tolbu_sdk/strategy/symbol.hpp"
 #include "tolbu_sdk/types/records.hpp"
@@ -85,6 +86,9 @@ class SmaCrossover {
   void closed(const tolbu_sdk::types::OrderData& order);
   void cancel_stale_entries();
   void cancel(const std::string& order_id);
+  tolbu_sdk::platform::LocalDateTime now() const;
+  // The record with the market's exit time when positions run on the market clock.
+  tolbu_sdk::strategy::ClosedPosition stamped(tolbu_sdk::strategy::ClosedPosition record) const;
 
   Params params_;
   tolbu_sdk::features::OrderService& orders_;

@@ -3,6 +3,7 @@
 // include only the module headers they use.
 
 #include "tolbu_sdk/backtest/report.hpp"
+#include "tolbu_sdk/backtest/runtime.hpp"
 #include "tolbu_sdk/config.hpp"
 #include "tolbu_sdk/control.hpp"
 #include "tolbu_sdk/errors.hpp"

@@ -2,6 +2,8 @@
 // Small backtest results built by hand for the report suites, and readers of the pages.
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -21,6 +23,14 @@ using tolbu_sdk::strategy::ClosedPosition;
 using tolbu_sdk::strategy::PositionSide;
 
 inline const LocalDateTime T0 = make_local(2024, 1, 2, 9, 0, 0);
+
+// A whole file as bytes; empty when it cannot be read.
+inline std::string read_file(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
 
 inline LocalDateTime minute(int i) { return T0 + std::chrono::minutes(i); }
 

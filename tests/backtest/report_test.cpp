@@ -18,13 +18,6 @@ namespace json = boost::json;
 namespace fs = std::filesystem;
 using namespace tolbu_sdk::backtest;
 
-std::string read_file(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 struct TempDir {
   fs::path path =
       fs::temp_directory_path() /

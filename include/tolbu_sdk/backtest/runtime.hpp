@@ -1,0 +1,99 @@
+#pragma once
+// The backtest runtime: the strategy's own code and services (TolbuStream, MarketDataService,
+// OrderService) against tolbu-sim started with --replay, which replays a range of candle
+// history one bar at a time. The runtime asks for the next bar only once the strategy has
+// handled the previous one and everything it caused (fills, execution reports), so the result
+// depends only on the data, the parameters and the seed, never on the machine's speed.
+//
+//   BacktestRuntime runtime(config, stream, {.symbol = "FPT", .resolution = 60,
+//                                            .from_ms = from, .to_ms = to});
+//   co_await runtime.start();            // the sim's clock stands at the first bar's start
+//   ... load history over REST, connect the stream, subscribe candles and reports ...
+//   co_await runtime.run([&](const ReplayBar& bar) { curve.push_back(...); });
+//
+// Each step: the sim moves its clock to the end of bar K, matches resting orders, publishes
+// bar K complete on its candle channel and the opening candle of bar K+1, then a marker on
+// "replay:clock". The stream hands them to the callbacks in that order; the marker's arrival
+// means the strategy is done with bar K. Orders placed while handling bar K fill at the open
+// of bar K+1 (the price at the instant bar K closed); limit orders that do not cross it rest
+// and are matched at each later bar boundary at their limit.
+//
+// The steps are driven by Centrifugo "rpc" commands on a second WebSocket connection to the
+// same sim (the stream's own connection carries the publications); ws:// only.
+// Everything runs on the stream's event loop except progress(), which any thread may call.
+
+#include <boost/asio/awaitable.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "tolbu_sdk/config.hpp"
+#include "tolbu_sdk/features/streaming.hpp"
+
+namespace tolbu_sdk::backtest {
+
+struct ReplayRange {
+  std::string symbol;
+  int resolution = 60;       // seconds
+  std::int64_t from_ms = 0;  // the first bar is the first candle starting at or after this
+  std::int64_t to_ms = 0;    // bars start before this
+};
+
+// One bar the strategy has handled.
+struct ReplayBar {
+  std::size_t index = 0;     // from 0
+  std::size_t count = 0;     // bars in the range
+  std::int64_t time_ms = 0;  // the bar's start
+  double close = 0.0;
+};
+
+struct ReplayProgress {
+  std::size_t done = 0;
+  std::size_t total = 0;
+  double seconds = 0.0;  // since run() began
+  double bars_per_second() const { return seconds > 0 ? static_cast<double>(done) / seconds : 0; }
+  double seconds_left() const;
+  double percent() const {
+    return total == 0 ? 0.0 : 100.0 * static_cast<double>(done) / static_cast<double>(total);
+  }
+};
+
+class BacktestRuntime {
+ public:
+  // Keeps references to both; reads config.streaming_ws and config.jwt_token in start().
+  BacktestRuntime(const TolbuConfig& config, features::TolbuStream& stream, ReplayRange range);
+  ~BacktestRuntime();
+  BacktestRuntime(const BacktestRuntime&) = delete;
+  BacktestRuntime& operator=(const BacktestRuntime&) = delete;
+
+  // Opens the command connection and starts the replay; returns the number of bars. The
+  // sim's clock then stands at the first bar's start: history fetched now ends there.
+  // Throws ValueError for a bad range or address, RuntimeError when the sim refuses.
+  boost::asio::awaitable<std::size_t> start();
+
+  // Subscribes the marker channel on the stream (connected by now, with the strategy's
+  // subscriptions made) and steps through every bar; on_bar runs once the strategy has
+  // handled a bar. Returns after the last bar or after request_stop(). Throws RuntimeError
+  // when a step gets no answer within step_timeout.
+  boost::asio::awaitable<void> run(std::function<void(const ReplayBar&)> on_bar = {});
+
+  // Ends run() after the current step (on the loop).
+  void request_stop();
+  ReplayProgress progress() const;  // any thread
+
+  std::chrono::milliseconds step_timeout{30000};
+  // The channel of the sim's step markers.
+  static constexpr const char* MARKER_CHANNEL = "replay:clock";
+
+  struct State;
+
+ private:
+  std::shared_ptr<State> state_;
+};
+
+}  // namespace tolbu_sdk::backtest

@@ -1,0 +1,169 @@
+// Backtest replay (--replay): the market clock stands still and moves one bar at a time, on
+// the strategy's command, so that a backtest runs in lockstep with the strategy and its
+// result depends only on the data, the parameters and the seed.
+//
+// Commands are Centrifugo "rpc" commands on a streaming connection:
+//   replay.start {"symbol","resolution","from","to"} -> {"bars":N,"start":MS,"resolution":S}
+//       forgets every order, trade and position, and sets the clock to the start of the first
+//       bar (the first candle starting at or after "from"; bars start before "to").
+//   replay.next {} -> {"bar":K} or {"done":true}
+//       moves the clock to the end of bar K, matches resting orders at the price of that
+//       instant, publishes bar K complete on its candle channel, then the opening candle of
+//       bar K+1 (open = high = low = close = the price at that instant, volume about 0), then
+//       the marker {"bar":K,"bars":N,"time":MS,"close":C} on "replay:clock". Everything a step
+//       publishes reaches a subscriber before the marker.
+// Fill rule: while the strategy handles bar K the clock stands at the end of bar K, which is
+// the start of bar K+1, so a market order fills at once at the open of bar K+1 and a limit
+// order fills at that open when it crosses it. Orders that rest are matched at every later
+// bar boundary, at their limit.
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/json.hpp>
+
+#include <memory>
+
+#include "exchange.hpp"
+#include "streaming.hpp"
+
+namespace tolbu_sim {
+
+namespace json = boost::json;
+
+namespace {
+
+constexpr const char* kMarkerChannel = "replay:clock";
+constexpr std::uint32_t kBadRequest = 107;
+constexpr std::uint32_t kMethodNotFound = 104;
+constexpr std::uint64_t kMaxBars = 50'000'000;
+
+std::optional<std::int64_t> int_field(const json::value& data, std::string_view key) {
+  const auto* o = data.if_object();
+  const auto* v = o ? o->if_contains(key) : nullptr;
+  if (!v) return std::nullopt;
+  if (v->is_int64()) return v->get_int64();
+  if (v->is_uint64() && v->get_uint64() <= INT64_MAX)
+    return static_cast<std::int64_t>(v->get_uint64());
+  return std::nullopt;
+}
+
+json::object candle_json(const SimCandle& c) {
+  return json::object{{"time", c.time}, {"open", c.open},   {"high", c.high},
+                      {"low", c.low},   {"close", c.close}, {"volume", c.volume}};
+}
+
+class Replay {
+ public:
+  explicit Replay(SimContext& ctx) : ctx_(ctx) {}
+
+  std::string call(std::string_view method, const json::value& data, streaming::RpcError& error) {
+    if (method == "replay.start") return start(data, error);
+    if (method == "replay.next") return next(error);
+    error = {kMethodNotFound, "method not found"};
+    return {};
+  }
+
+ private:
+  std::string start(const json::value& data, streaming::RpcError& error) {
+    const auto* o = data.if_object();
+    const auto* s = o ? o->if_contains("symbol") : nullptr;
+    const auto resolution = int_field(data, "resolution");
+    const auto from = int_field(data, "from");
+    const auto to = int_field(data, "to");
+    auto fail = [&](std::string message) {
+      error = {kBadRequest, std::move(message)};
+      return std::string();
+    };
+    if (!s || !s->is_string() || !resolution || !from || !to)
+      return fail(R"(expected {"symbol": TEXT, "resolution": S, "from": MS, "to": MS})");
+    const std::string symbol(s->get_string());
+    const Instrument* in = ctx_.exchange.market().find(symbol);
+    if (!in || !in->listed) return fail("unknown symbol '" + symbol + "'");
+    if (*resolution <= 0 || *resolution > 86400) return fail("resolution must be 1 to 86400 s");
+    if (*from < 0 || *to <= *from) return fail("the range needs 0 <= from < to");
+    const std::int64_t length = *resolution * 1000;
+    const std::int64_t first = (*from + length - 1) / length * length;
+    const std::int64_t bars = first < *to ? (*to - first + length - 1) / length : 0;
+    if (bars == 0) return fail("no bar starts in the range");
+    if (static_cast<std::uint64_t>(bars) > kMaxBars)
+      return fail("the range holds more than " + std::to_string(kMaxBars) + " bars");
+    symbol_ = symbol;
+    resolution_ = static_cast<int>(*resolution);
+    first_ = first;
+    count_ = static_cast<std::uint64_t>(bars);
+    next_ = 0;
+    channel_ = Exchange::candle_channel(symbol_, resolution_);
+    ctx_.exchange.reset();
+    ctx_.exchange.set_time(first_);
+    return json::serialize(
+        json::object{{"bars", count_}, {"start", first_}, {"resolution", resolution_}});
+  }
+
+  std::string next(streaming::RpcError& error) {
+    if (count_ == 0) {
+      error = {kBadRequest, "replay.start comes first"};
+      return {};
+    }
+    auto hub = streaming_hub(ctx_);
+    if (next_ >= count_) {
+      hub->publish(kMarkerChannel, json::object{{"bars", count_}, {"done", true}});
+      return R"({"done":true})";
+    }
+    const std::uint64_t k = next_++;
+    const std::int64_t length = std::int64_t{resolution_} * 1000;
+    const std::int64_t start = first_ + static_cast<std::int64_t>(k) * length;
+    const std::int64_t end = start + length;
+    auto& exchange = ctx_.exchange;
+    auto& market = exchange.market();
+    exchange.set_time(end);
+    exchange.match_orders(symbol_);
+    const SimCandle bar = market.candle(symbol_, resolution_, start, end - 1);
+    exchange.publish(channel_, candle_json(bar));
+    if (k + 1 < count_)
+      exchange.publish(channel_, candle_json(market.candle(symbol_, resolution_, end, end)));
+    hub->publish(
+        kMarkerChannel,
+        json::object{
+            {"bar", k}, {"bars", count_}, {"time", start}, {"close", bar.close}, {"done", false}});
+    return R"({"bar":)" + std::to_string(k) + "}";
+  }
+
+  SimContext& ctx_;
+  std::string symbol_;
+  std::string channel_;
+  int resolution_ = 60;
+  std::int64_t first_ = 0;
+  std::uint64_t count_ = 0;
+  std::uint64_t next_ = 0;
+};
+
+void install(SimContext& ctx) {
+  if (!ctx.options.replay) return;
+  // After every extension ran: the streaming side's hub exists by then.
+  boost::asio::post(ctx.io, [&ctx] {
+    auto hub = streaming_hub(ctx);
+    if (!hub) return;
+    auto replay = std::make_shared<Replay>(ctx);
+    hub->on_rpc([replay](std::string_view method, const json::value& data,
+                         streaming::RpcError& error) { return replay->call(method, data, error); });
+  });
+}
+
+SimExtension extension{
+    "replay", install,
+    R"(Replay (--replay), for backtests: Centrifugo "rpc" commands on a streaming connection
+  replay.start {"symbol","resolution","from","to"}  forgets orders, trades and positions;
+       the clock stands at the start of the first bar (the first candle starting at or
+       after "from"; bars start before "to"). Answers {"bars","start","resolution"}.
+  replay.next {}   one bar: the clock moves to the end of bar K, resting orders are matched
+       at that instant's price, bar K is published complete on market:OHLCV:SYMBOL:RES,
+       then the opening candle of bar K+1, then {"bar","bars","time","close","done"} on
+       "replay:clock". Answers {"bar":K}; after the last bar {"done":true}.
+  Fills: while bar K is handled the clock stands at its end, the open of bar K+1: market
+  orders fill there at once, limit orders when that price crosses them; resting orders are
+  matched at each later bar boundary at their limit.
+)"};
+
+}  // namespace
+
+}  // namespace tolbu_sim
