@@ -103,6 +103,7 @@ void SmaCrossover::on_execution_report(const boost::json::value& report) {
     log_.warning(std::current_exception(), "Unreadable execution report skipped");
     return;
   }
+  log_.debug("Execution report {} {} filled {}", order.order_id, order.status, order.filled_qty);
   apply(order);
 }
 

@@ -222,6 +222,38 @@ TEST(EndToEnd, InterruptEndsTheRunWithAReport) {
   EXPECT_EQ(sim_position(sim).at("qty"), 0);
 }
 
+// The stream comes back in a new epoch: what was missed cannot be recovered, so the strategy
+// is told and takes its orders and position from REST, then trades on.
+TEST(EndToEnd, AStreamGapIsReconciledFromRest) {
+  SimProcess sim = start_sim();
+  ExampleProcess example(SMA_CROSSOVER_PATH, example_args(sim, 300));
+  const int port = control_port(example);
+  ASSERT_GT(port, 0);
+  ControlClient control(port);
+  ASSERT_TRUE(wait_for_trades(control, 1, 90s));
+
+  EXPECT_EQ(sim.post("/_sim/streaming/restart").status, 200);
+  auto logged = [&](const std::string& text) {
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (json::serialize(control.get("/logs?limit=200")).find(text) != std::string::npos)
+        return true;
+      std::this_thread::sleep_for(100ms);
+    }
+    return false;
+  };
+  EXPECT_TRUE(logged(std::string("Stream gap on order:OrderExecutionReport:") + kAccount));
+  EXPECT_TRUE(logged("Reconciled from REST"));
+  const auto before = control.get("/report").at("metrics").at("trades").to_number<std::size_t>();
+  EXPECT_TRUE(wait_for_trades(control, before + 1, 90s)) << "no trade after the gap";
+
+  control.post("/stop");
+  const auto status = example.wait_exit(60s);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(*status, 0) << example.errors();
+  EXPECT_EQ(sim_position(sim).at("qty"), 0);
+}
+
 TEST(EndToEnd, StartupFailuresAreReportedNotHidden) {
   // A back end that is gone: the first REST call fails and the run ends with an error.
   int dead_port = 0;
