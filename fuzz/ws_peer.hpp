@@ -39,6 +39,9 @@ class WsPeer {
       drop();
       return false;
     }
+    // Small frames back to back: without this, Nagle waits for the peer's delayed ACK.
+    const int one = 1;
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     masked_ = true;
     send_all(fd_, "GET " + std::string(path) +
                       " HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
