@@ -104,12 +104,7 @@ struct Session {
       }
       const std::string message = peer.read_text(100ms);
       bool pong = false;
-      std::size_t start = 0;
-      while (start < message.size()) {
-        auto end = message.find('\n', start);
-        if (end == std::string::npos) end = message.size();
-        const std::string_view line(message.data() + start, end - start);
-        start = end + 1;
+      for (const auto line : tolbu_fuzz::lines(message)) {
         if (line == "{}") {
           pong = true;
           continue;

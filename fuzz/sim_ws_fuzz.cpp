@@ -40,12 +40,7 @@ struct Session {
     while (Clock::now() < deadline) {
       const std::string message = client.read_text(100ms);
       if (!client.connected()) return false;
-      std::size_t start = 0;
-      while (start < message.size()) {
-        auto end = message.find('\n', start);
-        if (end == std::string::npos) end = message.size();
-        const std::string_view line(message.data() + start, end - start);
-        start = end + 1;
+      for (const auto line : tolbu_fuzz::lines(message)) {
         if (line == "{}") client.send_text("{}");
         if (line.find(mark) != std::string_view::npos) return true;
       }

@@ -14,8 +14,22 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tolbu_fuzz {
+
+// The messages of one frame: the JSON protocol sends several in a frame, a line each.
+inline std::vector<std::string_view> lines(const std::string& frame) {
+  std::vector<std::string_view> out;
+  std::size_t start = 0;
+  while (start < frame.size()) {
+    auto end = frame.find('\n', start);
+    if (end == std::string::npos) end = frame.size();
+    out.emplace_back(frame.data() + start, end - start);
+    start = end + 1;
+  }
+  return out;
+}
 
 class WsPeer {
  public:
