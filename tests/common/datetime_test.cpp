@@ -89,6 +89,28 @@ TEST(DateTime, InvalidInputIsAValueError) {
   EXPECT_THROW(make_local(2023, 1, 1, 24), tolbu_sdk::ValueError);
 }
 
+// Found by fuzzing: years beyond the calendar's range wrapped to other years silently.
+TEST(DateTime, YearsBeyondTheCalendarAreAValueErrorNotAnotherYear) {
+  EXPECT_THROW(make_local(100000, 1, 1), tolbu_sdk::ValueError);  // was year -31072
+  EXPECT_THROW(make_local(-40000, 1, 1), tolbu_sdk::ValueError);
+  EXPECT_THROW(make_local(2024, 257, 1), tolbu_sdk::ValueError);  // was January
+  EXPECT_THROW(make_local(2024, 1, 257), tolbu_sdk::ValueError);
+  EXPECT_EQ(iso_text(make_local(9999, 12, 31, 23, 59, 59)), "9999-12-31T23:59:59");
+  // 1e15 ms is in the year 33658: past the calendar, not a date of year 33658 - 65536.
+  EXPECT_THROW(from_epoch_ms(1e15), tolbu_sdk::ValueError);
+  EXPECT_THROW(from_epoch_ms(-1.1e15), tolbu_sdk::ValueError);
+  EXPECT_EQ(iso_text(from_epoch_ms(253402300799000.0)), "9999-12-31T23:59:59");
+}
+
+// Found by fuzzing: whole milliseconds far from the epoch lost microseconds on the way in.
+TEST(DateTime, FarTimestampsKeepTheirWholeMilliseconds) {
+  ScopedTimeZone utc("UTC");
+  const auto t = from_epoch_ms(219132397573633.0);  // the year 8914
+  EXPECT_EQ(to_epoch_ms_int(t), 219132397573633);
+  EXPECT_EQ(iso_text(t), "8914-01-11T14:26:13.633000");
+  EXPECT_EQ(to_epoch_ms_int(from_epoch_ms(-62135596800000.0)), -62135596800000);  // 0001-01-01
+}
+
 TEST(DateTime, NowAgreesWithTheClock) {
   ScopedTimeZone utc("UTC");
   const double before = static_cast<double>(now_epoch_ms());

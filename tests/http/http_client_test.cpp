@@ -271,6 +271,18 @@ TEST(HttpClient, AnswerLargerThanTheLimitFails) {
   EXPECT_THROW(client.get(peer.url()), tolbu_sdk::TransportError);
 }
 
+// Found by fuzzing: "020" was read as status 20, and passed for a success.
+TEST(HttpClient, StatusBelow100IsATransportErrorNotASuccess) {
+  RawPeer peer([](int fd) { send_text(fd, "HTTP/1.1 020 OK\r\nContent-Length: 2\r\n\r\n{}"); });
+  http::Client client;
+  try {
+    client.get(peer.url());
+    FAIL() << "a status below 100 was taken for an answer";
+  } catch (const tolbu_sdk::TransportError& e) {
+    EXPECT_NE(std::string(e.what()).find("no valid status code"), std::string::npos) << e.what();
+  }
+}
+
 TEST(HttpEncoding, PathSegmentsKeepUnreservedAndEncodeEverythingElse) {
   EXPECT_EQ(http::encode_path_segment("VN30F2412"), "VN30F2412");
   EXPECT_EQ(http::encode_path_segment("a-b.c_d~e"), "a-b.c_d~e");

@@ -24,12 +24,21 @@ chr::seconds utc_offset_at(std::time_t t) {
 
 LocalDateTime from_epoch_ms(double epoch_ms) {
   if (!std::isfinite(epoch_ms)) throw ValueError("timestamp is not a finite number");
-  const double us = std::nearbyint(epoch_ms * 1000.0);  // half to even, as for any float
-  if (std::fabs(us) > 9.2e18) throw ValueError("timestamp out of range");
-  const chr::microseconds since_epoch(static_cast<std::int64_t>(us));
+  // Whole milliseconds and the fraction apart: their product by 1000 in one double would
+  // lose microseconds beyond 2^53 of them (after the year 2255).
+  const double whole = std::trunc(epoch_ms);
+  if (std::fabs(whole) > 9.2e15) throw ValueError("timestamp out of range");
+  const double fraction_us = std::nearbyint((epoch_ms - whole) * 1000.0);  // half to even
+  const chr::microseconds since_epoch(static_cast<std::int64_t>(whole) * 1000 +
+                                      static_cast<std::int64_t>(fraction_us));
   const auto secs = chr::floor<chr::seconds>(since_epoch);
   const auto offset = utc_offset_at(static_cast<std::time_t>(secs.count()));
-  return LocalDateTime(since_epoch + offset);
+  const LocalDateTime local(since_epoch + offset);
+  // The calendar holds years -32767..32767; beyond them a date would wrap to another year.
+  const auto day = chr::floor<chr::days>(local);
+  if (chr::local_days(chr::year_month_day(day)) != day)
+    throw ValueError("timestamp out of range");
+  return local;
 }
 
 namespace {
@@ -85,8 +94,12 @@ std::int64_t now_epoch_ms() {
 
 LocalDateTime make_local(int year, unsigned month, unsigned day, int hour, int minute,
                          int second, int microsecond) {
-  const chr::year_month_day ymd{chr::year(year), chr::month(month), chr::day(day)};
-  if (!ymd.ok()) throw ValueError(fmt::format("invalid date {}-{}-{}", year, month, day));
+  // Checked before the narrowing to the calendar's types, which would wrap silently.
+  const bool in_range = year >= static_cast<int>(chr::year::min()) &&
+                        year <= static_cast<int>(chr::year::max()) && month <= 12 && day <= 31;
+  const chr::year_month_day ymd{chr::year(in_range ? year : 0), chr::month(month),
+                                chr::day(day)};
+  if (!in_range || !ymd.ok()) throw ValueError(fmt::format("invalid date {}-{}-{}", year, month, day));
   if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 ||
       microsecond < 0 || microsecond > 999999)
     throw ValueError(fmt::format("invalid time {}:{}:{}.{}", hour, minute, second, microsecond));

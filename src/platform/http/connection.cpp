@@ -126,6 +126,7 @@ std::string describe(const beast::error_code& ec, const Options& options) {
     return "The server closed the connection without answering";
   if (ec == bhttp::error::partial_message)
     return "The connection closed in the middle of the answer";
+  if (ec == bhttp::error::bad_status) return "Malformed answer: no valid status code";
   return "Connection failed: " + ec.message();
 }
 
@@ -242,6 +243,12 @@ asio::awaitable<Connection::Outcome> Connection::exchange_on(Stream& stream,
       }
     }
     int status = parser->get().result_int();
+    // Beast reads any three digits; "020" is no status at all, and below 400 it would pass
+    // for a success.
+    if (status < 100) {
+      fail(bhttp::error::bad_status);
+      co_return out;
+    }
     // Interim answers (100 Continue and the like) precede the real one.
     if (status >= 100 && status < 200 && status != 101) continue;
     break;
