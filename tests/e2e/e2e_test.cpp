@@ -123,6 +123,15 @@ json::object sim_position(const SimProcess& sim) {
   return {};
 }
 
+// Ends the run through the control API; it must exit cleanly and leave the account flat.
+void stop_flat(ControlClient& control, ExampleProcess& example, const SimProcess& sim) {
+  control.post("/stop");
+  const auto status = example.wait_exit(60s);
+  ASSERT_TRUE(status.has_value()) << "still running after /stop";
+  EXPECT_EQ(*status, 0) << example.errors();
+  EXPECT_EQ(sim_position(sim).at("qty"), 0);
+}
+
 TEST(EndToEnd, TradesThroughTheRunAndStopsOnRequest) {
   SimProcess sim = start_sim();
   ExampleProcess example(SMA_CROSSOVER_PATH, example_args(sim, 300));
@@ -249,12 +258,7 @@ TEST(EndToEnd, AStreamGapIsReconciledFromRest) {
   EXPECT_TRUE(logged(control, "Reconciled from REST"));
   const auto before = control.get("/report").at("metrics").at("trades").to_number<std::size_t>();
   EXPECT_TRUE(wait_for_trades(control, before + 1, 90s)) << "no trade after the gap";
-
-  control.post("/stop");
-  const auto status = example.wait_exit(60s);
-  ASSERT_TRUE(status.has_value());
-  EXPECT_EQ(*status, 0) << example.errors();
-  EXPECT_EQ(sim_position(sim).at("qty"), 0);
+  stop_flat(control, example, sim);
 }
 
 // The exchange takes the first order, then the connection drops before the answer: the
@@ -271,19 +275,14 @@ TEST(EndToEnd, AnOrderWhoseAnswerIsLostIsLookedUpNotSentAgain) {
   ControlClient control(port);
   EXPECT_TRUE(logged(control, "reached the exchange as O-1"));
   ASSERT_TRUE(wait_for_trades(control, 1, 90s));
-
-  control.post("/stop");
-  const auto status = example.wait_exit(60s);
-  ASSERT_TRUE(status.has_value());
-  EXPECT_EQ(*status, 0) << example.errors();
-  // Every order on the exchange is one the strategy knows, and the position is closed.
+  stop_flat(control, example, sim);
+  // Every order on the exchange went out once.
   const auto orders = sim_data(sim, std::string("/api/v1/orders?accountId=") + kAccount);
   std::set<std::string> refs;
   for (const auto& order : orders.as_array()) {
     EXPECT_TRUE(refs.insert(std::string(order.at("refOrderID").as_string())).second)
         << "ref id sent twice: " << order.at("refOrderID");
   }
-  EXPECT_EQ(sim_position(sim).at("qty"), 0);
 }
 
 TEST(EndToEnd, StartupFailuresAreReportedNotHidden) {
