@@ -8,7 +8,7 @@
 #include <cmath>
 #include <optional>
 
-#include "tolbu_sdk/ta/support/rolling_extremum.hpp"
+#include "tolbu_sdk/ta/support/rolling_range.hpp"
 #include "tolbu_sdk/ta/support/state_history.hpp"
 
 namespace tolbu_sdk::ta::support {
@@ -18,19 +18,18 @@ class MomentumStochastic final : public Undoable {
   // The first value comes with the `min_count`-th value (a partial window before `period`);
   // a window without range gives `flat`, or repeats the previous value when that is absent.
   MomentumStochastic(std::size_t period, std::size_t min_count, std::optional<double> flat)
-      : min_count_(min_count), flat_(flat), high_(period), low_(period) {}
+      : min_count_(min_count), flat_(flat), range_(period) {}
 
   std::optional<double> push(std::optional<double> x) {
     Step s = steps_.empty() ? Step{} : steps_.back();
     s.present = x.has_value();
     s.has_value = false;
     if (x) {
-      high_.push(*x);
-      low_.push(*x);
+      range_.push(*x);
       ++s.count;
       if (s.count >= min_count_) {
-        const double ll = low_.value();
-        const double hh = high_.value();
+        const double ll = range_.low();
+        const double hh = range_.high();
         const double range = hh - ll;
         // A range of rounding noise (a smoothed series that is flat in exact arithmetic, off
         // by an ulp after a running sum) is no range: its %K would be 0 or 100 at random.
@@ -59,20 +58,15 @@ class MomentumStochastic final : public Undoable {
 
   void undo() override {
     if (steps_.empty()) return;
-    if (steps_.back().present) {
-      high_.undo();
-      low_.undo();
-    }
+    if (steps_.back().present) range_.undo();
     steps_.undo();
   }
   void reset() override {
-    high_.reset();
-    low_.reset();
+    range_.reset();
     steps_.reset();
   }
   void set_history_limit(std::size_t n) override {
-    high_.set_history_limit(n);
-    low_.set_history_limit(n);
+    range_.set_history_limit(n);
     steps_.set_history_limit(n);
   }
 
@@ -89,8 +83,7 @@ class MomentumStochastic final : public Undoable {
 
   std::size_t min_count_;
   std::optional<double> flat_;
-  RollingMax high_;
-  RollingMin low_;
+  RollingRange range_;
   StateHistory<Step> steps_;
 };
 

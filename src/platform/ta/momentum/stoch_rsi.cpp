@@ -25,8 +25,7 @@ StochRSI::StochRSI(int rsi_period, int stoch_period, int k_smoothing_period, int
 }
 
 std::optional<StochRSIValue> StochRSI::_calculate_new_value() {
-  _rsi.add(input_values().back());
-  const auto raw = _stoch.push(_rsi.value());
+  const auto raw = _stoch.push(_rsi.push(input_values().back()));
   const auto k = _k.push(raw);
   const auto d = _d.push(k);
   if (!raw) return std::nullopt;
