@@ -37,7 +37,7 @@ class MomentumAverage final : public Undoable {
       ++absent_;
       return std::nullopt;
     }
-    Entry e = entries_.empty() ? Entry{} : entries_.back();
+    Entry e = newest_;
     const bool full_before = e.count >= period_;
     if (e.count <= period_) ++e.count;  // only compared with the period
     e.x = *x;
@@ -47,11 +47,8 @@ class MomentumAverage final : public Undoable {
       // The arithmetic of RollingSum, which the SMA indicator uses.
       e.acc += *x;
       if (full_before) e.acc -= entries_.back(period_ - 1).x;
-      if (++e.since_resum >= resum_every_) {
-        entries_.push_back(e);
-        resum();
-        return value();
-      }
+      if (++e.since_resum >= resum_every_) [[unlikely]]
+        resum(e);
     } else if (e.count < period_) {
       e.acc += *x;  // the seed's sum
     } else if (e.count == period_) {
@@ -60,6 +57,7 @@ class MomentumAverage final : public Undoable {
       e.acc += alpha_ * (*x - e.acc);
     }
     entries_.push_back(e);
+    newest_ = e;
     return value();
   }
 
@@ -67,9 +65,8 @@ class MomentumAverage final : public Undoable {
   std::optional<double> value() const {
     if (other_) [[unlikely]]
       return other_->value();
-    if (absent_ != 0 || entries_.empty() || entries_.back().count < period_) return std::nullopt;
-    const double acc = entries_.back().acc;
-    return type_ == MAType::SMA ? acc / static_cast<double>(period_) : acc;
+    if (absent_ != 0 || newest_.count < period_) return std::nullopt;
+    return type_ == MAType::SMA ? newest_.acc / static_cast<double>(period_) : newest_.acc;
   }
 
   void undo() override {
@@ -82,11 +79,13 @@ class MomentumAverage final : public Undoable {
     } else if (!entries_.empty()) {
       absent_ = entries_.back().absent_before;
       entries_.pop_back();
+      newest_ = entries_.empty() ? Entry{} : entries_.back();
     }
   }
   void reset() override {
     if (other_) other_->remove_all();
     entries_.clear();
+    newest_ = Entry{};
     absent_ = 0;
   }
   void set_history_limit(std::size_t n) override {
@@ -113,12 +112,13 @@ class MomentumAverage final : public Undoable {
   }
 
   // Adding and subtracting drifts over a long run: the window is summed afresh now and then.
-  void resum() {
-    Entry& e = entries_.back();
-    e.acc = 0.0;
+  // `e` is the entry being pushed, the newest value of the window.
+  void resum(Entry& e) const {
     e.since_resum = 0;
-    const std::size_t n = std::min(entries_.size(), period_);
-    for (std::size_t k = n; k-- > 0;) e.acc += entries_.back(k).x;
+    const std::size_t n = std::min(entries_.size() + 1, period_);
+    double sum = 0.0;
+    for (std::size_t k = n - 1; k-- > 0;) sum += entries_.back(k).x;
+    e.acc = sum + e.x;
   }
 
   MAType type_;
@@ -126,6 +126,7 @@ class MomentumAverage final : public Undoable {
   double alpha_;
   std::size_t resum_every_;
   RingBuffer<Entry> entries_;
+  Entry newest_;              // entries_.back(), or the empty state
   std::uint32_t absent_ = 0;  // absent pushes since the newest entry
   std::unique_ptr<Indicator<double, double>> other_;
 };
