@@ -21,7 +21,7 @@ class MomentumStochastic final : public Undoable {
       : min_count_(min_count), flat_(flat), range_(period) {}
 
   std::optional<double> push(std::optional<double> x) {
-    Step s = steps_.empty() ? Step{} : steps_.back();
+    Step s = newest_;
     s.present = x.has_value();
     s.has_value = false;
     if (x) {
@@ -46,24 +46,27 @@ class MomentumStochastic final : public Undoable {
       }
     }
     steps_.push(s);
+    newest_ = s;
     return value();
   }
 
   std::optional<double> value() const {
-    if (steps_.empty() || !steps_.back().has_value) return std::nullopt;
-    return steps_.back().value;
+    if (!newest_.has_value) return std::nullopt;
+    return newest_.value;
   }
   // Present values pushed so far.
-  std::size_t count() const { return steps_.empty() ? 0 : steps_.back().count; }
+  std::size_t count() const { return newest_.count; }
 
   void undo() override {
     if (steps_.empty()) return;
     if (steps_.back().present) range_.undo();
     steps_.undo();
+    newest_ = steps_.empty() ? Step{} : steps_.back();
   }
   void reset() override {
     range_.reset();
     steps_.reset();
+    newest_ = Step{};
   }
   void set_history_limit(std::size_t n) override {
     range_.set_history_limit(n);
@@ -85,6 +88,7 @@ class MomentumStochastic final : public Undoable {
   std::optional<double> flat_;
   RollingRange range_;
   StateHistory<Step> steps_;
+  Step newest_;  // steps_.back(), or the empty state
 };
 
 }  // namespace tolbu_sdk::ta::support

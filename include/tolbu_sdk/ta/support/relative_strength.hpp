@@ -15,7 +15,7 @@ class RelativeStrength final : public Undoable {
   explicit RelativeStrength(int period) : period_(period) {}
 
   std::optional<double> push(double x) {
-    Step s = steps_.empty() ? Step{} : steps_.back();
+    Step s = newest_;
     const double change = x - s.last_input;
     s.last_input = x;
     const auto p = static_cast<std::size_t>(period_);
@@ -50,12 +50,18 @@ class RelativeStrength final : public Undoable {
   }
 
   std::optional<double> value() const {
-    if (steps_.empty() || !steps_.back().has_value) return std::nullopt;
-    return steps_.back().value;
+    if (!newest_.has_value) return std::nullopt;
+    return newest_.value;
   }
 
-  void undo() override { steps_.undo(); }
-  void reset() override { steps_.reset(); }
+  void undo() override {
+    steps_.undo();
+    newest_ = steps_.empty() ? Step{} : steps_.back();
+  }
+  void reset() override {
+    steps_.reset();
+    newest_ = Step{};
+  }
   void set_history_limit(std::size_t n) override { steps_.set_history_limit(n); }
 
  private:
@@ -71,11 +77,13 @@ class RelativeStrength final : public Undoable {
 
   std::optional<double> keep(const Step& s) {
     steps_.push(s);
+    newest_ = s;
     return value();
   }
 
   int period_;
   StateHistory<Step> steps_;
+  Step newest_;  // steps_.back(), or the empty state
 };
 
 }  // namespace tolbu_sdk::ta::support
