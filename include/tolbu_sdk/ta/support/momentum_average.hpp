@@ -31,34 +31,50 @@ class MomentumAverage final : public Undoable {
   }
 
   std::optional<double> push(std::optional<double> x) {
+    if (x ? add(*x) : add_absent()) return current();
+    return std::nullopt;
+  }
+
+  // The same without optionals, for hot loops (GCC builds and copies an optional<double>
+  // through memory, a store-forwarding stall per value): whether there is a value now, which
+  // current() reads.
+  bool add(double x) {
     if (other_) [[unlikely]]
-      return push_other(x);
-    if (!x) {
-      ++absent_;
-      return std::nullopt;
-    }
+      return add_other(x);
     Entry e = newest_;
     const bool full_before = e.count >= period_;
     if (e.count <= period_) ++e.count;  // only compared with the period
-    e.x = *x;
+    e.x = x;
     e.absent_before = absent_;
     absent_ = 0;
     if (type_ == MAType::SMA) {
       // The arithmetic of RollingSum, which the SMA indicator uses.
-      e.acc += *x;
+      e.acc += x;
       if (full_before) e.acc -= entries_.back(period_ - 1).x;
       if (++e.since_resum >= resum_every_) [[unlikely]]
         resum(e);
     } else if (e.count < period_) {
-      e.acc += *x;  // the seed's sum
+      e.acc += x;  // the seed's sum
     } else if (e.count == period_) {
-      e.acc = (e.acc + *x) / static_cast<double>(period_);
+      e.acc = (e.acc + x) / static_cast<double>(period_);
     } else {
-      e.acc += alpha_ * (*x - e.acc);
+      e.acc += alpha_ * (x - e.acc);
     }
     entries_.push_back(e);
     newest_ = e;
-    return value();
+    return e.count >= period_;
+  }
+  bool add_absent() {
+    if (other_) [[unlikely]]
+      return add_other(std::nullopt);
+    ++absent_;
+    return false;
+  }
+  // The newest value, when there is one.
+  double current() const {
+    if (other_) [[unlikely]]
+      return *other_->value();
+    return type_ == MAType::SMA ? newest_.acc / static_cast<double>(period_) : newest_.acc;
   }
 
   // The newest value; absent during warm-up and after an absent push.
@@ -66,7 +82,7 @@ class MomentumAverage final : public Undoable {
     if (other_) [[unlikely]]
       return other_->value();
     if (absent_ != 0 || newest_.count < period_) return std::nullopt;
-    return type_ == MAType::SMA ? newest_.acc / static_cast<double>(period_) : newest_.acc;
+    return current();
   }
 
   void undo() override {
@@ -106,9 +122,9 @@ class MomentumAverage final : public Undoable {
     std::size_t since_resum = 0;      // SMA: pushes since the sum was recomputed
   };
 
-  [[gnu::noinline]] std::optional<double> push_other(std::optional<double> x) {
+  [[gnu::noinline]] bool add_other(std::optional<double> x) {
     other_->add(x);
-    return other_->value();
+    return other_->value().has_value();
   }
 
   // Adding and subtracting drifts over a long run: the window is summed afresh now and then.

@@ -21,34 +21,47 @@ class MomentumStochastic final : public Undoable {
       : min_count_(min_count), flat_(flat), range_(period) {}
 
   std::optional<double> push(std::optional<double> x) {
+    if (x ? add(*x) : add_absent()) return current();
+    return std::nullopt;
+  }
+  // The same without optionals, for hot loops: whether there is a value now (current()).
+  bool add_absent() {
     Step s = newest_;
-    s.present = x.has_value();
+    s.present = false;
     s.has_value = false;
-    if (x) {
-      range_.push(*x);
-      ++s.count;
-      if (s.count >= min_count_) {
-        const double ll = range_.low();
-        const double hh = range_.high();
-        const double range = hh - ll;
-        // A range of rounding noise (a smoothed series that is flat in exact arithmetic, off
-        // by an ulp after a running sum) is no range: its %K would be 0 or 100 at random.
-        if (range > kNoise * std::max(std::fabs(hh), std::fabs(ll))) {
-          s.value = (*x - ll) / range * 100.0;
-          s.has_value = true;
-        } else if (flat_) {
-          s.value = *flat_;
-          s.has_value = true;
-        } else {
-          s.has_value = s.had_value;  // repeats s.value, the previous one
-        }
-        s.had_value = s.had_value || s.has_value;
+    steps_.push(s);
+    newest_ = s;
+    return false;
+  }
+  bool add(double x) {
+    Step s = newest_;
+    s.present = true;
+    s.has_value = false;
+    range_.push(x);
+    ++s.count;
+    if (s.count >= min_count_) {
+      const double ll = range_.low();
+      const double hh = range_.high();
+      const double range = hh - ll;
+      // A range of rounding noise (a smoothed series that is flat in exact arithmetic, off
+      // by an ulp after a running sum) is no range: its %K would be 0 or 100 at random.
+      if (range > kNoise * std::max(std::fabs(hh), std::fabs(ll))) {
+        s.value = (x - ll) / range * 100.0;
+        s.has_value = true;
+      } else if (flat_) {
+        s.value = *flat_;
+        s.has_value = true;
+      } else {
+        s.has_value = s.had_value;  // repeats s.value, the previous one
       }
+      s.had_value = s.had_value || s.has_value;
     }
     steps_.push(s);
     newest_ = s;
-    return value();
+    return s.has_value;
   }
+  // The newest value, when there is one.
+  double current() const { return newest_.value; }
 
   std::optional<double> value() const {
     if (!newest_.has_value) return std::nullopt;

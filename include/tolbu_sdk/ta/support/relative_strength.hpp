@@ -15,6 +15,11 @@ class RelativeStrength final : public Undoable {
   explicit RelativeStrength(int period) : period_(period) {}
 
   std::optional<double> push(double x) {
+    if (add(x)) return current();
+    return std::nullopt;
+  }
+  // The same without an optional, for hot loops: whether there is a value now (current()).
+  bool add(double x) {
     Step s = newest_;
     const double change = x - s.last_input;
     s.last_input = x;
@@ -49,6 +54,7 @@ class RelativeStrength final : public Undoable {
     return keep(s);
   }
 
+  double current() const { return newest_.value; }
   std::optional<double> value() const {
     if (!newest_.has_value) return std::nullopt;
     return newest_.value;
@@ -75,10 +81,10 @@ class RelativeStrength final : public Undoable {
     bool had_value = false;  // whether any push did
   };
 
-  std::optional<double> keep(const Step& s) {
+  bool keep(const Step& s) {
     steps_.push(s);
     newest_ = s;
-    return value();
+    return s.has_value;
   }
 
   int period_;
