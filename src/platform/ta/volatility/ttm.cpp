@@ -30,28 +30,31 @@ TTM::TTM(int period, double bb_std_dev_mult, double kc_atr_mult, MAType ma_type,
 std::optional<TTMValue> TTM::_calculate_new_value() {
   const auto& in = input_values();
   const OHLCV& bar = in.back();
-  const auto bb_cb = _bb_average.push(bar.close);
+  // Flags and current() rather than optionals: see MomentumAverage::add.
+  const bool has_bb_cb = _bb_average.add(bar.close);
   _bb_moments.push(bar.close);
-  const auto kc_cb = _kc_average.push(bar.close);
+  const bool has_kc_cb = _kc_average.add(bar.close);
   const auto atr = _atr.push(true_range(bar, input_count() > 1 ? &in.back(1) : nullptr));
   _range.push(bar.high, bar.low);
 
-  const bool bb = bb_cb && _bb_moments.full();
+  const bool bb = has_bb_cb && _bb_moments.full();
+  const double bb_cb = bb ? _bb_average.current() : 0.0;
   if (!bb || !_range.full()) {
     _momentum.push(0.0);
     _present.push(0.0);
   } else {
     const double midpoint = (_range.high() + _range.low()) / 2.0;
-    _momentum.push(bar.close - (midpoint + *bb_cb) / 2.0);
+    _momentum.push(bar.close - (midpoint + bb_cb) / 2.0);
     _present.push(1.0);
   }
 
-  if (!bb || !kc_cb || !atr) return std::nullopt;
+  if (!bb || !has_kc_cb || !atr) return std::nullopt;
+  const double kc_cb = _kc_average.current();
   TTMValue out;
   // On while the Bollinger Bands lie inside the Keltner Channels.
   const double width = _bb_mult * _bb_moments.stddev();
-  const bool inside_above = *bb_cb + width < *kc_cb + _kc_mult * *atr;
-  const bool inside_below = *bb_cb - width > *kc_cb - _kc_mult * *atr;
+  const bool inside_above = bb_cb + width < kc_cb + _kc_mult * *atr;
+  const bool inside_below = bb_cb - width > kc_cb - _kc_mult * *atr;
   out.squeeze = inside_above && inside_below;
   if (_present.sum() >= static_cast<double>(_present.period())) out.histogram = _momentum.value();
   return out;
