@@ -38,7 +38,8 @@ Options:
   --server-sub CH     streaming: a server-side subscription of every connection to channel
                       CH (repeatable), e.g. order:OrderExecutionReport:SIM0001
   --client-backlog B  streaming: bytes queued for a client that reads too slowly before it is
-                      disconnected with 3008 "slow" (default 67108864)
+                      disconnected with 3008 "slow" (default 67108864); the socket's send
+                      buffer is held within it
   --help              this text
 
 Instruments: VN30F2412 (index future), HPG, VIC, FPT; any other code gets a generated

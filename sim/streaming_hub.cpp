@@ -720,6 +720,20 @@ asio::awaitable<void> serve_tls(StatePtr state, tcp::socket socket,
   }
 }
 
+// A client's backlog is what the hub queues plus what the kernel holds for it: the send
+// buffer is kept within the backlog so that a slow reader meets the limit, not the kernel.
+void tune(const Hub::State& state, tcp::socket& socket) {
+  beast::error_code ec;
+  socket.set_option(tcp::no_delay(true), ec);
+  asio::socket_base::send_buffer_size size;
+  socket.get_option(size, ec);
+  if (!ec && static_cast<std::size_t>(size.value()) > state.options.max_pending_bytes) {
+    socket.set_option(asio::socket_base::send_buffer_size(
+                          static_cast<int>(state.options.max_pending_bytes)),
+                      ec);
+  }
+}
+
 asio::awaitable<void> accept_loop(StatePtr state, std::shared_ptr<tcp::acceptor> acceptor,
                                   std::shared_ptr<ssl::context> tls) {
   for (;;) {
@@ -730,7 +744,7 @@ asio::awaitable<void> accept_loop(StatePtr state, std::shared_ptr<tcp::acceptor>
       if (state->closed || ec == asio::error::operation_aborted) co_return;
       continue;
     }
-    socket.set_option(tcp::no_delay(true), ec);
+    tune(*state, socket);
     if (tls) {
       asio::co_spawn(state->ex, serve_tls(state, std::move(socket), tls), asio::detached);
     } else {
@@ -813,8 +827,7 @@ Hub::~Hub() { close(); }
 
 void Hub::accept(beast::tcp_stream stream, http::request<http::string_body> request) {
   if (state_->closed) return;
-  beast::error_code ec;
-  stream.socket().set_option(tcp::no_delay(true), ec);
+  tune(*state_, stream.socket());
   start_session(state_, PlainWs(std::move(stream)), std::move(request));
 }
 

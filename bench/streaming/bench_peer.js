@@ -24,7 +24,10 @@ const sub = client.newSubscription(channel);
 sub.on('subscribed', async () => {
   started = performance.now();
   const r = await fetch(`${base}/_sim/streaming/series`, {
-    method: 'POST', body: JSON.stringify({ channel, count, rate }) });
+    method: 'POST',
+    headers: { 'Content-Type': 'application/json' },
+    body: JSON.stringify({ channel, count, rate }),
+  });
   if (r.status !== 200) { console.log(JSON.stringify({ error: 'series ' + r.status })); process.exit(1); }
 });
 sub.on('publication', (ctx) => {

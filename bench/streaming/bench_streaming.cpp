@@ -1,7 +1,8 @@
 // Streaming: publications from tolbu-sim over loopback into a typed candle callback, and
 // publish-to-callback latency at 10,000 publications per second. The baseline is the
 // official JavaScript client (npm "centrifuge" on "ws") against the same simulator in the
-// same run; "x_js" is our rate over its rate.
+// same run; "x_js" is our rate over its rate. Recovery: the time from a reconnect to the last
+// of 1,000 publications missed while away, against 1,000 live ones on the same stream.
 //
 // The sim's series candles carry their publish time (microseconds since the epoch) in
 // "volume", so the callback can tell how long the publication took to reach it.
@@ -22,6 +23,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
+#include <thread>
 
 #include "sim_process.hpp"
 #include "tolbu_sdk/features/streaming.hpp"
@@ -160,6 +162,75 @@ std::optional<Figures> run_js(const std::string& channel, std::uint64_t count, d
   return f;
 }
 
+// Seconds from the reconnect to the last of `count` publications missed while disconnected,
+// and from a live series' start to its last publication, on the same stream.
+struct RecoveryFigures {
+  double recovered_s = 0;
+  double live_s = 0;
+};
+
+std::optional<RecoveryFigures> run_recovery(const std::string& symbol, std::uint64_t count) {
+  asio::io_context io(1);
+  tolbu_sdk::TolbuConfig config;
+  config.streaming_ws = sim().ws_url();
+  config.jwt_token = sim().jwt();
+  const std::string channel = "market:OHLCV:" + symbol + ":60";
+  const auto series = json::serialize(json::object{{"channel", channel}, {"count", count}});
+  std::uint64_t received = 0, target = 0;
+  int connects = 0;
+  Clock::time_point mark, done;
+  RecoveryFigures f;
+  bool ok = false;
+  asio::co_spawn(
+      io,
+      [&]() -> asio::awaitable<void> {
+        TolbuStream stream(config);
+        asio::steady_timer t(io);
+        auto wait = [&](auto pred) -> asio::awaitable<bool> {
+          for (int i = 0; i < 3000 && !pred(); ++i) {
+            t.expires_after(5ms);
+            co_await t.async_wait(asio::use_awaitable);
+          }
+          co_return pred();
+        };
+        co_await stream.connect(
+            [&] {
+              if (++connects > 1) mark = Clock::now();
+            },
+            [&] {
+              // Published while we are away; the series is in long before the reconnect.
+              sim().post("/_sim/streaming/series", series);
+              std::this_thread::sleep_for(50ms);
+            });
+        co_await stream.subscribe_candles(symbol, 60, [&](const Candle&) {
+          if (++received == target) done = Clock::now();
+        });
+        for (;;) {
+          auto stats = json::parse(sim().get("/_sim/streaming/stats").body);
+          if (stats.at("subscribers").as_object().contains(channel)) break;
+          co_await wait([] { return false; });
+        }
+        target = count;
+        mark = Clock::now();
+        sim().post("/_sim/streaming/series", series);
+        if (co_await wait([&] { return received == target; })) {
+          f.live_s = std::chrono::duration<double>(done - mark).count();
+          target = 2 * count;
+          sim().post("/_sim/streaming/drop", R"({"code":3001,"reason":"shutdown"})");
+          if (co_await wait([&] { return received == target; })) {
+            f.recovered_s = std::chrono::duration<double>(done - mark).count();
+            ok = connects == 2;
+          }
+        }
+        co_await stream.disconnect();
+        io.stop();
+      },
+      asio::detached);
+  io.run_for(60s);
+  if (!ok) return std::nullopt;
+  return f;
+}
+
 double median(std::vector<double> v) { return quantile(v, 0.5); }
 
 // Each iteration runs the JavaScript client, then ours, on the same series: the machine's
@@ -215,8 +286,27 @@ void BM_Latency10k(benchmark::State& state) {
   state.counters["x_js_p99"] = js.p99_us / std::max(1.0, f.p99_us);
 }
 
+// The reconnect itself is not timed: the clock starts when the client is connected again.
+void BM_Recovery1000(benchmark::State& state) {
+  std::vector<double> recovered, live;
+  for (auto _ : state) {
+    auto f = run_recovery("REC" + std::to_string(recovered.size()), 1000);
+    if (!f) {
+      state.SkipWithError("the recovered publications did not arrive");
+      return;
+    }
+    recovered.push_back(f->recovered_s);
+    live.push_back(f->live_s);
+    state.SetIterationTime(f->recovered_s);
+  }
+  state.counters["recovered_ms"] = median(recovered) * 1e3;
+  state.counters["live_ms"] = median(live) * 1e3;
+  state.counters["x_live"] = median(recovered) / median(live);
+}
+
 BENCHMARK(BM_CandleThroughput)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Latency10k)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Recovery1000)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -1,7 +1,9 @@
 #include "strategy.hpp"
 
 #include <exception>
+#include <random>
 
+#include "tolbu_sdk/errors.hpp"
 #include "tolbu_sdk/platform/datetime.hpp"
 #include "tolbu_sdk/platform/number_text.hpp"
 
@@ -31,6 +33,13 @@ bool is_final(const std::string& status) {
 
 constexpr std::size_t kIndicatorHistory = 512;
 
+// Ref ids are this prefix and a count: unique across runs, so that a look-up by ref id finds
+// only this run's order.
+std::string run_prefix() {
+  std::random_device random;
+  return fmt::format("sma-{:08x}{:08x}", random(), random());
+}
+
 // An entry limit still resting after this many closed bars is cancelled: the signal is stale.
 constexpr std::int64_t kEntryPatienceBars = 2;
 
@@ -45,7 +54,8 @@ SmaCrossover::SmaCrossover(Params params, tolbu_sdk::features::OrderService& ord
       // Bounded histories: a strategy that runs for weeks must not grow without limit.
       fast_(params_.fast_period, {.max_history = kIndicatorHistory}),
       slow_(params_.slow_period, {.max_history = kIndicatorHistory}),
-      atr_(params_.atr_period, {.max_history = kIndicatorHistory}) {}
+      atr_(params_.atr_period, {.max_history = kIndicatorHistory}),
+      ref_prefix_(run_prefix()) {}
 
 void SmaCrossover::load_history(const std::vector<Candle>& candles) {
   std::vector<Bar> bars;
@@ -103,6 +113,7 @@ void SmaCrossover::on_execution_report(const boost::json::value& report) {
     log_.warning(std::current_exception(), "Unreadable execution report skipped");
     return;
   }
+  log_.debug("Execution report {} {} filled {}", order.order_id, order.status, order.filled_qty);
   apply(order);
 }
 
@@ -133,6 +144,7 @@ void SmaCrossover::on_bar_closed(const Bar& bar) {
   slow_.add(bar);
   atr_.add(bar);
   hold_exits_ = false;
+  if (!settle_uncertain()) return;
   cancel_stale_entries();
 
   const auto fast = fast_.value();
@@ -196,14 +208,7 @@ void SmaCrossover::enter(PositionSide side, double atr, std::string_view reason)
       "Entering {} on {}: margin needed {}", to_string(side), reason,
       number_text(price * static_cast<double>(qty) * symbol_.point_value * symbol_.margin_rate));
   log_.order(action(side), params_.symbol, qty, price);
-  try {
-    track(
-        orders_.place_order(params_.symbol, order_side(side), price, qty, "LO", params_.account_id),
-        Pending{Purpose::ENTRY, side, atr});
-  } catch (const std::exception&) {
-    log_.exception(std::current_exception(), "Entry order failed");
-    ledger_.record_rejection();
-  }
+  send(order_side(side), price, qty, "LO", Pending{Purpose::ENTRY, side, atr});
 }
 
 void SmaCrossover::exit(std::string_view reason) {
@@ -212,17 +217,63 @@ void SmaCrossover::exit(std::string_view reason) {
   log_.info("Closing {} position on {}", to_string(side), reason);
   log_.order(action(opposite(side)), params_.symbol, position_->quantity, position_->current_price);
   exiting_ = true;
+  // At the market, as close_position sends it, but under our own ref id.
+  send(order_side(opposite(side)), 0.0, position_->quantity, "MTL",
+       Pending{Purpose::EXIT, side, 0.0});
+}
+
+void SmaCrossover::send(std::string_view side, double price, std::int64_t qty,
+                        std::string_view type, Pending pending) {
+  const auto ref = fmt::format("{}-{}", ref_prefix_, ++ref_count_);
   try {
-    track(orders_.close_position(params_.symbol, static_cast<double>(position_->quantity),
-                                 to_string(side), params_.account_id),
-          Pending{Purpose::EXIT, side, 0.0});
+    track(orders_.place_order(params_.symbol, side, price, qty, type, params_.account_id, ref),
+          pending);
+  } catch (const tolbu_sdk::TransportError& e) {
+    log_.warning("No answer for order {}: {}; looking it up", ref, e.what());
+    uncertain_ = Uncertain{ref, pending};
+    settle_uncertain();
   } catch (const std::exception&) {
-    log_.exception(std::current_exception(), "Closing order failed; retrying on the next bar");
     ledger_.record_rejection();
-    exiting_ = false;
-    hold_exits_ = true;
-    reverse_to_.reset();
+    if (pending.purpose == Purpose::ENTRY) {
+      log_.exception(std::current_exception(), "Entry order failed");
+    } else {
+      log_.exception(std::current_exception(), "Closing order failed; retrying on the next bar");
+      exit_failed();
+    }
   }
+}
+
+bool SmaCrossover::settle_uncertain() {
+  if (!uncertain_) return true;
+  std::vector<OrderData> orders;
+  try {
+    orders = orders_.get_orders(params_.account_id);
+  } catch (const std::exception& e) {
+    log_.warning("Looking up order {} failed: {}; no new order until it is found or not",
+                 uncertain_->ref, e.what());
+    return false;
+  }
+  const Uncertain lost = std::move(*uncertain_);
+  uncertain_.reset();
+  for (const auto& order : orders) {
+    if (order.ref_order_id != lost.ref) continue;
+    log_.warning("Order {} reached the exchange as {}", lost.ref, order.order_id);
+    known_.insert(order.order_id);
+    pending_.emplace(order.order_id, lost.pending);
+    apply(order);
+    return true;
+  }
+  log_.warning("Order {} never reached the exchange", lost.ref);
+  ledger_.record_rejection();
+  if (lost.pending.purpose == Purpose::EXIT) exit_failed();
+  return true;
+}
+
+// A closing order that did not go through: the next bar tries again.
+void SmaCrossover::exit_failed() {
+  exiting_ = false;
+  hold_exits_ = true;
+  reverse_to_.reset();
 }
 
 void SmaCrossover::track(const OrderResponse& answer, Pending pending) {
@@ -230,11 +281,7 @@ void SmaCrossover::track(const OrderResponse& answer, Pending pending) {
     log_.error("Order refused (status {}): {}", answer.status,
                answer.message.empty() ? "no order id in the answer" : answer.message);
     ledger_.record_rejection();
-    if (pending.purpose == Purpose::EXIT) {
-      exiting_ = false;
-      hold_exits_ = true;  // the next bar tries again
-      reverse_to_.reset();
-    }
+    if (pending.purpose == Purpose::EXIT) exit_failed();
     return;
   }
   log_.info("Order {} accepted: {}", answer.order_id, answer.message);
@@ -270,11 +317,7 @@ void SmaCrossover::apply(const OrderData& order) {
   if (order.status != "FILLED" && order.filled_qty == 0) {
     log_.warning("Order {} ended {} without a fill{}{}", order.order_id, order.status,
                  order.message.empty() ? "" : ": ", order.message);
-    if (pending.purpose == Purpose::EXIT) {
-      exiting_ = false;
-      hold_exits_ = true;
-      reverse_to_.reset();
-    }
+    if (pending.purpose == Purpose::EXIT) exit_failed();
     return;
   }
   if (pending.purpose == Purpose::ENTRY) {
@@ -372,6 +415,7 @@ void SmaCrossover::cancel(const std::string& order_id) {
 }
 
 void SmaCrossover::flatten(std::string_view reason) {
+  settle_uncertain();
   reverse_to_.reset();
   std::vector<std::string> entries;
   for (const auto& [id, pending] : pending_) {

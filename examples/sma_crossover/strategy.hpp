@@ -73,6 +73,13 @@ class SmaCrossover {
   void exit(std::string_view reason);
   // Files a placement answer; an order that already has its outcome is handled at once.
   void track(const tolbu_sdk::types::OrderResponse& answer, Pending pending);
+  // Sends an order under a ref id of ours. When its answer is lost on the way back, the order
+  // may or may not exist: it is looked up by that ref id before anything else is sent.
+  void send(std::string_view side, double price, std::int64_t qty, std::string_view type,
+            Pending pending);
+  // False while an order's fate is still unknown (the look-up failed too): no new order then.
+  bool settle_uncertain();
+  void exit_failed();
   void apply(const tolbu_sdk::types::OrderData& order);
   void opened(const Pending& pending, const tolbu_sdk::types::OrderData& order);
   void closed(const tolbu_sdk::types::OrderData& order);
@@ -96,6 +103,13 @@ class SmaCrossover {
   bool exiting_ = false;         // a closing order is in flight
   bool hold_exits_ = false;      // a closing order failed: wait for the next bar to retry
   std::int64_t position_count_ = 0;
+  std::string ref_prefix_;  // this run's prefix of the ref ids
+  std::int64_t ref_count_ = 0;
+  struct Uncertain {
+    std::string ref;
+    Pending pending;
+  };
+  std::optional<Uncertain> uncertain_;
 };
 
 }  // namespace sma_crossover

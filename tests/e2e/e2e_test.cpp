@@ -92,6 +92,17 @@ bool wait_for_trades(ControlClient& control, std::size_t trades, std::chrono::se
   return false;
 }
 
+// Polls "/logs" until a line holds text.
+bool logged(ControlClient& control, const std::string& text) {
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (json::serialize(control.get("/logs?limit=200")).find(text) != std::string::npos)
+      return true;
+    std::this_thread::sleep_for(100ms);
+  }
+  return false;
+}
+
 json::value sim_data(const SimProcess& sim, const std::string& path) {
   tolbu_sdk::platform::http::Client http;
   auto response =
@@ -219,6 +230,59 @@ TEST(EndToEnd, InterruptEndsTheRunWithAReport) {
   ASSERT_TRUE(status.has_value()) << "still running after SIGINT";
   EXPECT_EQ(*status, 0) << example.errors();
   EXPECT_NE(example.output().find("== Final report"), std::string::npos) << example.output();
+  EXPECT_EQ(sim_position(sim).at("qty"), 0);
+}
+
+// The stream comes back in a new epoch: what was missed cannot be recovered, so the strategy
+// is told and takes its orders and position from REST, then trades on.
+TEST(EndToEnd, AStreamGapIsReconciledFromRest) {
+  SimProcess sim = start_sim();
+  ExampleProcess example(SMA_CROSSOVER_PATH, example_args(sim, 300));
+  const int port = control_port(example);
+  ASSERT_GT(port, 0);
+  ControlClient control(port);
+  ASSERT_TRUE(wait_for_trades(control, 1, 90s));
+
+  EXPECT_EQ(sim.post("/_sim/streaming/restart").status, 200);
+  EXPECT_TRUE(
+      logged(control, std::string("Stream gap on order:OrderExecutionReport:") + kAccount));
+  EXPECT_TRUE(logged(control, "Reconciled from REST"));
+  const auto before = control.get("/report").at("metrics").at("trades").to_number<std::size_t>();
+  EXPECT_TRUE(wait_for_trades(control, before + 1, 90s)) << "no trade after the gap";
+
+  control.post("/stop");
+  const auto status = example.wait_exit(60s);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(*status, 0) << example.errors();
+  EXPECT_EQ(sim_position(sim).at("qty"), 0);
+}
+
+// The exchange takes the first order, then the connection drops before the answer: the
+// strategy looks the order up by its ref id and carries on with it, never sending it twice.
+TEST(EndToEnd, AnOrderWhoseAnswerIsLostIsLookedUpNotSentAgain) {
+  SimProcess sim = start_sim();
+  ASSERT_EQ(sim.post("/_sim/faults", R"({"count": 1, "drop": true, "act": true,
+                                         "path_prefix": "/api/v1/orders/new"})")
+                .status,
+            200);
+  ExampleProcess example(SMA_CROSSOVER_PATH, example_args(sim, 300));
+  const int port = control_port(example);
+  ASSERT_GT(port, 0);
+  ControlClient control(port);
+  EXPECT_TRUE(logged(control, "reached the exchange as O-1"));
+  ASSERT_TRUE(wait_for_trades(control, 1, 90s));
+
+  control.post("/stop");
+  const auto status = example.wait_exit(60s);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(*status, 0) << example.errors();
+  // Every order on the exchange is one the strategy knows, and the position is closed.
+  const auto orders = sim_data(sim, std::string("/api/v1/orders?accountId=") + kAccount);
+  std::set<std::string> refs;
+  for (const auto& order : orders.as_array()) {
+    EXPECT_TRUE(refs.insert(std::string(order.at("refOrderID").as_string())).second)
+        << "ref id sent twice: " << order.at("refOrderID");
+  }
   EXPECT_EQ(sim_position(sim).at("qty"), 0);
 }
 

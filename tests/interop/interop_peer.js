@@ -69,13 +69,14 @@ function recoverAndRefresh() {
     }
     if (seen.length === 3) {
       say('received', seen.join(' '));
-      // Outlive the first token: the refresh must keep the connection.
+      // Outlive the first token and the sim's grace after it: only a refresh (a getToken
+      // call beyond the first) keeps the connection.
       setTimeout(() => {
         say('tokens', tokens, 'state', c.state);
         const ok = seen.join(' ') === '1 2 3' && c.state === 'connected';
         c.disconnect();
         process.exit(ok ? 0 : 1);
-      }, 3500);
+      }, 5000);
     }
   });
   s.subscribe();

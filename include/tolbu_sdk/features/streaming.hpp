@@ -37,6 +37,8 @@
 // server's history covers what arrived meanwhile: its size (publications per channel) and
 // lifetime bound it. Beyond the history the channel reports a gap (WARNING and on_gap).
 // The client keeps at most 65,536 events queued for callbacks before it stops reading.
+// A strategy that handles fewer publications per second than arrive falls behind by the
+// difference: it keeps up for (history size) / (difference) seconds at most, then gaps.
 //
 // A subscription that the server ends for good (an unsubscribe with a code below 2500, a
 // refused subscribe, a disconnect after which the client does not come back) leaves the
