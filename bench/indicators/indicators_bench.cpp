@@ -4,10 +4,13 @@
 // that is the steady state, where an add allocates nothing. With the whole history kept, the
 // growth of the buffers (page faults of fresh memory) adds to the figures: a few rows show it.
 // Every figure is also given as a ratio to a baseline measured in the same run: a plain loop
-// summing the same inputs.
+// summing the same inputs; and to SMA(20) built by name, the cheapest indicator on the same
+// path. The composite indicators (TTM, KST, STC, StochRSI, ChandeKrollStop, Ichimoku, SFX) run
+// also with every period ten times longer: their cost per add must not grow with the periods.
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -172,6 +175,24 @@ std::string label_of(const boost::json::object& c) {
   return fmt::format("{}({})", std::string(c.at("indicator").as_string()), params);
 }
 
+// The composites whose cost is worth watching, at their vectors' parameters and with every
+// period ten times longer.
+constexpr const char* kComposites[] = {"TTM",      "KST", "STC", "StochRSI", "ChandeKrollStop",
+                                       "Ichimoku", "SFX"};
+constexpr double kLonger = 10.0;
+
+std::vector<ta::NamedParam> longer_periods(std::vector<ta::NamedParam> params) {
+  for (auto& p : params) {
+    if (p.name.find("period") == std::string::npos) continue;
+    if (auto* v = std::get_if<double>(&p.value)) *v *= kLonger;
+  }
+  return params;
+}
+
+std::string longer_label(const std::string& name) {
+  return fmt::format("{} periods x{}", name, kLonger);
+}
+
 void register_all() {
   benchmark::RegisterBenchmark("baseline", baseline);
   benchmark::RegisterBenchmark("typed/SMA20", typed_sma);
@@ -191,6 +212,22 @@ void register_all() {
                                         ta::testing::params_of(c), {.max_history = kHistory});
           });
         });
+  }
+  for (const char* name : kComposites) {
+    for (const auto& entry : ref.cases) {
+      const auto c = entry.as_object();
+      if (c.at("indicator").as_string() != name) continue;
+      const std::string label = longer_label(name);
+      const bool ohlcv = c.at("input").as_string() == "ohlcv";
+      benchmark::RegisterBenchmark(
+          ("longer/" + label).c_str(), [c, name, label, ohlcv](benchmark::State& s) {
+            by_name(s, label, ohlcv, [&] {
+              return ta::create_indicator(name, {}, longer_periods(ta::testing::params_of(c)),
+                                          {.max_history = kHistory});
+            });
+          });
+      break;  // the first case of each
+    }
   }
   struct Scaled {
     const char* name;
@@ -257,15 +294,16 @@ void register_all() {
 void print_table() {
   std::size_t w = 0;
   for (const auto& n : order()) w = std::max(w, n.size());
-  std::printf("\n%-*s  %10s  %12s\n", static_cast<int>(w), "indicator (100,000 adds)", "ns/add",
-              "x baseline");
+  const auto& r = results();
+  const double sma = r.contains("SMA(20)") ? r.at("SMA(20)").ns_per_add : 0.0;
+  std::printf("\n%-*s  %10s  %12s  %10s\n", static_cast<int>(w), "indicator (100,000 adds)",
+              "ns/add", "x baseline", "x SMA(20)");
   for (const auto& n : order()) {
-    const double ns = results()[n].ns_per_add;
-    std::printf("%-*s  %10.1f  %12.1f\n", static_cast<int>(w), n.c_str(), ns,
-                g_baseline_ns > 0 ? ns / g_baseline_ns : 0.0);
+    const double ns = r.at(n).ns_per_add;
+    std::printf("%-*s  %10.1f  %12.1f  %10.2f\n", static_cast<int>(w), n.c_str(), ns,
+                g_baseline_ns > 0 ? ns / g_baseline_ns : 0.0, sma > 0 ? ns / sma : 0.0);
   }
-  const auto ratio = [](const char* a, const char* b) {
-    const auto& r = results();
+  const auto ratio = [&](const char* a, const char* b) {
     if (!r.contains(a) || !r.contains(b)) return;
     std::printf("%s / %s = %.2f\n", b, a, r.at(b).ns_per_add / r.at(a).ns_per_add);
   };
@@ -275,6 +313,20 @@ void print_table() {
   ratio("Stoch period 20", "Stoch period 200");
   ratio("CCI period 20", "CCI period 200");
   ratio("CCI period 20", "CCI period 2000");
+
+  if (sma <= 0) return;
+  std::printf("\n%-16s  %22s  %22s\n", "composite", "vectors' periods", "periods x10");
+  std::printf("%-16s  %10s  %10s  %10s  %10s\n", "", "ns/add", "x SMA(20)", "ns/add", "x SMA(20)");
+  for (const char* name : kComposites) {
+    const auto found = std::find_if(order().begin(), order().end(), [&](const std::string& n) {
+      return n.starts_with(std::string(name) + "(");
+    });
+    const std::string longer = longer_label(name);
+    if (found == order().end() || !r.contains(longer)) continue;
+    const double a = r.at(*found).ns_per_add;
+    const double b = r.at(longer).ns_per_add;
+    std::printf("%-16s  %10.1f  %10.2f  %10.1f  %10.2f\n", name, a, a / sma, b, b / sma);
+  }
 }
 
 }  // namespace

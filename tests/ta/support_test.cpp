@@ -11,6 +11,7 @@
 #include "tolbu_sdk/ta/support/ring_buffer.hpp"
 #include "tolbu_sdk/ta/support/rolling_extremum.hpp"
 #include "tolbu_sdk/ta/support/rolling_moments.hpp"
+#include "tolbu_sdk/ta/support/rolling_range.hpp"
 #include "tolbu_sdk/ta/support/rolling_sum.hpp"
 #include "tolbu_sdk/ta/support/rolling_weighted_sum.hpp"
 
@@ -133,6 +134,43 @@ TEST(RollingExtremum, MatchesWindowThroughUndosWithAges) {
       ASSERT_EQ(mn.age(), static_cast<std::size_t>(w.end() - 1 - lo));
     }
   }
+}
+
+// Several windows share one queue per side: each keeps its own head through pops, expiries,
+// undos (rebuilds) and a bounded history.
+TEST(RollingRange, EveryWindowMatchesItsOwnThroughUndos) {
+  for (std::size_t limit : {0u, 60u}) {
+    RollingRange r({9, 2, 26, 1});
+    r.set_history_limit(limit);
+    const std::size_t periods[] = {9, 2, 26, 1};
+    std::mt19937 rng(11);
+    std::vector<double> highs;
+    std::vector<double> lows;
+    for (int step = 0; step < 4000; ++step) {
+      if (highs.size() > 30 && rng() % 4 == 0) {
+        const int k = 1 + static_cast<int>(rng() % 3);
+        for (int i = 0; i < k; ++i) {
+          highs.pop_back();
+          lows.pop_back();
+          r.undo();
+        }
+      } else {
+        const double low = static_cast<double>(rng() % 20);  // many ties
+        highs.push_back(low + static_cast<double>(rng() % 5));
+        lows.push_back(low);
+        r.push(highs.back(), lows.back());
+      }
+      ASSERT_EQ(r.count(), highs.size());
+      for (std::size_t w = 0; w < 4; ++w) {
+        ASSERT_EQ(r.full(w), highs.size() >= periods[w]);
+        const auto h = window(highs, periods[w]);
+        const auto l = window(lows, periods[w]);
+        ASSERT_EQ(r.high(w), *std::max_element(h.begin(), h.end())) << step << " window " << w;
+        ASSERT_EQ(r.low(w), *std::min_element(l.begin(), l.end())) << step << " window " << w;
+      }
+    }
+  }
+  EXPECT_THROW(RollingRange({1, 2, 3, 4, 5}), ValueError);
 }
 
 TEST(RollingMoments, KeepsPrecisionFarFromZero) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "helpers.hpp"
+#include "tolbu_sdk/ta/averages/sma.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
 #include "tolbu_sdk/ta/support/momentum_average.hpp"
 #include "tolbu_sdk/ta/support/momentum_stochastic.hpp"
@@ -39,6 +40,29 @@ TEST(MomentumAverage, MatchesTheMovingAverageIndicators) {
   }
   EXPECT_THROW(support::MomentumAverage(MAType::VWMA, 5), ValueError);
   EXPECT_THROW(support::MomentumAverage(MAType::SMA, 0), ValueError);
+}
+
+// Past the point where the running sum is recomputed from the window (64 * period + 1024
+// values), through undos across that point, the average still equals the SMA bit for bit.
+TEST(MomentumAverage, LongRunsRecomputeTheSumLikeTheIndicator) {
+  const auto bars = random_bars(4000, 5);
+  for (int period : {1, 3}) {
+    support::MomentumAverage average(MAType::SMA, period);
+    SMA sma(period);
+    average.set_history_limit(20);
+    sma.set_max_history(20);
+    for (std::size_t i = 0; i < bars.size(); ++i) {
+      sma.add(bars[i].close);
+      ASSERT_EQ(average.push(bars[i].close), sma.value()) << period << " " << i;
+      if (i % 97 == 5) {
+        average.undo();
+        sma.remove();
+        ASSERT_EQ(average.value(), sma.value()) << period << " " << i;
+        sma.add(bars[i].close);
+        ASSERT_EQ(average.push(bars[i].close), sma.value()) << period << " " << i;
+      }
+    }
+  }
 }
 
 TEST(MomentumStochastic, PartialWindowsFlatWindowsAndUndo) {

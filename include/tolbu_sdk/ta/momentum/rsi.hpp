@@ -5,7 +5,7 @@
 // value; gains without losses give 100.
 
 #include "tolbu_sdk/ta/indicator.hpp"
-#include "tolbu_sdk/ta/support/state_history.hpp"
+#include "tolbu_sdk/ta/support/relative_strength.hpp"
 
 namespace tolbu_sdk::ta {
 
@@ -18,13 +18,8 @@ class RSI : public Indicator<double, double> {
   std::optional<double> _calculate_new_value() override;
 
  private:
-  struct Averages {
-    double gain = 0.0;  // sums of the changes until the first value, then Wilder averages
-    double loss = 0.0;
-  };
-
   int _period;
-  support::StateHistory<Averages> _averages{2};
+  support::RelativeStrength _strength;
 };
 
 }  // namespace tolbu_sdk::ta

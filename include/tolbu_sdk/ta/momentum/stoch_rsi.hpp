@@ -5,9 +5,9 @@
 
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
-#include "tolbu_sdk/ta/momentum/rsi.hpp"
 #include "tolbu_sdk/ta/support/momentum_average.hpp"
 #include "tolbu_sdk/ta/support/momentum_stochastic.hpp"
+#include "tolbu_sdk/ta/support/relative_strength.hpp"
 
 namespace tolbu_sdk::ta {
 
@@ -28,7 +28,7 @@ class StochRSI : public Indicator<double, StochRSIValue> {
   std::optional<StochRSIValue> _calculate_new_value() override;
 
  private:
-  RSI _rsi;
+  support::RelativeStrength _rsi;
   support::MomentumStochastic _stoch;
   support::MomentumAverage _k;
   support::MomentumAverage _d;

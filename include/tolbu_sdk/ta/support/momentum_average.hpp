@@ -5,6 +5,8 @@
 // indicator it takes one push per input of its owner, present or absent; an absent push gives
 // an absent value and leaves the average as it was.
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -12,8 +14,8 @@
 #include "tolbu_sdk/errors.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
-#include "tolbu_sdk/ta/support/rolling_sum.hpp"
-#include "tolbu_sdk/ta/support/state_history.hpp"
+#include "tolbu_sdk/ta/support/ring_buffer.hpp"
+#include "tolbu_sdk/ta/support/undoable.hpp"
 
 namespace tolbu_sdk::ta::support {
 
@@ -23,84 +25,125 @@ class MomentumAverage final : public Undoable {
       : type_(type),
         period_(static_cast<std::size_t>(period)),
         alpha_(2.0 / (period + 1.0)),
-        sum_(static_cast<std::size_t>(period < 1 ? 1 : period)) {
+        resum_every_(64 * static_cast<std::size_t>(period < 1 ? 1 : period) + 1024) {
     if (period < 1) throw ValueError("a moving average needs a period of at least 1");
     if (type_ != MAType::SMA && type_ != MAType::EMA) other_ = make_ma(type, period);
   }
 
   std::optional<double> push(std::optional<double> x) {
-    if (other_) {
-      other_->add(x);
-      return other_->value();
+    if (x ? add(*x) : add_absent()) return current();
+    return std::nullopt;
+  }
+
+  // The same without optionals, for hot loops (GCC builds and copies an optional<double>
+  // through memory, a store-forwarding stall per value): whether there is a value now, which
+  // current() reads.
+  bool add(double x) {
+    if (other_) [[unlikely]]
+      return add_other(x);
+    Entry e = newest_;
+    const bool full_before = e.count >= period_;
+    if (e.count <= period_) ++e.count;  // only compared with the period
+    e.x = x;
+    e.absent_before = absent_;
+    absent_ = 0;
+    if (type_ == MAType::SMA) {
+      // The arithmetic of RollingSum, which the SMA indicator uses.
+      e.acc += x;
+      if (full_before) e.acc -= entries_.back(period_ - 1).x;
+      if (++e.since_resum >= resum_every_) [[unlikely]]
+        resum(e);
+    } else if (e.count < period_) {
+      e.acc += x;  // the seed's sum
+    } else if (e.count == period_) {
+      e.acc = (e.acc + x) / static_cast<double>(period_);
+    } else {
+      e.acc += alpha_ * (x - e.acc);
     }
-    Step s = steps_.empty() ? Step{} : steps_.back();
-    s.present = x.has_value();
-    s.has_value = false;
-    if (x) {
-      if (s.count <= period_) ++s.count;  // only compared with the period
-      if (type_ == MAType::SMA) {
-        sum_.push(*x);
-        if (sum_.full()) {
-          s.value = sum_.sum() / static_cast<double>(period_);
-          s.has_value = true;
-        }
-      } else if (s.count < period_) {
-        s.value += *x;  // the seed's sum
-      } else if (s.count == period_) {
-        s.value = (s.value + *x) / static_cast<double>(period_);
-        s.has_value = true;
-      } else {
-        s.value += alpha_ * (*x - s.value);
-        s.has_value = true;
-      }
-    }
-    steps_.push(s);
-    return s.has_value ? std::optional<double>(s.value) : std::nullopt;
+    entries_.push_back(e);
+    newest_ = e;
+    return e.count >= period_;
+  }
+  bool add_absent() {
+    if (other_) [[unlikely]]
+      return add_other(std::nullopt);
+    ++absent_;
+    return false;
+  }
+  // The newest value, when there is one.
+  double current() const {
+    if (other_) [[unlikely]]
+      return *other_->value();
+    return type_ == MAType::SMA ? newest_.acc / static_cast<double>(period_) : newest_.acc;
   }
 
   // The newest value; absent during warm-up and after an absent push.
   std::optional<double> value() const {
-    if (other_) return other_->value();
-    if (steps_.empty() || !steps_.back().has_value) return std::nullopt;
-    return steps_.back().value;
+    if (other_) [[unlikely]]
+      return other_->value();
+    if (absent_ != 0 || newest_.count < period_) return std::nullopt;
+    return current();
   }
 
   void undo() override {
-    if (other_) {
+    if (other_) [[unlikely]] {
       other_->remove();
       return;
     }
-    if (steps_.empty()) return;
-    if (steps_.back().present && type_ == MAType::SMA) sum_.undo();
-    steps_.undo();
+    if (absent_ != 0) {
+      --absent_;
+    } else if (!entries_.empty()) {
+      absent_ = entries_.back().absent_before;
+      entries_.pop_back();
+      newest_ = entries_.empty() ? Entry{} : entries_.back();
+    }
   }
   void reset() override {
     if (other_) other_->remove_all();
-    steps_.reset();
-    sum_.reset();
+    entries_.clear();
+    newest_ = Entry{};
+    absent_ = 0;
   }
   void set_history_limit(std::size_t n) override {
     if (other_) other_->set_history_limit(n);
-    steps_.set_history_limit(n);
-    sum_.set_history_limit(n);
+    entries_.set_max_size(n == 0 ? 0 : std::max(n, period_ + 1));
   }
   void mark_as_part() override {
     if (other_) other_->mark_as_part();
   }
 
  private:
-  struct Step {
-    double value = 0.0;       // the average (EMA: the sum of the seed values until it has one)
+  // One per present push: the value and the state after it, so that an undo is a pop.
+  struct Entry {
+    double x = 0.0;
+    double acc = 0.0;         // SMA: the window's sum; EMA: the seed's sum, then the average
     std::uint32_t count = 0;  // present values so far, up to period + 1
-    bool present = false;
-    bool has_value = false;
+    std::uint32_t absent_before = 0;  // absent pushes between the previous entry and this one
+    std::size_t since_resum = 0;      // SMA: pushes since the sum was recomputed
   };
+
+  [[gnu::noinline]] bool add_other(std::optional<double> x) {
+    other_->add(x);
+    return other_->value().has_value();
+  }
+
+  // Adding and subtracting drifts over a long run: the window is summed afresh now and then.
+  // `e` is the entry being pushed, the newest value of the window.
+  void resum(Entry& e) const {
+    e.since_resum = 0;
+    const std::size_t n = std::min(entries_.size() + 1, period_);
+    double sum = 0.0;
+    for (std::size_t k = n - 1; k-- > 0;) sum += entries_.back(k).x;
+    e.acc = sum + e.x;
+  }
 
   MAType type_;
   std::size_t period_;
   double alpha_;
-  RollingSum sum_;
-  StateHistory<Step> steps_;
+  std::size_t resum_every_;
+  RingBuffer<Entry> entries_;
+  Entry newest_;              // entries_.back(), or the empty state
+  std::uint32_t absent_ = 0;  // absent pushes since the newest entry
   std::unique_ptr<Indicator<double, double>> other_;
 };
 

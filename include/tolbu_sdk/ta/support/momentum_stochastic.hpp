@@ -8,7 +8,7 @@
 #include <cmath>
 #include <optional>
 
-#include "tolbu_sdk/ta/support/rolling_extremum.hpp"
+#include "tolbu_sdk/ta/support/rolling_range.hpp"
 #include "tolbu_sdk/ta/support/state_history.hpp"
 
 namespace tolbu_sdk::ta::support {
@@ -18,61 +18,71 @@ class MomentumStochastic final : public Undoable {
   // The first value comes with the `min_count`-th value (a partial window before `period`);
   // a window without range gives `flat`, or repeats the previous value when that is absent.
   MomentumStochastic(std::size_t period, std::size_t min_count, std::optional<double> flat)
-      : min_count_(min_count), flat_(flat), high_(period), low_(period) {}
+      : min_count_(min_count), flat_(flat), range_(period) {}
 
   std::optional<double> push(std::optional<double> x) {
-    Step s = steps_.empty() ? Step{} : steps_.back();
-    s.present = x.has_value();
+    if (x ? add(*x) : add_absent()) return current();
+    return std::nullopt;
+  }
+  // The same without optionals, for hot loops: whether there is a value now (current()).
+  bool add_absent() {
+    Step s = newest_;
+    s.present = false;
     s.has_value = false;
-    if (x) {
-      high_.push(*x);
-      low_.push(*x);
-      ++s.count;
-      if (s.count >= min_count_) {
-        const double ll = low_.value();
-        const double hh = high_.value();
-        const double range = hh - ll;
-        // A range of rounding noise (a smoothed series that is flat in exact arithmetic, off
-        // by an ulp after a running sum) is no range: its %K would be 0 or 100 at random.
-        if (range > kNoise * std::max(std::fabs(hh), std::fabs(ll))) {
-          s.value = (*x - ll) / range * 100.0;
-          s.has_value = true;
-        } else if (flat_) {
-          s.value = *flat_;
-          s.has_value = true;
-        } else {
-          s.has_value = s.had_value;  // repeats s.value, the previous one
-        }
-        s.had_value = s.had_value || s.has_value;
+    steps_.push(s);
+    newest_ = s;
+    return false;
+  }
+  bool add(double x) {
+    Step s = newest_;
+    s.present = true;
+    s.has_value = false;
+    range_.push(x);
+    ++s.count;
+    if (s.count >= min_count_) {
+      const double ll = range_.low();
+      const double hh = range_.high();
+      const double range = hh - ll;
+      // A range of rounding noise (a smoothed series that is flat in exact arithmetic, off
+      // by an ulp after a running sum) is no range: its %K would be 0 or 100 at random.
+      if (range > kNoise * std::max(std::fabs(hh), std::fabs(ll))) {
+        s.value = (x - ll) / range * 100.0;
+        s.has_value = true;
+      } else if (flat_) {
+        s.value = *flat_;
+        s.has_value = true;
+      } else {
+        s.has_value = s.had_value;  // repeats s.value, the previous one
       }
+      s.had_value = s.had_value || s.has_value;
     }
     steps_.push(s);
-    return value();
+    newest_ = s;
+    return s.has_value;
   }
+  // The newest value, when there is one.
+  double current() const { return newest_.value; }
 
   std::optional<double> value() const {
-    if (steps_.empty() || !steps_.back().has_value) return std::nullopt;
-    return steps_.back().value;
+    if (!newest_.has_value) return std::nullopt;
+    return newest_.value;
   }
   // Present values pushed so far.
-  std::size_t count() const { return steps_.empty() ? 0 : steps_.back().count; }
+  std::size_t count() const { return newest_.count; }
 
   void undo() override {
     if (steps_.empty()) return;
-    if (steps_.back().present) {
-      high_.undo();
-      low_.undo();
-    }
+    if (steps_.back().present) range_.undo();
     steps_.undo();
+    newest_ = steps_.empty() ? Step{} : steps_.back();
   }
   void reset() override {
-    high_.reset();
-    low_.reset();
+    range_.reset();
     steps_.reset();
+    newest_ = Step{};
   }
   void set_history_limit(std::size_t n) override {
-    high_.set_history_limit(n);
-    low_.set_history_limit(n);
+    range_.set_history_limit(n);
     steps_.set_history_limit(n);
   }
 
@@ -89,9 +99,9 @@ class MomentumStochastic final : public Undoable {
 
   std::size_t min_count_;
   std::optional<double> flat_;
-  RollingMax high_;
-  RollingMin low_;
+  RollingRange range_;
   StateHistory<Step> steps_;
+  Step newest_;  // steps_.back(), or the empty state
 };
 
 }  // namespace tolbu_sdk::ta::support

@@ -16,7 +16,7 @@ class WilderAverage final : public Undoable {
   explicit WilderAverage(int period) : period_(period) {}
 
   std::optional<double> push(double x) {
-    Step s = steps_.empty() ? Step{} : steps_.back();
+    Step s = newest_;
     if (s.count < static_cast<std::size_t>(period_)) {
       s.value += x;  // the seed's sum, oldest first
       if (++s.count == static_cast<std::size_t>(period_)) s.value /= period_;
@@ -24,18 +24,23 @@ class WilderAverage final : public Undoable {
       s.value = (s.value * (period_ - 1) + x) / period_;
     }
     steps_.push(s);
+    newest_ = s;
     return value();
   }
 
   std::optional<double> value() const {
-    if (steps_.empty() || steps_.back().count < static_cast<std::size_t>(period_)) {
-      return std::nullopt;
-    }
-    return steps_.back().value;
+    if (newest_.count < static_cast<std::size_t>(period_)) return std::nullopt;
+    return newest_.value;
   }
 
-  void undo() override { steps_.undo(); }
-  void reset() override { steps_.reset(); }
+  void undo() override {
+    steps_.undo();
+    newest_ = steps_.empty() ? Step{} : steps_.back();
+  }
+  void reset() override {
+    steps_.reset();
+    newest_ = Step{};
+  }
   void set_history_limit(std::size_t n) override { steps_.set_history_limit(n); }
 
  private:
@@ -46,6 +51,7 @@ class WilderAverage final : public Undoable {
 
   int period_;
   StateHistory<Step> steps_;
+  Step newest_;  // steps_.back(), or the empty state
 };
 
 }  // namespace tolbu_sdk::ta::support

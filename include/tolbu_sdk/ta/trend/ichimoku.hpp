@@ -11,8 +11,8 @@
 // Every bar has a record; a line is absent until its windows are filled.
 
 #include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/support/rolling_range.hpp"
 #include "tolbu_sdk/ta/support/state_history.hpp"
-#include "tolbu_sdk/ta/support/rolling_extremum.hpp"
 
 namespace tolbu_sdk::ta {
 
@@ -42,19 +42,12 @@ class Ichimoku : public Indicator<OHLCV, IchimokuValue> {
   std::optional<IchimokuValue> _calculate_new_value() override;
 
  private:
-  struct Window {
-    support::RollingMax high;
-    support::RollingMin low;
-    explicit Window(std::size_t period) : high(period), low(period) {}
-    void push(const OHLCV& bar) {
-      high.push(bar.high);
-      low.push(bar.low);
-    }
-    std::optional<double> midpoint() const {
-      if (!high.full()) return std::nullopt;
-      return (high.value() + low.value()) / 2.0;
-    }
-  };
+  // Windows of _ranges, in this order.
+  enum Window : std::size_t { KIJUN, TENKAN, SENKOU };
+  std::optional<double> midpoint(Window w) const {
+    if (!_ranges.full(w)) return std::nullopt;
+    return (_ranges.high(w) + _ranges.low(w)) / 2.0;
+  }
 
   // What the cloud lines read `senkou_lookup_period` (+ 1) bars later.
   struct Midpoints {
@@ -64,9 +57,7 @@ class Ichimoku : public Indicator<OHLCV, IchimokuValue> {
 
   std::size_t _chikou_lag;
   std::size_t _lookup;
-  Window _kijun;
-  Window _tenkan;
-  Window _senkou;
+  support::RollingRange _ranges;  // one queue per side for the three windows
   support::StateHistory<Midpoints> _midpoints;
 };
 

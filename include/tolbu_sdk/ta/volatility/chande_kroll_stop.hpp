@@ -4,7 +4,7 @@
 // and the long stop the lowest preliminary low stop of the newest `period` bars.
 
 #include "tolbu_sdk/ta/indicator.hpp"
-#include "tolbu_sdk/ta/support/rolling_extremum.hpp"
+#include "tolbu_sdk/ta/support/rolling_range.hpp"
 #include "tolbu_sdk/ta/support/wilder_average.hpp"
 #include "tolbu_sdk/ta/volatility/atr.hpp"
 
@@ -30,11 +30,10 @@ class ChandeKrollStop : public Indicator<OHLCV, ChandeKrollStopValue> {
   std::size_t _atr_period;
   double _atr_mult;
   std::size_t _period;
-  support::WilderAverage _atr;  // of the true range: the ATR
-  support::RollingMax _high;
-  support::RollingMin _low;
-  support::RollingMax _high_stop;  // -inf until the ATR warms up
-  support::RollingMin _low_stop;   // +inf until the ATR warms up
+  support::WilderAverage _atr;   // of the true range: the ATR
+  support::RollingRange _range;  // highest high and lowest low
+  // Highest high stop and lowest low stop; -inf and +inf until the ATR warms up.
+  support::RollingRange _stops;
 };
 
 }  // namespace tolbu_sdk::ta

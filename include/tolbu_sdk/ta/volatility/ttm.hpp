@@ -8,10 +8,11 @@
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
 #include "tolbu_sdk/ta/support/momentum_average.hpp"
-#include "tolbu_sdk/ta/support/rolling_extremum.hpp"
 #include "tolbu_sdk/ta/support/rolling_moments.hpp"
+#include "tolbu_sdk/ta/support/rolling_range.hpp"
 #include "tolbu_sdk/ta/support/rolling_regression.hpp"
 #include "tolbu_sdk/ta/support/rolling_sum.hpp"
+#include "tolbu_sdk/ta/support/wilder_average.hpp"
 #include "tolbu_sdk/ta/volatility/atr.hpp"
 
 namespace tolbu_sdk::ta {
@@ -40,9 +41,8 @@ class TTM : public Indicator<OHLCV, TTMValue> {
   support::MomentumAverage _bb_average;
   support::RollingMoments _bb_moments;
   support::MomentumAverage _kc_average;  // an EMA, as KeltnerChannels uses by default
-  ATR _atr;
-  support::RollingMax _high;
-  support::RollingMin _low;
+  support::WilderAverage _atr;           // of the true range: the ATR
+  support::RollingRange _range;          // highest high and lowest low
   support::RollingRegression _momentum;  // 0 until the average warms up
   support::RollingSum _present;          // 1 for each real momentum value
 };

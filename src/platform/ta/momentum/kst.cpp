@@ -35,23 +35,26 @@ std::optional<KSTValue> KST::_calculate_new_value() {
   double kst = 0.0;
   bool complete = true;
   for (std::size_t i = 0; i < 4; ++i) {
-    std::optional<double> roc;
-    if (n > _roc_periods[i]) {
-      const double then = in.back(_roc_periods[i]);
-      if (then != 0.0) roc = (in.back() - then) / then * 100.0;
+    bool smoothed = false;
+    const double then = n > _roc_periods[i] ? in.back(_roc_periods[i]) : 0.0;
+    if (then != 0.0) {
+      smoothed = _roc_mas[i].add((in.back() - then) / then * 100.0);
+    } else {
+      _roc_mas[i].add_absent();  // no rate of change yet, or none from 0
     }
-    const auto smoothed = _roc_mas[i].push(roc);
     if (smoothed) {
-      kst += static_cast<double>(i + 1) * *smoothed;
+      kst += static_cast<double>(i + 1) * _roc_mas[i].current();
     } else {
       complete = false;
     }
   }
   if (!complete) {
-    _signal.push(std::nullopt);
+    _signal.add_absent();
     return std::nullopt;
   }
-  return KSTValue{kst, _signal.push(kst)};
+  KSTValue v{kst, std::nullopt};
+  if (_signal.add(kst)) v.signal = _signal.current();
+  return v;
 }
 
 }  // namespace tolbu_sdk::ta

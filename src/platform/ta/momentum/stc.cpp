@@ -28,15 +28,21 @@ STC::STC(int fast_macd_period, int slow_macd_period, int stoch_period, int stoch
 
 std::optional<double> STC::_calculate_new_value() {
   const double x = input_values().back();
-  const auto fast = _fast.push(x);
-  const auto slow = _slow.push(x);
-  std::optional<double> macd;
-  if (fast && slow) macd = *fast - *slow;
-
-  const auto second = _second.push(_first_smoothing.push(_first.push(macd)));
+  const bool fast = _fast.add(x);
+  const bool slow = _slow.add(x);
+  // Each stage takes the value of the one before, or an absent push when it has none.
+  const bool first =
+      fast && slow ? _first.add(_fast.current() - _slow.current()) : _first.add_absent();
+  const bool smoothed =
+      first ? _first_smoothing.add(_first.current()) : _first_smoothing.add_absent();
+  const bool second = smoothed ? _second.add(_first_smoothing.current()) : _second.add_absent();
   // The first pass has a %K for each MACD value from the `stoch_period`-th on.
   const bool started = _first.count() >= 2 * _stoch_period - 1;
-  return _second_smoothing.push(started ? second : std::nullopt);
+  if (started && second ? _second_smoothing.add(_second.current())
+                        : _second_smoothing.add_absent()) {
+    return _second_smoothing.current();
+  }
+  return std::nullopt;
 }
 
 }  // namespace tolbu_sdk::ta

@@ -25,12 +25,16 @@ StochRSI::StochRSI(int rsi_period, int stoch_period, int k_smoothing_period, int
 }
 
 std::optional<StochRSIValue> StochRSI::_calculate_new_value() {
-  _rsi.add(input_values().back());
-  const auto raw = _stoch.push(_rsi.value());
-  const auto k = _k.push(raw);
-  const auto d = _d.push(k);
+  // Each stage takes the value of the one before, or an absent push when it has none.
+  const bool raw =
+      _rsi.add(input_values().back()) ? _stoch.add(_rsi.current()) : _stoch.add_absent();
+  const bool k = raw ? _k.add(_stoch.current()) : _k.add_absent();
+  const bool d = k ? _d.add(_k.current()) : _d.add_absent();
   if (!raw) return std::nullopt;
-  return StochRSIValue{k, d};
+  StochRSIValue v;
+  if (k) v.k = _k.current();
+  if (d) v.d = _d.current();
+  return v;
 }
 
 }  // namespace tolbu_sdk::ta

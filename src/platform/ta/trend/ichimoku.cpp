@@ -16,31 +16,25 @@ Ichimoku::Ichimoku(int kijun_period, int tenkan_period, int chikou_lag_period,
     : Indicator(options),
       _chikou_lag(period_of("chikou_lag_period", chikou_lag_period)),
       _lookup(period_of("senkou_lookup_period", senkou_lookup_period)),
-      _kijun(period_of("kijun_period", kijun_period)),
-      _tenkan(period_of("tenkan_period", tenkan_period)),
-      _senkou(period_of("senkou_slow_period", senkou_slow_period)),
+      _ranges({period_of("kijun_period", kijun_period), period_of("tenkan_period", tenkan_period),
+               period_of("senkou_slow_period", senkou_slow_period)}),
       _midpoints(_lookup + 2) {
   _keep_history(_lookup + 2);
-  for (Window* w : {&_kijun, &_tenkan, &_senkou}) {
-    _manage(w->high);
-    _manage(w->low);
-  }
+  _manage(_ranges);
   _manage(_midpoints);
 }
 
 std::optional<IchimokuValue> Ichimoku::_calculate_new_value() {
   const OHLCV& bar = input_values().back();
   const std::size_t n = input_count();
-  _kijun.push(bar);
-  _tenkan.push(bar);
-  _senkou.push(bar);
+  _ranges.push(bar.high, bar.low);
 
   IchimokuValue v;
-  v.base_line = _kijun.midpoint();
-  v.conversion_line = _tenkan.midpoint();
+  v.base_line = midpoint(KIJUN);
+  v.conversion_line = midpoint(TENKAN);
   if (n >= _chikou_lag) v.lagging_line = bar.close;
 
-  Midpoints now{std::nullopt, _senkou.midpoint()};
+  Midpoints now{std::nullopt, midpoint(SENKOU)};
   if (v.base_line && v.conversion_line) now.fast = (*v.base_line + *v.conversion_line) / 2.0;
   _midpoints.push(now);
   if (_midpoints.size() > _lookup) v.cloud_leading_fast_line = _midpoints.back(_lookup).fast;

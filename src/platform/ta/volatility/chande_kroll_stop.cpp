@@ -15,16 +15,12 @@ ChandeKrollStop::ChandeKrollStop(int atr_period, double atr_mult, int period,
       _atr_mult(atr_mult),
       _period(static_cast<std::size_t>(detail::positive("ChandeKrollStop", "period", period))),
       _atr(atr_period),
-      _high(_atr_period),
-      _low(_atr_period),
-      _high_stop(_period),
-      _low_stop(_period) {
+      _range(_atr_period),
+      _stops(_period) {
   _keep_history(2);  // the true range reads the previous bar
   _manage(_atr);
-  _manage(_high);
-  _manage(_low);
-  _manage(_high_stop);
-  _manage(_low_stop);
+  _manage(_range);
+  _manage(_stops);
 }
 
 std::optional<ChandeKrollStopValue> ChandeKrollStop::_calculate_new_value() {
@@ -32,17 +28,14 @@ std::optional<ChandeKrollStopValue> ChandeKrollStop::_calculate_new_value() {
   const auto& in = input_values();
   const OHLCV& bar = in.back();
   const auto atr = _atr.push(true_range(bar, input_count() > 1 ? &in.back(1) : nullptr));
-  _high.push(bar.high);
-  _low.push(bar.low);
+  _range.push(bar.high, bar.low);
   if (!atr) {
-    _high_stop.push(-inf);
-    _low_stop.push(inf);
+    _stops.push(-inf, inf);
     return std::nullopt;
   }
-  _high_stop.push(_high.value() - _atr_mult * *atr);
-  _low_stop.push(_low.value() + _atr_mult * *atr);
+  _stops.push(_range.high() - _atr_mult * *atr, _range.low() + _atr_mult * *atr);
   if (input_count() < _atr_period + _period - 1) return std::nullopt;
-  return ChandeKrollStopValue{_high_stop.value(), _low_stop.value()};
+  return ChandeKrollStopValue{_stops.high(), _stops.low()};
 }
 
 }  // namespace tolbu_sdk::ta
