@@ -7,6 +7,7 @@
 #include "tolbu_sdk/control.hpp"
 
 #include <boost/json.hpp>
+#include <boost/asio/awaitable.hpp>
 
 #include <cstdint>
 #include <string>

@@ -7,6 +7,7 @@
 #include "tolbu_sdk/types/account.hpp"
 #include "tolbu_sdk/types/records.hpp"
 
+#include <boost/json/value.hpp>
 #include <cstdint>
 #include <exception>
 #include <string>

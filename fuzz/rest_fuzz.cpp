@@ -9,6 +9,8 @@
 #include "tolbu_sdk/features/orders.hpp"
 #include "tolbu_sdk/features/prices.hpp"
 
+#include <boost/json/value.hpp>
+
 #include <chrono>
 #include <cstdint>
 #include <string>

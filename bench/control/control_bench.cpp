@@ -11,6 +11,8 @@
 #include <benchmark/benchmark.h>
 
 #include <atomic>
+#include <boost/asio/awaitable.hpp>
+#include <boost/json/value.hpp>
 #include <chrono>
 #include <ctime>
 #include <optional>

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include <fmt/format.h>
+#include <boost/json/value.hpp>
 
 #include "reference.hpp"
 #include "tolbu_sdk/features/indicators.hpp"

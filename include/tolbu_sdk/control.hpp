@@ -12,10 +12,7 @@
 //   app._loop.run();      // the strategy; POST /stop co_spawns app.stop() here
 //   server.shutdown();
 
-#include <boost/asio/awaitable.hpp>
-#include <boost/json/array.hpp>
-#include <boost/json/object.hpp>
-#include <boost/json/value.hpp>
+#include <boost/json/fwd.hpp>
 
 #include <atomic>
 #include <chrono>
@@ -30,9 +27,7 @@
 #include <string_view>
 #include <thread>
 
-namespace boost::asio {
-class io_context;
-}
+#include "tolbu_sdk/platform/detail/asio_fwd.hpp"
 
 namespace tolbu_sdk {
 
@@ -132,7 +127,7 @@ class Application {
                                         const std::optional<std::string>& symbol) = 0;
   virtual boost::json::array get_trades(const std::optional<std::string>& account_id) = 0;
   // Stops the strategy; started as a new task on the loop's own thread.
-  virtual boost::asio::awaitable<void> stop() = 0;
+  virtual platform::detail::awaitable<void> stop() = 0;
 
   EventLoop _loop;
   StopEvent _stop_event;

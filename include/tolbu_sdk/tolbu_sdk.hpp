@@ -1,6 +1,10 @@
 #pragma once
 // The whole SDK in one include; link tolbu_sdk::sdk. Strategies that care about compile time
 // include only the module headers they use.
+//
+// The headers name Boost.JSON's and Asio's types without their definitions: code that reads
+// a JSON value includes <boost/json.hpp> (or a part of it), code that awaits, spawns or runs
+// the event loop includes Asio.
 
 #include "tolbu_sdk/backtest/report.hpp"
 #include "tolbu_sdk/backtest/runtime.hpp"

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 #include <boost/json/value.hpp>
 
+#include <algorithm>
 #include <cmath>
 
 #include "tolbu_sdk/backtest/report.hpp"

@@ -229,8 +229,8 @@ OrderResponse OrderResponse::from_dict(const json::value& data) {
     r.message = m->is_string() ? std::string(m->get_string()) : platform::to_json_text(*m);
   if (const json::value* d = f.optional("data")) r.data = *d;
   // Ids live in the order object under "data", or at the top of a flat answer.
-  if (r.data.is_object()) {
-    Fields d(r.data, "OrderResponse.data");
+  if (r.data->is_object()) {
+    Fields d(*r.data, "OrderResponse.data");
     r.order_id = d.id_or("orderID", "");
     r.ref_order_id = d.id_or("refOrderID", "");
   }
@@ -249,9 +249,9 @@ OrderResponse OrderResponse::from_dict(const std::optional<json::object>& data) 
 }
 
 json::object OrderResponse::to_json() const {
-  json::object o{{"status", status}, {"message", message}, {"data", data}};
-  if (!data.is_object() && !order_id.empty()) o["orderID"] = order_id;
-  if (!data.is_object() && !ref_order_id.empty()) o["refOrderID"] = ref_order_id;
+  json::object o{{"status", status}, {"message", message}, {"data", *data}};
+  if (!data->is_object() && !order_id.empty()) o["orderID"] = order_id;
+  if (!data->is_object() && !ref_order_id.empty()) o["refOrderID"] = ref_order_id;
   return o;
 }
 

@@ -13,7 +13,9 @@
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http.hpp>
+#include <boost/json/value.hpp>
 
+#include <algorithm>
 #include <array>
 #include <ctime>
 #include <exception>

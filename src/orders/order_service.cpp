@@ -1,6 +1,7 @@
 #include "tolbu_sdk/features/orders.hpp"
 
 #include "tolbu_sdk/errors.hpp"
+#include "tolbu_sdk/platform/http.hpp"
 #include "tolbu_sdk/platform/json.hpp"
 #include "tolbu_sdk/platform/logging.hpp"
 #include "tolbu_sdk/platform/number_text.hpp"
@@ -181,7 +182,8 @@ asio::awaitable<types::OrderResponse> OrderService::async_place_order(
   std::string endpoint = "/api/v1/orders/new/" + seg(*ref_order_id) + "/" + seg(account_id) + "/" +
                          seg(symbol) + "/" + seg(side) + "/" + seg(price_text) + "/" +
                          std::to_string(qty) + "/" + seg(order_type);
-  co_return types::OrderResponse::from_dict(co_await _async_request("POST", endpoint));
+  co_return types::OrderResponse::from_dict(
+      co_await _async_request("POST", endpoint, std::nullopt, std::nullopt));
 }
 
 types::OrderResponse OrderService::cancel_order(std::string_view order_id,
@@ -192,8 +194,8 @@ types::OrderResponse OrderService::cancel_order(std::string_view order_id,
 asio::awaitable<types::OrderResponse> OrderService::async_cancel_order(std::string order_id,
                                                                        std::string /*account_id*/) {
   logger().info("Canceling order: {}", order_id);
-  co_return types::OrderResponse::from_dict(
-      co_await _async_request("POST", "/api/v1/orders/cancel/" + seg(order_id)));
+  co_return types::OrderResponse::from_dict(co_await _async_request(
+      "POST", "/api/v1/orders/cancel/" + seg(order_id), std::nullopt, std::nullopt));
 }
 
 types::OrderResponse OrderService::close_position(std::string_view symbol, double qty,
@@ -243,7 +245,7 @@ asio::awaitable<types::OrderResponse> OrderService::async_place_stop_order(
   if (limit_price) body["limitPrice"] = *limit_price;
   logger().info("Placing stop order: {} {} {}@stop={}", symbol, side, qty, number_text(stop_price));
   co_return types::OrderResponse::from_dict(
-      co_await _async_request("POST", "/api/v1/stop-orders", std::move(body)));
+      co_await _async_request("POST", "/api/v1/stop-orders", std::move(body), std::nullopt));
 }
 
 types::OrderResponse OrderService::place_bracket_order(
@@ -273,8 +275,8 @@ asio::awaitable<types::OrderResponse> OrderService::async_place_bracket_order(
   body["stopLossPrice"] = stop_loss_price;
   logger().info("Placing bracket order: {} {} {}@{} TP={} SL={}", symbol, side, qty,
                 number_text(price), number_text(take_profit_price), number_text(stop_loss_price));
-  co_return types::OrderResponse::from_dict(
-      co_await _async_request("POST", "/api/v1/orders/bracket-order", std::move(body)));
+  co_return types::OrderResponse::from_dict(co_await _async_request(
+      "POST", "/api/v1/orders/bracket-order", std::move(body), std::nullopt));
 }
 
 asio::awaitable<json::value> OrderService::_query_data(std::string endpoint, http::Params params) {

@@ -1,6 +1,7 @@
 #include "tolbu_sdk/strategy/position.hpp"
 
 #include <fmt/format.h>
+#include <boost/json/object.hpp>
 
 #include "tolbu_sdk/errors.hpp"
 

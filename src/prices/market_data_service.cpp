@@ -1,6 +1,7 @@
 #include "tolbu_sdk/features/prices.hpp"
 
 #include "tolbu_sdk/errors.hpp"
+#include "tolbu_sdk/platform/http.hpp"
 #include "tolbu_sdk/platform/json.hpp"
 #include "tolbu_sdk/platform/logging.hpp"
 #include "tolbu_sdk/platform/number_text.hpp"
@@ -199,7 +200,7 @@ asio::awaitable<std::optional<types::ProductMaster>> MarketDataService::async_ge
     std::string symbol) {
   std::string url =
       _rest_api_url + "/api/v1/MarketData/GetProductMaster/" + http::encode_path_segment(symbol);
-  auto result = co_await _async_request(url, true);
+  auto result = co_await _async_request(url, true, {});
   if (!result || platform::is_empty(*result)) co_return std::nullopt;
   if (const auto* object = result->if_object()) {
     const json::value* data = platform::find(*object, "data");
@@ -223,7 +224,7 @@ asio::awaitable<double> MarketDataService::async_get_margin_rate(std::string sym
   try {
     std::string url =
         _rest_api_url + "/api/v1/diagnostics/margin-ratios/" + http::encode_path_segment(symbol);
-    auto result = co_await _async_request(url, true);
+    auto result = co_await _async_request(url, true, {});
     if (!result || platform::is_empty(*result)) co_return fallback_margin_rate(symbol);
     const json::object* object = result->if_object();
     if (!object)

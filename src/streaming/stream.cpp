@@ -9,12 +9,21 @@
 #include "tolbu_sdk/features/streaming.hpp"
 #include "tolbu_sdk/platform/centrifuge.hpp"
 #include "tolbu_sdk/platform/logging.hpp"
+#include "tolbu_sdk/types/records.hpp"
 
 namespace tolbu_sdk::features {
 
 namespace asio = boost::asio;
 namespace json = boost::json;
 namespace cf = platform::centrifuge;
+
+asio::awaitable<void> DisconnectCallback::operator()(const DisconnectInfo& info) const {
+  if (detailed_) {
+    co_await detailed_(info);
+  } else if (plain_) {
+    co_await plain_();
+  }
+}
 
 namespace {
 

@@ -1,12 +1,15 @@
 // The typed subscriptions: one channel family per kind of data. Four of them convert the
 // payload into a record first, through a converter registered in the strategy's stead.
 
+#include <boost/asio/awaitable.hpp>
+#include <boost/json/value.hpp>
 #include <string>
 
 #include "tolbu_sdk/config.hpp"
 #include "tolbu_sdk/errors.hpp"
 #include "tolbu_sdk/features/streaming.hpp"
 #include "tolbu_sdk/platform/json.hpp"
+#include "tolbu_sdk/types/records.hpp"
 
 namespace tolbu_sdk::features {
 

@@ -1,5 +1,9 @@
 #include "tolbu_sdk/strategy/bar.hpp"
 
+#include <utility>
+
+#include "tolbu_sdk/types/records.hpp"
+
 namespace tolbu_sdk::strategy {
 
 Bar Bar::from_candle(const types::Candle& candle, std::string symbol) {

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "tolbu_sdk/errors.hpp"
+#include "tolbu_sdk/types/records.hpp"
 
 namespace tolbu_sdk::strategy {
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <boost/json.hpp>
 
+#include <boost/asio/awaitable.hpp>
 #include <filesystem>
 #include <fstream>
 #include <mutex>

@@ -1,6 +1,7 @@
 // Backtest figures against cases worked out by hand, and their degenerate inputs.
 
 #include <gtest/gtest.h>
+#include <boost/json/value.hpp>
 
 #include <cmath>
 #include <limits>

@@ -133,3 +133,46 @@ TEST(JsonParse, KeepsTheOtherKindsAndRefusesWhatIsNotOneJsonText) {
     EXPECT_TRUE(error) << bad;
   }
 }
+
+TEST(JsonValue, HoldsNullUntilSetAndCopiesDeeply) {
+  using tolbu_sdk::platform::JsonValue;
+  const JsonValue empty;
+  EXPECT_TRUE(empty->is_null());
+  EXPECT_TRUE(empty == JsonValue(json::value(nullptr)));
+
+  JsonValue a = json::value{{"status", "NEW"}, {"qty", 2}};
+  JsonValue b = a;
+  b->as_object()["status"] = "FILLED";
+  EXPECT_EQ(a->at("status"), "NEW");
+  EXPECT_FALSE(a == b);
+  b = a;
+  EXPECT_TRUE(a == b);
+  EXPECT_TRUE(b == json::value({{"status", "NEW"}, {"qty", 2}}));
+
+  JsonValue moved = std::move(b);
+  EXPECT_TRUE(moved == a);
+  b = moved->at("qty");  // assigning a part of what it holds to another holder
+  EXPECT_EQ(*b, 2);
+  moved = moved->at("status");  // and to itself
+  EXPECT_EQ(*moved, "NEW");
+  const json::value& read = a;
+  EXPECT_EQ(read.at("qty"), 2);
+}
+
+TEST(JsonValue, OutlivesTheArenaItWasReadFrom) {
+  using tolbu_sdk::platform::JsonValue;
+  JsonValue held;
+  {
+    json::monotonic_resource arena;
+    boost::system::error_code ec;
+    const json::value parsed = tolbu_sdk::platform::parse_json(
+        R"({"orderID": "O-1", "fills": [1.5, 2.5]})", ec, json::storage_ptr(&arena));
+    ASSERT_FALSE(ec);
+    held = parsed;
+    JsonValue copy(parsed);
+    held = std::move(copy);
+  }
+  EXPECT_EQ(held->at("orderID"), "O-1");
+  EXPECT_EQ(held->at("fills").as_array().back(), 2.5);
+  EXPECT_EQ(held->storage().get(), json::storage_ptr().get());  // the default resource
+}

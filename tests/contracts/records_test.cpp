@@ -122,7 +122,7 @@ TEST(OrderResponse, SuccessErrorObjectAndAbsentAnswer) {
   EXPECT_FALSE(bad.success);
   EXPECT_EQ(bad.status, 400);
   EXPECT_EQ(bad.message, "Bad qty");
-  EXPECT_TRUE(bad.data.is_null());
+  EXPECT_TRUE(bad.data->is_null());
   err["message"] = json::object{{"code", 7}};  // a message that is not text: its JSON text
   EXPECT_EQ(OrderResponse::from_dict(err).message, R"({"code": 7})");
   EXPECT_FALSE(OrderResponse::from_dict(json::parse(R"({"status":503})")).success);

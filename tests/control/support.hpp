@@ -7,8 +7,10 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <boost/asio/awaitable.hpp>
 #include <boost/json.hpp>
 
+#include <algorithm>
 #include <condition_variable>
 #include <functional>
 #include <mutex>

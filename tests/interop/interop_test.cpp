@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <boost/json.hpp>
+#include <boost/asio/awaitable.hpp>
 
 #include <cstdlib>
 #include <filesystem>

@@ -2,6 +2,7 @@
 // and no formatting for disabled records.
 #include <gtest/gtest.h>
 
+#include <fmt/format.h>
 #include <stdexcept>
 
 #include "test_support.hpp"

@@ -30,12 +30,12 @@ TEST_F(OrderTest, PlaceOrderFillsAtTheMarketOrRests) {
   EXPECT_TRUE(market.success) << market.message;
   EXPECT_EQ(market.ref_order_id, "my-ref-1");
   EXPECT_EQ(segments_after(last_target(), "/api/v1/orders/new/").at(0), "my-ref-1");
-  EXPECT_EQ(market.data.at("status"), "FILLED");
-  EXPECT_EQ(market.data.at("avgPrice").to_number<double>(), 26500.0);
+  EXPECT_EQ(market.data->at("status"), "FILLED");
+  EXPECT_EQ(market.data->at("avgPrice").to_number<double>(), 26500.0);
 
   auto resting = service.place_order("HPG", "B", 26000, 100, "LO", "ACC1", "");
   EXPECT_TRUE(is_uuid4(resting.ref_order_id)) << "an empty ref id is replaced";
-  EXPECT_EQ(resting.data.at("status"), "NEW");
+  EXPECT_EQ(resting.data->at("status"), "NEW");
   set_price("HPG", 25950);  // crosses the bid
   auto orders = service.get_orders(std::string("ACC1"), std::nullopt, std::nullopt, std::nullopt,
                                    std::string("FILLED"));
@@ -68,7 +68,7 @@ TEST_F(OrderTest, NumberTextsInPathsAndLines) {
 TEST_F(OrderTest, PathSegmentsCannotReachAnotherEndpoint) {
   set_price("HPG", 26500);
   auto victim = service.place_order("HPG", "B", 26000, 100);
-  ASSERT_EQ(victim.data.at("status"), "NEW");
+  ASSERT_EQ(victim.data->at("status"), "NEW");
   // A crafted id that would walk to the victim's path without encoding.
   auto response = service.cancel_order("x/../../cancel/" + victim.order_id, "");
   EXPECT_EQ(last_target(), "/api/v1/orders/cancel/x%2F..%2F..%2Fcancel%2F" + victim.order_id);
@@ -94,7 +94,7 @@ TEST_F(OrderTest, CancelOrderByIdOnly) {
   auto resting = service.place_order("HPG", "B", 26000, 100);
   auto cancelled = service.cancel_order(resting.order_id, "");
   EXPECT_TRUE(cancelled.success);
-  EXPECT_EQ(cancelled.data.at("status"), "CANCELLED");
+  EXPECT_EQ(cancelled.data->at("status"), "CANCELLED");
   EXPECT_EQ(service.cancel_order(resting.order_id, "").status, 409);
 }
 

@@ -99,7 +99,7 @@ TEST_F(OrderTest, ErrorObjectTakesTheFirstNonEmptyMessage) {
     EXPECT_FALSE(response.success) << c.body;
     EXPECT_EQ(response.status, c.status);
     EXPECT_EQ(response.message, c.message);
-    EXPECT_TRUE(response.data.is_null());
+    EXPECT_TRUE(response.data->is_null());
     EXPECT_EQ(logs.messages("ERROR"), std::vector<std::string>{"API Error: " + c.message});
   }
   // A message that is not text is kept as it is in the error object.

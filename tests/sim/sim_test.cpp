@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 #include <boost/json.hpp>
 
+#include <algorithm>
+#include <cmath>
+
 namespace json = boost::json;
 using tolbu_test::SimProcess;
 

@@ -5,7 +5,10 @@
 
 #include <unistd.h>
 
+#include <boost/asio/awaitable.hpp>
 #include <boost/json.hpp>
+
+#include <algorithm>
 
 #include "loop_support.hpp"
 #include "sim_streaming_support.hpp"

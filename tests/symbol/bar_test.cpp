@@ -1,4 +1,5 @@
 #include "tolbu_sdk/strategy/bar.hpp"
+#include "tolbu_sdk/types/records.hpp"
 
 #include <gtest/gtest.h>
 

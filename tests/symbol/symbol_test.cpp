@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tolbu_sdk/errors.hpp"
+#include "tolbu_sdk/types/records.hpp"
 
 using tolbu_sdk::ValueError;
 using tolbu_sdk::strategy::Bar;

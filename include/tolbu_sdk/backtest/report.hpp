@@ -22,14 +22,21 @@
 //   open position of all bars; 0 without trades or bars.
 // Every value is finite: non-finite input is rejected with ValueError.
 
-#include <boost/json/object.hpp>
+#include <boost/json/fwd.hpp>
 
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
+
+// std::filesystem::path by name only where the library declares it apart: <filesystem> costs
+// more than the rest of this header. Callers that pass a path have included it already.
+#if defined(__GLIBCXX__) && __has_include(<bits/fs_fwd.h>)
+#include <bits/fs_fwd.h>
+#else
+#include <filesystem>
+#endif
 
 #include "tolbu_sdk/platform/datetime.hpp"
 #include "tolbu_sdk/strategy/position.hpp"
@@ -113,7 +120,8 @@ std::string report_json_text(const BacktestResult& result);
 std::string report_html(const BacktestResult& result);
 
 // Write the texts above to a file (replaced if it exists, written whole or not at all).
-// Throws RuntimeError naming the file when it cannot be written.
+// Throws RuntimeError naming the file when it cannot be written. Passing a file name needs
+// <filesystem> at the call.
 void write_json_report(const std::filesystem::path& file, const BacktestResult& result);
 void write_html_report(const std::filesystem::path& file, const BacktestResult& result);
 

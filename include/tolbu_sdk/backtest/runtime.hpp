@@ -22,8 +22,6 @@
 // same sim (the stream's own connection carries the publications); ws:// only.
 // Everything runs on the stream's event loop except progress(), which any thread may call.
 
-#include <boost/asio/awaitable.hpp>
-
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -34,6 +32,7 @@
 
 #include "tolbu_sdk/config.hpp"
 #include "tolbu_sdk/features/streaming.hpp"
+#include "tolbu_sdk/platform/detail/asio_fwd.hpp"
 
 namespace tolbu_sdk::backtest {
 
@@ -74,13 +73,13 @@ class BacktestRuntime {
   // Opens the command connection and starts the replay; returns the number of bars. The
   // sim's clock then stands at the first bar's start: history fetched now ends there.
   // Throws ValueError for a bad range or address, RuntimeError when the sim refuses.
-  boost::asio::awaitable<std::size_t> start();
+  platform::detail::awaitable<std::size_t> start();
 
   // Subscribes the marker channel on the stream (connected by now, with the strategy's
   // subscriptions made) and steps through every bar; on_bar runs once the strategy has
   // handled a bar. Returns after the last bar or after request_stop(). Throws RuntimeError
   // when a step gets no answer within step_timeout.
-  boost::asio::awaitable<void> run(std::function<void(const ReplayBar&)> on_bar = {});
+  platform::detail::awaitable<void> run(std::function<void(const ReplayBar&)> on_bar = {});
 
   // Ends run() after the current step (on the loop).
   void request_stop();

@@ -24,10 +24,11 @@
 // saying so, and the order is never sent again behind the caller's back.
 
 #include "tolbu_sdk/config.hpp"
-#include "tolbu_sdk/platform/http.hpp"
+#include "tolbu_sdk/platform/detail/asio_fwd.hpp"
+#include "tolbu_sdk/platform/http_options.hpp"
 #include "tolbu_sdk/types/records.hpp"
 
-#include <boost/json/object.hpp>
+#include <boost/json/fwd.hpp>
 
 #include <cstdint>
 #include <memory>
@@ -35,6 +36,10 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace tolbu_sdk::platform::http {
+class Client;
+}  // namespace tolbu_sdk::platform::http
 
 namespace tolbu_sdk::features {
 
@@ -105,31 +110,32 @@ class OrderService {
       std::optional<std::string> account_id = std::nullopt);
 
   // The awaitable twins of the operations above.
-  boost::asio::awaitable<types::OrderResponse> async_place_order(
+  platform::detail::awaitable<types::OrderResponse> async_place_order(
       std::string symbol, std::string side, double price, std::int64_t qty,
       std::string order_type = "LO", std::string account_id = "",
       std::optional<std::string> ref_order_id = std::nullopt);
-  boost::asio::awaitable<types::OrderResponse> async_cancel_order(std::string order_id,
-                                                                  std::string account_id);
-  boost::asio::awaitable<types::OrderResponse> async_close_position(std::string symbol, double qty,
-                                                                    std::string side,
-                                                                    std::string account_id);
-  boost::asio::awaitable<types::OrderResponse> async_place_stop_order(
+  platform::detail::awaitable<types::OrderResponse> async_cancel_order(std::string order_id,
+                                                                       std::string account_id);
+  platform::detail::awaitable<types::OrderResponse> async_close_position(std::string symbol,
+                                                                         double qty,
+                                                                         std::string side,
+                                                                         std::string account_id);
+  platform::detail::awaitable<types::OrderResponse> async_place_stop_order(
       std::string symbol, std::string side, double stop_price, std::int64_t qty,
       std::string account_id, std::optional<double> limit_price = std::nullopt);
-  boost::asio::awaitable<types::OrderResponse> async_place_bracket_order(
+  platform::detail::awaitable<types::OrderResponse> async_place_bracket_order(
       std::string symbol, std::string side, double price, std::int64_t qty, std::string account_id,
       double take_profit_price, double stop_loss_price);
-  boost::asio::awaitable<std::vector<types::OrderData>> async_get_orders(OrderQuery query);
-  boost::asio::awaitable<std::vector<types::OrderData>> async_get_execution_reports();
-  boost::asio::awaitable<std::vector<types::Trade>> async_get_trades(
+  platform::detail::awaitable<std::vector<types::OrderData>> async_get_orders(OrderQuery query);
+  platform::detail::awaitable<std::vector<types::OrderData>> async_get_execution_reports();
+  platform::detail::awaitable<std::vector<types::Trade>> async_get_trades(
       std::optional<std::string> account_id = std::nullopt,
       std::optional<std::int64_t> start_time = std::nullopt,
       std::optional<std::int64_t> end_time = std::nullopt);
-  boost::asio::awaitable<std::optional<std::vector<boost::json::object>>> async_get_stop_orders(
-      std::optional<std::string> account_id = std::nullopt);
-  boost::asio::awaitable<std::optional<std::vector<boost::json::object>>> async_get_bracket_orders(
-      std::optional<std::string> account_id = std::nullopt);
+  platform::detail::awaitable<std::optional<std::vector<boost::json::object>>>
+  async_get_stop_orders(std::optional<std::string> account_id = std::nullopt);
+  platform::detail::awaitable<std::optional<std::vector<boost::json::object>>>
+  async_get_bracket_orders(std::optional<std::string> account_id = std::nullopt);
 
   const TolbuConfig& config;
 
@@ -137,13 +143,12 @@ class OrderService {
   std::optional<boost::json::object> _request(std::string_view method, std::string_view endpoint,
                                               const boost::json::object* data = nullptr,
                                               const platform::http::Params* params = nullptr);
-  boost::asio::awaitable<std::optional<boost::json::object>> _async_request(
-      std::string method, std::string endpoint,
-      std::optional<boost::json::object> data = std::nullopt,
-      std::optional<platform::http::Params> params = std::nullopt);
-  boost::asio::awaitable<boost::json::value> _query_data(std::string endpoint,
-                                                         platform::http::Params params);
-  boost::asio::awaitable<std::optional<std::vector<boost::json::object>>> _raw_query(
+  platform::detail::awaitable<std::optional<boost::json::object>> _async_request(
+      std::string method, std::string endpoint, std::optional<boost::json::object> data,
+      std::optional<platform::http::Params> params);
+  platform::detail::awaitable<boost::json::value> _query_data(std::string endpoint,
+                                                              platform::http::Params params);
+  platform::detail::awaitable<std::optional<std::vector<boost::json::object>>> _raw_query(
       std::string endpoint, std::optional<std::string> account_id);
 
   std::string _base_url;

@@ -19,10 +19,11 @@
 
 #include "tolbu_sdk/config.hpp"
 #include "tolbu_sdk/platform/datetime.hpp"
-#include "tolbu_sdk/platform/http.hpp"
+#include "tolbu_sdk/platform/detail/asio_fwd.hpp"
+#include "tolbu_sdk/platform/http_options.hpp"
 #include "tolbu_sdk/types/records.hpp"
 
-#include <boost/json/value.hpp>
+#include <boost/json/fwd.hpp>
 
 #include <cstdint>
 #include <map>
@@ -31,6 +32,10 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace tolbu_sdk::platform::http {
+class Client;
+}  // namespace tolbu_sdk::platform::http
 
 namespace tolbu_sdk::features {
 
@@ -80,27 +85,28 @@ class MarketDataService {
   static double fallback_margin_rate(std::string_view symbol);
 
   // The awaitable twins of the operations above.
-  boost::asio::awaitable<std::vector<types::Candle>> async_fetch_candles(
+  platform::detail::awaitable<std::vector<types::Candle>> async_fetch_candles(
       std::string symbol, std::int64_t resolution, std::int64_t from_ts, std::int64_t to_ts,
       bool divide_price = false, std::optional<std::int64_t> count_back = std::nullopt);
-  boost::asio::awaitable<std::optional<double>> async_get_latest_price(std::string symbol);
-  boost::asio::awaitable<std::optional<double>> async_get_closing_price(
+  platform::detail::awaitable<std::optional<double>> async_get_latest_price(std::string symbol);
+  platform::detail::awaitable<std::optional<double>> async_get_closing_price(
       std::string symbol, platform::LocalDateTime date);
-  boost::asio::awaitable<std::map<std::string, double>> async_get_closing_prices(
+  platform::detail::awaitable<std::map<std::string, double>> async_get_closing_prices(
       std::vector<std::string> symbols, platform::LocalDateTime date);
-  boost::asio::awaitable<std::vector<types::Candle>> async_get_daily_candles(
+  platform::detail::awaitable<std::vector<types::Candle>> async_get_daily_candles(
       std::string symbol, platform::LocalDateTime start_date, platform::LocalDateTime end_date);
-  boost::asio::awaitable<std::optional<types::ProductMaster>> async_get_product_master(
+  platform::detail::awaitable<std::optional<types::ProductMaster>> async_get_product_master(
       std::string symbol);
-  boost::asio::awaitable<double> async_get_margin_rate(std::string symbol);
+  platform::detail::awaitable<double> async_get_margin_rate(std::string symbol);
 
   const TolbuConfig& config;
 
  private:
-  std::optional<boost::json::value> _request(const std::string& url, bool authenticated = false,
-                                             boost::json::storage_ptr storage = {});
-  boost::asio::awaitable<std::optional<boost::json::value>> _async_request(
-      std::string url, bool authenticated = false, boost::json::storage_ptr storage = {});
+  // The answer's value allocates from storage (default resource when null).
+  std::optional<boost::json::value> _request(const std::string& url, bool authenticated,
+                                             boost::json::storage_ptr storage);
+  platform::detail::awaitable<std::optional<boost::json::value>> _async_request(
+      std::string url, bool authenticated, boost::json::storage_ptr storage);
 
   std::string _micro_api_url;
   std::string _rest_api_url;

@@ -47,8 +47,7 @@
 //
 // Log lines go to the logger "tolbu_sdk.features.streaming".
 
-#include <boost/asio/awaitable.hpp>
-#include <boost/json/value.hpp>
+#include <boost/json/fwd.hpp>
 
 #include <cstdint>
 #include <exception>
@@ -64,6 +63,7 @@
 #include <vector>
 
 #include "tolbu_sdk/config.hpp"
+#include "tolbu_sdk/platform/detail/asio_fwd.hpp"
 #include "tolbu_sdk/types/records.hpp"
 
 namespace tolbu_sdk::platform::centrifuge {
@@ -91,6 +91,15 @@ struct awaitable_result<boost::asio::awaitable<T, E>> {
   static constexpr bool value = true;
   static constexpr bool is_void = std::is_void_v<T>;
 };
+
+// awaitable<void> as a type that depends on Args, so that the callbacks' coroutines below are
+// checked where they are used (with Asio included) rather than where they are declared.
+template <typename T, typename...>
+struct dependent_on {
+  using type = T;
+};
+template <typename... Args>
+using awaitable_void = platform::detail::awaitable<typename dependent_on<void, Args...>::type>;
 
 // A readable name of a callable's type, for log lines.
 std::string callable_name(const std::type_info& type);
@@ -125,10 +134,10 @@ class BasicCallback {
     if constexpr (detail::awaitable_result<R>::value &&
                   (AwaitAnyAwaitable || detail::awaitable_result<R>::is_void)) {
       if constexpr (detail::awaitable_result<R>::is_void) {
-        impl->async = std::function<boost::asio::awaitable<void>(Args...)>(std::forward<F>(f));
+        impl->async = std::function<platform::detail::awaitable<void>(Args...)>(std::forward<F>(f));
       } else {
         impl->async =
-            [fn = Fn(std::forward<F>(f))](Args... args) mutable -> boost::asio::awaitable<void> {
+            [fn = Fn(std::forward<F>(f))](Args... args) mutable -> detail::awaitable_void<Args...> {
           (void)co_await fn(args...);
         };
       }
@@ -150,11 +159,11 @@ class BasicCallback {
   // A plain callback's call.
   void invoke(Args... args) const { impl_->plain(std::forward<Args>(args)...); }
   // An asynchronous callback's awaitable.
-  boost::asio::awaitable<void> invoke_async(Args... args) const {
+  detail::awaitable_void<Args...> invoke_async(Args... args) const {
     return impl_->async(std::forward<Args>(args)...);
   }
   // Calls the callback and awaits it when it is asynchronous.
-  boost::asio::awaitable<void> operator()(Args... args) const {
+  detail::awaitable_void<Args...> operator()(Args... args) const {
     auto impl = impl_;  // the callable outlives the await
     if (impl->async) {
       co_await impl->async(args...);
@@ -170,7 +179,7 @@ class BasicCallback {
  private:
   struct Impl {
     std::function<void(Args...)> plain;
-    std::function<boost::asio::awaitable<void>(Args...)> async;
+    std::function<platform::detail::awaitable<void>(Args...)> async;
     std::string name;
   };
   std::shared_ptr<const Impl> impl_;
@@ -216,13 +225,7 @@ class DisconnectCallback {
     return static_cast<bool>(plain_) || static_cast<bool>(detailed_);
   }
   // Calls the callback, awaiting it when it is asynchronous.
-  boost::asio::awaitable<void> operator()(const DisconnectInfo& info) const {
-    if (detailed_) {
-      co_await detailed_(info);
-    } else if (plain_) {
-      co_await plain_();
-    }
-  }
+  platform::detail::awaitable<void> operator()(const DisconnectInfo& info) const;
 
  private:
   ConnectionCallback plain_;
@@ -271,7 +274,7 @@ class TolbuStream {
  public:
   using SubscriptionPtr = std::shared_ptr<TolbuSubscription>;
   template <typename T>
-  using Task = boost::asio::awaitable<T>;
+  using Task = platform::detail::awaitable<T>;
 
   // Stores the configuration; no validation, no network activity.
   explicit TolbuStream(const TolbuConfig& config);

@@ -31,29 +31,9 @@
 #include <utility>
 #include <vector>
 
+#include "tolbu_sdk/platform/http_options.hpp"
+
 namespace tolbu_sdk::platform::http {
-
-// Request headers and query parameters: sent in insertion order.
-using Headers = std::vector<std::pair<std::string, std::string>>;
-using Params = std::vector<std::pair<std::string, std::string>>;
-
-struct Options {
-  // Time allowed to connect and complete the TLS handshake (name resolution is bounded by
-  // the system resolver).
-  std::chrono::milliseconds connect_timeout{10'000};
-  // Once connected, an exchange fails when no byte moves for this long.
-  std::chrono::milliseconds stall_timeout{30'000};
-  // False opens a fresh connection for every call and closes it afterwards.
-  bool reuse_connections = true;
-  // Idle connections kept for reuse, per loop or calling thread.
-  std::size_t max_idle_connections = 8;
-  // Larger answers fail with TransportError instead of exhausting memory.
-  std::size_t max_response_bytes = std::size_t{512} << 20;
-  // Peer verification against the system's CA store with a host-name check.
-  bool verify_tls = true;
-  // A PEM file of CA certificates trusted instead of the system's (private deployments).
-  std::string ca_file = {};
-};
 
 struct Response {
   int status_code = 0;

@@ -1,21 +1,25 @@
 #pragma once
-// JSON helpers shared by every deliverable.
+// JSON helpers shared by every deliverable. Only Boost.JSON's forward declarations are
+// needed here; code that builds or reads values includes <boost/json.hpp> (or its parts).
 
-#include <boost/json/storage_ptr.hpp>
-#include <boost/json/value.hpp>
-#include <boost/system/error_code.hpp>
+#include <boost/json/fwd.hpp>
 
 #include <string>
 #include <string_view>
+
+namespace boost::system {
+class error_code;
+}  // namespace boost::system
 
 namespace tolbu_sdk::platform {
 
 // Parses one JSON text, reading every decimal number as the double nearest to it (Boost's own
 // parser can be one unit in the last place off). The value allocates from storage, so a caller
-// with an arena keeps it. Every JSON text the SDK reads goes through here. On failure ec is set
-// and the result is null.
+// with an arena keeps it (the default resource without one). Every JSON text the SDK reads
+// goes through here. On failure ec is set and the result is null.
+boost::json::value parse_json(std::string_view text, boost::system::error_code& ec);
 boost::json::value parse_json(std::string_view text, boost::system::error_code& ec,
-                              boost::json::storage_ptr storage = {});
+                              boost::json::storage_ptr storage);
 
 // True for a missing value (nullptr) and for null, false, 0, "", [] and {}.
 bool is_empty(const boost::json::value* value) noexcept;
@@ -29,5 +33,40 @@ const boost::json::value* find(const boost::json::object& object, std::string_vi
 // -Infinity for non-finite doubles. Doubles use number_text, integers plain decimal.
 std::string to_json_text(const boost::json::value& value);
 void append_json_text(std::string& out, const boost::json::value& value);
+
+// A JSON value held by a record: a boost::json::value with value semantics (deep copies,
+// comparison by content), kept behind a pointer so that the record's header needs only
+// Boost.JSON's forward declarations. Null until set; reading a null one allocates nothing.
+// Read it through *, -> or get() (or pass it where a const boost::json::value& is wanted);
+// that needs <boost/json/value.hpp> as any use of a value does.
+class JsonValue {
+ public:
+  JsonValue() noexcept;
+  JsonValue(const boost::json::value& value);  // NOLINT: implicit, as the value it holds
+  JsonValue(boost::json::value&& value);       // NOLINT
+  JsonValue(const JsonValue& other);
+  JsonValue(JsonValue&& other) noexcept;
+  JsonValue& operator=(const JsonValue& other);
+  JsonValue& operator=(JsonValue&& other) noexcept;
+  JsonValue& operator=(const boost::json::value& value);
+  JsonValue& operator=(boost::json::value&& value);
+  ~JsonValue();
+
+  // The value; a shared null when nothing is held.
+  const boost::json::value& get() const noexcept;
+  // The value for changing it (a null one is created first).
+  boost::json::value& get();
+  const boost::json::value& operator*() const noexcept { return get(); }
+  boost::json::value& operator*() { return get(); }
+  const boost::json::value* operator->() const noexcept { return &get(); }
+  boost::json::value* operator->() { return &get(); }
+  operator const boost::json::value&() const noexcept { return get(); }  // NOLINT
+
+  friend bool operator==(const JsonValue& a, const JsonValue& b) noexcept;
+  friend bool operator==(const JsonValue& a, const boost::json::value& b) noexcept;
+
+ private:
+  boost::json::value* value_ = nullptr;  // owned; null when nothing is held
+};
 
 }  // namespace tolbu_sdk::platform

@@ -9,7 +9,7 @@
 //
 // A disabled level costs one relaxed atomic load: no formatting, no allocation.
 
-#include <fmt/format.h>
+#include <fmt/core.h>
 
 #include <atomic>
 #include <cstdint>

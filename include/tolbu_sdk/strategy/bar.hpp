@@ -1,12 +1,11 @@
 #pragma once
 // One OHLCV bar of one instrument, as strategies and indicators work with it.
 
-#include <algorithm>
-#include <cmath>
+#include <cstdlib>
 #include <string>
 
 #include "tolbu_sdk/platform/datetime.hpp"
-#include "tolbu_sdk/types/records.hpp"
+#include "tolbu_sdk/types/records_fwd.hpp"
 
 namespace tolbu_sdk::strategy {
 
@@ -31,8 +30,9 @@ struct Bar {
   bool is_bearish() const noexcept { return close < open; }
   double body() const noexcept { return std::abs(close - open); }
   double range() const noexcept { return high - low; }
-  double upper_wick() const noexcept { return high - std::max(close, open); }
-  double lower_wick() const noexcept { return std::min(close, open) - low; }
+  // std::max and std::min spelled out: <algorithm> would double this header's cost.
+  double upper_wick() const noexcept { return high - (close < open ? open : close); }
+  double lower_wick() const noexcept { return (open < close ? open : close) - low; }
   double mid_price() const noexcept { return (high + low) / 2; }
   double typical_price() const noexcept { return (high + low + close) / 3; }
 

@@ -6,7 +6,7 @@
 //   p.update_price(last);
 //   if (p.should_stop_loss() || p.should_take_profit()) { ... p.close(last); }
 
-#include <boost/json/object.hpp>
+#include <boost/json/fwd.hpp>
 
 #include <cstdint>
 #include <optional>
@@ -111,6 +111,7 @@ struct Position {
   // "id", "symbol", "side", "quantity", "entry_price", "entry_time" (ISO text),
   // "current_price", "unrealized_pnl", "realized_pnl", "pnl_percent", "stop_loss",
   // "take_profit", "trailing_stop", in this order.
+  // Needs <boost/json/object.hpp> to be read.
   boost::json::object to_dict() const;
 
   bool operator==(const Position&) const = default;

@@ -6,6 +6,7 @@
 //   double price = fpt.normalize_price(95.03);        // 95.05
 //   std::int64_t qty = fpt.normalize_quantity(250);   // 200
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -13,7 +14,7 @@
 
 #include "tolbu_sdk/strategy/bar.hpp"
 #include "tolbu_sdk/strategy/bars.hpp"
-#include "tolbu_sdk/types/records.hpp"
+#include "tolbu_sdk/types/records_fwd.hpp"
 
 namespace tolbu_sdk::strategy {
 
@@ -54,7 +55,7 @@ struct Symbol {
     return mid > 0 ? spread() / mid * 100 : 0.0;
   }
 
-  // Copy the record's values unchanged.
+  // Copy the record's values unchanged (the records are in tolbu_sdk/types/records.hpp).
   void update_from_stat(const types::ProductStat& stat);
   void update_from_info(const types::ProductInfo& info);
   // Uses master.info when present; does nothing otherwise.

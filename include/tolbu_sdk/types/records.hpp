@@ -14,13 +14,15 @@
 // - times are epoch milliseconds.
 // Error messages read like `Candle: field "open" must be a number, got string`.
 
-#include <boost/json/object.hpp>
-#include <boost/json/value.hpp>
+#include <boost/json/fwd.hpp>
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "tolbu_sdk/platform/json.hpp"
+#include "tolbu_sdk/types/records_fwd.hpp"
 
 namespace tolbu_sdk::types {
 
@@ -183,7 +185,8 @@ struct OrderResponse {
   std::string message{};       // "message", optional (""); text, else its JSON text
   std::string order_id{};      // "data"."orderID" (or top-level "orderID"), optional
   std::string ref_order_id{};  // "data"."refOrderID" (or top-level), optional
-  boost::json::value data{};   // "data" as received (null when absent)
+  platform::JsonValue data{};  // "data" as received (null when absent): read it as
+                               // *data or data->at("status") with Boost.JSON included
 
   static OrderResponse from_dict(const boost::json::value& data);
   static OrderResponse from_dict(const boost::json::object& data);

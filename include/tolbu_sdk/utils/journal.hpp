@@ -7,7 +7,7 @@
 //   tolbu_sdk.strategy.alpha log.info("Warm-up done after {} bars", n); log.order("buy",
 //   "VN30F2406", 2, 1250.5);
 
-#include <fmt/format.h>
+#include <fmt/core.h>
 
 #include <array>
 #include <cstdint>

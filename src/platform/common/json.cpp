@@ -3,6 +3,7 @@
 #include <boost/json.hpp>
 
 #include <cmath>
+#include <utility>
 
 #include "tolbu_sdk/platform/number_text.hpp"
 
@@ -14,14 +15,22 @@ bool is_empty(const json::value* value) noexcept { return value == nullptr || is
 
 bool is_empty(const json::value& value) noexcept {
   switch (value.kind()) {
-    case json::kind::null: return true;
-    case json::kind::bool_: return !value.get_bool();
-    case json::kind::int64: return value.get_int64() == 0;
-    case json::kind::uint64: return value.get_uint64() == 0;
-    case json::kind::double_: return value.get_double() == 0.0;
-    case json::kind::string: return value.get_string().empty();
-    case json::kind::array: return value.get_array().empty();
-    case json::kind::object: return value.get_object().empty();
+    case json::kind::null:
+      return true;
+    case json::kind::bool_:
+      return !value.get_bool();
+    case json::kind::int64:
+      return value.get_int64() == 0;
+    case json::kind::uint64:
+      return value.get_uint64() == 0;
+    case json::kind::double_:
+      return value.get_double() == 0.0;
+    case json::kind::string:
+      return value.get_string().empty();
+    case json::kind::array:
+      return value.get_array().empty();
+    case json::kind::object:
+      return value.get_object().empty();
   }
   return true;
 }
@@ -72,16 +81,32 @@ void append_string(std::string& out, std::string_view s) {
     if (c < 0x80) {
       ++i;
       switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
+        case '"':
+          out += "\\\"";
+          break;
+        case '\\':
+          out += "\\\\";
+          break;
+        case '\n':
+          out += "\\n";
+          break;
+        case '\r':
+          out += "\\r";
+          break;
+        case '\t':
+          out += "\\t";
+          break;
+        case '\b':
+          out += "\\b";
+          break;
+        case '\f':
+          out += "\\f";
+          break;
         default:
-          if (c < 0x20 || c == 0x7F) append_u16(out, c);
-          else out += static_cast<char>(c);
+          if (c < 0x20 || c == 0x7F)
+            append_u16(out, c);
+          else
+            out += static_cast<char>(c);
       }
       continue;
     }
@@ -101,18 +126,31 @@ void append_string(std::string& out, std::string_view s) {
 
 void append_json_text(std::string& out, const json::value& value) {
   switch (value.kind()) {
-    case json::kind::null: out += "null"; return;
-    case json::kind::bool_: out += value.get_bool() ? "true" : "false"; return;
-    case json::kind::int64: out += std::to_string(value.get_int64()); return;
-    case json::kind::uint64: out += std::to_string(value.get_uint64()); return;
+    case json::kind::null:
+      out += "null";
+      return;
+    case json::kind::bool_:
+      out += value.get_bool() ? "true" : "false";
+      return;
+    case json::kind::int64:
+      out += std::to_string(value.get_int64());
+      return;
+    case json::kind::uint64:
+      out += std::to_string(value.get_uint64());
+      return;
     case json::kind::double_: {
       const double d = value.get_double();
-      if (std::isnan(d)) out += "NaN";
-      else if (std::isinf(d)) out += d < 0 ? "-Infinity" : "Infinity";
-      else append_number_text(out, d);
+      if (std::isnan(d))
+        out += "NaN";
+      else if (std::isinf(d))
+        out += d < 0 ? "-Infinity" : "Infinity";
+      else
+        append_number_text(out, d);
       return;
     }
-    case json::kind::string: append_string(out, value.get_string()); return;
+    case json::kind::string:
+      append_string(out, value.get_string());
+      return;
     case json::kind::array: {
       out += '[';
       bool first = true;
@@ -145,5 +183,59 @@ std::string to_json_text(const json::value& value) {
   append_json_text(out, value);
   return out;
 }
+
+}  // namespace tolbu_sdk::platform
+
+namespace tolbu_sdk::platform {
+
+JsonValue::JsonValue() noexcept = default;
+// Held values live in the default resource, so that none outlives an arena it was read into.
+JsonValue::JsonValue(const json::value& value) : value_(new json::value(value, {})) {}
+JsonValue::JsonValue(json::value&& value) : value_(new json::value(std::move(value), {})) {}
+JsonValue::JsonValue(const JsonValue& other)
+    : value_(other.value_ ? new json::value(*other.value_, {}) : nullptr) {}
+JsonValue::JsonValue(JsonValue&& other) noexcept : value_(std::exchange(other.value_, nullptr)) {}
+JsonValue::~JsonValue() { delete value_; }
+
+JsonValue& JsonValue::operator=(const JsonValue& other) {
+  if (this != &other) *this = other.get();
+  return *this;
+}
+
+JsonValue& JsonValue::operator=(JsonValue&& other) noexcept {
+  if (this != &other) {
+    delete value_;
+    value_ = std::exchange(other.value_, nullptr);
+  }
+  return *this;
+}
+
+JsonValue& JsonValue::operator=(const json::value& value) {
+  // Copied before the old value goes: value may live inside it.
+  auto* copy = new json::value(value, {});
+  delete value_;
+  value_ = copy;
+  return *this;
+}
+
+JsonValue& JsonValue::operator=(json::value&& value) {
+  auto* moved = new json::value(std::move(value), {});
+  delete value_;
+  value_ = moved;
+  return *this;
+}
+
+const json::value& JsonValue::get() const noexcept {
+  static const json::value null;
+  return value_ ? *value_ : null;
+}
+
+json::value& JsonValue::get() {
+  if (!value_) value_ = new json::value();
+  return *value_;
+}
+
+bool operator==(const JsonValue& a, const JsonValue& b) noexcept { return a.get() == b.get(); }
+bool operator==(const JsonValue& a, const json::value& b) noexcept { return a.get() == b; }
 
 }  // namespace tolbu_sdk::platform

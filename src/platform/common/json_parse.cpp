@@ -95,6 +95,8 @@ struct ExactHandler {
 
 }  // namespace
 
+json::value parse_json(std::string_view text, error_code& ec) { return parse_json(text, ec, {}); }
+
 json::value parse_json(std::string_view text, error_code& ec, json::storage_ptr storage) {
   // One parser per thread: its stacks are kept between texts, so a stream of small messages
   // allocates nothing but their values. Nothing called from here can parse again.

@@ -2,6 +2,8 @@
 // ancestor that sets one, records handed up the chain while propagation allows.
 #include <unistd.h>
 
+#include <fmt/format.h>
+
 #include <chrono>
 #include <map>
 
