@@ -163,6 +163,12 @@ TEST_F(Routes, StopReachesALoopRunByPlainIoContextRun) {
   std::thread thread([&] { context.run(); });
   const std::thread::id loop_id = ready.get_future().get();
   EXPECT_TRUE(app._loop.is_running());
+  // Asked on the loop's own thread, it answers at once instead of waiting for itself.
+  std::promise<bool> on_loop;
+  boost::asio::post(context, [&] { on_loop.set_value(app._loop.is_running(5s)); });
+  auto answer = on_loop.get_future();
+  ASSERT_EQ(answer.wait_for(1s), std::future_status::ready);
+  EXPECT_TRUE(answer.get());
 
   EXPECT_EQ(post(port, "/stop").body, R"({"message": "Stop signal sent"})");
   EXPECT_TRUE(app.stopped.wait_for(5s));

@@ -18,6 +18,7 @@
 // checking: a refused input (wrong kind, not finite, no time to sample by) changes nothing.
 // `create` builds any of them by name.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/averages/alma.hpp"
 #include "tolbu_sdk/ta/averages/dema.hpp"
 #include "tolbu_sdk/ta/averages/ema.hpp"
@@ -152,7 +153,7 @@ constexpr bool is_ohlcv_indicator(std::string_view name) {
 
 // A pass-through: its value for each input is the input itself. It carries the library's
 // input sampling in front of an indicator that cannot sample its own input.
-class Resampler : public ta::Indicator<OHLCV, OHLCV> {
+class TOLBU_API Resampler : public ta::Indicator<OHLCV, OHLCV> {
  public:
   explicit Resampler(SamplingPeriodType input_sampling, std::size_t max_history = 0);
 
@@ -161,10 +162,10 @@ class Resampler : public ta::Indicator<OHLCV, OHLCV> {
 };
 
 // The inputs a smart indicator takes, as the library's dynamic value.
-OHLCV to_ohlcv(const strategy::Bar& bar);
-OHLCV to_ohlcv(const types::Candle& candle);
+TOLBU_API OHLCV to_ohlcv(const strategy::Bar& bar);
+TOLBU_API OHLCV to_ohlcv(const types::Candle& candle);
 // The input modifier a resampled value indicator gets by default: the close of a bar.
-Value close_of(const Value& v);
+TOLBU_API Value close_of(const Value& v);
 
 namespace detail {
 
@@ -176,7 +177,7 @@ struct FixedName {
 };
 
 // The members of a smart indicator that must exist before the library's constructor runs.
-struct SmartState {
+struct TOLBU_API SmartState {
   std::unique_ptr<Resampler> _resampler;  // absent unless made for input_sampling
   bool _is_feeding = false;               // true while add pushes a value through it
 
@@ -188,13 +189,13 @@ struct SmartState {
 };
 
 // Routes input_sampling: kept for an OHLCV indicator, else turned into a Resampler in front.
-IndicatorOptions smart_options(SmartState& state, bool is_ohlcv_native,
-                               const IndicatorOptions& options);
+TOLBU_API IndicatorOptions smart_options(SmartState& state, bool is_ohlcv_native,
+                                         const IndicatorOptions& options);
 // What the smart indicator asks of its resampler.
 enum class ResamplerOp { ADD, UPDATE, REMOVE, REMOVE_ALL };
 // Does `op` on the resampler with _is_feeding set, and cleared even if that fails; the
 // resampler's outputs come back to the smart indicator through the chain.
-void feed_resampler(SmartState& state, ResamplerOp op, const Value& v = {});
+TOLBU_API void feed_resampler(SmartState& state, ResamplerOp op, const Value& v = {});
 
 }  // namespace detail
 
@@ -433,16 +434,16 @@ using FibonacciRetracement = ta::FibonacciRetracement;
 
 // The exported names: the smart indicators (and FibonacciRetracement) ascending, then
 // "SamplingPeriodType".
-const std::vector<std::string>& export_list();
+TOLBU_API const std::vector<std::string>& export_list();
 
 // Builds the smart indicator `name` from its parameters (positional, then named) and options.
-std::unique_ptr<ta::IndicatorBase> create(std::string_view name,
-                                          std::vector<ParamValue> positional = {},
-                                          std::vector<NamedParam> named = {},
-                                          const IndicatorOptions& options = {});
+TOLBU_API std::unique_ptr<ta::IndicatorBase> create(std::string_view name,
+                                                    std::vector<ParamValue> positional = {},
+                                                    std::vector<NamedParam> named = {},
+                                                    const IndicatorOptions& options = {});
 
 // The smart side of an indicator built here (its name, resampler and feeding flag); null for
 // a plain library indicator.
-const detail::SmartState* smart_state(const ta::IndicatorBase& indicator);
+TOLBU_API const detail::SmartState* smart_state(const ta::IndicatorBase& indicator);
 
 }  // namespace tolbu_sdk::features::indicators

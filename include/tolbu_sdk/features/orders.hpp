@@ -24,6 +24,7 @@
 // saying so, and the order is never sent again behind the caller's back.
 
 #include "tolbu_sdk/config.hpp"
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/platform/http.hpp"
 #include "tolbu_sdk/types/records.hpp"
 
@@ -38,7 +39,7 @@
 
 namespace tolbu_sdk::features {
 
-class OrderService {
+class TOLBU_API OrderService {
  public:
   // Copies the base URL; keeps a reference to config, whose jwt_token is read on every
   // request. http sets the connect and stall timeouts and connection reuse.

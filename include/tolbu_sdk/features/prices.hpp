@@ -19,6 +19,7 @@
 
 #include "tolbu_sdk/config.hpp"
 #include "tolbu_sdk/platform/datetime.hpp"
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/platform/http.hpp"
 #include "tolbu_sdk/types/records.hpp"
 
@@ -34,7 +35,7 @@
 
 namespace tolbu_sdk::features {
 
-class MarketDataService {
+class TOLBU_API MarketDataService {
  public:
   // Copies the two base URLs; keeps a reference to config, whose jwt_token is read on every
   // authenticated request. http sets the connect and stall timeouts and connection reuse.

@@ -64,6 +64,7 @@
 #include <vector>
 
 #include "tolbu_sdk/config.hpp"
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/types/records.hpp"
 
 namespace tolbu_sdk::platform::centrifuge {
@@ -93,7 +94,7 @@ struct awaitable_result<boost::asio::awaitable<T, E>> {
 };
 
 // A readable name of a callable's type, for log lines.
-std::string callable_name(const std::type_info& type);
+TOLBU_API std::string callable_name(const std::type_info& type);
 
 }  // namespace detail
 
@@ -183,14 +184,14 @@ using ConnectionCallback = BasicCallback<false>;
 // on_error: an error whose message is the text form of the client's error context.
 using ErrorCallback = BasicCallback<false, const std::exception&>;
 // How a connection ended, for the on_disconnect form that wants to know.
-struct DisconnectInfo {
+struct TOLBU_API DisconnectInfo {
   std::uint32_t code = 0;  // the server's disconnect code, or the client's own (0-5)
   std::string reason;
   bool reconnect = false;  // the client will connect again by itself
 };
 
 // on_disconnect: either with no argument or with a DisconnectInfo.
-class DisconnectCallback {
+class TOLBU_API DisconnectCallback {
  public:
   using Detailed = BasicCallback<false, const DisconnectInfo&>;
 
@@ -239,7 +240,7 @@ using ProductInfoCallback = BasicCallback<true, const types::ProductInfo&>;
 using ProductStatCallback = BasicCallback<true, const types::ProductStat&>;
 
 // Represents an active subscription wrapper.
-struct TolbuSubscription {
+struct TOLBU_API TolbuSubscription {
   std::string channel_name;                      // the full channel name; the registry key
   std::vector<PublicationCallback> callbacks{};  // every publication goes to each, in order
   std::shared_ptr<platform::centrifuge::Subscription> sub_obj{};  // once created
@@ -249,7 +250,7 @@ struct TolbuSubscription {
 };
 
 // The registry: at most one record per full channel name, in registration order.
-class SubscriptionRegistry {
+class TOLBU_API SubscriptionRegistry {
  public:
   std::shared_ptr<TolbuSubscription> find(std::string_view channel_name) const;
   bool contains(std::string_view channel_name) const { return find(channel_name) != nullptr; }
@@ -267,7 +268,7 @@ class SubscriptionRegistry {
   std::vector<std::pair<std::string, std::shared_ptr<TolbuSubscription>>> entries_;
 };
 
-class TolbuStream {
+class TOLBU_API TolbuStream {
  public:
   using SubscriptionPtr = std::shared_ptr<TolbuSubscription>;
   template <typename T>

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/strategy/bar.hpp"
 #include "tolbu_sdk/strategy/bars.hpp"
 #include "tolbu_sdk/types/records.hpp"
@@ -20,7 +21,7 @@ namespace tolbu_sdk::strategy {
 // One (price, quantity) level of the order book.
 using DepthPair = std::pair<double, double>;
 
-struct Symbol {
+struct TOLBU_API Symbol {
   std::string name;
   double tick_size = 0.01;
   int lot_size = 1;

@@ -62,6 +62,7 @@
 #include <vector>
 
 #include "tolbu_sdk/errors.hpp"
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/sampling.hpp"
 #include "tolbu_sdk/ta/support/ring_buffer.hpp"
 #include "tolbu_sdk/ta/support/undoable.hpp"
@@ -74,7 +75,7 @@ class IndicatorBase;
 // Applied to every input before use; may return an absent Value.
 using InputModifier = std::function<Value(const Value&)>;
 
-struct IndicatorOptions {
+struct TOLBU_API IndicatorOptions {
   // Chaining: every new, updated or removed output of this indicator reaches ours. It must
   // outlive ours or be destroyed first (either way the link is cut cleanly).
   IndicatorBase* input_indicator = nullptr;
@@ -90,7 +91,7 @@ enum class InputKind { NUMBER, OHLCV };
 
 // The type-independent face of an indicator: what chaining, the name-based factory and the
 // smart layer use.
-class IndicatorBase : public support::Undoable {
+class TOLBU_API IndicatorBase : public support::Undoable {
  public:
   IndicatorBase(const IndicatorBase&) = delete;
   IndicatorBase& operator=(const IndicatorBase&) = delete;
@@ -159,13 +160,13 @@ namespace detail {
 template <class In>
 In from_value(const Value& v);
 template <>
-double from_value<double>(const Value& v);
+TOLBU_API double from_value<double>(const Value& v);
 template <>
-OHLCV from_value<OHLCV>(const Value& v);
+TOLBU_API OHLCV from_value<OHLCV>(const Value& v);
 // Whether b falls in the same sampling period as a (both must carry a time).
-bool same_period(SamplingPeriodType p, const OHLCV& a, const OHLCV& b);
-[[noreturn]] void throw_nothing_to_update();
-[[noreturn]] void throw_not_finite(double v);
+TOLBU_API bool same_period(SamplingPeriodType p, const OHLCV& a, const OHLCV& b);
+[[noreturn]] TOLBU_API void throw_nothing_to_update();
+[[noreturn]] TOLBU_API void throw_not_finite(double v);
 inline void check_finite(double v) {
   if (!std::isfinite(v)) [[unlikely]]
     throw_not_finite(v);
@@ -177,9 +178,9 @@ inline void check_finite(const OHLCV& b) {
   check_finite(b.close);
   check_finite(b.volume);
 }
-[[noreturn]] void throw_no_time();
-[[noreturn]] void throw_history_too_short();
-void check_sampling_allowed(bool input_has_time, const IndicatorOptions& o);
+[[noreturn]] TOLBU_API void throw_no_time();
+[[noreturn]] TOLBU_API void throw_history_too_short();
+TOLBU_API void check_sampling_allowed(bool input_has_time, const IndicatorOptions& o);
 }  // namespace detail
 
 template <class In, class Out>

@@ -10,6 +10,7 @@
 #include <variant>
 #include <vector>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
 
@@ -17,14 +18,14 @@ namespace tolbu_sdk::ta {
 
 // A parameter value: a number, or the name of an enumeration member ("EMA").
 using ParamValue = std::variant<double, std::string>;
-struct NamedParam {
+struct TOLBU_API NamedParam {
   std::string name;
   ParamValue value;
 };
 
 // The arguments of one construction, read by the factory in constructor order: each read
 // takes the next positional argument, else the named one, else the default.
-class Params {
+class TOLBU_API Params {
  public:
   Params(std::string_view indicator, std::vector<ParamValue> positional,
          std::vector<NamedParam> named);
@@ -52,7 +53,7 @@ class Params {
 
 using Factory = std::unique_ptr<IndicatorBase> (*)(Params&, const IndicatorOptions&);
 
-class Registry {
+class TOLBU_API Registry {
  public:
   static Registry& instance();
 
@@ -78,7 +79,7 @@ inline std::unique_ptr<IndicatorBase> create_indicator(std::string_view name,
   return Registry::instance().create(name, std::move(positional), std::move(named), options);
 }
 
-struct Registrar {
+struct TOLBU_API Registrar {
   Registrar(std::string_view name, Factory factory) { Registry::instance().add(name, factory); }
 };
 

@@ -4,11 +4,12 @@
 
 #include <vector>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 
 namespace tolbu_sdk::ta {
 
-class ALMA : public Indicator<double, double> {
+class TOLBU_API ALMA : public Indicator<double, double> {
  public:
   ALMA(int period, double offset, double sigma, const IndicatorOptions& options = {});
   int period() const { return _period; }

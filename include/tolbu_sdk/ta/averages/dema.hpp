@@ -1,12 +1,13 @@
 #pragma once
 // Double exponential moving average (Mulloy): 2 * EMA - EMA(EMA).
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/exponential_average.hpp"
 
 namespace tolbu_sdk::ta {
 
-class DEMA : public Indicator<double, double> {
+class TOLBU_API DEMA : public Indicator<double, double> {
  public:
   explicit DEMA(int period, const IndicatorOptions& options = {});
   int period() const { return _period; }

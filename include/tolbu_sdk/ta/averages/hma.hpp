@@ -2,12 +2,13 @@
 // Hull moving average: a WMA over sqrt(period) of 2 * WMA(period / 2) - WMA(period); its
 // first value comes with input period + 2 * sqrt(period) - 2 (sqrt rounded down, at least 1).
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/rolling_weighted_sum.hpp"
 
 namespace tolbu_sdk::ta {
 
-class HMA : public Indicator<double, double> {
+class TOLBU_API HMA : public Indicator<double, double> {
  public:
   explicit HMA(int period, const IndicatorOptions& options = {});
   int period() const { return _period; }

@@ -4,12 +4,13 @@
 // EMAs over fast_ema_constant_period and slow_ema_constant_period. Seeded with the previous
 // input.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/rolling_sum.hpp"
 
 namespace tolbu_sdk::ta {
 
-class KAMA : public Indicator<double, double> {
+class TOLBU_API KAMA : public Indicator<double, double> {
  public:
   KAMA(int period, int fast_ema_constant_period, int slow_ema_constant_period,
        const IndicatorOptions& options = {});

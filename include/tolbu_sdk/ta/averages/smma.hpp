@@ -2,11 +2,12 @@
 // Smoothed moving average (Wilder's smoothing): seeded with the simple average of the first
 // `period` inputs, then (previous * (period - 1) + input) / period.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 
 namespace tolbu_sdk::ta {
 
-class SMMA : public Indicator<double, double> {
+class TOLBU_API SMMA : public Indicator<double, double> {
  public:
   explicit SMMA(int period, const IndicatorOptions& options = {});
   int period() const { return _period; }

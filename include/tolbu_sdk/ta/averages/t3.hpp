@@ -4,12 +4,13 @@
 
 #include <array>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/exponential_average.hpp"
 
 namespace tolbu_sdk::ta {
 
-class T3 : public Indicator<double, double> {
+class TOLBU_API T3 : public Indicator<double, double> {
  public:
   explicit T3(int period, double factor = 0.7, const IndicatorOptions& options = {});
   int period() const { return _period; }

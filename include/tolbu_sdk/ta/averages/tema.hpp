@@ -1,12 +1,13 @@
 #pragma once
 // Triple exponential moving average (Mulloy): 3 * EMA - 3 * EMA(EMA) + EMA(EMA(EMA)).
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/exponential_average.hpp"
 
 namespace tolbu_sdk::ta {
 
-class TEMA : public Indicator<double, double> {
+class TOLBU_API TEMA : public Indicator<double, double> {
  public:
   explicit TEMA(int period, const IndicatorOptions& options = {});
   int period() const { return _period; }

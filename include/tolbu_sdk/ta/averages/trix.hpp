@@ -2,12 +2,13 @@
 // TRIX (Hutson): the one-period rate of change of a triple-smoothed EMA, in basis points
 // (10000 * (E3 - previous E3) / previous E3).
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/exponential_average.hpp"
 
 namespace tolbu_sdk::ta {
 
-class TRIX : public Indicator<double, double> {
+class TOLBU_API TRIX : public Indicator<double, double> {
  public:
   explicit TRIX(int period, const IndicatorOptions& options = {});
   int period() const { return _period; }

@@ -1,12 +1,13 @@
 #pragma once
 // Volume-weighted moving average of the closes over `period` bars.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/rolling_sum.hpp"
 
 namespace tolbu_sdk::ta {
 
-class VWMA : public Indicator<OHLCV, double> {
+class TOLBU_API VWMA : public Indicator<OHLCV, double> {
  public:
   explicit VWMA(int period, const IndicatorOptions& options = {});
   int period() const { return _period; }

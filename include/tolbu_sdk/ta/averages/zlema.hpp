@@ -2,12 +2,13 @@
 // Zero-lag EMA (Ehlers): an EMA of 2 * input - input `lag` places back, which takes the
 // trend's lag out of the average; lag = (period - 1) / 2, a half rounded to even.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/exponential_average.hpp"
 
 namespace tolbu_sdk::ta {
 
-class ZLEMA : public Indicator<double, double> {
+class TOLBU_API ZLEMA : public Indicator<double, double> {
  public:
   explicit ZLEMA(int period, const IndicatorOptions& options = {});
   int period() const { return _period; }

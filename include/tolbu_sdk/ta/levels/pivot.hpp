@@ -11,13 +11,14 @@
 #include <cstddef>
 #include <optional>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/ring_buffer.hpp"
 #include "tolbu_sdk/ta/support/undoable.hpp"
 
 namespace tolbu_sdk::ta {
 
-struct Pivot {
+struct TOLBU_API Pivot {
   OHLCV ohlcv;
   PivotType type = PivotType::HIGH;
 
@@ -25,7 +26,7 @@ struct Pivot {
   Record fields() const { return {{"ohlcv", ohlcv}, {"type", type}}; }
 };
 
-class PivotIndicator : public Indicator<OHLCV, Pivot> {
+class TOLBU_API PivotIndicator : public Indicator<OHLCV, Pivot> {
  public:
   // The pivots found so far, oldest first; the newest is provisional.
   const support::RingBuffer<Pivot>& pivots() const {

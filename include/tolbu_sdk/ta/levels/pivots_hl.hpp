@@ -5,12 +5,13 @@
 // starts a HIGH, one after a HIGH moves it if it is at least as high; lows likewise. A bar that
 // is both counts as a high. See pivot.hpp for how the pivots are reported.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/levels/pivot.hpp"
 #include "tolbu_sdk/ta/support/rolling_extremum.hpp"
 
 namespace tolbu_sdk::ta {
 
-class PivotsHL : public PivotIndicator {
+class TOLBU_API PivotsHL : public PivotIndicator {
  public:
   PivotsHL(int high_period, int low_period, const IndicatorOptions& options = {});
   int high_period() const { return _high_period; }

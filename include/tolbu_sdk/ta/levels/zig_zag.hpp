@@ -4,11 +4,12 @@
 // the LOW search starts at that bar; lows likewise. Until then a higher high moves the HIGH.
 // The first bar opens the search as a LOW. See pivot.hpp for how the pivots are reported.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/levels/pivot.hpp"
 
 namespace tolbu_sdk::ta {
 
-class ZigZag : public PivotIndicator {
+class TOLBU_API ZigZag : public PivotIndicator {
  public:
   ZigZag(double sensitivity, int min_trend_length, const IndicatorOptions& options = {});
   double sensitivity() const { return _sensitivity; }

@@ -2,13 +2,14 @@
 // Awesome Oscillator (Williams): a fast minus a slow moving average of the median price
 // (high + low) / 2. Takes whole bars.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
 #include "tolbu_sdk/ta/support/momentum_average.hpp"
 
 namespace tolbu_sdk::ta {
 
-class AO : public Indicator<OHLCV, double> {
+class TOLBU_API AO : public Indicator<OHLCV, double> {
  public:
   AO(int fast_period, int slow_period, MAType ma_type = MAType::SMA,
      const IndicatorOptions& options = {});

@@ -4,11 +4,12 @@
 
 #include <memory>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 
 namespace tolbu_sdk::ta {
 
-class CoppockCurve : public Indicator<double, double> {
+class TOLBU_API CoppockCurve : public Indicator<double, double> {
  public:
   CoppockCurve(int fast_roc_period, int slow_roc_period, int wma_period,
                const IndicatorOptions& options = {});

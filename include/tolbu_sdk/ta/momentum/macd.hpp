@@ -3,13 +3,14 @@
 // the input, its signal line (a moving average of the MACD over `signal_period`) and the
 // histogram (MACD - signal).
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
 #include "tolbu_sdk/ta/support/momentum_average.hpp"
 
 namespace tolbu_sdk::ta {
 
-struct MACDValue {
+struct TOLBU_API MACDValue {
   std::optional<double> macd;
   std::optional<double> signal;
   std::optional<double> histogram;
@@ -18,7 +19,7 @@ struct MACDValue {
   Record fields() const { return {{"macd", macd}, {"signal", signal}, {"histogram", histogram}}; }
 };
 
-class MACD : public Indicator<double, MACDValue> {
+class TOLBU_API MACD : public Indicator<double, MACDValue> {
  public:
   MACD(int fast_period, int slow_period, int signal_period, MAType ma_type = MAType::EMA,
        const IndicatorOptions& options = {});

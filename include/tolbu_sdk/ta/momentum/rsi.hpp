@@ -4,12 +4,13 @@
 // then smoothed with factor 1 / period. Without any change at all it repeats the previous
 // value; gains without losses give 100.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/relative_strength.hpp"
 
 namespace tolbu_sdk::ta {
 
-class RSI : public Indicator<double, double> {
+class TOLBU_API RSI : public Indicator<double, double> {
  public:
   explicit RSI(int period, const IndicatorOptions& options = {});
   int period() const { return _period; }

@@ -5,6 +5,7 @@
 // starts once the first has `stoch_period` values of %K, on the smoothed values it has so far.
 // A window without range counts as the top of the cycle (100).
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
 #include "tolbu_sdk/ta/support/momentum_average.hpp"
@@ -12,7 +13,7 @@
 
 namespace tolbu_sdk::ta {
 
-class STC : public Indicator<double, double> {
+class TOLBU_API STC : public Indicator<double, double> {
  public:
   STC(int fast_macd_period, int slow_macd_period, int stoch_period, int stoch_smoothing_period,
       MAType stoch_ma_type = MAType::SMA, const IndicatorOptions& options = {});

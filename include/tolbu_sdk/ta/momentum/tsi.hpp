@@ -3,13 +3,14 @@
 // then `fast_period`), as a per-cent share of the same double smoothing of its absolute value.
 // Inputs that never change repeat the previous value.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
 #include "tolbu_sdk/ta/support/momentum_average.hpp"
 
 namespace tolbu_sdk::ta {
 
-class TSI : public Indicator<double, double> {
+class TOLBU_API TSI : public Indicator<double, double> {
  public:
   TSI(int fast_period, int slow_period, MAType ma_type = MAType::EMA,
       const IndicatorOptions& options = {});

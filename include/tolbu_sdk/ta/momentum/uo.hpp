@@ -4,13 +4,14 @@
 // cent. Needs one bar before the longest window; a window without range repeats the previous
 // value.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
-#include "tolbu_sdk/ta/support/state_history.hpp"
 #include "tolbu_sdk/ta/support/rolling_sum.hpp"
+#include "tolbu_sdk/ta/support/state_history.hpp"
 
 namespace tolbu_sdk::ta {
 
-class UO : public Indicator<OHLCV, double> {
+class TOLBU_API UO : public Indicator<OHLCV, double> {
  public:
   UO(int fast_period, int mid_period, int slow_period, const IndicatorOptions& options = {});
   int fast_period() const { return _fast_period; }

@@ -4,12 +4,13 @@
 
 #include <memory>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
 
 namespace tolbu_sdk::ta {
 
-class MeanDev : public Indicator<double, double> {
+class TOLBU_API MeanDev : public Indicator<double, double> {
  public:
   explicit MeanDev(int period, MAType ma_type = MAType::SMA, const IndicatorOptions& options = {});
   int period() const { return _period; }

@@ -3,12 +3,13 @@
 // period + 1 bars occurred, from 100 (this bar) to 0 (`period` bars ago). Of equal extremes the
 // newest counts.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/rolling_extremum.hpp"
 
 namespace tolbu_sdk::ta {
 
-struct AroonValue {
+struct TOLBU_API AroonValue {
   std::optional<double> up;
   std::optional<double> down;
 
@@ -16,7 +17,7 @@ struct AroonValue {
   Record fields() const { return {{"up", up}, {"down", down}}; }
 };
 
-class Aroon : public Indicator<OHLCV, AroonValue> {
+class TOLBU_API Aroon : public Indicator<OHLCV, AroonValue> {
  public:
   explicit Aroon(int period, const IndicatorOptions& options = {});
   int period() const { return _period; }

@@ -10,13 +10,14 @@
 //   that ended `senkou_lookup_period` + 1 bars ago.
 // Every bar has a record; a line is absent until its windows are filled.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/rolling_range.hpp"
 #include "tolbu_sdk/ta/support/state_history.hpp"
 
 namespace tolbu_sdk::ta {
 
-struct IchimokuValue {
+struct TOLBU_API IchimokuValue {
   std::optional<double> base_line;
   std::optional<double> conversion_line;
   std::optional<double> lagging_line;
@@ -33,7 +34,7 @@ struct IchimokuValue {
   }
 };
 
-class Ichimoku : public Indicator<OHLCV, IchimokuValue> {
+class TOLBU_API Ichimoku : public Indicator<OHLCV, IchimokuValue> {
  public:
   Ichimoku(int kijun_period, int tenkan_period, int chikou_lag_period, int senkou_slow_period,
            int senkou_lookup_period, const IndicatorOptions& options = {});

@@ -9,11 +9,12 @@
 // The first value comes with the fifth bar: an up trend, the stop at the lowest low and the EP
 // at the highest high of the bars so far.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 
 namespace tolbu_sdk::ta {
 
-struct ParabolicSARValue {
+struct TOLBU_API ParabolicSARValue {
   std::optional<double> value;
   std::optional<Trend> trend;
   std::optional<double> ep;
@@ -25,7 +26,7 @@ struct ParabolicSARValue {
   }
 };
 
-class ParabolicSAR : public Indicator<OHLCV, ParabolicSARValue> {
+class TOLBU_API ParabolicSAR : public Indicator<OHLCV, ParabolicSARValue> {
  public:
   ParabolicSAR(double init_accel_factor, double accel_factor_inc, double max_accel_factor,
                const IndicatorOptions& options = {});

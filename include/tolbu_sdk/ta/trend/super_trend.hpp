@@ -7,13 +7,14 @@
 // The first value (the bar where the ATR becomes available) is 0 with trend UP, and the line
 // starts on the upper band from the next bar: this is how the reference values begin.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/state_history.hpp"
 #include "tolbu_sdk/ta/volatility/atr.hpp"
 
 namespace tolbu_sdk::ta {
 
-struct SuperTrendValue {
+struct TOLBU_API SuperTrendValue {
   std::optional<double> value;
   std::optional<Trend> trend;
 
@@ -21,7 +22,7 @@ struct SuperTrendValue {
   Record fields() const { return {{"value", value}, {"trend", trend}}; }
 };
 
-class SuperTrend : public Indicator<OHLCV, SuperTrendValue> {
+class TOLBU_API SuperTrend : public Indicator<OHLCV, SuperTrendValue> {
  public:
   SuperTrend(int atr_period, double mult, const IndicatorOptions& options = {});
 

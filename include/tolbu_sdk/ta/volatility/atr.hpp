@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 
 namespace tolbu_sdk::ta {
@@ -17,7 +18,7 @@ inline double true_range(const OHLCV& bar, const OHLCV* previous) {
       {range, std::abs(bar.high - previous->close), std::abs(bar.low - previous->close)});
 }
 
-class ATR : public Indicator<OHLCV, double> {
+class TOLBU_API ATR : public Indicator<OHLCV, double> {
  public:
   explicit ATR(int period, const IndicatorOptions& options = {});
   int period() const { return _period; }

@@ -4,13 +4,14 @@
 
 #include <memory>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
 #include "tolbu_sdk/ta/support/rolling_moments.hpp"
 
 namespace tolbu_sdk::ta {
 
-struct BBValue {
+struct TOLBU_API BBValue {
   std::optional<double> lb;
   std::optional<double> cb;
   std::optional<double> ub;
@@ -19,7 +20,7 @@ struct BBValue {
   Record fields() const { return {{"lb", lb}, {"cb", cb}, {"ub", ub}}; }
 };
 
-class BB : public Indicator<double, BBValue> {
+class TOLBU_API BB : public Indicator<double, BBValue> {
  public:
   BB(int period, double std_dev_mult, MAType ma_type = MAType::SMA,
      const IndicatorOptions& options = {});

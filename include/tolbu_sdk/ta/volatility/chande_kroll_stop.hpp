@@ -3,6 +3,7 @@
 // `atr_mult` ATRs over `atr_period` bars; the short stop is the highest preliminary high stop
 // and the long stop the lowest preliminary low stop of the newest `period` bars.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/rolling_range.hpp"
 #include "tolbu_sdk/ta/support/wilder_average.hpp"
@@ -10,7 +11,7 @@
 
 namespace tolbu_sdk::ta {
 
-struct ChandeKrollStopValue {
+struct TOLBU_API ChandeKrollStopValue {
   std::optional<double> short_stop;
   std::optional<double> long_stop;
 
@@ -18,7 +19,7 @@ struct ChandeKrollStopValue {
   Record fields() const { return {{"short_stop", short_stop}, {"long_stop", long_stop}}; }
 };
 
-class ChandeKrollStop : public Indicator<OHLCV, ChandeKrollStopValue> {
+class TOLBU_API ChandeKrollStop : public Indicator<OHLCV, ChandeKrollStopValue> {
  public:
   ChandeKrollStop(int atr_period, double atr_mult, int period,
                   const IndicatorOptions& options = {});

@@ -2,13 +2,14 @@
 // Choppiness Index (Dreiss): 100 * log10(sum of true ranges / (highest high - lowest low)) /
 // log10(period) over the newest `period` bars. High values mean a sideways market.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/rolling_extremum.hpp"
 #include "tolbu_sdk/ta/support/rolling_sum.hpp"
 
 namespace tolbu_sdk::ta {
 
-class CHOP : public Indicator<OHLCV, double> {
+class TOLBU_API CHOP : public Indicator<OHLCV, double> {
  public:
   // period must be at least 2 (log10(1) is 0).
   explicit CHOP(int period, const IndicatorOptions& options = {});

@@ -2,12 +2,13 @@
 // Donchian Channels: the highest high and lowest low of the newest `period` bars, and their
 // midpoint.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/rolling_extremum.hpp"
 
 namespace tolbu_sdk::ta {
 
-struct DonchianChannelsValue {
+struct TOLBU_API DonchianChannelsValue {
   std::optional<double> lb;
   std::optional<double> cb;
   std::optional<double> ub;
@@ -16,7 +17,7 @@ struct DonchianChannelsValue {
   Record fields() const { return {{"lb", lb}, {"cb", cb}, {"ub", ub}}; }
 };
 
-class DonchianChannels : public Indicator<OHLCV, DonchianChannelsValue> {
+class TOLBU_API DonchianChannels : public Indicator<OHLCV, DonchianChannelsValue> {
  public:
   explicit DonchianChannels(int period, const IndicatorOptions& options = {});
   int period() const { return _period; }

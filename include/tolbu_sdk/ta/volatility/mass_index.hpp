@@ -4,13 +4,14 @@
 
 #include <memory>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
 #include "tolbu_sdk/ta/support/rolling_sum.hpp"
 
 namespace tolbu_sdk::ta {
 
-class MassIndex : public Indicator<OHLCV, double> {
+class TOLBU_API MassIndex : public Indicator<OHLCV, double> {
  public:
   MassIndex(int ma_period, int ma_ma_period, int ma_ratio_period, MAType ma_type = MAType::EMA,
             const IndicatorOptions& options = {});

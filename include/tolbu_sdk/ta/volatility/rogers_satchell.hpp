@@ -2,12 +2,13 @@
 // Rogers-Satchell volatility: the square root of the mean, over the newest `period` bars, of
 // ln(H/C) ln(H/O) + ln(L/C) ln(L/O). Drift-independent; needs positive prices.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/rolling_sum.hpp"
 
 namespace tolbu_sdk::ta {
 
-class RogersSatchell : public Indicator<OHLCV, double> {
+class TOLBU_API RogersSatchell : public Indicator<OHLCV, double> {
  public:
   explicit RogersSatchell(int period, const IndicatorOptions& options = {});
   int period() const { return _period; }

@@ -5,6 +5,7 @@
 // the momentum: the least-squares line over `period` values of close - (midpoint of the
 // highest high and lowest low + the average) / 2, taken at the newest.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
 #include "tolbu_sdk/ta/support/momentum_average.hpp"
@@ -17,7 +18,7 @@
 
 namespace tolbu_sdk::ta {
 
-struct TTMValue {
+struct TOLBU_API TTMValue {
   std::optional<bool> squeeze;
   std::optional<double> histogram;
 
@@ -25,7 +26,7 @@ struct TTMValue {
   Record fields() const { return {{"squeeze", squeeze}, {"histogram", histogram}}; }
 };
 
-class TTM : public Indicator<OHLCV, TTMValue> {
+class TOLBU_API TTM : public Indicator<OHLCV, TTMValue> {
  public:
   explicit TTM(int period, double bb_std_dev_mult = 2.0, double kc_atr_mult = 1.5,
                MAType ma_type = MAType::SMA, const IndicatorOptions& options = {});

@@ -4,13 +4,14 @@
 
 #include <memory>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
 #include "tolbu_sdk/ta/volume/accu_dist.hpp"
 
 namespace tolbu_sdk::ta {
 
-class ChaikinOsc : public Indicator<OHLCV, double> {
+class TOLBU_API ChaikinOsc : public Indicator<OHLCV, double> {
  public:
   ChaikinOsc(int fast_period, int slow_period, MAType ma_type = MAType::EMA,
              const IndicatorOptions& options = {});

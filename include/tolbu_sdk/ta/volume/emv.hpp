@@ -5,12 +5,13 @@
 
 #include <memory>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
 
 namespace tolbu_sdk::ta {
 
-class EMV : public Indicator<OHLCV, double> {
+class TOLBU_API EMV : public Indicator<OHLCV, double> {
  public:
   EMV(int period, double volume_div, MAType ma_type = MAType::SMA,
       const IndicatorOptions& options = {});

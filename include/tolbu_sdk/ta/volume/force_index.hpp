@@ -4,12 +4,13 @@
 
 #include <memory>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
 
 namespace tolbu_sdk::ta {
 
-class ForceIndex : public Indicator<OHLCV, double> {
+class TOLBU_API ForceIndex : public Indicator<OHLCV, double> {
  public:
   explicit ForceIndex(int period, MAType ma_type = MAType::EMA,
                       const IndicatorOptions& options = {});

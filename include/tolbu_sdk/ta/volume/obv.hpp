@@ -2,11 +2,12 @@
 // On-Balance Volume (Granville): the running total of volume, added on an up close, taken off
 // on a down close, left out on an unchanged one. It starts at the first bar's volume.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 
 namespace tolbu_sdk::ta {
 
-class OBV : public Indicator<OHLCV, double> {
+class TOLBU_API OBV : public Indicator<OHLCV, double> {
  public:
   explicit OBV(const IndicatorOptions& options = {});
 

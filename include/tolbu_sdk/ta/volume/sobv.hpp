@@ -1,13 +1,14 @@
 #pragma once
 // Smoothed On-Balance Volume: the simple moving average of OBV over `period` bars.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/averages/sma.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/volume/obv.hpp"
 
 namespace tolbu_sdk::ta {
 
-class SOBV : public Indicator<OHLCV, double> {
+class TOLBU_API SOBV : public Indicator<OHLCV, double> {
  public:
   explicit SOBV(int period, const IndicatorOptions& options = {});
   int period() const { return _sma.period(); }

@@ -3,12 +3,13 @@
 // volume over the running sum of volume, from the first input on. Absent until some volume
 // has traded.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/state_history.hpp"
 
 namespace tolbu_sdk::ta {
 
-class VWAP : public Indicator<OHLCV, double> {
+class TOLBU_API VWAP : public Indicator<OHLCV, double> {
  public:
   explicit VWAP(const IndicatorOptions& options = {});
 
