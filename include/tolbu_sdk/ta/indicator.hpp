@@ -28,11 +28,12 @@
 // 5. Any other state that changes per input must be undone in `_on_remove()` (called before
 //    the newest input and its output are dropped) and cleared in `_on_reset()`; prefer
 //    managed parts or reading your own outputs, which need neither.
-// 6. Register by name at the end of the source (registry.hpp):
-//      TOLBU_TA_REGISTER(SMA, [](Params& p, const IndicatorOptions& o) {
-//        return std::make_unique<SMA>(p.integer("period"), o);
-//      })
-//    Params are read in constructor order with the catalogue's defaults.
+// 6. Build by name: declare `SMA(Params& params, const IndicatorOptions& options);` and
+//    define it by reading the parameters in constructor order with the catalogue's defaults
+//    (braces keep that order), then register at the end of the source (registry.hpp):
+//      SMA::SMA(Params& p, const IndicatorOptions& o) : SMA{p.integer("period"), o} {}
+//      TOLBU_TA_REGISTER(SMA)
+//    The smart layer builds its variants through the same constructor.
 // 7. Speed: O(1) per input where the mathematics allows, no allocation per input, no
 //    std::function per value on the hot path. An inner indicator keeps its own input and
 //    output history: where a block does the job (ExponentialAverage, RollingSum,
@@ -70,6 +71,7 @@
 namespace tolbu_sdk::ta {
 
 class IndicatorBase;
+class Params;  // an indicator's parameters by name (registry.hpp)
 
 // Applied to every input before use; may return an absent Value.
 using InputModifier = std::function<Value(const Value&)>;

@@ -11,6 +11,7 @@ namespace tolbu_sdk::ta {
 class ALMA : public Indicator<double, double> {
  public:
   ALMA(int period, double offset, double sigma, const IndicatorOptions& options = {});
+  ALMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int period() const { return _period; }
 
  protected:

@@ -9,6 +9,7 @@ namespace tolbu_sdk::ta {
 class DEMA : public Indicator<double, double> {
  public:
   explicit DEMA(int period, const IndicatorOptions& options = {});
+  DEMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int period() const { return _period; }
 
  protected:

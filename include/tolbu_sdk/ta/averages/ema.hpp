@@ -9,6 +9,7 @@ namespace tolbu_sdk::ta {
 class EMA : public Indicator<double, double> {
  public:
   explicit EMA(int period, const IndicatorOptions& options = {});
+  EMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int period() const { return _period; }
 
  protected:

@@ -10,6 +10,7 @@ namespace tolbu_sdk::ta {
 class HMA : public Indicator<double, double> {
  public:
   explicit HMA(int period, const IndicatorOptions& options = {});
+  HMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int period() const { return _period; }
 
  protected:

@@ -13,6 +13,7 @@ class KAMA : public Indicator<double, double> {
  public:
   KAMA(int period, int fast_ema_constant_period, int slow_ema_constant_period,
        const IndicatorOptions& options = {});
+  KAMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int period() const { return _period; }
 
  protected:

@@ -10,6 +10,7 @@ namespace tolbu_sdk::ta {
 class McGinleyDynamic : public Indicator<double, double> {
  public:
   explicit McGinleyDynamic(int period, const IndicatorOptions& options = {});
+  McGinleyDynamic(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int period() const { return _period; }
 
  protected:

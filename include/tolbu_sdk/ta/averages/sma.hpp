@@ -9,6 +9,7 @@ namespace tolbu_sdk::ta {
 class SMA : public Indicator<double, double> {
  public:
   explicit SMA(int period, const IndicatorOptions& options = {});
+  SMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int period() const { return _period; }
 
  protected:

@@ -9,6 +9,7 @@ namespace tolbu_sdk::ta {
 class SMMA : public Indicator<double, double> {
  public:
   explicit SMMA(int period, const IndicatorOptions& options = {});
+  SMMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int period() const { return _period; }
 
  protected:

@@ -12,6 +12,7 @@ namespace tolbu_sdk::ta {
 class T3 : public Indicator<double, double> {
  public:
   explicit T3(int period, double factor = 0.7, const IndicatorOptions& options = {});
+  T3(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int period() const { return _period; }
   double factor() const { return _factor; }
 

@@ -9,6 +9,7 @@ namespace tolbu_sdk::ta {
 class TEMA : public Indicator<double, double> {
  public:
   explicit TEMA(int period, const IndicatorOptions& options = {});
+  TEMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int period() const { return _period; }
 
  protected:

@@ -10,6 +10,7 @@ namespace tolbu_sdk::ta {
 class TRIX : public Indicator<double, double> {
  public:
   explicit TRIX(int period, const IndicatorOptions& options = {});
+  TRIX(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int period() const { return _period; }
 
  protected:

@@ -9,6 +9,7 @@ namespace tolbu_sdk::ta {
 class VWMA : public Indicator<OHLCV, double> {
  public:
   explicit VWMA(int period, const IndicatorOptions& options = {});
+  VWMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int period() const { return _period; }
 
  protected:

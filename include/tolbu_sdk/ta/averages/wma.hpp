@@ -9,6 +9,7 @@ namespace tolbu_sdk::ta {
 class WMA : public Indicator<double, double> {
  public:
   explicit WMA(int period, const IndicatorOptions& options = {});
+  WMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int period() const { return _period; }
 
  protected:

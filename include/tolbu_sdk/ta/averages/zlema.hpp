@@ -10,6 +10,7 @@ namespace tolbu_sdk::ta {
 class ZLEMA : public Indicator<double, double> {
  public:
   explicit ZLEMA(int period, const IndicatorOptions& options = {});
+  ZLEMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int period() const { return _period; }
 
  protected:

@@ -13,6 +13,7 @@ namespace tolbu_sdk::ta {
 class PivotsHL : public PivotIndicator {
  public:
   PivotsHL(int high_period, int low_period, const IndicatorOptions& options = {});
+  PivotsHL(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int high_period() const { return _high_period; }
   int low_period() const { return _low_period; }
 

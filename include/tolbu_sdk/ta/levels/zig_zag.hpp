@@ -11,6 +11,7 @@ namespace tolbu_sdk::ta {
 class ZigZag : public PivotIndicator {
  public:
   ZigZag(double sensitivity, int min_trend_length, const IndicatorOptions& options = {});
+  ZigZag(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   double sensitivity() const { return _sensitivity; }
   int min_trend_length() const { return static_cast<int>(_min_trend_length); }
 

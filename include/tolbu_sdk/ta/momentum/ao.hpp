@@ -12,6 +12,7 @@ class AO : public Indicator<OHLCV, double> {
  public:
   AO(int fast_period, int slow_period, MAType ma_type = MAType::SMA,
      const IndicatorOptions& options = {});
+  AO(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int fast_period() const { return _fast_period; }
   int slow_period() const { return _slow_period; }
 

@@ -11,6 +11,7 @@ namespace tolbu_sdk::ta {
 class CCI : public Indicator<OHLCV, double> {
  public:
   explicit CCI(int period, const IndicatorOptions& options = {});
+  CCI(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int period() const { return _period; }
 
  protected:

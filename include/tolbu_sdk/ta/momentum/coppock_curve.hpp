@@ -12,6 +12,7 @@ class CoppockCurve : public Indicator<double, double> {
  public:
   CoppockCurve(int fast_roc_period, int slow_roc_period, int wma_period,
                const IndicatorOptions& options = {});
+  CoppockCurve(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int fast_roc_period() const { return static_cast<int>(_fast_roc_period); }
   int slow_roc_period() const { return static_cast<int>(_slow_roc_period); }
   int wma_period() const { return _wma_period; }

@@ -11,6 +11,7 @@ namespace tolbu_sdk::ta {
 class DPO : public Indicator<double, double> {
  public:
   explicit DPO(int period, MAType ma_type = MAType::SMA, const IndicatorOptions& options = {});
+  DPO(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int period() const { return _period; }
 
  protected:

@@ -22,6 +22,7 @@ class KST : public Indicator<double, KSTValue> {
   KST(int roc1_period, int roc1_ma_period, int roc2_period, int roc2_ma_period, int roc3_period,
       int roc3_ma_period, int roc4_period, int roc4_ma_period, int signal_period,
       MAType ma_type = MAType::SMA, const IndicatorOptions& options = {});
+  KST(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<KSTValue> _calculate_new_value() override;

@@ -22,6 +22,7 @@ class MACD : public Indicator<double, MACDValue> {
  public:
   MACD(int fast_period, int slow_period, int signal_period, MAType ma_type = MAType::EMA,
        const IndicatorOptions& options = {});
+  MACD(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int fast_period() const { return _fast_period; }
   int slow_period() const { return _slow_period; }
   int signal_period() const { return _signal_period; }

@@ -9,6 +9,7 @@ namespace tolbu_sdk::ta {
 class ROC : public Indicator<double, double> {
  public:
   explicit ROC(int period, const IndicatorOptions& options = {});
+  ROC(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int period() const { return _period; }
 
  protected:

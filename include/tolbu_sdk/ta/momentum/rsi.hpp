@@ -12,6 +12,7 @@ namespace tolbu_sdk::ta {
 class RSI : public Indicator<double, double> {
  public:
   explicit RSI(int period, const IndicatorOptions& options = {});
+  RSI(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int period() const { return _period; }
 
  protected:

@@ -16,6 +16,7 @@ class STC : public Indicator<double, double> {
  public:
   STC(int fast_macd_period, int slow_macd_period, int stoch_period, int stoch_smoothing_period,
       MAType stoch_ma_type = MAType::SMA, const IndicatorOptions& options = {});
+  STC(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<double> _calculate_new_value() override;

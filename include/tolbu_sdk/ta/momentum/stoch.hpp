@@ -22,6 +22,7 @@ class Stoch : public Indicator<OHLCV, StochValue> {
  public:
   Stoch(int period, int smoothing_period, MAType ma_type = MAType::SMA,
         const IndicatorOptions& options = {});
+  Stoch(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int period() const { return _period; }
   int smoothing_period() const { return _smoothing_period; }
 

@@ -23,6 +23,7 @@ class StochRSI : public Indicator<double, StochRSIValue> {
  public:
   StochRSI(int rsi_period, int stoch_period, int k_smoothing_period, int d_smoothing_period,
            MAType ma_type = MAType::SMA, const IndicatorOptions& options = {});
+  StochRSI(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<StochRSIValue> _calculate_new_value() override;

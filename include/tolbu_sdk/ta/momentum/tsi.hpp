@@ -13,6 +13,7 @@ class TSI : public Indicator<double, double> {
  public:
   TSI(int fast_period, int slow_period, MAType ma_type = MAType::EMA,
       const IndicatorOptions& options = {});
+  TSI(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int fast_period() const { return _fast_period; }
   int slow_period() const { return _slow_period; }
 

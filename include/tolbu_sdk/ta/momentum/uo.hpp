@@ -5,14 +5,15 @@
 // value.
 
 #include "tolbu_sdk/ta/indicator.hpp"
-#include "tolbu_sdk/ta/support/state_history.hpp"
 #include "tolbu_sdk/ta/support/rolling_sum.hpp"
+#include "tolbu_sdk/ta/support/state_history.hpp"
 
 namespace tolbu_sdk::ta {
 
 class UO : public Indicator<OHLCV, double> {
  public:
   UO(int fast_period, int mid_period, int slow_period, const IndicatorOptions& options = {});
+  UO(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int fast_period() const { return _fast_period; }
   int mid_period() const { return _mid_period; }
   int slow_period() const { return _slow_period; }

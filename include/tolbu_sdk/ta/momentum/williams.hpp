@@ -11,6 +11,7 @@ namespace tolbu_sdk::ta {
 class Williams : public Indicator<OHLCV, double> {
  public:
   explicit Williams(int period, const IndicatorOptions& options = {});
+  Williams(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int period() const { return _period; }
 
  protected:

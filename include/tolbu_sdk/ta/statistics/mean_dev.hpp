@@ -12,6 +12,7 @@ namespace tolbu_sdk::ta {
 class MeanDev : public Indicator<double, double> {
  public:
   explicit MeanDev(int period, MAType ma_type = MAType::SMA, const IndicatorOptions& options = {});
+  MeanDev(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int period() const { return _period; }
 
  protected:

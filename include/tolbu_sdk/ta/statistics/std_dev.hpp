@@ -9,6 +9,7 @@ namespace tolbu_sdk::ta {
 class StdDev : public Indicator<double, double> {
  public:
   explicit StdDev(int period, const IndicatorOptions& options = {});
+  StdDev(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int period() const { return _period; }
 
  protected:

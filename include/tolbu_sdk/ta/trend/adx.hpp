@@ -22,6 +22,7 @@ struct ADXValue {
 class ADX : public Indicator<OHLCV, ADXValue> {
  public:
   ADX(int di_period, int adx_period, const IndicatorOptions& options = {});
+  ADX(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<ADXValue> _calculate_new_value() override;

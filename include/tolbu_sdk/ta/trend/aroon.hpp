@@ -19,6 +19,7 @@ struct AroonValue {
 class Aroon : public Indicator<OHLCV, AroonValue> {
  public:
   explicit Aroon(int period, const IndicatorOptions& options = {});
+  Aroon(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int period() const { return _period; }
 
  protected:

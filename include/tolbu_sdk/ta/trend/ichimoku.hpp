@@ -37,6 +37,7 @@ class Ichimoku : public Indicator<OHLCV, IchimokuValue> {
  public:
   Ichimoku(int kijun_period, int tenkan_period, int chikou_lag_period, int senkou_slow_period,
            int senkou_lookup_period, const IndicatorOptions& options = {});
+  Ichimoku(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<IchimokuValue> _calculate_new_value() override;

@@ -29,6 +29,7 @@ class ParabolicSAR : public Indicator<OHLCV, ParabolicSARValue> {
  public:
   ParabolicSAR(double init_accel_factor, double accel_factor_inc, double max_accel_factor,
                const IndicatorOptions& options = {});
+  ParabolicSAR(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   double init_accel_factor() const { return _init; }
   double accel_factor_inc() const { return _inc; }
   double max_accel_factor() const { return _max; }

@@ -24,6 +24,7 @@ struct SuperTrendValue {
 class SuperTrend : public Indicator<OHLCV, SuperTrendValue> {
  public:
   SuperTrend(int atr_period, double mult, const IndicatorOptions& options = {});
+  SuperTrend(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<SuperTrendValue> _calculate_new_value() override;

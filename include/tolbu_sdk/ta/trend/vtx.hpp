@@ -4,8 +4,8 @@
 // range. Needs one bar before the window; a window without range repeats the previous value.
 
 #include "tolbu_sdk/ta/indicator.hpp"
-#include "tolbu_sdk/ta/support/state_history.hpp"
 #include "tolbu_sdk/ta/support/rolling_sum.hpp"
+#include "tolbu_sdk/ta/support/state_history.hpp"
 
 namespace tolbu_sdk::ta {
 
@@ -20,6 +20,7 @@ struct VTXValue {
 class VTX : public Indicator<OHLCV, VTXValue> {
  public:
   explicit VTX(int period, const IndicatorOptions& options = {});
+  VTX(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int period() const { return _period; }
 
  protected:

@@ -20,6 +20,7 @@ inline double true_range(const OHLCV& bar, const OHLCV* previous) {
 class ATR : public Indicator<OHLCV, double> {
  public:
   explicit ATR(int period, const IndicatorOptions& options = {});
+  ATR(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int period() const { return _period; }
 
  protected:

@@ -23,6 +23,7 @@ class BB : public Indicator<double, BBValue> {
  public:
   BB(int period, double std_dev_mult, MAType ma_type = MAType::SMA,
      const IndicatorOptions& options = {});
+  BB(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int period() const { return _period; }
   double std_dev_mult() const { return _mult; }
 

@@ -22,6 +22,7 @@ class ChandeKrollStop : public Indicator<OHLCV, ChandeKrollStopValue> {
  public:
   ChandeKrollStop(int atr_period, double atr_mult, int period,
                   const IndicatorOptions& options = {});
+  ChandeKrollStop(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<ChandeKrollStopValue> _calculate_new_value() override;

@@ -12,6 +12,7 @@ class CHOP : public Indicator<OHLCV, double> {
  public:
   // period must be at least 2 (log10(1) is 0).
   explicit CHOP(int period, const IndicatorOptions& options = {});
+  CHOP(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int period() const { return _period; }
 
  protected:

@@ -19,6 +19,7 @@ struct DonchianChannelsValue {
 class DonchianChannels : public Indicator<OHLCV, DonchianChannelsValue> {
  public:
   explicit DonchianChannels(int period, const IndicatorOptions& options = {});
+  DonchianChannels(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int period() const { return _period; }
 
  protected:

@@ -23,6 +23,7 @@ class KeltnerChannels : public Indicator<OHLCV, KeltnerChannelsValue> {
  public:
   KeltnerChannels(int ma_period, int atr_period, double atr_mult_up, double atr_mult_down,
                   MAType ma_type = MAType::EMA, const IndicatorOptions& options = {});
+  KeltnerChannels(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<KeltnerChannelsValue> _calculate_new_value() override;

@@ -14,6 +14,7 @@ class MassIndex : public Indicator<OHLCV, double> {
  public:
   MassIndex(int ma_period, int ma_ma_period, int ma_ratio_period, MAType ma_type = MAType::EMA,
             const IndicatorOptions& options = {});
+  MassIndex(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<double> _calculate_new_value() override;

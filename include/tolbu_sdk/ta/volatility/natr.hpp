@@ -9,6 +9,7 @@ namespace tolbu_sdk::ta {
 class NATR : public Indicator<OHLCV, double> {
  public:
   explicit NATR(int period, const IndicatorOptions& options = {});
+  NATR(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int period() const { return _atr.period(); }
 
  protected:

@@ -10,6 +10,7 @@ namespace tolbu_sdk::ta {
 class RogersSatchell : public Indicator<OHLCV, double> {
  public:
   explicit RogersSatchell(int period, const IndicatorOptions& options = {});
+  RogersSatchell(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int period() const { return _period; }
 
  protected:

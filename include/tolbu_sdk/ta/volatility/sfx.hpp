@@ -25,6 +25,7 @@ class SFX : public Indicator<OHLCV, SFXValue> {
  public:
   SFX(int atr_period, int std_dev_period, int std_dev_smoothing_period,
       MAType ma_type = MAType::SMA, const IndicatorOptions& options = {});
+  SFX(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<SFXValue> _calculate_new_value() override;

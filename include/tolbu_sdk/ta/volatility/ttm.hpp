@@ -29,6 +29,7 @@ class TTM : public Indicator<OHLCV, TTMValue> {
  public:
   explicit TTM(int period, double bb_std_dev_mult = 2.0, double kc_atr_mult = 1.5,
                MAType ma_type = MAType::SMA, const IndicatorOptions& options = {});
+  TTM(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<TTMValue> _calculate_new_value() override;

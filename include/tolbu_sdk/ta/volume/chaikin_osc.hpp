@@ -14,6 +14,7 @@ class ChaikinOsc : public Indicator<OHLCV, double> {
  public:
   ChaikinOsc(int fast_period, int slow_period, MAType ma_type = MAType::EMA,
              const IndicatorOptions& options = {});
+  ChaikinOsc(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<double> _calculate_new_value() override;

@@ -14,6 +14,7 @@ class EMV : public Indicator<OHLCV, double> {
  public:
   EMV(int period, double volume_div, MAType ma_type = MAType::SMA,
       const IndicatorOptions& options = {});
+  EMV(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<double> _calculate_new_value() override;

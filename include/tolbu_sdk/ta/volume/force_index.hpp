@@ -13,6 +13,7 @@ class ForceIndex : public Indicator<OHLCV, double> {
  public:
   explicit ForceIndex(int period, MAType ma_type = MAType::EMA,
                       const IndicatorOptions& options = {});
+  ForceIndex(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<double> _calculate_new_value() override;

@@ -16,6 +16,7 @@ class KVO : public Indicator<OHLCV, double> {
  public:
   KVO(int fast_period, int slow_period, MAType ma_type = MAType::EMA,
       const IndicatorOptions& options = {});
+  KVO(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<double> _calculate_new_value() override;

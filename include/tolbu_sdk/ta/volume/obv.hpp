@@ -9,6 +9,7 @@ namespace tolbu_sdk::ta {
 class OBV : public Indicator<OHLCV, double> {
  public:
   explicit OBV(const IndicatorOptions& options = {});
+  OBV(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<double> _calculate_new_value() override;

@@ -10,6 +10,7 @@ namespace tolbu_sdk::ta {
 class SOBV : public Indicator<OHLCV, double> {
  public:
   explicit SOBV(int period, const IndicatorOptions& options = {});
+  SOBV(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
   int period() const { return _sma.period(); }
 
  protected:

@@ -11,6 +11,7 @@ namespace tolbu_sdk::ta {
 class VWAP : public Indicator<OHLCV, double> {
  public:
   explicit VWAP(const IndicatorOptions& options = {});
+  VWAP(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<double> _calculate_new_value() override;

@@ -32,10 +32,9 @@ std::optional<double> ALMA::_calculate_new_value() {
   return sum;
 }
 
+ALMA::ALMA(Params& p, const IndicatorOptions& o)
+    : ALMA{p.integer("period"), p.number("offset"), p.number("sigma"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(ALMA, [](Params& p, const IndicatorOptions& o) {
-  const int period = p.integer("period");
-  const double offset = p.number("offset");
-  return std::make_unique<ALMA>(period, offset, p.number("sigma"), o);
-})
+TOLBU_TA_REGISTER(ALMA)

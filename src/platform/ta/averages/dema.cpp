@@ -25,8 +25,8 @@ std::optional<double> DEMA::_calculate_new_value() {
   return 2 * _ema.value() - _ema_ema.value();
 }
 
+DEMA::DEMA(Params& p, const IndicatorOptions& o) : DEMA{p.integer("period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(DEMA, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<DEMA>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(DEMA)

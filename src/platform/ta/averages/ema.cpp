@@ -26,8 +26,8 @@ std::optional<double> EMA::_calculate_new_value() {
   return prev + _alpha * (in.back() - prev);
 }
 
+EMA::EMA(Params& p, const IndicatorOptions& o) : EMA{p.integer("period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(EMA, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<EMA>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(EMA)

@@ -44,8 +44,8 @@ void HMA::_on_remove() {
 
 void HMA::_on_reset() { _hull.reset(); }
 
+HMA::HMA(Params& p, const IndicatorOptions& o) : HMA{p.integer("period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(HMA, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<HMA>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(HMA)

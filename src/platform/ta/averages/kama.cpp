@@ -35,11 +35,10 @@ std::optional<double> KAMA::_calculate_new_value() {
   return base + sc * (in.back() - base);
 }
 
+KAMA::KAMA(Params& p, const IndicatorOptions& o)
+    : KAMA{p.integer("period"), p.integer("fast_ema_constant_period"),
+           p.integer("slow_ema_constant_period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(KAMA, [](Params& p, const IndicatorOptions& o) {
-  const int period = p.integer("period");
-  const int fast = p.integer("fast_ema_constant_period");
-  const int slow = p.integer("slow_ema_constant_period");
-  return std::make_unique<KAMA>(period, fast, slow, o);
-})
+TOLBU_TA_REGISTER(KAMA)

@@ -26,8 +26,9 @@ std::optional<double> McGinleyDynamic::_calculate_new_value() {
   return prev + (x - prev) / (_period * r * r * r * r);
 }
 
+McGinleyDynamic::McGinleyDynamic(Params& p, const IndicatorOptions& o)
+    : McGinleyDynamic{p.integer("period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(McGinleyDynamic, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<McGinleyDynamic>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(McGinleyDynamic)

@@ -16,8 +16,8 @@ std::optional<double> SMA::_calculate_new_value() {
   return _sum.sum() / _period;
 }
 
+SMA::SMA(Params& p, const IndicatorOptions& o) : SMA{p.integer("period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(SMA, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<SMA>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(SMA)

@@ -23,8 +23,8 @@ std::optional<double> SMMA::_calculate_new_value() {
   return (*_previous_output() * (_period - 1) + in.back()) / _period;
 }
 
+SMMA::SMMA(Params& p, const IndicatorOptions& o) : SMMA{p.integer("period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(SMMA, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<SMMA>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(SMMA)

@@ -35,9 +35,9 @@ std::optional<double> T3::_calculate_new_value() {
   return _c1 * v + _c2 * _ema[4].value() + _c3 * _ema[3].value() + _c4 * _ema[2].value();
 }
 
+T3::T3(Params& p, const IndicatorOptions& o)
+    : T3{p.integer("period"), p.number("factor", 0.7), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(T3, [](Params& p, const IndicatorOptions& o) {
-  const int period = p.integer("period");
-  return std::make_unique<T3>(period, p.number("factor", 0.7), o);
-})
+TOLBU_TA_REGISTER(T3)

@@ -24,8 +24,8 @@ std::optional<double> TEMA::_calculate_new_value() {
   return 3 * _e1.value() - 3 * _e2.value() + _e3.value();
 }
 
+TEMA::TEMA(Params& p, const IndicatorOptions& o) : TEMA{p.integer("period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(TEMA, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<TEMA>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(TEMA)

@@ -24,8 +24,8 @@ std::optional<double> TRIX::_calculate_new_value() {
   return 10000.0 * (_e3.value() - _e3.previous()) / _e3.previous();
 }
 
+TRIX::TRIX(Params& p, const IndicatorOptions& o) : TRIX{p.integer("period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(TRIX, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<TRIX>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(TRIX)

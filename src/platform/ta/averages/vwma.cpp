@@ -24,8 +24,8 @@ std::optional<double> VWMA::_calculate_new_value() {
   return _price_volume.sum() / _volume.sum();
 }
 
+VWMA::VWMA(Params& p, const IndicatorOptions& o) : VWMA{p.integer("period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(VWMA, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<VWMA>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(VWMA)

@@ -16,8 +16,8 @@ std::optional<double> WMA::_calculate_new_value() {
   return _sum.mean();
 }
 
+WMA::WMA(Params& p, const IndicatorOptions& o) : WMA{p.integer("period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(WMA, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<WMA>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(WMA)

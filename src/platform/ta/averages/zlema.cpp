@@ -33,8 +33,8 @@ std::optional<double> ZLEMA::_calculate_new_value() {
   return _ema.value();
 }
 
+ZLEMA::ZLEMA(Params& p, const IndicatorOptions& o) : ZLEMA{p.integer("period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(ZLEMA, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<ZLEMA>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(ZLEMA)

@@ -32,10 +32,9 @@ PivotsHL::Step PivotsHL::_find_pivot() {
   return none();
 }
 
+PivotsHL::PivotsHL(Params& p, const IndicatorOptions& o)
+    : PivotsHL{p.integer("high_period"), p.integer("low_period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(PivotsHL, [](Params& p, const IndicatorOptions& o) {
-  const int high = p.integer("high_period");
-  const int low = p.integer("low_period");
-  return std::make_unique<PivotsHL>(high, low, o);
-})
+TOLBU_TA_REGISTER(PivotsHL)

@@ -42,10 +42,9 @@ ZigZag::Step ZigZag::_find_pivot() {
   return bar.low <= newest->ohlcv.low ? move(PivotType::LOW) : none();
 }
 
+ZigZag::ZigZag(Params& p, const IndicatorOptions& o)
+    : ZigZag{p.number("sensitivity"), p.integer("min_trend_length"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(ZigZag, [](Params& p, const IndicatorOptions& o) {
-  const double sensitivity = p.number("sensitivity");
-  const int min_trend_length = p.integer("min_trend_length");
-  return std::make_unique<ZigZag>(sensitivity, min_trend_length, o);
-})
+TOLBU_TA_REGISTER(ZigZag)

@@ -24,10 +24,10 @@ std::optional<double> AO::_calculate_new_value() {
   return *fast - *slow;
 }
 
+AO::AO(Params& p, const IndicatorOptions& o)
+    : AO{p.integer("fast_period"), p.integer("slow_period"), p.ma_type("ma_type", MAType::SMA), o} {
+}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(AO, [](Params& p, const IndicatorOptions& o) {
-  const int fast = p.integer("fast_period");
-  const int slow = p.integer("slow_period");
-  return std::make_unique<AO>(fast, slow, p.ma_type("ma_type", MAType::SMA), o);
-})
+TOLBU_TA_REGISTER(AO)

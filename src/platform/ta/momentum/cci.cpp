@@ -49,8 +49,8 @@ std::optional<double> CCI::_calculate_new_value() {
   return (tp - mean) / (0.015 * deviation);
 }
 
+CCI::CCI(Params& p, const IndicatorOptions& o) : CCI{p.integer("period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(CCI, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<CCI>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(CCI)

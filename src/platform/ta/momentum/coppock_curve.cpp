@@ -36,11 +36,10 @@ std::optional<double> CoppockCurve::_calculate_new_value() {
   return _wma->value();
 }
 
+CoppockCurve::CoppockCurve(Params& p, const IndicatorOptions& o)
+    : CoppockCurve{p.integer("fast_roc_period"), p.integer("slow_roc_period"),
+                   p.integer("wma_period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(CoppockCurve, [](Params& p, const IndicatorOptions& o) {
-  const int fast = p.integer("fast_roc_period");
-  const int slow = p.integer("slow_roc_period");
-  const int wma = p.integer("wma_period");
-  return std::make_unique<CoppockCurve>(fast, slow, wma, o);
-})
+TOLBU_TA_REGISTER(CoppockCurve)

@@ -21,9 +21,9 @@ std::optional<double> DPO::_calculate_new_value() {
   return in.back(_lag) - *ma;
 }
 
+DPO::DPO(Params& p, const IndicatorOptions& o)
+    : DPO{p.integer("period"), p.ma_type("ma_type", MAType::SMA), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(DPO, [](Params& p, const IndicatorOptions& o) {
-  const int period = p.integer("period");
-  return std::make_unique<DPO>(period, p.ma_type("ma_type", MAType::SMA), o);
-})
+TOLBU_TA_REGISTER(DPO)

@@ -57,18 +57,19 @@ std::optional<KSTValue> KST::_calculate_new_value() {
   return v;
 }
 
+KST::KST(Params& p, const IndicatorOptions& o)
+    : KST{p.integer("roc1_period"),
+          p.integer("roc1_ma_period"),
+          p.integer("roc2_period"),
+          p.integer("roc2_ma_period"),
+          p.integer("roc3_period"),
+          p.integer("roc3_ma_period"),
+          p.integer("roc4_period"),
+          p.integer("roc4_ma_period"),
+          p.integer("signal_period"),
+          p.ma_type("ma_type", MAType::SMA),
+          o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(KST, [](Params& p, const IndicatorOptions& o) {
-  const int r1 = p.integer("roc1_period");
-  const int m1 = p.integer("roc1_ma_period");
-  const int r2 = p.integer("roc2_period");
-  const int m2 = p.integer("roc2_ma_period");
-  const int r3 = p.integer("roc3_period");
-  const int m3 = p.integer("roc3_ma_period");
-  const int r4 = p.integer("roc4_period");
-  const int m4 = p.integer("roc4_ma_period");
-  const int signal = p.integer("signal_period");
-  return std::make_unique<KST>(r1, m1, r2, m2, r3, m3, r4, m4, signal,
-                               p.ma_type("ma_type", MAType::SMA), o);
-})
+TOLBU_TA_REGISTER(KST)

@@ -34,11 +34,10 @@ std::optional<MACDValue> MACD::_calculate_new_value() {
   return MACDValue{macd, signal, histogram};
 }
 
+MACD::MACD(Params& p, const IndicatorOptions& o)
+    : MACD{p.integer("fast_period"), p.integer("slow_period"), p.integer("signal_period"),
+           p.ma_type("ma_type", MAType::EMA), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(MACD, [](Params& p, const IndicatorOptions& o) {
-  const int fast = p.integer("fast_period");
-  const int slow = p.integer("slow_period");
-  const int signal = p.integer("signal_period");
-  return std::make_unique<MACD>(fast, slow, signal, p.ma_type("ma_type", MAType::EMA), o);
-})
+TOLBU_TA_REGISTER(MACD)

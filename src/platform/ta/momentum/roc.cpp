@@ -19,8 +19,8 @@ std::optional<double> ROC::_calculate_new_value() {
   return (in.back() - then) / then * 100.0;
 }
 
+ROC::ROC(Params& p, const IndicatorOptions& o) : ROC{p.integer("period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(ROC, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<ROC>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(ROC)

@@ -12,8 +12,8 @@ RSI::RSI(int period, const IndicatorOptions& options)
 
 std::optional<double> RSI::_calculate_new_value() { return _strength.push(input_values().back()); }
 
+RSI::RSI(Params& p, const IndicatorOptions& o) : RSI{p.integer("period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(RSI, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<RSI>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(RSI)

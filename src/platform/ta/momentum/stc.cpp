@@ -45,13 +45,14 @@ std::optional<double> STC::_calculate_new_value() {
   return std::nullopt;
 }
 
+STC::STC(Params& p, const IndicatorOptions& o)
+    : STC{p.integer("fast_macd_period"),
+          p.integer("slow_macd_period"),
+          p.integer("stoch_period"),
+          p.integer("stoch_smoothing_period"),
+          p.ma_type("stoch_ma_type", MAType::SMA),
+          o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(STC, [](Params& p, const IndicatorOptions& o) {
-  const int fast = p.integer("fast_macd_period");
-  const int slow = p.integer("slow_macd_period");
-  const int stoch = p.integer("stoch_period");
-  const int smoothing = p.integer("stoch_smoothing_period");
-  return std::make_unique<STC>(fast, slow, stoch, smoothing,
-                               p.ma_type("stoch_ma_type", MAType::SMA), o);
-})
+TOLBU_TA_REGISTER(STC)

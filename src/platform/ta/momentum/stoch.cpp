@@ -36,10 +36,10 @@ std::optional<StochValue> Stoch::_calculate_new_value() {
   return StochValue{k, d};
 }
 
+Stoch::Stoch(Params& p, const IndicatorOptions& o)
+    : Stoch{p.integer("period"), p.integer("smoothing_period"), p.ma_type("ma_type", MAType::SMA),
+            o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(Stoch, [](Params& p, const IndicatorOptions& o) {
-  const int period = p.integer("period");
-  const int smoothing = p.integer("smoothing_period");
-  return std::make_unique<Stoch>(period, smoothing, p.ma_type("ma_type", MAType::SMA), o);
-})
+TOLBU_TA_REGISTER(Stoch)

@@ -37,12 +37,11 @@ std::optional<StochRSIValue> StochRSI::_calculate_new_value() {
   return v;
 }
 
+StochRSI::StochRSI(Params& p, const IndicatorOptions& o)
+    : StochRSI{p.integer("rsi_period"),           p.integer("stoch_period"),
+               p.integer("k_smoothing_period"),   p.integer("d_smoothing_period"),
+               p.ma_type("ma_type", MAType::SMA), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(StochRSI, [](Params& p, const IndicatorOptions& o) {
-  const int rsi = p.integer("rsi_period");
-  const int stoch = p.integer("stoch_period");
-  const int k = p.integer("k_smoothing_period");
-  const int d = p.integer("d_smoothing_period");
-  return std::make_unique<StochRSI>(rsi, stoch, k, d, p.ma_type("ma_type", MAType::SMA), o);
-})
+TOLBU_TA_REGISTER(StochRSI)

@@ -37,10 +37,10 @@ std::optional<double> TSI::_calculate_new_value() {
   return 100.0 * *num / *den;
 }
 
+TSI::TSI(Params& p, const IndicatorOptions& o)
+    : TSI{p.integer("fast_period"), p.integer("slow_period"), p.ma_type("ma_type", MAType::EMA),
+          o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(TSI, [](Params& p, const IndicatorOptions& o) {
-  const int fast = p.integer("fast_period");
-  const int slow = p.integer("slow_period");
-  return std::make_unique<TSI>(fast, slow, p.ma_type("ma_type", MAType::EMA), o);
-})
+TOLBU_TA_REGISTER(TSI)

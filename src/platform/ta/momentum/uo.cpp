@@ -53,11 +53,9 @@ std::optional<double> UO::_calculate_new_value() {
   return 100.0 * (4.0 * fast + 2.0 * mid + slow) / 7.0;
 }
 
+UO::UO(Params& p, const IndicatorOptions& o)
+    : UO{p.integer("fast_period"), p.integer("mid_period"), p.integer("slow_period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(UO, [](Params& p, const IndicatorOptions& o) {
-  const int fast = p.integer("fast_period");
-  const int mid = p.integer("mid_period");
-  const int slow = p.integer("slow_period");
-  return std::make_unique<UO>(fast, mid, slow, o);
-})
+TOLBU_TA_REGISTER(UO)

@@ -25,8 +25,8 @@ std::optional<double> Williams::_calculate_new_value() {
   return (bar.close - hh) / range * 100.0;
 }
 
+Williams::Williams(Params& p, const IndicatorOptions& o) : Williams{p.integer("period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(Williams, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<Williams>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(Williams)

@@ -26,9 +26,9 @@ std::optional<double> MeanDev::_calculate_new_value() {
   return sum / _period;
 }
 
+MeanDev::MeanDev(Params& p, const IndicatorOptions& o)
+    : MeanDev{p.integer("period"), p.ma_type("ma_type", MAType::SMA), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(MeanDev, [](Params& p, const IndicatorOptions& o) {
-  const int period = p.integer("period");
-  return std::make_unique<MeanDev>(period, p.ma_type("ma_type", MAType::SMA), o);
-})
+TOLBU_TA_REGISTER(MeanDev)

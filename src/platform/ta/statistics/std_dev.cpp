@@ -18,8 +18,8 @@ std::optional<double> StdDev::_calculate_new_value() {
   return _moments.stddev();
 }
 
+StdDev::StdDev(Params& p, const IndicatorOptions& o) : StdDev{p.integer("period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(StdDev, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<StdDev>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(StdDev)

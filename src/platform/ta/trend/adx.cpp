@@ -95,10 +95,9 @@ std::optional<ADXValue> ADX::_calculate_new_value() {
   return out;
 }
 
+ADX::ADX(Params& p, const IndicatorOptions& o)
+    : ADX{p.integer("di_period"), p.integer("adx_period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(ADX, [](Params& p, const IndicatorOptions& o) {
-  const int di_period = p.integer("di_period");
-  const int adx_period = p.integer("adx_period");
-  return std::make_unique<ADX>(di_period, adx_period, o);
-})
+TOLBU_TA_REGISTER(ADX)

@@ -25,8 +25,8 @@ std::optional<AroonValue> Aroon::_calculate_new_value() {
   return AroonValue{share(_high.age()), share(_low.age())};
 }
 
+Aroon::Aroon(Params& p, const IndicatorOptions& o) : Aroon{p.integer("period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(Aroon, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<Aroon>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(Aroon)

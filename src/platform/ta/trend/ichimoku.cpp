@@ -44,13 +44,11 @@ std::optional<IchimokuValue> Ichimoku::_calculate_new_value() {
   return v;
 }
 
+Ichimoku::Ichimoku(Params& p, const IndicatorOptions& o)
+    : Ichimoku{p.integer("kijun_period"),         p.integer("tenkan_period"),
+               p.integer("chikou_lag_period"),    p.integer("senkou_slow_period"),
+               p.integer("senkou_lookup_period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(Ichimoku, [](Params& p, const IndicatorOptions& o) {
-  const int kijun = p.integer("kijun_period");
-  const int tenkan = p.integer("tenkan_period");
-  const int chikou = p.integer("chikou_lag_period");
-  const int slow = p.integer("senkou_slow_period");
-  const int lookup = p.integer("senkou_lookup_period");
-  return std::make_unique<Ichimoku>(kijun, tenkan, chikou, slow, lookup, o);
-})
+TOLBU_TA_REGISTER(Ichimoku)

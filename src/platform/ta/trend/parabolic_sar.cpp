@@ -76,11 +76,10 @@ std::optional<ParabolicSARValue> ParabolicSAR::_calculate_new_value() {
   return ParabolicSARValue{sar, trend, ep, af};
 }
 
+ParabolicSAR::ParabolicSAR(Params& p, const IndicatorOptions& o)
+    : ParabolicSAR{p.number("init_accel_factor"), p.number("accel_factor_inc"),
+                   p.number("max_accel_factor"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(ParabolicSAR, [](Params& p, const IndicatorOptions& o) {
-  const double init = p.number("init_accel_factor");
-  const double inc = p.number("accel_factor_inc");
-  const double max = p.number("max_accel_factor");
-  return std::make_unique<ParabolicSAR>(init, inc, max, o);
-})
+TOLBU_TA_REGISTER(ParabolicSAR)

@@ -44,10 +44,9 @@ std::optional<SuperTrendValue> SuperTrend::_calculate_new_value() {
   return SuperTrendValue{b.line, b.line == b.upper ? Trend::DOWN : Trend::UP};
 }
 
+SuperTrend::SuperTrend(Params& p, const IndicatorOptions& o)
+    : SuperTrend{p.integer("atr_period"), p.number("mult"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(SuperTrend, [](Params& p, const IndicatorOptions& o) {
-  const int atr_period = p.integer("atr_period");
-  const double mult = p.number("mult");
-  return std::make_unique<SuperTrend>(atr_period, mult, o);
-})
+TOLBU_TA_REGISTER(SuperTrend)

@@ -44,8 +44,8 @@ std::optional<VTXValue> VTX::_calculate_new_value() {
   return VTXValue{_plus.sum() / _range.sum(), _minus.sum() / _range.sum()};
 }
 
+VTX::VTX(Params& p, const IndicatorOptions& o) : VTX{p.integer("period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(VTX, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<VTX>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(VTX)

@@ -28,8 +28,8 @@ std::optional<double> ATR::_calculate_new_value() {
   return (*previous * (_period - 1) + tr) / _period;
 }
 
+ATR::ATR(Params& p, const IndicatorOptions& o) : ATR{p.integer("period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(ATR, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<ATR>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(ATR)

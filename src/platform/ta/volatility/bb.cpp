@@ -25,10 +25,9 @@ std::optional<BBValue> BB::_calculate_new_value() {
   return BBValue{*cb - width, *cb, *cb + width};
 }
 
+BB::BB(Params& p, const IndicatorOptions& o)
+    : BB{p.integer("period"), p.number("std_dev_mult"), p.ma_type("ma_type", MAType::SMA), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(BB, [](Params& p, const IndicatorOptions& o) {
-  const int period = p.integer("period");
-  const double mult = p.number("std_dev_mult");
-  return std::make_unique<BB>(period, mult, p.ma_type("ma_type", MAType::SMA), o);
-})
+TOLBU_TA_REGISTER(BB)

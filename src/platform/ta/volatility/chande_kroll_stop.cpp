@@ -38,11 +38,9 @@ std::optional<ChandeKrollStopValue> ChandeKrollStop::_calculate_new_value() {
   return ChandeKrollStopValue{_stops.high(), _stops.low()};
 }
 
+ChandeKrollStop::ChandeKrollStop(Params& p, const IndicatorOptions& o)
+    : ChandeKrollStop{p.integer("atr_period"), p.number("atr_mult"), p.integer("period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(ChandeKrollStop, [](Params& p, const IndicatorOptions& o) {
-  const int atr_period = p.integer("atr_period");
-  const double atr_mult = p.number("atr_mult");
-  const int period = p.integer("period");
-  return std::make_unique<ChandeKrollStop>(atr_period, atr_mult, period, o);
-})
+TOLBU_TA_REGISTER(ChandeKrollStop)

@@ -46,8 +46,8 @@ std::optional<double> CHOP::_calculate_new_value() {
   return 100.0 * std::log10(sum / range) / _log_period;
 }
 
+CHOP::CHOP(Params& p, const IndicatorOptions& o) : CHOP{p.integer("period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(CHOP, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<CHOP>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(CHOP)

@@ -24,8 +24,9 @@ std::optional<DonchianChannelsValue> DonchianChannels::_calculate_new_value() {
   return DonchianChannelsValue{lb, (ub + lb) / 2.0, ub};
 }
 
+DonchianChannels::DonchianChannels(Params& p, const IndicatorOptions& o)
+    : DonchianChannels{p.integer("period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(DonchianChannels, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<DonchianChannels>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(DonchianChannels)

@@ -27,13 +27,11 @@ std::optional<KeltnerChannelsValue> KeltnerChannels::_calculate_new_value() {
   return KeltnerChannelsValue{*cb - _mult_down * *atr, *cb, *cb + _mult_up * *atr};
 }
 
+KeltnerChannels::KeltnerChannels(Params& p, const IndicatorOptions& o)
+    : KeltnerChannels{
+          p.integer("ma_period"),    p.integer("atr_period"),           p.number("atr_mult_up"),
+          p.number("atr_mult_down"), p.ma_type("ma_type", MAType::EMA), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(KeltnerChannels, [](Params& p, const IndicatorOptions& o) {
-  const int ma_period = p.integer("ma_period");
-  const int atr_period = p.integer("atr_period");
-  const double up = p.number("atr_mult_up");
-  const double down = p.number("atr_mult_down");
-  const MAType ma_type = p.ma_type("ma_type", MAType::EMA);
-  return std::make_unique<KeltnerChannels>(ma_period, atr_period, up, down, ma_type, o);
-})
+TOLBU_TA_REGISTER(KeltnerChannels)

@@ -37,12 +37,10 @@ std::optional<double> MassIndex::_calculate_new_value() {
   return _ratios.sum();
 }
 
+MassIndex::MassIndex(Params& p, const IndicatorOptions& o)
+    : MassIndex{p.integer("ma_period"), p.integer("ma_ma_period"), p.integer("ma_ratio_period"),
+                p.ma_type("ma_type", MAType::EMA), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(MassIndex, [](Params& p, const IndicatorOptions& o) {
-  const int ma_period = p.integer("ma_period");
-  const int ma_ma_period = p.integer("ma_ma_period");
-  const int ma_ratio_period = p.integer("ma_ratio_period");
-  const MAType ma_type = p.ma_type("ma_type", MAType::EMA);
-  return std::make_unique<MassIndex>(ma_period, ma_ma_period, ma_ratio_period, ma_type, o);
-})
+TOLBU_TA_REGISTER(MassIndex)

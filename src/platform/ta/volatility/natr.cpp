@@ -19,8 +19,8 @@ std::optional<double> NATR::_calculate_new_value() {
   return 100.0 * *atr / bar.close;
 }
 
+NATR::NATR(Params& p, const IndicatorOptions& o) : NATR{p.integer("period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(NATR, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<NATR>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(NATR)

@@ -31,8 +31,9 @@ std::optional<double> RogersSatchell::_calculate_new_value() {
   return std::sqrt(std::max(0.0, _terms.sum() / _period));
 }
 
+RogersSatchell::RogersSatchell(Params& p, const IndicatorOptions& o)
+    : RogersSatchell{p.integer("period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(RogersSatchell, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<RogersSatchell>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(RogersSatchell)

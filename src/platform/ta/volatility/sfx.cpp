@@ -28,12 +28,10 @@ std::optional<SFXValue> SFX::_calculate_new_value() {
   return SFXValue{atr, std_dev, _ma_std_dev.push(std_dev)};
 }
 
+SFX::SFX(Params& p, const IndicatorOptions& o)
+    : SFX{p.integer("atr_period"), p.integer("std_dev_period"),
+          p.integer("std_dev_smoothing_period"), p.ma_type("ma_type", MAType::SMA), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(SFX, [](Params& p, const IndicatorOptions& o) {
-  const int atr_period = p.integer("atr_period");
-  const int std_dev_period = p.integer("std_dev_period");
-  const int smoothing = p.integer("std_dev_smoothing_period");
-  const MAType ma_type = p.ma_type("ma_type", MAType::SMA);
-  return std::make_unique<SFX>(atr_period, std_dev_period, smoothing, ma_type, o);
-})
+TOLBU_TA_REGISTER(SFX)

@@ -60,12 +60,10 @@ std::optional<TTMValue> TTM::_calculate_new_value() {
   return out;
 }
 
+TTM::TTM(Params& p, const IndicatorOptions& o)
+    : TTM{p.integer("period"), p.number("bb_std_dev_mult", 2.0), p.number("kc_atr_mult", 1.5),
+          p.ma_type("ma_type", MAType::SMA), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(TTM, [](Params& p, const IndicatorOptions& o) {
-  const int period = p.integer("period");
-  const double bb_std_dev_mult = p.number("bb_std_dev_mult", 2.0);
-  const double kc_atr_mult = p.number("kc_atr_mult", 1.5);
-  const MAType ma_type = p.ma_type("ma_type", MAType::SMA);
-  return std::make_unique<TTM>(period, bb_std_dev_mult, kc_atr_mult, ma_type, o);
-})
+TOLBU_TA_REGISTER(TTM)

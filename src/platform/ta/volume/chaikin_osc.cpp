@@ -26,11 +26,10 @@ std::optional<double> ChaikinOsc::_calculate_new_value() {
   return *fast - *slow;
 }
 
+ChaikinOsc::ChaikinOsc(Params& p, const IndicatorOptions& o)
+    : ChaikinOsc{p.integer("fast_period"), p.integer("slow_period"),
+                 p.ma_type("ma_type", MAType::EMA), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(ChaikinOsc, [](Params& p, const IndicatorOptions& o) {
-  const int fast_period = p.integer("fast_period");
-  const int slow_period = p.integer("slow_period");
-  const MAType ma_type = p.ma_type("ma_type", MAType::EMA);
-  return std::make_unique<ChaikinOsc>(fast_period, slow_period, ma_type, o);
-})
+TOLBU_TA_REGISTER(ChaikinOsc)

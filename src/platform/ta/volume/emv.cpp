@@ -44,11 +44,9 @@ std::optional<double> EMV::_calculate_new_value() {
   return _ma->value();
 }
 
+EMV::EMV(Params& p, const IndicatorOptions& o)
+    : EMV{p.integer("period"), p.number("volume_div"), p.ma_type("ma_type", MAType::SMA), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(EMV, [](Params& p, const IndicatorOptions& o) {
-  const int period = p.integer("period");
-  const double volume_div = p.number("volume_div");
-  const MAType ma_type = p.ma_type("ma_type", MAType::SMA);
-  return std::make_unique<EMV>(period, volume_div, ma_type, o);
-})
+TOLBU_TA_REGISTER(EMV)

@@ -22,10 +22,9 @@ std::optional<double> ForceIndex::_calculate_new_value() {
   return _ma->value();
 }
 
+ForceIndex::ForceIndex(Params& p, const IndicatorOptions& o)
+    : ForceIndex{p.integer("period"), p.ma_type("ma_type", MAType::EMA), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(ForceIndex, [](Params& p, const IndicatorOptions& o) {
-  const int period = p.integer("period");
-  const MAType ma_type = p.ma_type("ma_type", MAType::EMA);
-  return std::make_unique<ForceIndex>(period, ma_type, o);
-})
+TOLBU_TA_REGISTER(ForceIndex)

@@ -47,11 +47,10 @@ std::optional<double> KVO::_calculate_new_value() {
   return *fast - *slow;
 }
 
+KVO::KVO(Params& p, const IndicatorOptions& o)
+    : KVO{p.integer("fast_period"), p.integer("slow_period"), p.ma_type("ma_type", MAType::EMA),
+          o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(KVO, [](Params& p, const IndicatorOptions& o) {
-  const int fast_period = p.integer("fast_period");
-  const int slow_period = p.integer("slow_period");
-  const MAType ma_type = p.ma_type("ma_type", MAType::EMA);
-  return std::make_unique<KVO>(fast_period, slow_period, ma_type, o);
-})
+TOLBU_TA_REGISTER(KVO)

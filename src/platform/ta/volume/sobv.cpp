@@ -17,8 +17,8 @@ std::optional<double> SOBV::_calculate_new_value() {
   return _sma.value();
 }
 
+SOBV::SOBV(Params& p, const IndicatorOptions& o) : SOBV{p.integer("period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(SOBV, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<SOBV>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(SOBV)

@@ -17,7 +17,8 @@ std::optional<double> VWAP::_calculate_new_value() {
   return t.price_volume / t.volume;
 }
 
+VWAP::VWAP(Params&, const IndicatorOptions& o) : VWAP(o) {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(VWAP,
-                  [](Params&, const IndicatorOptions& o) { return std::make_unique<VWAP>(o); })
+TOLBU_TA_REGISTER(VWAP)
