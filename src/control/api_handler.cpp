@@ -9,6 +9,7 @@
 #include <exception>
 #include <stdexcept>
 
+#include "../platform/common/json_fields.hpp"
 #include "dashboard_page.hpp"
 #include "logger.hpp"
 #include "query.hpp"
@@ -24,6 +25,7 @@ using control_detail::IntegerError;
 using control_detail::parse_integer;
 using control_detail::parse_query;
 using control_detail::query_of;
+using platform::kind_name;
 
 namespace {
 
@@ -32,26 +34,6 @@ class BadQuery : public std::invalid_argument {
  public:
   using std::invalid_argument::invalid_argument;
 };
-
-std::string_view kind_name(json::kind kind) {
-  switch (kind) {
-    case json::kind::null:
-      return "null";
-    case json::kind::bool_:
-      return "bool";
-    case json::kind::int64:
-    case json::kind::uint64:
-    case json::kind::double_:
-      return "number";
-    case json::kind::string:
-      return "string";
-    case json::kind::array:
-      return "array";
-    case json::kind::object:
-      return "object";
-  }
-  return "value";
-}
 
 control_detail::QueryFields query_fields(std::string_view path) {
   const auto query = query_of(path);
