@@ -10,14 +10,14 @@ class EMA : public Indicator<double, double> {
  public:
   explicit EMA(int period, const IndicatorOptions& options = {});
   EMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return _period; }
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  double _alpha;
+  int period_;
+  double alpha_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -14,16 +14,16 @@ class KAMA : public Indicator<double, double> {
   KAMA(int period, int fast_ema_constant_period, int slow_ema_constant_period,
        const IndicatorOptions& options = {});
   KAMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return _period; }
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  double _fast;
-  double _slow;
-  support::RollingSum _volatility;  // sum of |x - previous x|
+  int period_;
+  double fast_;
+  double slow_;
+  support::RollingSum volatility_;  // sum of |x - previous x|
 };
 
 }  // namespace tolbu_sdk::ta

@@ -11,13 +11,13 @@ class McGinleyDynamic : public Indicator<double, double> {
  public:
   explicit McGinleyDynamic(int period, const IndicatorOptions& options = {});
   McGinleyDynamic(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return _period; }
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
+  int period_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -10,14 +10,14 @@ class SMA : public Indicator<double, double> {
  public:
   explicit SMA(int period, const IndicatorOptions& options = {});
   SMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return _period; }
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  support::RollingSum _sum;
+  int period_;
+  support::RollingSum sum_;
 };
 
 }  // namespace tolbu_sdk::ta

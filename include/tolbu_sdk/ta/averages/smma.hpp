@@ -10,13 +10,13 @@ class SMMA : public Indicator<double, double> {
  public:
   explicit SMMA(int period, const IndicatorOptions& options = {});
   SMMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return _period; }
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
+  int period_;
 };
 
 }  // namespace tolbu_sdk::ta

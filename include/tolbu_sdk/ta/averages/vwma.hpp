@@ -10,15 +10,15 @@ class VWMA : public Indicator<OHLCV, double> {
  public:
   explicit VWMA(int period, const IndicatorOptions& options = {});
   VWMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return _period; }
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  support::RollingSum _price_volume;
-  support::RollingSum _volume;
+  int period_;
+  support::RollingSum price_volume_;
+  support::RollingSum volume_;
 };
 
 }  // namespace tolbu_sdk::ta

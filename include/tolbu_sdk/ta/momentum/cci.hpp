@@ -12,14 +12,14 @@ class CCI : public Indicator<OHLCV, double> {
  public:
   explicit CCI(int period, const IndicatorOptions& options = {});
   CCI(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return _period; }
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  support::RollingSum _typical;
+  int period_;
+  support::RollingSum typical_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -28,9 +28,9 @@ class KST : public Indicator<double, KSTValue> {
   std::optional<KSTValue> _calculate_new_value() override;
 
  private:
-  std::array<std::size_t, 4> _roc_periods;
-  std::array<support::MomentumAverage, 4> _roc_mas;
-  support::MomentumAverage _signal;
+  std::array<std::size_t, 4> roc_periods_;
+  std::array<support::MomentumAverage, 4> roc_mas_;
+  support::MomentumAverage signal_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -10,13 +10,13 @@ class ROC : public Indicator<double, double> {
  public:
   explicit ROC(int period, const IndicatorOptions& options = {});
   ROC(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return _period; }
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
+  int period_;
 };
 
 }  // namespace tolbu_sdk::ta

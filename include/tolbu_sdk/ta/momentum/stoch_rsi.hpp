@@ -29,10 +29,10 @@ class StochRSI : public Indicator<double, StochRSIValue> {
   std::optional<StochRSIValue> _calculate_new_value() override;
 
  private:
-  support::RelativeStrength _rsi;
-  support::MomentumStochastic _stoch;
-  support::MomentumAverage _k;
-  support::MomentumAverage _d;
+  support::RelativeStrength rsi_;
+  support::MomentumStochastic stoch_;
+  support::MomentumAverage k_;
+  support::MomentumAverage d_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -10,14 +10,14 @@ class StdDev : public Indicator<double, double> {
  public:
   explicit StdDev(int period, const IndicatorOptions& options = {});
   StdDev(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return _period; }
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  support::RollingMoments _moments;
+  int period_;
+  support::RollingMoments moments_;
 };
 
 }  // namespace tolbu_sdk::ta

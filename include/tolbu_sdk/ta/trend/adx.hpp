@@ -33,10 +33,10 @@ class ADX : public Indicator<OHLCV, ADXValue> {
     double minus = 0.0;  // smoothed -DM
   };
 
-  std::size_t _di_period;
-  std::size_t _adx_period;
-  ATR _atr;
-  support::StateHistory<Smoothed> _movement;
+  std::size_t di_period_;
+  std::size_t adx_period_;
+  ATR atr_;
+  support::StateHistory<Smoothed> movement_;
 };
 
 }  // namespace tolbu_sdk::ta

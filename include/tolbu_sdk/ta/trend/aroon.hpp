@@ -20,15 +20,15 @@ class Aroon : public Indicator<OHLCV, AroonValue> {
  public:
   explicit Aroon(int period, const IndicatorOptions& options = {});
   Aroon(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return _period; }
+  int period() const { return period_; }
 
  protected:
   std::optional<AroonValue> _calculate_new_value() override;
 
  private:
-  int _period;
-  support::RollingMax _high;
-  support::RollingMin _low;
+  int period_;
+  support::RollingMax high_;
+  support::RollingMin low_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -37,9 +37,9 @@ class SuperTrend : public Indicator<OHLCV, SuperTrendValue> {
     double line = 0.0;
   };
 
-  double _mult;
-  ATR _atr;
-  support::StateHistory<Bands> _bands;
+  double mult_;
+  ATR atr_;
+  support::StateHistory<Bands> bands_;
 };
 
 }  // namespace tolbu_sdk::ta

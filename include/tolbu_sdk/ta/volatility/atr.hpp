@@ -21,13 +21,13 @@ class ATR : public Indicator<OHLCV, double> {
  public:
   explicit ATR(int period, const IndicatorOptions& options = {});
   ATR(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return _period; }
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
+  int period_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -20,15 +20,15 @@ class DonchianChannels : public Indicator<OHLCV, DonchianChannelsValue> {
  public:
   explicit DonchianChannels(int period, const IndicatorOptions& options = {});
   DonchianChannels(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return _period; }
+  int period() const { return period_; }
 
  protected:
   std::optional<DonchianChannelsValue> _calculate_new_value() override;
 
  private:
-  int _period;
-  support::RollingMax _high;
-  support::RollingMin _low;
+  int period_;
+  support::RollingMax high_;
+  support::RollingMin low_;
 };
 
 }  // namespace tolbu_sdk::ta

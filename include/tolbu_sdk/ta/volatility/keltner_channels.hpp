@@ -29,10 +29,10 @@ class KeltnerChannels : public Indicator<OHLCV, KeltnerChannelsValue> {
   std::optional<KeltnerChannelsValue> _calculate_new_value() override;
 
  private:
-  double _mult_up;
-  double _mult_down;
-  std::unique_ptr<Indicator<double, double>> _ma;
-  ATR _atr;
+  double mult_up_;
+  double mult_down_;
+  std::unique_ptr<Indicator<double, double>> ma_;
+  ATR atr_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -10,13 +10,13 @@ class NATR : public Indicator<OHLCV, double> {
  public:
   explicit NATR(int period, const IndicatorOptions& options = {});
   NATR(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return _atr.period(); }
+  int period() const { return atr_.period(); }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  ATR _atr;
+  ATR atr_;
 };
 
 }  // namespace tolbu_sdk::ta

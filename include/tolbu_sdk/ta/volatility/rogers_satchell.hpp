@@ -11,15 +11,15 @@ class RogersSatchell : public Indicator<OHLCV, double> {
  public:
   explicit RogersSatchell(int period, const IndicatorOptions& options = {});
   RogersSatchell(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return _period; }
+  int period() const { return period_; }
 
  protected:
   // ValueError for a bar with a price at or below zero.
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  support::RollingSum _terms;
+  int period_;
+  support::RollingSum terms_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -31,9 +31,9 @@ class SFX : public Indicator<OHLCV, SFXValue> {
   std::optional<SFXValue> _calculate_new_value() override;
 
  private:
-  support::WilderAverage _atr;     // of the true range
-  support::RollingMoments _close;  // population deviation
-  support::MomentumAverage _ma_std_dev;
+  support::WilderAverage atr_;     // of the true range
+  support::RollingMoments close_;  // population deviation
+  support::MomentumAverage ma_std_dev_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -20,9 +20,9 @@ class ChaikinOsc : public Indicator<OHLCV, double> {
   std::optional<double> _calculate_new_value() override;
 
  private:
-  AccuDist _accu_dist;
-  std::unique_ptr<Indicator<double, double>> _fast;
-  std::unique_ptr<Indicator<double, double>> _slow;
+  AccuDist accu_dist_;
+  std::unique_ptr<Indicator<double, double>> fast_;
+  std::unique_ptr<Indicator<double, double>> slow_;
 };
 
 }  // namespace tolbu_sdk::ta

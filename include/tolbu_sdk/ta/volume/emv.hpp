@@ -20,8 +20,8 @@ class EMV : public Indicator<OHLCV, double> {
   std::optional<double> _calculate_new_value() override;
 
  private:
-  double _volume_div;
-  std::unique_ptr<Indicator<double, double>> _ma;
+  double volume_div_;
+  std::unique_ptr<Indicator<double, double>> ma_;
 };
 
 }  // namespace tolbu_sdk::ta

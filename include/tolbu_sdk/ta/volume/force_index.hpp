@@ -19,7 +19,7 @@ class ForceIndex : public Indicator<OHLCV, double> {
   std::optional<double> _calculate_new_value() override;
 
  private:
-  std::unique_ptr<Indicator<double, double>> _ma;
+  std::unique_ptr<Indicator<double, double>> ma_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -28,9 +28,9 @@ class KVO : public Indicator<OHLCV, double> {
     double dm = 0.0;
   };
 
-  support::StateHistory<Force> _force;
-  std::unique_ptr<Indicator<double, double>> _fast;
-  std::unique_ptr<Indicator<double, double>> _slow;
+  support::StateHistory<Force> force_;
+  std::unique_ptr<Indicator<double, double>> fast_;
+  std::unique_ptr<Indicator<double, double>> slow_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -21,7 +21,7 @@ class VWAP : public Indicator<OHLCV, double> {
     double price_volume = 0.0;
     double volume = 0.0;
   };
-  support::StateHistory<Totals> _totals;
+  support::StateHistory<Totals> totals_;
 };
 
 }  // namespace tolbu_sdk::ta
