@@ -75,13 +75,13 @@ TEST_F(Routes, ReportPassesThroughAndFailuresAreAnswered500) {
   auto reply = get(port, "/report");
   EXPECT_EQ(reply.status, 500);
   EXPECT_EQ(reply.body, R"({"error": "Report must be an object, got array"})");
-  EXPECT_TRUE(log.has("ERROR|Control request GET /report failed"));
+  EXPECT_TRUE(log.has("ERROR:tolbu_sdk.control:Control request GET /report failed"));
 
   app.locked([&] { app.on_status = [] { throw std::runtime_error("db \"gone\""); }; });
   reply = get(port, "/status");
   EXPECT_EQ(reply.status, 500);
   EXPECT_EQ(reply.body, R"({"error": "db \"gone\""})");
-  EXPECT_TRUE(log.has("ERROR|Control request GET /status failed"));
+  EXPECT_TRUE(log.has("ERROR:tolbu_sdk.control:Control request GET /status failed"));
   EXPECT_EQ(get(port, "/progress").status, 200);  // serving goes on
 }
 
@@ -148,7 +148,7 @@ TEST_F(Routes, StopWithoutARunningLoopSetsTheEventAndStatus) {
   idle.restart();
   idle.poll();
   EXPECT_FALSE(app.stopped.is_set());
-  EXPECT_TRUE(log.has("WARNING|Event loop attached but not running"));
+  EXPECT_TRUE(log.has("WARNING:tolbu_sdk.control:Event loop attached but not running"));
 }
 
 // The idiomatic style: the runtime calls io_context::run() itself, without EventLoop::run()
@@ -219,7 +219,7 @@ TEST_F(Routes, StopIsAnsweredAtOnceAndRunsOnTheLoopThread) {
   app.stopped.clear();
   app.locked([&] { app.stop_throws = true; });
   EXPECT_EQ(post(port, "/stop").status, 200);
-  EXPECT_TRUE(log.has("ERROR|Strategy stop failed", 5s));
+  EXPECT_TRUE(log.has("ERROR:tolbu_sdk.control:Strategy stop failed", 5s));
   std::promise<void> alive;
   boost::asio::post(loop.context, [&] { alive.set_value(); });
   EXPECT_EQ(alive.get_future().wait_for(5s), std::future_status::ready);

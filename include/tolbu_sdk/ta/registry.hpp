@@ -53,10 +53,18 @@ class TOLBU_API Params {
 
 using Factory = std::unique_ptr<IndicatorBase> (*)(Params&, const IndicatorOptions&);
 
+// Builds T from its parameters: T, or a class deriving from it, has T's reading constructor.
+template <class T>
+std::unique_ptr<IndicatorBase> construct(Params& params, const IndicatorOptions& options) {
+  return std::make_unique<T>(params, options);
+}
+
+// A table of factories by name. The library's own is instance(); a layer that builds its
+// own variants of the indicators (the smart layer) keeps another.
 class TOLBU_API Registry {
  public:
+  Registry() = default;
   static Registry& instance();
-
   void add(std::string_view name, Factory factory);
   bool contains(std::string_view name) const;
   // Registered names, ascending.
@@ -68,7 +76,6 @@ class TOLBU_API Registry {
                                         const IndicatorOptions& options = {}) const;
 
  private:
-  Registry() = default;
   std::vector<std::pair<std::string, Factory>> entries_;  // sorted by name
 };
 
@@ -85,14 +92,11 @@ struct TOLBU_API Registrar {
 
 }  // namespace tolbu_sdk::ta
 
-// Registers indicator NAME with a factory `(Params&, const IndicatorOptions&) ->
-// std::unique_ptr<...>`; put it once, at global scope, at the end of the indicator's source.
-#define TOLBU_TA_REGISTER(NAME, ...)                                                       \
-  namespace tolbu_sdk::ta {                                                                \
-  namespace {                                                                              \
-  const Registrar tolbu_ta_registrar_##NAME(                                               \
-      #NAME, +[](Params& p, const IndicatorOptions& o) -> std::unique_ptr<IndicatorBase> { \
-        return (__VA_ARGS__)(p, o);                                                        \
-      });                                                                                  \
-  }                                                                                        \
+// Registers indicator NAME, built by its reading constructor; put it once, at global scope,
+// at the end of the indicator's source.
+#define TOLBU_TA_REGISTER(NAME)                                       \
+  namespace tolbu_sdk::ta {                                           \
+  namespace {                                                         \
+  const Registrar tolbu_ta_registrar_##NAME(#NAME, &construct<NAME>); \
+  }                                                                   \
   }

@@ -10,15 +10,16 @@ namespace tolbu_sdk::ta {
 class TOLBU_API DEMA : public Indicator<double, double> {
  public:
   explicit DEMA(int period, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  DEMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  support::ExponentialAverage _ema;
-  support::ExponentialAverage _ema_ema;
+  int period_;
+  support::ExponentialAverage ema_;
+  support::ExponentialAverage ema_ema_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -10,14 +10,15 @@ namespace tolbu_sdk::ta {
 class TOLBU_API EMA : public Indicator<double, double> {
  public:
   explicit EMA(int period, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  EMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  double _alpha;
+  int period_;
+  double alpha_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -11,13 +11,14 @@ namespace tolbu_sdk::ta {
 class TOLBU_API McGinleyDynamic : public Indicator<double, double> {
  public:
   explicit McGinleyDynamic(int period, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  McGinleyDynamic(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
+  int period_;
 };
 
 }  // namespace tolbu_sdk::ta

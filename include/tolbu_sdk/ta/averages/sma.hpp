@@ -10,14 +10,15 @@ namespace tolbu_sdk::ta {
 class TOLBU_API SMA : public Indicator<double, double> {
  public:
   explicit SMA(int period, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  SMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  support::RollingSum _sum;
+  int period_;
+  support::RollingSum sum_;
 };
 
 }  // namespace tolbu_sdk::ta

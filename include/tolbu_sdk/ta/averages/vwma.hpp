@@ -10,15 +10,16 @@ namespace tolbu_sdk::ta {
 class TOLBU_API VWMA : public Indicator<OHLCV, double> {
  public:
   explicit VWMA(int period, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  VWMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  support::RollingSum _price_volume;
-  support::RollingSum _volume;
+  int period_;
+  support::RollingSum price_volume_;
+  support::RollingSum volume_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -10,14 +10,15 @@ namespace tolbu_sdk::ta {
 class TOLBU_API WMA : public Indicator<double, double> {
  public:
   explicit WMA(int period, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  WMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  support::RollingWeightedSum _sum;
+  int period_;
+  support::RollingWeightedSum sum_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -11,15 +11,16 @@ namespace tolbu_sdk::ta {
 class TOLBU_API ZLEMA : public Indicator<double, double> {
  public:
   explicit ZLEMA(int period, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  ZLEMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  std::size_t _lag;
-  support::ExponentialAverage _ema;
+  int period_;
+  std::size_t lag_;
+  support::ExponentialAverage ema_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -31,7 +31,7 @@ class TOLBU_API PivotIndicator : public Indicator<OHLCV, Pivot> {
   // The pivots found so far, oldest first; the newest is provisional.
   const support::RingBuffer<Pivot>& pivots() const {
     _sync();
-    return _list.pivots;
+    return list_.pivots;
   }
   std::size_t size() const override { return pivots().size(); }
   Value output_value(std::ptrdiff_t i) const override { return to_value(pivots()[i]); }
@@ -63,8 +63,8 @@ class TOLBU_API PivotIndicator : public Indicator<OHLCV, Pivot> {
   virtual Step _find_pivot() = 0;
 
   // The provisional pivot, if any, and the input_count() of its bar.
-  const Pivot* _newest() const { return _list.pivots.empty() ? nullptr : &_list.pivots.back(); }
-  std::size_t _newest_position() const { return _list.positions.back(); }
+  const Pivot* _newest() const { return list_.pivots.empty() ? nullptr : &list_.pivots.back(); }
+  std::size_t _newest_position() const { return list_.positions.back(); }
 
  private:
   std::optional<Pivot> _calculate_new_value() final;
@@ -84,7 +84,7 @@ class TOLBU_API PivotIndicator : public Indicator<OHLCV, Pivot> {
     void reset() override;
     void set_history_limit(std::size_t n) override;
   };
-  List _list;
+  List list_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -14,17 +14,18 @@ namespace tolbu_sdk::ta {
 class TOLBU_API PivotsHL : public PivotIndicator {
  public:
   PivotsHL(int high_period, int low_period, const IndicatorOptions& options = {});
-  int high_period() const { return _high_period; }
-  int low_period() const { return _low_period; }
+  PivotsHL(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int high_period() const { return high_period_; }
+  int low_period() const { return low_period_; }
 
  protected:
   Step _find_pivot() override;
 
  private:
-  int _high_period;
-  int _low_period;
-  support::RollingMax _high;
-  support::RollingMin _low;
+  int high_period_;
+  int low_period_;
+  support::RollingMax high_;
+  support::RollingMin low_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -12,15 +12,16 @@ namespace tolbu_sdk::ta {
 class TOLBU_API ZigZag : public PivotIndicator {
  public:
   ZigZag(double sensitivity, int min_trend_length, const IndicatorOptions& options = {});
-  double sensitivity() const { return _sensitivity; }
-  int min_trend_length() const { return static_cast<int>(_min_trend_length); }
+  ZigZag(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  double sensitivity() const { return sensitivity_; }
+  int min_trend_length() const { return static_cast<int>(min_trend_length_); }
 
  protected:
   Step _find_pivot() override;
 
  private:
-  double _sensitivity;
-  std::size_t _min_trend_length;
+  double sensitivity_;
+  std::size_t min_trend_length_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -12,14 +12,15 @@ namespace tolbu_sdk::ta {
 class TOLBU_API CCI : public Indicator<OHLCV, double> {
  public:
   explicit CCI(int period, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  CCI(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  support::RollingSum _typical;
+  int period_;
+  support::RollingSum typical_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -12,15 +12,16 @@ namespace tolbu_sdk::ta {
 class TOLBU_API DPO : public Indicator<double, double> {
  public:
   explicit DPO(int period, MAType ma_type = MAType::SMA, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  DPO(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  std::size_t _lag;
-  support::MomentumAverage _ma;
+  int period_;
+  std::size_t lag_;
+  support::MomentumAverage ma_;
 };
 
 }  // namespace tolbu_sdk::ta

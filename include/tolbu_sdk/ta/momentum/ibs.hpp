@@ -10,6 +10,7 @@ namespace tolbu_sdk::ta {
 class TOLBU_API IBS : public Indicator<OHLCV, double> {
  public:
   explicit IBS(const IndicatorOptions& options = {});
+  IBS(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<double> _calculate_new_value() override;

@@ -23,14 +23,15 @@ class TOLBU_API KST : public Indicator<double, KSTValue> {
   KST(int roc1_period, int roc1_ma_period, int roc2_period, int roc2_ma_period, int roc3_period,
       int roc3_ma_period, int roc4_period, int roc4_ma_period, int signal_period,
       MAType ma_type = MAType::SMA, const IndicatorOptions& options = {});
+  KST(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<KSTValue> _calculate_new_value() override;
 
  private:
-  std::array<std::size_t, 4> _roc_periods;
-  std::array<support::MomentumAverage, 4> _roc_mas;
-  support::MomentumAverage _signal;
+  std::array<std::size_t, 4> roc_periods_;
+  std::array<support::MomentumAverage, 4> roc_mas_;
+  support::MomentumAverage signal_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -10,13 +10,14 @@ namespace tolbu_sdk::ta {
 class TOLBU_API ROC : public Indicator<double, double> {
  public:
   explicit ROC(int period, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  ROC(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
+  int period_;
 };
 
 }  // namespace tolbu_sdk::ta

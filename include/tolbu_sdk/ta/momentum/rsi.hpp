@@ -13,14 +13,15 @@ namespace tolbu_sdk::ta {
 class TOLBU_API RSI : public Indicator<double, double> {
  public:
   explicit RSI(int period, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  RSI(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  support::RelativeStrength _strength;
+  int period_;
+  support::RelativeStrength strength_;
 };
 
 }  // namespace tolbu_sdk::ta

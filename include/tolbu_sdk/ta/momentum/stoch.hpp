@@ -23,18 +23,19 @@ class TOLBU_API Stoch : public Indicator<OHLCV, StochValue> {
  public:
   Stoch(int period, int smoothing_period, MAType ma_type = MAType::SMA,
         const IndicatorOptions& options = {});
-  int period() const { return _period; }
-  int smoothing_period() const { return _smoothing_period; }
+  Stoch(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
+  int smoothing_period() const { return smoothing_period_; }
 
  protected:
   std::optional<StochValue> _calculate_new_value() override;
 
  private:
-  int _period;
-  int _smoothing_period;
-  support::RollingMax _high;
-  support::RollingMin _low;
-  support::MomentumAverage _d;
+  int period_;
+  int smoothing_period_;
+  support::RollingMax high_;
+  support::RollingMin low_;
+  support::MomentumAverage d_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -24,15 +24,16 @@ class TOLBU_API StochRSI : public Indicator<double, StochRSIValue> {
  public:
   StochRSI(int rsi_period, int stoch_period, int k_smoothing_period, int d_smoothing_period,
            MAType ma_type = MAType::SMA, const IndicatorOptions& options = {});
+  StochRSI(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<StochRSIValue> _calculate_new_value() override;
 
  private:
-  support::RelativeStrength _rsi;
-  support::MomentumStochastic _stoch;
-  support::MomentumAverage _k;
-  support::MomentumAverage _d;
+  support::RelativeStrength rsi_;
+  support::MomentumStochastic stoch_;
+  support::MomentumAverage k_;
+  support::MomentumAverage d_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -12,15 +12,16 @@ namespace tolbu_sdk::ta {
 class TOLBU_API Williams : public Indicator<OHLCV, double> {
  public:
   explicit Williams(int period, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  Williams(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  support::RollingMax _high;
-  support::RollingMin _low;
+  int period_;
+  support::RollingMax high_;
+  support::RollingMin low_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -13,14 +13,15 @@ namespace tolbu_sdk::ta {
 class TOLBU_API MeanDev : public Indicator<double, double> {
  public:
   explicit MeanDev(int period, MAType ma_type = MAType::SMA, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  MeanDev(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  std::unique_ptr<Indicator<double, double>> _ma;
+  int period_;
+  std::unique_ptr<Indicator<double, double>> ma_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -10,14 +10,15 @@ namespace tolbu_sdk::ta {
 class TOLBU_API StdDev : public Indicator<double, double> {
  public:
   explicit StdDev(int period, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  StdDev(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  support::RollingMoments _moments;
+  int period_;
+  support::RollingMoments moments_;
 };
 
 }  // namespace tolbu_sdk::ta

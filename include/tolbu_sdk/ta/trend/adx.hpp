@@ -23,6 +23,7 @@ struct TOLBU_API ADXValue {
 class TOLBU_API ADX : public Indicator<OHLCV, ADXValue> {
  public:
   ADX(int di_period, int adx_period, const IndicatorOptions& options = {});
+  ADX(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<ADXValue> _calculate_new_value() override;
@@ -33,10 +34,10 @@ class TOLBU_API ADX : public Indicator<OHLCV, ADXValue> {
     double minus = 0.0;  // smoothed -DM
   };
 
-  std::size_t _di_period;
-  std::size_t _adx_period;
-  ATR _atr;
-  support::StateHistory<Smoothed> _movement;
+  std::size_t di_period_;
+  std::size_t adx_period_;
+  ATR atr_;
+  support::StateHistory<Smoothed> movement_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -20,15 +20,16 @@ struct TOLBU_API AroonValue {
 class TOLBU_API Aroon : public Indicator<OHLCV, AroonValue> {
  public:
   explicit Aroon(int period, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  Aroon(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<AroonValue> _calculate_new_value() override;
 
  private:
-  int _period;
-  support::RollingMax _high;
-  support::RollingMin _low;
+  int period_;
+  support::RollingMax high_;
+  support::RollingMin low_;
 };
 
 }  // namespace tolbu_sdk::ta

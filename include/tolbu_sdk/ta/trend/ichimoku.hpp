@@ -38,16 +38,17 @@ class TOLBU_API Ichimoku : public Indicator<OHLCV, IchimokuValue> {
  public:
   Ichimoku(int kijun_period, int tenkan_period, int chikou_lag_period, int senkou_slow_period,
            int senkou_lookup_period, const IndicatorOptions& options = {});
+  Ichimoku(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<IchimokuValue> _calculate_new_value() override;
 
  private:
-  // Windows of _ranges, in this order.
+  // Windows of ranges_, in this order.
   enum Window : std::size_t { KIJUN, TENKAN, SENKOU };
   std::optional<double> midpoint(Window w) const {
-    if (!_ranges.full(w)) return std::nullopt;
-    return (_ranges.high(w) + _ranges.low(w)) / 2.0;
+    if (!ranges_.full(w)) return std::nullopt;
+    return (ranges_.high(w) + ranges_.low(w)) / 2.0;
   }
 
   // What the cloud lines read `senkou_lookup_period` (+ 1) bars later.
@@ -56,10 +57,10 @@ class TOLBU_API Ichimoku : public Indicator<OHLCV, IchimokuValue> {
     std::optional<double> slow;  // midpoint of the senkou window
   };
 
-  std::size_t _chikou_lag;
-  std::size_t _lookup;
-  support::RollingRange _ranges;  // one queue per side for the three windows
-  support::StateHistory<Midpoints> _midpoints;
+  std::size_t chikou_lag_;
+  std::size_t lookup_;
+  support::RollingRange ranges_;  // one queue per side for the three windows
+  support::StateHistory<Midpoints> midpoints_;
 };
 
 }  // namespace tolbu_sdk::ta

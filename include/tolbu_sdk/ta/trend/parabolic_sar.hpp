@@ -30,9 +30,10 @@ class TOLBU_API ParabolicSAR : public Indicator<OHLCV, ParabolicSARValue> {
  public:
   ParabolicSAR(double init_accel_factor, double accel_factor_inc, double max_accel_factor,
                const IndicatorOptions& options = {});
-  double init_accel_factor() const { return _init; }
-  double accel_factor_inc() const { return _inc; }
-  double max_accel_factor() const { return _max; }
+  ParabolicSAR(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  double init_accel_factor() const { return init_; }
+  double accel_factor_inc() const { return inc_; }
+  double max_accel_factor() const { return max_; }
 
   static constexpr std::size_t WARM_UP = 5;
 
@@ -40,9 +41,9 @@ class TOLBU_API ParabolicSAR : public Indicator<OHLCV, ParabolicSARValue> {
   std::optional<ParabolicSARValue> _calculate_new_value() override;
 
  private:
-  double _init;
-  double _inc;
-  double _max;
+  double init_;
+  double inc_;
+  double max_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -25,6 +25,7 @@ struct TOLBU_API SuperTrendValue {
 class TOLBU_API SuperTrend : public Indicator<OHLCV, SuperTrendValue> {
  public:
   SuperTrend(int atr_period, double mult, const IndicatorOptions& options = {});
+  SuperTrend(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<SuperTrendValue> _calculate_new_value() override;
@@ -37,9 +38,9 @@ class TOLBU_API SuperTrend : public Indicator<OHLCV, SuperTrendValue> {
     double line = 0.0;
   };
 
-  double _mult;
-  ATR _atr;
-  support::StateHistory<Bands> _bands;
+  double mult_;
+  ATR atr_;
+  support::StateHistory<Bands> bands_;
 };
 
 }  // namespace tolbu_sdk::ta

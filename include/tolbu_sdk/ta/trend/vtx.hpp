@@ -21,19 +21,20 @@ struct TOLBU_API VTXValue {
 class TOLBU_API VTX : public Indicator<OHLCV, VTXValue> {
  public:
   explicit VTX(int period, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  VTX(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<VTXValue> _calculate_new_value() override;
 
  private:
-  int _period;
-  support::RollingSum _plus;
-  support::RollingSum _minus;
-  support::RollingSum _range;
+  int period_;
+  support::RollingSum plus_;
+  support::RollingSum minus_;
+  support::RollingSum range_;
   // Bars in a row without true range: the window is flat when it holds no others. A running
   // sum of zeros may keep rounding residue, so it cannot tell.
-  support::StateHistory<std::size_t> _still;
+  support::StateHistory<std::size_t> still_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -21,13 +21,14 @@ inline double true_range(const OHLCV& bar, const OHLCV* previous) {
 class TOLBU_API ATR : public Indicator<OHLCV, double> {
  public:
   explicit ATR(int period, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  ATR(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
+  int period_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -24,17 +24,18 @@ class TOLBU_API BB : public Indicator<double, BBValue> {
  public:
   BB(int period, double std_dev_mult, MAType ma_type = MAType::SMA,
      const IndicatorOptions& options = {});
-  int period() const { return _period; }
-  double std_dev_mult() const { return _mult; }
+  BB(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
+  double std_dev_mult() const { return mult_; }
 
  protected:
   std::optional<BBValue> _calculate_new_value() override;
 
  private:
-  int _period;
-  double _mult;
-  std::unique_ptr<Indicator<double, double>> _ma;
-  support::RollingMoments _moments;
+  int period_;
+  double mult_;
+  std::unique_ptr<Indicator<double, double>> ma_;
+  support::RollingMoments moments_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -23,18 +23,19 @@ class TOLBU_API ChandeKrollStop : public Indicator<OHLCV, ChandeKrollStopValue> 
  public:
   ChandeKrollStop(int atr_period, double atr_mult, int period,
                   const IndicatorOptions& options = {});
+  ChandeKrollStop(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<ChandeKrollStopValue> _calculate_new_value() override;
 
  private:
-  std::size_t _atr_period;
-  double _atr_mult;
-  std::size_t _period;
-  support::WilderAverage _atr;   // of the true range: the ATR
-  support::RollingRange _range;  // highest high and lowest low
+  std::size_t atr_period_;
+  double atr_mult_;
+  std::size_t period_;
+  support::WilderAverage atr_;   // of the true range: the ATR
+  support::RollingRange range_;  // highest high and lowest low
   // Highest high stop and lowest low stop; -inf and +inf until the ATR warms up.
-  support::RollingRange _stops;
+  support::RollingRange stops_;
 };
 
 }  // namespace tolbu_sdk::ta

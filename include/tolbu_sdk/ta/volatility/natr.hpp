@@ -10,13 +10,14 @@ namespace tolbu_sdk::ta {
 class TOLBU_API NATR : public Indicator<OHLCV, double> {
  public:
   explicit NATR(int period, const IndicatorOptions& options = {});
-  int period() const { return _atr.period(); }
+  NATR(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return atr_.period(); }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  ATR _atr;
+  ATR atr_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -11,15 +11,16 @@ namespace tolbu_sdk::ta {
 class TOLBU_API RogersSatchell : public Indicator<OHLCV, double> {
  public:
   explicit RogersSatchell(int period, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  RogersSatchell(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   // ValueError for a bar with a price at or below zero.
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  support::RollingSum _terms;
+  int period_;
+  support::RollingSum terms_;
 };
 
 }  // namespace tolbu_sdk::ta

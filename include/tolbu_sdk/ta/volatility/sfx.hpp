@@ -26,14 +26,15 @@ class TOLBU_API SFX : public Indicator<OHLCV, SFXValue> {
  public:
   SFX(int atr_period, int std_dev_period, int std_dev_smoothing_period,
       MAType ma_type = MAType::SMA, const IndicatorOptions& options = {});
+  SFX(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<SFXValue> _calculate_new_value() override;
 
  private:
-  support::WilderAverage _atr;     // of the true range
-  support::RollingMoments _close;  // population deviation
-  support::MomentumAverage _ma_std_dev;
+  support::WilderAverage atr_;     // of the true range
+  support::RollingMoments close_;  // population deviation
+  support::MomentumAverage ma_std_dev_;
 };
 
 }  // namespace tolbu_sdk::ta

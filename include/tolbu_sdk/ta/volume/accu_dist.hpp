@@ -17,6 +17,7 @@ inline double money_flow_volume(const OHLCV& bar) {
 class TOLBU_API AccuDist : public Indicator<OHLCV, double> {
  public:
   explicit AccuDist(const IndicatorOptions& options = {});
+  AccuDist(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<double> _calculate_new_value() override;

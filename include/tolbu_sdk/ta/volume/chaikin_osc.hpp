@@ -15,14 +15,15 @@ class TOLBU_API ChaikinOsc : public Indicator<OHLCV, double> {
  public:
   ChaikinOsc(int fast_period, int slow_period, MAType ma_type = MAType::EMA,
              const IndicatorOptions& options = {});
+  ChaikinOsc(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  AccuDist _accu_dist;
-  std::unique_ptr<Indicator<double, double>> _fast;
-  std::unique_ptr<Indicator<double, double>> _slow;
+  AccuDist accu_dist_;
+  std::unique_ptr<Indicator<double, double>> fast_;
+  std::unique_ptr<Indicator<double, double>> slow_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -14,12 +14,13 @@ class TOLBU_API ForceIndex : public Indicator<OHLCV, double> {
  public:
   explicit ForceIndex(int period, MAType ma_type = MAType::EMA,
                       const IndicatorOptions& options = {});
+  ForceIndex(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  std::unique_ptr<Indicator<double, double>> _ma;
+  std::unique_ptr<Indicator<double, double>> ma_;
 };
 
 }  // namespace tolbu_sdk::ta

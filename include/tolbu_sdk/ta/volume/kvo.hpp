@@ -17,6 +17,7 @@ class TOLBU_API KVO : public Indicator<OHLCV, double> {
  public:
   KVO(int fast_period, int slow_period, MAType ma_type = MAType::EMA,
       const IndicatorOptions& options = {});
+  KVO(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<double> _calculate_new_value() override;
@@ -28,9 +29,9 @@ class TOLBU_API KVO : public Indicator<OHLCV, double> {
     double dm = 0.0;
   };
 
-  support::StateHistory<Force> _force;
-  std::unique_ptr<Indicator<double, double>> _fast;
-  std::unique_ptr<Indicator<double, double>> _slow;
+  support::StateHistory<Force> force_;
+  std::unique_ptr<Indicator<double, double>> fast_;
+  std::unique_ptr<Indicator<double, double>> slow_;
 };
 
 }  // namespace tolbu_sdk::ta

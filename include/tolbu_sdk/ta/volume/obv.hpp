@@ -10,6 +10,7 @@ namespace tolbu_sdk::ta {
 class TOLBU_API OBV : public Indicator<OHLCV, double> {
  public:
   explicit OBV(const IndicatorOptions& options = {});
+  OBV(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<double> _calculate_new_value() override;

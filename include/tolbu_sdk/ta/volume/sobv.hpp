@@ -11,14 +11,15 @@ namespace tolbu_sdk::ta {
 class TOLBU_API SOBV : public Indicator<OHLCV, double> {
  public:
   explicit SOBV(int period, const IndicatorOptions& options = {});
-  int period() const { return _sma.period(); }
+  SOBV(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return sma_.period(); }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  OBV _obv;
-  SMA _sma;
+  OBV obv_;
+  SMA sma_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -12,6 +12,7 @@ namespace tolbu_sdk::ta {
 class TOLBU_API VWAP : public Indicator<OHLCV, double> {
  public:
   explicit VWAP(const IndicatorOptions& options = {});
+  VWAP(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<double> _calculate_new_value() override;
@@ -21,7 +22,7 @@ class TOLBU_API VWAP : public Indicator<OHLCV, double> {
     double price_volume = 0.0;
     double volume = 0.0;
   };
-  support::StateHistory<Totals> _totals;
+  support::StateHistory<Totals> totals_;
 };
 
 }  // namespace tolbu_sdk::ta
