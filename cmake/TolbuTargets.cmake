@@ -27,7 +27,13 @@ function(tolbu_library name)
   target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
   set_target_properties(${name} PROPERTIES
     VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}
-    CXX_VISIBILITY_PRESET default)
+    CXX_VISIBILITY_PRESET hidden)
+  # Only the API marked TOLBU_API is exported. Asio forces default visibility unless told
+  # not to; the map hides what the rest of Boost marks visible.
+  target_compile_definitions(${name} PRIVATE BOOST_ASIO_DISABLE_VISIBILITY)
+  target_link_options(${name} PRIVATE
+    "LINKER:--version-script=${PROJECT_SOURCE_DIR}/cmake/hide_boost.map")
+  set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/hide_boost.map)
   tolbu_apply_flags(${name})
   install(TARGETS ${name} EXPORT tolbu_sdkTargets
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}

@@ -52,9 +52,9 @@ SmaCrossover::SmaCrossover(Params params, tolbu_sdk::features::OrderService& ord
       log_("sma_crossover"),
       symbol_{.name = params_.symbol},
       // Bounded histories: a strategy that runs for weeks must not grow without limit.
-      fast_(params_.fast_period, {.max_history = kIndicatorHistory}),
-      slow_(params_.slow_period, {.max_history = kIndicatorHistory}),
-      atr_(params_.atr_period, {.max_history = kIndicatorHistory}),
+      fast_(params_.fast_period, tolbu_sdk::ta::IndicatorOptions{.max_history = kIndicatorHistory}),
+      slow_(params_.slow_period, tolbu_sdk::ta::IndicatorOptions{.max_history = kIndicatorHistory}),
+      atr_(params_.atr_period, tolbu_sdk::ta::IndicatorOptions{.max_history = kIndicatorHistory}),
       ref_prefix_(run_prefix()) {}
 
 void SmaCrossover::load_history(const std::vector<Candle>& candles) {

@@ -16,11 +16,12 @@
 #include <optional>
 #include <string>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/utils/defaults.hpp"
 
 namespace tolbu_sdk {
 
-struct TolbuConfig {
+struct TOLBU_API TolbuConfig {
   // Base URL of the main REST service, without a trailing "/": "/api/v1/..." is appended.
   std::string rest_api_url =
       std::string(utils::DEFAULT_PROTOCOL) + "://" + utils::DEFAULT_BACKEND_SERVER;
@@ -50,13 +51,13 @@ struct TolbuConfig {
 // Channel families of the streaming server. A full channel name is
 // channel ":" data type ":" identifier, e.g. "order:MarginCall:USER123", and for candles
 // "market:OHLCV:VN30F1M:60" (symbol and resolution in seconds).
-struct Channels {
+struct TOLBU_API Channels {
   static constexpr const char* MARKET = "market";
   static constexpr const char* ORDER = "order";
   static constexpr const char* ALGO = "algo";
 };
 
-struct DataTypes {
+struct TOLBU_API DataTypes {
   // market:<type>:<symbol>
   static constexpr const char* DEPTH = "Depth";
   static constexpr const char* OHLCV = "OHLCV";
@@ -73,7 +74,7 @@ struct DataTypes {
 };
 
 // Candle lengths in seconds.
-struct TimeResolution {
+struct TOLBU_API TimeResolution {
   static constexpr int SECOND_1 = 1;
   static constexpr int MINUTE_1 = 60;
   static constexpr int MINUTE_5 = 300;

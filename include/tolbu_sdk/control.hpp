@@ -28,6 +28,7 @@
 #include <thread>
 
 #include "tolbu_sdk/platform/detail/asio_fwd.hpp"
+#include "tolbu_sdk/platform/export.hpp"
 
 namespace tolbu_sdk {
 
@@ -35,7 +36,7 @@ namespace tolbu_sdk {
 // derives from it. The read operations are called on the control server's thread while the
 // strategy runs on its event loop, so implementations must tolerate that; an exception they
 // throw is answered with 500 {"error": ...} and logged, never lost.
-class Application {
+class TOLBU_API Application {
  public:
   // The strategy's event loop as seen from another thread. The loop counts as running while
   // the attached context is not stopped and a thread runs it: inside run() or a Scope, which
@@ -79,6 +80,11 @@ class Application {
    private:
     std::atomic<boost::asio::io_context*> context_{nullptr};
     std::atomic<int> runners_{0};
+    // The thread last seen running a handler of ours on the loop. Asio's own
+    // running_in_this_thread() cannot serve: each shared library keeps its own copy of Asio,
+    // so a loop run by the strategy's program is invisible to this library's copy.
+    std::shared_ptr<std::atomic<std::thread::id>> loop_thread_ =
+        std::make_shared<std::atomic<std::thread::id>>();
   };
 
   // A flag the runtime waits on when the stop command arrives without a running loop.
@@ -135,7 +141,7 @@ class Application {
 };
 
 // One HTTP answer of the control API.
-struct APIResponse {
+struct TOLBU_API APIResponse {
   int status = 200;
   std::string content_type;
   std::string body;
@@ -144,7 +150,7 @@ struct APIResponse {
 
 // Handles API requests for the Tolbu SDK Control Server: one object per request, on the server
 // thread, given the raw request target. It reaches the application object it was given.
-class APIHandler {
+class TOLBU_API APIHandler {
  public:
   APIHandler(Application& app_instance, std::string path);
 
@@ -180,7 +186,7 @@ class APIHandler {
 // within its own deadline, so an idle or slow client never delays another's request; the
 // application is called for one request at a time. Shutting down and destroying the object
 // together wait at most once for the shutdown timeout, so the process can always end.
-class APIServer {
+class TOLBU_API APIServer {
  public:
   struct Options {
     // All interfaces by default; "127.0.0.1" keeps the unauthenticated API local.

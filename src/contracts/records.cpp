@@ -3,24 +3,24 @@
 #include <fmt/format.h>
 #include <boost/json.hpp>
 
-#include "fields.hpp"
+#include "../platform/common/json_fields.hpp"
 #include "tolbu_sdk/errors.hpp"
 #include "tolbu_sdk/platform/json.hpp"
 
 namespace tolbu_sdk::types {
 
 namespace json = boost::json;
-using detail::Fields;
+using platform::JsonFields;
 
 namespace {
 
 DepthLevel level_from(const json::value& data, std::string where) {
-  Fields f(data, std::move(where));
+  JsonFields f(data, std::move(where));
   return {f.number("price"), f.number("qty")};
 }
 
 ProductInfo info_from(const json::value& data, std::string where) {
-  Fields f(data, std::move(where));
+  JsonFields f(data, std::move(where));
   ProductInfo p;
   p.symbol = f.text("symbol");
   p.name = f.text_or("name", "");
@@ -35,7 +35,7 @@ ProductInfo info_from(const json::value& data, std::string where) {
   return p;
 }
 
-std::vector<DepthLevel> levels(const Fields& f, std::string_view key) {
+std::vector<DepthLevel> levels(const JsonFields& f, std::string_view key) {
   std::vector<DepthLevel> out;
   const json::value* v = f.optional(key);
   if (v == nullptr) return out;
@@ -58,7 +58,7 @@ json::array levels_json(const std::vector<DepthLevel>& side) {
 }  // namespace
 
 Candle Candle::from_dict(const json::value& data) {
-  Fields f(data, "Candle");
+  JsonFields f(data, "Candle");
   return {f.integer("time"), f.number("open"),  f.number("high"),
           f.number("low"),   f.number("close"), f.number_or("volume", 0.0)};
 }
@@ -73,7 +73,7 @@ DepthLevel DepthLevel::from_dict(const json::value& data) { return level_from(da
 json::object DepthLevel::to_json() const { return {{"price", price}, {"qty", qty}}; }
 
 Depth Depth::from_dict(const json::value& data) {
-  Fields f(data, "Depth");
+  JsonFields f(data, "Depth");
   Depth d;
   d.symbol = f.text("symbol");
   d.time = f.integer_or("time", 0);
@@ -102,7 +102,7 @@ json::object ProductInfo::to_json() const {
 }
 
 ProductStat ProductStat::from_dict(const json::value& data) {
-  Fields f(data, "ProductStat");
+  JsonFields f(data, "ProductStat");
   ProductStat s;
   s.symbol = f.text("symbol");
   s.time = f.integer_or("time", 0);
@@ -129,7 +129,7 @@ json::object ProductStat::to_json() const {
 }
 
 ProductMaster ProductMaster::from_dict(const json::value& data) {
-  Fields f(data, "ProductMaster");
+  JsonFields f(data, "ProductMaster");
   ProductMaster m;
   m.symbol = f.text("symbol");
   m.name = f.text_or("name", "");
@@ -150,7 +150,7 @@ json::object ProductMaster::to_json() const {
 }
 
 OrderData OrderData::from_dict(const json::value& data) {
-  Fields f(data, "OrderData");
+  JsonFields f(data, "OrderData");
   OrderData o;
   o.order_id = f.id("orderID");
   o.ref_order_id = f.id_or("refOrderID", "");
@@ -187,7 +187,7 @@ json::object OrderData::to_json() const {
 }
 
 Trade Trade::from_dict(const json::value& data) {
-  Fields f(data, "Trade");
+  JsonFields f(data, "Trade");
   Trade t;
   t.trade_id = f.id("tradeID");
   t.order_id = f.id("orderID");
@@ -213,7 +213,7 @@ OrderResponse OrderResponse::from_dict(const json::value& data) {
     r.message = "Empty response";
     return r;
   }
-  Fields f(data, "OrderResponse");
+  JsonFields f(data, "OrderResponse");
   const json::value* status = f.optional("status");
   if (status != nullptr) {
     const std::int64_t code = f.integer("status");
@@ -230,7 +230,7 @@ OrderResponse OrderResponse::from_dict(const json::value& data) {
   if (const json::value* d = f.optional("data")) r.data = *d;
   // Ids live in the order object under "data", or at the top of a flat answer.
   if (r.data->is_object()) {
-    Fields d(*r.data, "OrderResponse.data");
+    JsonFields d(*r.data, "OrderResponse.data");
     r.order_id = d.id_or("orderID", "");
     r.ref_order_id = d.id_or("refOrderID", "");
   }

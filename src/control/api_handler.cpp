@@ -9,6 +9,7 @@
 #include <exception>
 #include <stdexcept>
 
+#include "../platform/common/json_fields.hpp"
 #include "dashboard_page.hpp"
 #include "logger.hpp"
 #include "query.hpp"
@@ -18,12 +19,13 @@
 namespace tolbu_sdk {
 
 namespace json = boost::json;
-using control_detail::control_log;
-using control_detail::first_value;
-using control_detail::IntegerError;
-using control_detail::parse_integer;
-using control_detail::parse_query;
-using control_detail::query_of;
+using control_server::control_log;
+using control_server::first_value;
+using control_server::IntegerError;
+using control_server::parse_integer;
+using control_server::parse_query;
+using control_server::query_of;
+using platform::kind_name;
 
 namespace {
 
@@ -33,29 +35,9 @@ class BadQuery : public std::invalid_argument {
   using std::invalid_argument::invalid_argument;
 };
 
-std::string_view kind_name(json::kind kind) {
-  switch (kind) {
-    case json::kind::null:
-      return "null";
-    case json::kind::bool_:
-      return "bool";
-    case json::kind::int64:
-    case json::kind::uint64:
-    case json::kind::double_:
-      return "number";
-    case json::kind::string:
-      return "string";
-    case json::kind::array:
-      return "array";
-    case json::kind::object:
-      return "object";
-  }
-  return "value";
-}
-
-control_detail::QueryFields query_fields(std::string_view path) {
+control_server::QueryFields query_fields(std::string_view path) {
   const auto query = query_of(path);
-  return query ? parse_query(*query) : control_detail::QueryFields{};
+  return query ? parse_query(*query) : control_server::QueryFields{};
 }
 
 std::int64_t limit_of(std::string_view path) {
@@ -144,7 +126,7 @@ void APIHandler::do_GET() {
   } else if (path == "/docs") {
     _send_html(docs_page());
   } else if (path == "/dashboard") {
-    _send_html(control_detail::dashboard_page());
+    _send_html(control_server::dashboard_page());
   } else if (path.starts_with("/logs")) {
     json::array logs = app_.get_logs(limit_of(path));
     json::object data;

@@ -32,7 +32,7 @@ namespace tolbu_sdk {
 namespace asio = boost::asio;
 namespace http = boost::beast::http;
 using asio::ip::tcp;
-using control_detail::control_log;
+using control_server::control_log;
 
 namespace {
 
@@ -63,10 +63,10 @@ APIResponse error_response(int status, std::string_view message) {
 
 }  // namespace
 
-namespace control_detail {
+namespace control_server {
 class Session;
 }
-using control_detail::Session;
+using control_server::Session;
 
 struct APIServer::State {
   State(Application& app, int port, Options options)
@@ -103,7 +103,7 @@ struct APIServer::State {
   asio::awaitable<void> serve_connection(std::list<std::shared_ptr<Session>>::iterator at);
 };
 
-namespace control_detail {
+namespace control_server {
 
 // One connection's life: read the request (bounded in time and size), answer it, close.
 class Session : public std::enable_shared_from_this<Session> {
@@ -256,7 +256,7 @@ class Session : public std::enable_shared_from_this<Session> {
   bool idle_ = true;
 };
 
-}  // namespace control_detail
+}  // namespace control_server
 
 void APIServer::State::stop_serving() {
   stopping = true;

@@ -5,7 +5,7 @@
 
 #include "dashboard_page.hpp"
 
-namespace tolbu_sdk::control_detail {
+namespace tolbu_sdk::control_server {
 
 const std::string& dashboard_page() {
   static const std::string page = R"html(<!DOCTYPE html>
@@ -290,4 +290,4 @@ poll();
   return page;
 }
 
-}  // namespace tolbu_sdk::control_detail
+}  // namespace tolbu_sdk::control_server

@@ -2,7 +2,7 @@
 
 #include <limits>
 
-namespace tolbu_sdk::control_detail {
+namespace tolbu_sdk::control_server {
 
 std::optional<std::string_view> query_of(std::string_view target) {
   target = target.substr(0, target.find('#'));
@@ -133,4 +133,4 @@ ParsedInteger parse_integer(std::string_view text) {
   return {negative ? value : -value, IntegerError::none};
 }
 
-}  // namespace tolbu_sdk::control_detail
+}  // namespace tolbu_sdk::control_server

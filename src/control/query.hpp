@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-namespace tolbu_sdk::control_detail {
+namespace tolbu_sdk::control_server {
 
 using QueryFields = std::vector<std::pair<std::string, std::string>>;
 
@@ -33,4 +33,4 @@ struct ParsedInteger {
 };
 ParsedInteger parse_integer(std::string_view text);
 
-}  // namespace tolbu_sdk::control_detail
+}  // namespace tolbu_sdk::control_server

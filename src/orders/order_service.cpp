@@ -1,5 +1,7 @@
 #include "tolbu_sdk/features/orders.hpp"
 
+#include "../platform/common/json_fields.hpp"
+
 #include "tolbu_sdk/errors.hpp"
 #include "tolbu_sdk/platform/http.hpp"
 #include "tolbu_sdk/platform/json.hpp"
@@ -17,6 +19,7 @@ namespace tolbu_sdk::features {
 namespace asio = boost::asio;
 namespace http = platform::http;
 namespace json = boost::json;
+using platform::kind_name;
 using platform::number_text;
 
 namespace {
@@ -30,26 +33,6 @@ std::string new_uuid() {
   // One generator per thread: the generator itself is not thread-safe.
   thread_local boost::uuids::random_generator generator;
   return boost::uuids::to_string(generator());
-}
-
-const char* kind_name(const json::value& v) {
-  switch (v.kind()) {
-    case json::kind::null:
-      return "null";
-    case json::kind::bool_:
-      return "bool";
-    case json::kind::int64:
-    case json::kind::uint64:
-    case json::kind::double_:
-      return "number";
-    case json::kind::string:
-      return "string";
-    case json::kind::array:
-      return "array";
-    case json::kind::object:
-      return "object";
-  }
-  return "value";
 }
 
 std::string text_form(const json::value& v) {

@@ -1,5 +1,7 @@
 #include "tolbu_sdk/features/prices.hpp"
 
+#include "../platform/common/json_fields.hpp"
+
 #include "tolbu_sdk/errors.hpp"
 #include "tolbu_sdk/platform/http.hpp"
 #include "tolbu_sdk/platform/json.hpp"
@@ -15,32 +17,13 @@ namespace tolbu_sdk::features {
 namespace asio = boost::asio;
 namespace http = platform::http;
 namespace json = boost::json;
+using platform::kind_name;
 
 namespace {
 
 logging::Logger& logger() {
   static logging::Logger& log = logging::get_logger("tolbu_sdk.features.prices");
   return log;
-}
-
-const char* kind_name(const json::value& v) {
-  switch (v.kind()) {
-    case json::kind::null:
-      return "null";
-    case json::kind::bool_:
-      return "bool";
-    case json::kind::int64:
-    case json::kind::uint64:
-    case json::kind::double_:
-      return "number";
-    case json::kind::string:
-      return "string";
-    case json::kind::array:
-      return "array";
-    case json::kind::object:
-      return "object";
-  }
-  return "value";
 }
 
 // A JSON number, or a text holding a decimal number.

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "tolbu_sdk/errors.hpp"
 
@@ -88,28 +89,31 @@ std::vector<double> Bars::highs(int count) const { return series(count, "count",
 std::vector<double> Bars::lows(int count) const { return series(count, "count", &Bar::low); }
 std::vector<double> Bars::volumes(int count) const { return series(count, "count", &Bar::volume); }
 
+namespace {
+
+// The value of `field` that `better` prefers over the two runs of a window (not empty).
+template <class Runs, class Better>
+double extreme(const Runs& r, double Bar::*field, Better better) {
+  double best = r.first->*field;
+  for (std::size_t i = 1; i < r.first_size; ++i)
+    if (better(r.first[i].*field, best)) best = r.first[i].*field;
+  for (std::size_t i = 0; i < r.second_size; ++i)
+    if (better(r.second[i].*field, best)) best = r.second[i].*field;
+  return best;
+}
+
+}  // namespace
+
 double Bars::highest(int period) const {
   const std::size_t start = window_start(period, "period");
   if (start == _size) return 0.0;
-  const Runs r = runs_from(start);
-  double best = r.first->high;
-  for (std::size_t i = 1; i < r.first_size; ++i)
-    if (r.first[i].high > best) best = r.first[i].high;
-  for (std::size_t i = 0; i < r.second_size; ++i)
-    if (r.second[i].high > best) best = r.second[i].high;
-  return best;
+  return extreme(runs_from(start), &Bar::high, std::greater<>());
 }
 
 double Bars::lowest(int period) const {
   const std::size_t start = window_start(period, "period");
   if (start == _size) return 0.0;
-  const Runs r = runs_from(start);
-  double best = r.first->low;
-  for (std::size_t i = 1; i < r.first_size; ++i)
-    if (r.first[i].low < best) best = r.first[i].low;
-  for (std::size_t i = 0; i < r.second_size; ++i)
-    if (r.second[i].low < best) best = r.second[i].low;
-  return best;
+  return extreme(runs_from(start), &Bar::low, std::less<>());
 }
 
 double Bars::sma(int period) const {

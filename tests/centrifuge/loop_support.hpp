@@ -1,6 +1,6 @@
 #pragma once
 // Helpers for suites that run coroutines on one io_context: a bounded run of a test body,
-// a bounded wait for a condition, and a capture of log lines.
+// a bounded wait for a condition; and the capture of log lines.
 
 #include <gtest/gtest.h>
 
@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "../support/log_capture.hpp"
 #include "tolbu_sdk/platform/logging.hpp"
 
 // ASSERT_* return from the function, which a coroutine cannot: these end the coroutine.
@@ -74,55 +75,5 @@ inline asio::awaitable<void> pause(std::chrono::milliseconds d) {
   boost::system::error_code ec;
   co_await timer.async_wait(asio::redirect_error(asio::use_awaitable, ec));
 }
-
-// Collects "LEVEL:name:message" lines of a logger while alive.
-class LogCapture {
- public:
-  explicit LogCapture(std::string logger_name, int level = tolbu_sdk::logging::DEBUG)
-      : logger_(tolbu_sdk::logging::get_logger(logger_name)),
-        saved_level_(logger_.level()),
-        handler_(std::make_shared<Sink>()) {
-    handler_->set_formatter(
-        std::make_shared<tolbu_sdk::logging::Formatter>("%(levelname)s:%(name)s:%(message)s"));
-    logger_.set_level(level);
-    logger_.add_handler(handler_);
-  }
-  ~LogCapture() {
-    logger_.remove_handler(handler_);
-    logger_.set_level(saved_level_);
-  }
-  LogCapture(const LogCapture&) = delete;
-  LogCapture& operator=(const LogCapture&) = delete;
-
-  std::vector<std::string> lines() const {
-    std::lock_guard lock(handler_->mutex);
-    return handler_->lines;
-  }
-  // Lines containing `part`.
-  std::vector<std::string> matching(const std::string& part) const {
-    std::vector<std::string> out;
-    for (auto& l : lines())
-      if (l.find(part) != std::string::npos) out.push_back(l);
-    return out;
-  }
-  std::size_t count(const std::string& part) const { return matching(part).size(); }
-  void clear() {
-    std::lock_guard lock(handler_->mutex);
-    handler_->lines.clear();
-  }
-
- private:
-  struct Sink : tolbu_sdk::logging::Handler {
-    std::mutex mutex;
-    std::vector<std::string> lines;
-    void emit(std::string_view line) override {
-      std::lock_guard lock(mutex);
-      lines.emplace_back(line);
-    }
-  };
-  tolbu_sdk::logging::Logger& logger_;
-  int saved_level_;
-  std::shared_ptr<Sink> handler_;
-};
 
 }  // namespace tolbu_test

@@ -75,13 +75,13 @@ TEST_F(Routes, ReportPassesThroughAndFailuresAreAnswered500) {
   auto reply = get(port, "/report");
   EXPECT_EQ(reply.status, 500);
   EXPECT_EQ(reply.body, R"({"error": "Report must be an object, got array"})");
-  EXPECT_TRUE(log.has("ERROR|Control request GET /report failed"));
+  EXPECT_TRUE(log.has("ERROR:tolbu_sdk.control:Control request GET /report failed"));
 
   app.locked([&] { app.on_status = [] { throw std::runtime_error("db \"gone\""); }; });
   reply = get(port, "/status");
   EXPECT_EQ(reply.status, 500);
   EXPECT_EQ(reply.body, R"({"error": "db \"gone\""})");
-  EXPECT_TRUE(log.has("ERROR|Control request GET /status failed"));
+  EXPECT_TRUE(log.has("ERROR:tolbu_sdk.control:Control request GET /status failed"));
   EXPECT_EQ(get(port, "/progress").status, 200);  // serving goes on
 }
 
@@ -148,7 +148,7 @@ TEST_F(Routes, StopWithoutARunningLoopSetsTheEventAndStatus) {
   idle.restart();
   idle.poll();
   EXPECT_FALSE(app.stopped.is_set());
-  EXPECT_TRUE(log.has("WARNING|Event loop attached but not running"));
+  EXPECT_TRUE(log.has("WARNING:tolbu_sdk.control:Event loop attached but not running"));
 }
 
 // The idiomatic style: the runtime calls io_context::run() itself, without EventLoop::run()
@@ -163,6 +163,12 @@ TEST_F(Routes, StopReachesALoopRunByPlainIoContextRun) {
   std::thread thread([&] { context.run(); });
   const std::thread::id loop_id = ready.get_future().get();
   EXPECT_TRUE(app._loop.is_running());
+  // Asked on the loop's own thread, it answers at once instead of waiting for itself.
+  std::promise<bool> on_loop;
+  boost::asio::post(context, [&] { on_loop.set_value(app._loop.is_running(5s)); });
+  auto answer = on_loop.get_future();
+  ASSERT_EQ(answer.wait_for(1s), std::future_status::ready);
+  EXPECT_TRUE(answer.get());
 
   EXPECT_EQ(post(port, "/stop").body, R"({"message": "Stop signal sent"})");
   EXPECT_TRUE(app.stopped.wait_for(5s));
@@ -213,7 +219,7 @@ TEST_F(Routes, StopIsAnsweredAtOnceAndRunsOnTheLoopThread) {
   app.stopped.clear();
   app.locked([&] { app.stop_throws = true; });
   EXPECT_EQ(post(port, "/stop").status, 200);
-  EXPECT_TRUE(log.has("ERROR|Strategy stop failed", 5s));
+  EXPECT_TRUE(log.has("ERROR:tolbu_sdk.control:Strategy stop failed", 5s));
   std::promise<void> alive;
   boost::asio::post(loop.context, [&] { alive.set_value(); });
   EXPECT_EQ(alive.get_future().wait_for(5s), std::future_status::ready);

@@ -30,7 +30,8 @@ TEST(ServerLifecycle, StartsServesAndStopsFromAnotherThread) {
   ASSERT_TRUE(server.wait_until_listening(5s));
   const int port = server.port();
   EXPECT_TRUE(server.is_running());
-  EXPECT_TRUE(log.has("INFO|Control API Server started on port " + std::to_string(port)));
+  EXPECT_TRUE(
+      log.has("INFO:tolbu_sdk.control:Control API Server started on port " + std::to_string(port)));
   EXPECT_EQ(get(port, "/status").status, 200);
   EXPECT_THROW(server.start(), tolbu_sdk::RuntimeError);
 
@@ -38,7 +39,7 @@ TEST(ServerLifecycle, StartsServesAndStopsFromAnotherThread) {
   ASSERT_TRUE(idle.send("GET /sta"));
   EXPECT_TRUE(finishes_within(4s, [&] { server.shutdown(), server.join(); }));
   EXPECT_FALSE(server.is_running());
-  EXPECT_TRUE(log.has("INFO|Control API Server stopped"));
+  EXPECT_TRUE(log.has("INFO:tolbu_sdk.control:Control API Server stopped"));
   EXPECT_FALSE(Connection(port).connected());
   EXPECT_THROW(APIServer(app, 65536), tolbu_sdk::ValueError);
 }
@@ -54,8 +55,8 @@ TEST(ServerLifecycle, PortAlreadyTakenEndsTheThreadWithTheReason) {
   EXPECT_TRUE(finishes_within(4s, [&] { second.join(); }));
   EXPECT_FALSE(second.is_running());
   EXPECT_FALSE(second.has_server());
-  EXPECT_TRUE(log.has("ERROR|Failed to start API Server on port " + std::to_string(first.port()) +
-                      ": Address already in use"));
+  EXPECT_TRUE(log.has("ERROR:tolbu_sdk.control:Failed to start API Server on port " +
+                      std::to_string(first.port()) + ": Address already in use"));
   EXPECT_EQ(get(first.port(), "/status").status, 200);
 }
 
@@ -102,7 +103,7 @@ TEST(ServerLifecycle, ShutdownGivesUpOnceOnAStuckRequest) {
 
   const auto begin = std::chrono::steady_clock::now();
   server->shutdown();
-  EXPECT_TRUE(log.has("ERROR|Control API Server did not stop within 1000 ms"));
+  EXPECT_TRUE(log.has("ERROR:tolbu_sdk.control:Control API Server did not stop within 1000 ms"));
   EXPECT_FALSE(log.has("Control API Server stopped"));
   server->shutdown();  // again: no second wait
   server.reset();
@@ -112,7 +113,7 @@ TEST(ServerLifecycle, ShutdownGivesUpOnceOnAStuckRequest) {
   EXPECT_FALSE(log.has("Control API Server stopped"));
 
   release.set();
-  EXPECT_TRUE(log.has("INFO|Control API Server stopped", 5s));
+  EXPECT_TRUE(log.has("INFO:tolbu_sdk.control:Control API Server stopped", 5s));
   EXPECT_EQ(stuck.wait_for(10s), std::future_status::ready);
 }
 

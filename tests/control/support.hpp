@@ -15,6 +15,7 @@
 #include <functional>
 #include <mutex>
 
+#include "../support/log_capture.hpp"
 #include "tolbu_sdk/control.hpp"
 #include "tolbu_sdk/platform/logging.hpp"
 
@@ -152,41 +153,10 @@ class TestApp : public tolbu_sdk::Application {
   StopEvent stopped;  // set once stop() has run
 };
 
-// Collects "LEVEL|message" lines of the control logger while it lives.
-class LogCapture {
+// Lines of the control logger.
+class LogCapture : public tolbu_test::LogCapture {
  public:
-  LogCapture() {
-    sink_->set_formatter(
-        std::make_shared<tolbu_sdk::logging::Formatter>("%(levelname)s|%(message)s"));
-    logger().set_level(tolbu_sdk::logging::DEBUG);
-    logger().add_handler(sink_);
-  }
-  ~LogCapture() { logger().remove_handler(sink_); }
-  // Whether a line containing text arrives within the timeout (0: already there).
-  bool has(std::string_view text, std::chrono::milliseconds timeout = 0ms) const {
-    std::unique_lock lock(sink_->mutex);
-    return sink_->logged.wait_for(lock, timeout, [&] {
-      for (const auto& line : sink_->lines)
-        if (line.find(text) != std::string::npos) return true;
-      return false;
-    });
-  }
-
- private:
-  struct Sink : tolbu_sdk::logging::Handler {
-    void emit(std::string_view line) override {
-      std::lock_guard lock(mutex);
-      lines.emplace_back(line);
-      logged.notify_all();
-    }
-    std::mutex mutex;
-    std::condition_variable logged;
-    std::vector<std::string> lines;
-  };
-  static tolbu_sdk::logging::Logger& logger() {
-    return tolbu_sdk::logging::get_logger("tolbu_sdk.control");
-  }
-  std::shared_ptr<Sink> sink_ = std::make_shared<Sink>();
+  LogCapture() : tolbu_test::LogCapture("tolbu_sdk.control") {}
 };
 
 inline tolbu_sdk::APIServer::Options loopback_options() {

@@ -26,3 +26,9 @@ if(NOT last_output MATCHES "consumer ok")
   message(FATAL_ERROR "unexpected consumer output: ${last_output}")
 endif()
 message(STATUS "${last_output}")
+
+# The installed local back end starts from its install folder and finds the SDK's libraries.
+run("${prefix}/bin/tolbu-sim" --help)
+if(NOT last_output MATCHES "Usage: tolbu-sim")
+  message(FATAL_ERROR "unexpected tolbu-sim output: ${last_output}")
+endif()

@@ -1,12 +1,16 @@
 #pragma once
-// Collects the lines one logger writes during a test, as "LEVEL:name:message".
+// Collects the lines one logger writes while it lives, as "LEVEL:name:message".
 
 #include "tolbu_sdk/platform/logging.hpp"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tolbu_test {
@@ -43,6 +47,20 @@ class LogCapture {
     auto all = messages(level);
     return std::find(all.begin(), all.end(), message) != all.end();
   }
+  // Lines containing `part`.
+  std::vector<std::string> matching(std::string_view part) const {
+    std::vector<std::string> out;
+    for (auto& line : lines())
+      if (line.find(part) != std::string::npos) out.push_back(line);
+    return out;
+  }
+  std::size_t count(std::string_view part) const { return matching(part).size(); }
+  // Whether a line containing `part` arrives within the timeout (0: already there), for lines
+  // logged from another thread.
+  bool has(std::string_view part,
+           std::chrono::milliseconds timeout = std::chrono::milliseconds(0)) const {
+    return handler_->wait_for(part, timeout);
+  }
   void clear() { handler_->clear(); }
 
  private:
@@ -56,15 +74,25 @@ class LogCapture {
       std::lock_guard lock(mutex_);
       lines_.clear();
     }
+    bool wait_for(std::string_view part, std::chrono::milliseconds timeout) const {
+      std::unique_lock lock(mutex_);
+      return logged_.wait_for(lock, timeout, [&] {
+        for (const auto& line : lines_)
+          if (line.find(part) != std::string::npos) return true;
+        return false;
+      });
+    }
 
    protected:
     void emit(std::string_view line) override {
       std::lock_guard lock(mutex_);
       lines_.emplace_back(line);
+      logged_.notify_all();
     }
 
    private:
     mutable std::mutex mutex_;
+    mutable std::condition_variable logged_;
     std::vector<std::string> lines_;
   };
 

@@ -39,6 +39,7 @@
 #endif
 
 #include "tolbu_sdk/platform/datetime.hpp"
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/strategy/position.hpp"
 
 namespace tolbu_sdk::backtest {
@@ -46,7 +47,7 @@ namespace tolbu_sdk::backtest {
 using platform::LocalDateTime;
 
 // Account equity at the close of one bar, and whether a position was open during it.
-struct EquityPoint {
+struct TOLBU_API EquityPoint {
   LocalDateTime time;
   double equity;
   bool in_position = false;
@@ -55,14 +56,14 @@ struct EquityPoint {
 };
 
 // The traded instrument's price at the close of one bar.
-struct PricePoint {
+struct TOLBU_API PricePoint {
   LocalDateTime time;
   double price;
 
   bool operator==(const PricePoint&) const = default;
 };
 
-struct Metrics {
+struct TOLBU_API Metrics {
   std::size_t trades = 0;
   std::size_t wins = 0;    // pnl > 0
   std::size_t losses = 0;  // pnl < 0
@@ -95,7 +96,7 @@ struct Metrics {
 };
 
 // Everything one report shows.
-struct BacktestResult {
+struct TOLBU_API BacktestResult {
   std::string title;  // page heading, e.g. strategy, symbol and resolution
   std::vector<PricePoint> prices;
   std::vector<EquityPoint> equity_curve;
@@ -109,20 +110,20 @@ struct BacktestResult {
 //  "trades": [{"id", "symbol", "side", ...}, ...], "open_position": Position::to_dict() or null}:
 // a value that get_algo_stat_report() can answer for "/report". Times are ISO texts without a
 // zone.
-boost::json::object report_json(const BacktestResult& result);
+TOLBU_API boost::json::object report_json(const BacktestResult& result);
 
 // The JSON text of report_json; identical input gives identical bytes.
-std::string report_json_text(const BacktestResult& result);
+TOLBU_API std::string report_json_text(const BacktestResult& result);
 
 // One HTML page without any outside resource: the price with the trades' entries and exits,
 // the equity curve, the drawdown (inline SVG), the metrics and the trades. Identical input
 // gives identical bytes.
-std::string report_html(const BacktestResult& result);
+TOLBU_API std::string report_html(const BacktestResult& result);
 
 // Write the texts above to a file (replaced if it exists, written whole or not at all).
 // Throws RuntimeError naming the file when it cannot be written. Passing a file name needs
 // <filesystem> at the call.
-void write_json_report(const std::filesystem::path& file, const BacktestResult& result);
-void write_html_report(const std::filesystem::path& file, const BacktestResult& result);
+TOLBU_API void write_json_report(const std::filesystem::path& file, const BacktestResult& result);
+TOLBU_API void write_html_report(const std::filesystem::path& file, const BacktestResult& result);
 
 }  // namespace tolbu_sdk::backtest

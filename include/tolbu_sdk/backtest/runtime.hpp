@@ -33,10 +33,11 @@
 #include "tolbu_sdk/config.hpp"
 #include "tolbu_sdk/features/streaming.hpp"
 #include "tolbu_sdk/platform/detail/asio_fwd.hpp"
+#include "tolbu_sdk/platform/export.hpp"
 
 namespace tolbu_sdk::backtest {
 
-struct ReplayRange {
+struct TOLBU_API ReplayRange {
   std::string symbol;
   int resolution = 60;       // seconds
   std::int64_t from_ms = 0;  // the first bar is the first candle starting at or after this
@@ -44,14 +45,14 @@ struct ReplayRange {
 };
 
 // One bar the strategy has handled.
-struct ReplayBar {
+struct TOLBU_API ReplayBar {
   std::size_t index = 0;     // from 0
   std::size_t count = 0;     // bars in the range
   std::int64_t time_ms = 0;  // the bar's start
   double close = 0.0;
 };
 
-struct ReplayProgress {
+struct TOLBU_API ReplayProgress {
   std::size_t done = 0;
   std::size_t total = 0;
   double seconds = 0.0;  // since run() began
@@ -62,7 +63,7 @@ struct ReplayProgress {
   }
 };
 
-class BacktestRuntime {
+class TOLBU_API BacktestRuntime {
  public:
   // Keeps references to both; reads config.streaming_ws and config.jwt_token in start().
   BacktestRuntime(const TolbuConfig& config, features::TolbuStream& stream, ReplayRange range);

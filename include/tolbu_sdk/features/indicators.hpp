@@ -3,9 +3,10 @@
 // an OHLCV or a number, whatever its own input, and able to resample its input to a coarser
 // period before computing.
 //
-//   features::indicators::SMA sma(20, {.input_sampling = SamplingPeriodType::MIN_5});
+//   using namespace features::indicators;
+//   SMA sma(20, IndicatorOptions{.input_sampling = SamplingPeriodType::MIN_5});
 //   sma.add(bar);            // the close of the newest bar of each 5 minutes
-//   features::indicators::ATR atr(14);
+//   ATR atr(14);
 //   atr.add(bar);            // ATR takes the bar itself
 //
 // Indicators named in OHLCV_INDICATORS take whole bars; the others take the close. A
@@ -18,6 +19,7 @@
 // checking: a refused input (wrong kind, not finite, no time to sample by) changes nothing.
 // `create` builds any of them by name.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/averages/alma.hpp"
 #include "tolbu_sdk/ta/averages/dema.hpp"
 #include "tolbu_sdk/ta/averages/ema.hpp"
@@ -152,7 +154,7 @@ constexpr bool is_ohlcv_indicator(std::string_view name) {
 
 // A pass-through: its value for each input is the input itself. It carries the library's
 // input sampling in front of an indicator that cannot sample its own input.
-class Resampler : public ta::Indicator<OHLCV, OHLCV> {
+class TOLBU_API Resampler : public ta::Indicator<OHLCV, OHLCV> {
  public:
   explicit Resampler(SamplingPeriodType input_sampling, std::size_t max_history = 0);
 
@@ -161,10 +163,10 @@ class Resampler : public ta::Indicator<OHLCV, OHLCV> {
 };
 
 // The inputs a smart indicator takes, as the library's dynamic value.
-OHLCV to_ohlcv(const strategy::Bar& bar);
-OHLCV to_ohlcv(const types::Candle& candle);
+TOLBU_API OHLCV to_ohlcv(const strategy::Bar& bar);
+TOLBU_API OHLCV to_ohlcv(const types::Candle& candle);
 // The input modifier a resampled value indicator gets by default: the close of a bar.
-Value close_of(const Value& v);
+TOLBU_API Value close_of(const Value& v);
 
 namespace detail {
 
@@ -176,7 +178,7 @@ struct FixedName {
 };
 
 // The members of a smart indicator that must exist before the library's constructor runs.
-struct SmartState {
+struct TOLBU_API SmartState {
   std::unique_ptr<Resampler> _resampler;  // absent unless made for input_sampling
   bool _is_feeding = false;               // true while add pushes a value through it
 
@@ -188,13 +190,13 @@ struct SmartState {
 };
 
 // Routes input_sampling: kept for an OHLCV indicator, else turned into a Resampler in front.
-IndicatorOptions smart_options(SmartState& state, bool is_ohlcv_native,
-                               const IndicatorOptions& options);
+TOLBU_API IndicatorOptions smart_options(SmartState& state, bool is_ohlcv_native,
+                                         const IndicatorOptions& options);
 // What the smart indicator asks of its resampler.
 enum class ResamplerOp { ADD, UPDATE, REMOVE, REMOVE_ALL };
 // Does `op` on the resampler with _is_feeding set, and cleared even if that fails; the
 // resampler's outputs come back to the smart indicator through the chain.
-void feed_resampler(SmartState& state, ResamplerOp op, const Value& v = {});
+TOLBU_API void feed_resampler(SmartState& state, ResamplerOp op, const Value& v = {});
 
 }  // namespace detail
 
@@ -208,84 +210,13 @@ class SmartWrapper : public detail::SmartState, public T {
   static constexpr bool is_ohlcv_native() { return is_ohlcv_indicator(Name.view()); }
   std::string_view smart_name() const override { return Name.view(); }
 
-  // The library's parameters and options; see the top of this file for input_sampling. The
-  // overloads with options last let them be written as a braced list.
+  // The library's parameters (or its Params, for building by name), then its options; see
+  // the top of this file for input_sampling. Options given as a braced list are spelled
+  // IndicatorOptions{...}: a template cannot take a bare braced list.
   template <class... A>
   explicit SmartWrapper(A&&... args)
       : detail::SmartState(),
         T(_route(*static_cast<detail::SmartState*>(this), std::forward<A>(args))...) {}
-  explicit SmartWrapper(const IndicatorOptions& o)
-      : detail::SmartState(), T(_route(*static_cast<detail::SmartState*>(this), o)) {}
-  template <class A1>
-  SmartWrapper(A1&& a1, const IndicatorOptions& o)
-      : detail::SmartState(),
-        T(std::forward<A1>(a1), _route(*static_cast<detail::SmartState*>(this), o)) {}
-  template <class A1, class A2>
-  SmartWrapper(A1&& a1, A2&& a2, const IndicatorOptions& o)
-      : detail::SmartState(),
-        T(std::forward<A1>(a1), std::forward<A2>(a2),
-          _route(*static_cast<detail::SmartState*>(this), o)) {}
-  template <class A1, class A2, class A3>
-  SmartWrapper(A1&& a1, A2&& a2, A3&& a3, const IndicatorOptions& o)
-      : detail::SmartState(),
-        T(std::forward<A1>(a1), std::forward<A2>(a2), std::forward<A3>(a3),
-          _route(*static_cast<detail::SmartState*>(this), o)) {}
-  template <class A1, class A2, class A3, class A4>
-  SmartWrapper(A1&& a1, A2&& a2, A3&& a3, A4&& a4, const IndicatorOptions& o)
-      : detail::SmartState(),
-        T(std::forward<A1>(a1), std::forward<A2>(a2), std::forward<A3>(a3), std::forward<A4>(a4),
-          _route(*static_cast<detail::SmartState*>(this), o)) {}
-  template <class A1, class A2, class A3, class A4, class A5>
-  SmartWrapper(A1&& a1, A2&& a2, A3&& a3, A4&& a4, A5&& a5, const IndicatorOptions& o)
-      : detail::SmartState(),
-        T(std::forward<A1>(a1), std::forward<A2>(a2), std::forward<A3>(a3), std::forward<A4>(a4),
-          std::forward<A5>(a5), _route(*static_cast<detail::SmartState*>(this), o)) {}
-  template <class A1, class A2, class A3, class A4, class A5, class A6>
-  SmartWrapper(A1&& a1, A2&& a2, A3&& a3, A4&& a4, A5&& a5, A6&& a6, const IndicatorOptions& o)
-      : detail::SmartState(),
-        T(std::forward<A1>(a1), std::forward<A2>(a2), std::forward<A3>(a3), std::forward<A4>(a4),
-          std::forward<A5>(a5), std::forward<A6>(a6),
-          _route(*static_cast<detail::SmartState*>(this), o)) {}
-  template <class A1, class A2, class A3, class A4, class A5, class A6, class A7>
-  SmartWrapper(A1&& a1, A2&& a2, A3&& a3, A4&& a4, A5&& a5, A6&& a6, A7&& a7,
-               const IndicatorOptions& o)
-      : detail::SmartState(),
-        T(std::forward<A1>(a1), std::forward<A2>(a2), std::forward<A3>(a3), std::forward<A4>(a4),
-          std::forward<A5>(a5), std::forward<A6>(a6), std::forward<A7>(a7),
-          _route(*static_cast<detail::SmartState*>(this), o)) {}
-  template <class A1, class A2, class A3, class A4, class A5, class A6, class A7, class A8>
-  SmartWrapper(A1&& a1, A2&& a2, A3&& a3, A4&& a4, A5&& a5, A6&& a6, A7&& a7, A8&& a8,
-               const IndicatorOptions& o)
-      : detail::SmartState(),
-        T(std::forward<A1>(a1), std::forward<A2>(a2), std::forward<A3>(a3), std::forward<A4>(a4),
-          std::forward<A5>(a5), std::forward<A6>(a6), std::forward<A7>(a7), std::forward<A8>(a8),
-          _route(*static_cast<detail::SmartState*>(this), o)) {}
-  template <class A1, class A2, class A3, class A4, class A5, class A6, class A7, class A8,
-            class A9>
-  SmartWrapper(A1&& a1, A2&& a2, A3&& a3, A4&& a4, A5&& a5, A6&& a6, A7&& a7, A8&& a8, A9&& a9,
-               const IndicatorOptions& o)
-      : detail::SmartState(),
-        T(std::forward<A1>(a1), std::forward<A2>(a2), std::forward<A3>(a3), std::forward<A4>(a4),
-          std::forward<A5>(a5), std::forward<A6>(a6), std::forward<A7>(a7), std::forward<A8>(a8),
-          std::forward<A9>(a9), _route(*static_cast<detail::SmartState*>(this), o)) {}
-  template <class A1, class A2, class A3, class A4, class A5, class A6, class A7, class A8,
-            class A9, class A10>
-  SmartWrapper(A1&& a1, A2&& a2, A3&& a3, A4&& a4, A5&& a5, A6&& a6, A7&& a7, A8&& a8, A9&& a9,
-               A10&& a10, const IndicatorOptions& o)
-      : detail::SmartState(),
-        T(std::forward<A1>(a1), std::forward<A2>(a2), std::forward<A3>(a3), std::forward<A4>(a4),
-          std::forward<A5>(a5), std::forward<A6>(a6), std::forward<A7>(a7), std::forward<A8>(a8),
-          std::forward<A9>(a9), std::forward<A10>(a10),
-          _route(*static_cast<detail::SmartState*>(this), o)) {}
-  template <class A1, class A2, class A3, class A4, class A5, class A6, class A7, class A8,
-            class A9, class A10, class A11>
-  SmartWrapper(A1&& a1, A2&& a2, A3&& a3, A4&& a4, A5&& a5, A6&& a6, A7&& a7, A8&& a8, A9&& a9,
-               A10&& a10, A11&& a11, const IndicatorOptions& o)
-      : detail::SmartState(),
-        T(std::forward<A1>(a1), std::forward<A2>(a2), std::forward<A3>(a3), std::forward<A4>(a4),
-          std::forward<A5>(a5), std::forward<A6>(a6), std::forward<A7>(a7), std::forward<A8>(a8),
-          std::forward<A9>(a9), std::forward<A10>(a10), std::forward<A11>(a11),
-          _route(*static_cast<detail::SmartState*>(this), o)) {}
 
   void add(double v) { _add(Value(v)); }
   void add(const OHLCV& v) { _add(Value(v)); }
@@ -433,16 +364,16 @@ using FibonacciRetracement = ta::FibonacciRetracement;
 
 // The exported names: the smart indicators (and FibonacciRetracement) ascending, then
 // "SamplingPeriodType".
-const std::vector<std::string>& export_list();
+TOLBU_API const std::vector<std::string>& export_list();
 
 // Builds the smart indicator `name` from its parameters (positional, then named) and options.
-std::unique_ptr<ta::IndicatorBase> create(std::string_view name,
-                                          std::vector<ParamValue> positional = {},
-                                          std::vector<NamedParam> named = {},
-                                          const IndicatorOptions& options = {});
+TOLBU_API std::unique_ptr<ta::IndicatorBase> create(std::string_view name,
+                                                    std::vector<ParamValue> positional = {},
+                                                    std::vector<NamedParam> named = {},
+                                                    const IndicatorOptions& options = {});
 
 // The smart side of an indicator built here (its name, resampler and feeding flag); null for
 // a plain library indicator.
-const detail::SmartState* smart_state(const ta::IndicatorBase& indicator);
+TOLBU_API const detail::SmartState* smart_state(const ta::IndicatorBase& indicator);
 
 }  // namespace tolbu_sdk::features::indicators

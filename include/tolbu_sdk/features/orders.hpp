@@ -25,6 +25,7 @@
 
 #include "tolbu_sdk/config.hpp"
 #include "tolbu_sdk/platform/detail/asio_fwd.hpp"
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/platform/http_options.hpp"
 #include "tolbu_sdk/types/records.hpp"
 
@@ -43,7 +44,7 @@ class Client;
 
 namespace tolbu_sdk::features {
 
-class OrderService {
+class TOLBU_API OrderService {
  public:
   // Copies the base URL; keeps a reference to config, whose jwt_token is read on every
   // request. http sets the connect and stall timeouts and connection reuse.

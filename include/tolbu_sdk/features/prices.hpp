@@ -20,6 +20,7 @@
 #include "tolbu_sdk/config.hpp"
 #include "tolbu_sdk/platform/datetime.hpp"
 #include "tolbu_sdk/platform/detail/asio_fwd.hpp"
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/platform/http_options.hpp"
 #include "tolbu_sdk/types/records.hpp"
 
@@ -39,7 +40,7 @@ class Client;
 
 namespace tolbu_sdk::features {
 
-class MarketDataService {
+class TOLBU_API MarketDataService {
  public:
   // Copies the two base URLs; keeps a reference to config, whose jwt_token is read on every
   // authenticated request. http sets the connect and stall timeouts and connection reuse.

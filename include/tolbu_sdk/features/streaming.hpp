@@ -64,6 +64,7 @@
 
 #include "tolbu_sdk/config.hpp"
 #include "tolbu_sdk/platform/detail/asio_fwd.hpp"
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/types/records.hpp"
 
 namespace tolbu_sdk::platform::centrifuge {
@@ -102,16 +103,19 @@ template <typename... Args>
 using awaitable_void = platform::detail::awaitable<typename dependent_on<void, Args...>::type>;
 
 // A readable name of a callable's type, for log lines.
-std::string callable_name(const std::type_info& type);
+TOLBU_API std::string callable_name(const std::type_info& type);
 
 }  // namespace detail
 
+// Which callables a callback awaits: only those returning awaitable<void>, or those returning
+// any awaitable (its value dropped). Under VOID_ONLY a callable returning another awaitable
+// is plain: called, its awaitable dropped un-awaited.
+enum class AwaitedResults { VOID_ONLY, ANY };
+
 // A callback that is either plain or asynchronous, fixed by what the callable is declared to
-// return. With AwaitAnyAwaitable, a callable returning any awaitable is asynchronous (its
-// value is dropped); without it only one returning awaitable<void> is, and a callable
-// returning another awaitable is plain: called, its awaitable dropped un-awaited.
+// return and by which results it awaits.
 // Copies share the callable; two callbacks compare equal when they share it.
-template <bool AwaitAnyAwaitable, typename... Args>
+template <AwaitedResults Awaited, typename... Args>
 class BasicCallback {
  public:
   BasicCallback() = default;
@@ -132,7 +136,7 @@ class BasicCallback {
     auto impl = std::make_shared<Impl>();
     impl->name = std::move(name);
     if constexpr (detail::awaitable_result<R>::value &&
-                  (AwaitAnyAwaitable || detail::awaitable_result<R>::is_void)) {
+                  (Awaited == AwaitedResults::ANY || detail::awaitable_result<R>::is_void)) {
       if constexpr (detail::awaitable_result<R>::is_void) {
         impl->async = std::function<platform::detail::awaitable<void>(Args...)>(std::forward<F>(f));
       } else {
@@ -186,22 +190,22 @@ class BasicCallback {
 };
 
 // Takes the publication's payload.
-using PublicationCallback = BasicCallback<true, const boost::json::value&>;
+using PublicationCallback = BasicCallback<AwaitedResults::ANY, const boost::json::value&>;
 // on_connect, on_disconnect: no argument.
-using ConnectionCallback = BasicCallback<false>;
+using ConnectionCallback = BasicCallback<AwaitedResults::VOID_ONLY>;
 // on_error: an error whose message is the text form of the client's error context.
-using ErrorCallback = BasicCallback<false, const std::exception&>;
+using ErrorCallback = BasicCallback<AwaitedResults::VOID_ONLY, const std::exception&>;
 // How a connection ended, for the on_disconnect form that wants to know.
-struct DisconnectInfo {
+struct TOLBU_API DisconnectInfo {
   std::uint32_t code = 0;  // the server's disconnect code, or the client's own (0-5)
   std::string reason;
   bool reconnect = false;  // the client will connect again by itself
 };
 
 // on_disconnect: either with no argument or with a DisconnectInfo.
-class DisconnectCallback {
+class TOLBU_API DisconnectCallback {
  public:
-  using Detailed = BasicCallback<false, const DisconnectInfo&>;
+  using Detailed = BasicCallback<AwaitedResults::VOID_ONLY, const DisconnectInfo&>;
 
   DisconnectCallback() = default;
   DisconnectCallback(std::nullptr_t) {}
@@ -233,16 +237,16 @@ class DisconnectCallback {
 };
 
 // on_gap: the channel whose missed publications could not be recovered.
-using GapCallback = BasicCallback<false, const std::string&>;
+using GapCallback = BasicCallback<AwaitedResults::VOID_ONLY, const std::string&>;
 
 // Typed callbacks of the converting subscriptions.
-using DepthCallback = BasicCallback<true, const types::Depth&>;
-using CandleCallback = BasicCallback<true, const types::Candle&>;
-using ProductInfoCallback = BasicCallback<true, const types::ProductInfo&>;
-using ProductStatCallback = BasicCallback<true, const types::ProductStat&>;
+using DepthCallback = BasicCallback<AwaitedResults::ANY, const types::Depth&>;
+using CandleCallback = BasicCallback<AwaitedResults::ANY, const types::Candle&>;
+using ProductInfoCallback = BasicCallback<AwaitedResults::ANY, const types::ProductInfo&>;
+using ProductStatCallback = BasicCallback<AwaitedResults::ANY, const types::ProductStat&>;
 
 // Represents an active subscription wrapper.
-struct TolbuSubscription {
+struct TOLBU_API TolbuSubscription {
   std::string channel_name;                      // the full channel name; the registry key
   std::vector<PublicationCallback> callbacks{};  // every publication goes to each, in order
   std::shared_ptr<platform::centrifuge::Subscription> sub_obj{};  // once created
@@ -252,7 +256,7 @@ struct TolbuSubscription {
 };
 
 // The registry: at most one record per full channel name, in registration order.
-class SubscriptionRegistry {
+class TOLBU_API SubscriptionRegistry {
  public:
   std::shared_ptr<TolbuSubscription> find(std::string_view channel_name) const;
   bool contains(std::string_view channel_name) const { return find(channel_name) != nullptr; }
@@ -270,7 +274,7 @@ class SubscriptionRegistry {
   std::vector<std::pair<std::string, std::shared_ptr<TolbuSubscription>>> entries_;
 };
 
-class TolbuStream {
+class TOLBU_API TolbuStream {
  public:
   using SubscriptionPtr = std::shared_ptr<TolbuSubscription>;
   template <typename T>

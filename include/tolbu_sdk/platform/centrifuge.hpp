@@ -37,14 +37,15 @@
 #include <vector>
 
 #include "tolbu_sdk/errors.hpp"
+#include "tolbu_sdk/platform/export.hpp"
 
 namespace tolbu_sdk::platform::centrifuge {
 
 enum class ClientState { DISCONNECTED, CONNECTING, CONNECTED };
 enum class SubscriptionState { UNSUBSCRIBED, SUBSCRIBING, SUBSCRIBED };
 
-std::string_view to_string(ClientState state) noexcept;
-std::string_view to_string(SubscriptionState state) noexcept;
+TOLBU_API std::string_view to_string(ClientState state) noexcept;
+TOLBU_API std::string_view to_string(SubscriptionState state) noexcept;
 
 // Codes of the client's own disconnects; the server's are 3000-4999 (3500-3999 and
 // 4500-4999 mean "do not reconnect"), WebSocket close codes otherwise.
@@ -63,22 +64,22 @@ inline constexpr std::uint32_t UNRECOVERABLE_POSITION = 112;
 }  // namespace codes
 
 // True when a disconnect with this code ends the client's attempts to connect.
-bool is_terminal_disconnect(std::uint32_t code) noexcept;
+TOLBU_API bool is_terminal_disconnect(std::uint32_t code) noexcept;
 
-struct ClientInfo {
+struct TOLBU_API ClientInfo {
   std::string user;
   std::string client;
   boost::json::value conn_info;
   boost::json::value chan_info;
 };
 
-struct ConnectingContext {
+struct TOLBU_API ConnectingContext {
   std::uint32_t code = 0;
   std::string reason;
   std::string to_string() const;
 };
 
-struct ConnectedContext {
+struct TOLBU_API ConnectedContext {
   std::string client;  // the id the server gave this connection
   std::string version;
   std::string transport = "websocket";
@@ -88,14 +89,14 @@ struct ConnectedContext {
   std::string to_string() const;
 };
 
-struct DisconnectedContext {
+struct TOLBU_API DisconnectedContext {
   std::uint32_t code = 0;
   std::string reason;
   bool reconnect = false;  // the client will connect again by itself
   std::string to_string() const;
 };
 
-struct ErrorContext {
+struct TOLBU_API ErrorContext {
   std::string type;  // "transport", "connect", "protocol", "timeout", "handler"
   std::uint32_t code = 0;
   std::string message;
@@ -103,7 +104,7 @@ struct ErrorContext {
   std::string to_string() const;
 };
 
-struct MessageContext {
+struct TOLBU_API MessageContext {
   boost::json::value data;
   std::string to_string() const;
 };
@@ -111,7 +112,7 @@ struct MessageContext {
 // One publication as the server sent it, apart from its payload: the client hands the
 // payload over in PublicationContext::data and leaves `data` here absent, so the payload is
 // never copied. A publication without a payload on the wire has both absent.
-struct Publication {
+struct TOLBU_API Publication {
   std::optional<boost::json::value> data;
   std::uint64_t offset = 0;
   std::optional<ClientInfo> info;
@@ -120,7 +121,7 @@ struct Publication {
   boost::json::object to_json() const;
 };
 
-struct PublicationContext {
+struct TOLBU_API PublicationContext {
   std::string channel;
   std::optional<boost::json::value> data;  // the payload
   std::optional<Publication> pub;
@@ -129,14 +130,14 @@ struct PublicationContext {
   std::string to_string() const;
 };
 
-struct SubscribingContext {
+struct TOLBU_API SubscribingContext {
   std::string channel;
   std::uint32_t code = 0;
   std::string reason;
   std::string to_string() const;
 };
 
-struct SubscribedContext {
+struct TOLBU_API SubscribedContext {
   std::string channel;
   bool recoverable = false;
   bool positioned = false;
@@ -150,7 +151,7 @@ struct SubscribedContext {
   std::string to_string() const;
 };
 
-struct UnsubscribedContext {
+struct TOLBU_API UnsubscribedContext {
   std::string channel;
   // 0: unsubscribe() or disconnect() called; otherwise the server's code (2000-2499), a
   // subscribe refusal's error code, or the disconnect code that ended the client for good.
@@ -159,7 +160,7 @@ struct UnsubscribedContext {
   std::string to_string() const;
 };
 
-struct SubscriptionErrorContext {
+struct TOLBU_API SubscriptionErrorContext {
   std::string channel;
   std::string type;  // "subscribe", "timeout"
   std::uint32_t code = 0;
@@ -168,13 +169,13 @@ struct SubscriptionErrorContext {
   std::string to_string() const;
 };
 
-struct JoinContext {
+struct TOLBU_API JoinContext {
   std::string channel;
   ClientInfo info;
   std::string to_string() const;
 };
 
-struct LeaveContext {
+struct TOLBU_API LeaveContext {
   std::string channel;
   ClientInfo info;
   std::string to_string() const;
@@ -185,7 +186,7 @@ struct LeaveContext {
 template <typename Context>
 using EventHandler = std::function<boost::asio::awaitable<void>(const Context&)>;
 
-struct ClientEventHandler {
+struct TOLBU_API ClientEventHandler {
   EventHandler<ConnectedContext> on_connected;
   EventHandler<DisconnectedContext> on_disconnected;
   EventHandler<ErrorContext> on_error;
@@ -198,7 +199,7 @@ struct ClientEventHandler {
   EventHandler<UnsubscribedContext> on_server_unsubscribed;
 };
 
-struct SubscriptionEventHandler {
+struct TOLBU_API SubscriptionEventHandler {
   EventHandler<PublicationContext> on_publication;
   EventHandler<SubscribedContext> on_subscribed;
   EventHandler<SubscriptionErrorContext> on_error;
@@ -208,7 +209,7 @@ struct SubscriptionEventHandler {
   EventHandler<LeaveContext> on_leave;
 };
 
-struct ClientOptions {
+struct TOLBU_API ClientOptions {
   std::string token;  // the connection token (a JWT), may be empty
   // Asked for the current token before every connect attempt and every refresh; `token`
   // serves when it is empty. An exception from it counts as a failed attempt.
@@ -229,7 +230,7 @@ struct ClientOptions {
 };
 
 // An error reply of the server to a command ("permission denied", "unauthorized", ...).
-class ReplyError : public RuntimeError {
+class TOLBU_API ReplyError : public RuntimeError {
  public:
   ReplyError(std::string what, std::uint32_t code, bool temporary)
       : RuntimeError(std::move(what)), code_(code), temporary_(temporary) {}
@@ -241,7 +242,7 @@ class ReplyError : public RuntimeError {
   bool temporary_;
 };
 
-class TimeoutError : public RuntimeError {
+class TOLBU_API TimeoutError : public RuntimeError {
  public:
   using RuntimeError::RuntimeError;
 };
@@ -249,13 +250,13 @@ class TimeoutError : public RuntimeError {
 class Subscription;
 
 // Where a recoverable subscription stands in its channel's stream.
-struct StreamPosition {
+struct TOLBU_API StreamPosition {
   std::uint64_t offset = 0;
   std::string epoch;
   bool operator==(const StreamPosition&) const = default;
 };
 
-class Client : public std::enable_shared_from_this<Client> {
+class TOLBU_API Client : public std::enable_shared_from_this<Client> {
  public:
   // Throws ValueError for an address that is not a ws:// or wss:// URL. Does not connect.
   static std::shared_ptr<Client> create(boost::asio::any_io_executor executor, std::string address,
@@ -302,7 +303,7 @@ class Client : public std::enable_shared_from_this<Client> {
   std::shared_ptr<Core> core_;
 };
 
-class Subscription {
+class TOLBU_API Subscription {
  public:
   ~Subscription();
   Subscription(const Subscription&) = delete;

@@ -31,11 +31,12 @@
 #include <utility>
 #include <vector>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/platform/http_options.hpp"
 
 namespace tolbu_sdk::platform::http {
 
-struct Response {
+struct TOLBU_API Response {
   int status_code = 0;
   std::string reason;  // the status line's reason phrase (a standard one when the server sent none)
   std::string text;    // the body, as received
@@ -53,7 +54,7 @@ struct Response {
   std::string header(std::string_view name) const;
 };
 
-class Client {
+class TOLBU_API Client {
  public:
   explicit Client(Options options = {});
   ~Client();
@@ -107,12 +108,12 @@ class Client {
 // One path segment, percent-encoded: RFC 3986 unreserved characters (ALPHA DIGIT - . _ ~)
 // stay as they are, every other byte becomes %XX, so "/", "?", "#", "%" and spaces cannot
 // change which resource a URL names.
-std::string encode_path_segment(std::string_view segment);
+TOLBU_API std::string encode_path_segment(std::string_view segment);
 
 // A query string without the "?": k=v pairs joined by "&", form-encoded (space as "+").
-std::string encode_query(const Params& params);
+TOLBU_API std::string encode_query(const Params& params);
 
 // The first max_chars characters of UTF-8 text (never splitting a multi-byte character).
-std::string_view text_prefix(std::string_view text, std::size_t max_chars);
+TOLBU_API std::string_view text_prefix(std::string_view text, std::size_t max_chars);
 
 }  // namespace tolbu_sdk::platform::http

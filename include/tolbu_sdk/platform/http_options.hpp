@@ -8,13 +8,15 @@
 #include <utility>
 #include <vector>
 
+#include "tolbu_sdk/platform/export.hpp"
+
 namespace tolbu_sdk::platform::http {
 
 // Request headers and query parameters: sent in insertion order.
 using Headers = std::vector<std::pair<std::string, std::string>>;
 using Params = std::vector<std::pair<std::string, std::string>>;
 
-struct Options {
+struct TOLBU_API Options {
   // Time allowed to connect and complete the TLS handshake (name resolution is bounded by
   // the system resolver).
   std::chrono::milliseconds connect_timeout{10'000};

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "tolbu_sdk/platform/export.hpp"
+
 namespace boost::system {
 class error_code;
 }  // namespace boost::system
@@ -17,29 +19,30 @@ namespace tolbu_sdk::platform {
 // parser can be one unit in the last place off). The value allocates from storage, so a caller
 // with an arena keeps it (the default resource without one). Every JSON text the SDK reads
 // goes through here. On failure ec is set and the result is null.
-boost::json::value parse_json(std::string_view text, boost::system::error_code& ec);
-boost::json::value parse_json(std::string_view text, boost::system::error_code& ec,
-                              boost::json::storage_ptr storage);
+TOLBU_API boost::json::value parse_json(std::string_view text, boost::system::error_code& ec);
+TOLBU_API boost::json::value parse_json(std::string_view text, boost::system::error_code& ec,
+                                        boost::json::storage_ptr storage);
 
 // True for a missing value (nullptr) and for null, false, 0, "", [] and {}.
-bool is_empty(const boost::json::value* value) noexcept;
-bool is_empty(const boost::json::value& value) noexcept;
+TOLBU_API bool is_empty(const boost::json::value* value) noexcept;
+TOLBU_API bool is_empty(const boost::json::value& value) noexcept;
 
 // Looks a key up in an object; nullptr when absent.
-const boost::json::value* find(const boost::json::object& object, std::string_view key) noexcept;
+TOLBU_API const boost::json::value* find(const boost::json::object& object,
+                                         std::string_view key) noexcept;
 
 // JSON text with ", " and ": " separators, keys in insertion order, every non-ASCII character
 // as a \uXXXX escape (surrogate pairs above U+FFFF), and the tokens NaN, Infinity and
 // -Infinity for non-finite doubles. Doubles use number_text, integers plain decimal.
-std::string to_json_text(const boost::json::value& value);
-void append_json_text(std::string& out, const boost::json::value& value);
+TOLBU_API std::string to_json_text(const boost::json::value& value);
+TOLBU_API void append_json_text(std::string& out, const boost::json::value& value);
 
 // A JSON value held by a record: a boost::json::value with value semantics (deep copies,
 // comparison by content), kept behind a pointer so that the record's header needs only
 // Boost.JSON's forward declarations. Null until set; reading a null one allocates nothing.
 // Read it through *, -> or get() (or pass it where a const boost::json::value& is wanted);
 // that needs <boost/json/value.hpp> as any use of a value does.
-class JsonValue {
+class TOLBU_API JsonValue {
  public:
   JsonValue() noexcept;
   JsonValue(const boost::json::value& value);  // NOLINT: implicit, as the value it holds
@@ -62,8 +65,8 @@ class JsonValue {
   boost::json::value* operator->() { return &get(); }
   operator const boost::json::value&() const noexcept { return get(); }  // NOLINT
 
-  friend bool operator==(const JsonValue& a, const JsonValue& b) noexcept;
-  friend bool operator==(const JsonValue& a, const boost::json::value& b) noexcept;
+  friend TOLBU_API bool operator==(const JsonValue& a, const JsonValue& b) noexcept;
+  friend TOLBU_API bool operator==(const JsonValue& a, const boost::json::value& b) noexcept;
 
  private:
   boost::json::value* value_ = nullptr;  // owned; null when nothing is held

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "tolbu_sdk/platform/detail/level_macros_push.hpp"
+#include "tolbu_sdk/platform/export.hpp"
 
 namespace tolbu_sdk::logging {
 
@@ -33,11 +34,11 @@ inline constexpr int ERROR = 40;
 inline constexpr int CRITICAL = 50;
 
 // "DEBUG", ..., "CRITICAL"; other numbers read "Level 25".
-std::string level_name(int level);
+TOLBU_API std::string level_name(int level);
 // The level of an upper-case name among the five above; absent for any other text.
-std::optional<int> level_from_name(std::string_view name);
+TOLBU_API std::optional<int> level_from_name(std::string_view name);
 
-struct LogRecord {
+struct TOLBU_API LogRecord {
   std::string_view name;  // logger name
   int levelno = 0;
   std::string_view levelname;
@@ -46,7 +47,7 @@ struct LogRecord {
   std::exception_ptr exc_info = nullptr;  // optional exception
 };
 
-class Formatter {
+class TOLBU_API Formatter {
  public:
   // Layout fields: %(asctime)s, %(msecs)03d, %(levelname)s, %(levelname)-8s, %(name)s,
   // %(message)s, %(levelno)s (and %(created)f); "%%" is a literal percent sign. Flags "-" and
@@ -81,7 +82,7 @@ class Formatter {
   std::uint64_t id_;  // keys the per-thread date cache
 };
 
-class Handler {
+class TOLBU_API Handler {
  public:
   Handler();
   virtual ~Handler();
@@ -113,7 +114,7 @@ class Handler {
 // output never ends the process: a pipe whose reader has gone (strategy | head -1) raises no
 // SIGPIPE, and the handler stops writing to it. Only the first failure is reported on
 // standard error, and other handlers still get every record.
-class StreamHandler : public Handler {
+class TOLBU_API StreamHandler : public Handler {
  public:
   explicit StreamHandler(int fd = 1);
 
@@ -132,7 +133,7 @@ class StreamHandler : public Handler {
 // (there would be nowhere to keep the old lines); a line longer than the limit still goes
 // into a fresh file. Throws std::system_error when the file cannot be opened, ValueError for
 // a negative backup_count. A failed rotation keeps writing to the current file.
-class RotatingFileHandler : public Handler {
+class TOLBU_API RotatingFileHandler : public Handler {
  public:
   RotatingFileHandler(std::string filename, std::uint64_t max_bytes = 0, int backup_count = 0);
   ~RotatingFileHandler() override;
@@ -151,7 +152,7 @@ class RotatingFileHandler : public Handler {
   std::uint64_t size_ = 0;
 };
 
-class Logger {
+class TOLBU_API Logger {
  public:
   Logger(const Logger&) = delete;
   Logger& operator=(const Logger&) = delete;
@@ -239,13 +240,13 @@ class Logger {
 
 // The one logger of a dotted name for the whole process; "" or "root" is the root logger.
 // Loggers live until the process ends, so the reference stays valid.
-Logger& get_logger(std::string_view name);
-Logger& root_logger();
+TOLBU_API Logger& get_logger(std::string_view name);
+TOLBU_API Logger& root_logger();
 
 // For tests only: detaches every handler from every logger, unsets every level (the root
 // goes back to WARNING) and turns propagation back on, so one process can configure the
 // facility more than once. Loggers themselves stay, and references to them stay valid.
-void reset_for_tests();
+TOLBU_API void reset_for_tests();
 
 }  // namespace tolbu_sdk::logging
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "tolbu_sdk/platform/datetime.hpp"
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/types/records_fwd.hpp"
 
 namespace tolbu_sdk::strategy {
@@ -13,7 +14,7 @@ using platform::LocalDateTime;
 
 // A plain value: no reference to the candle it came from. Nothing checks that high >= low;
 // an inconsistent bar simply yields negative ranges or wicks.
-struct Bar {
+struct TOLBU_API Bar {
   std::string symbol;
   LocalDateTime time;  // local time of the bar, no zone
   double open;

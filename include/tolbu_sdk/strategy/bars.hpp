@@ -21,11 +21,12 @@
 #include <span>
 #include <vector>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/strategy/bar.hpp"
 
 namespace tolbu_sdk::strategy {
 
-class Bars {
+class TOLBU_API Bars {
  public:
   static constexpr int DEFAULT_MAX_BARS = 1000;
 

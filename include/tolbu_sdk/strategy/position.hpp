@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "tolbu_sdk/platform/datetime.hpp"
+#include "tolbu_sdk/platform/export.hpp"
 
 namespace tolbu_sdk::strategy {
 
@@ -22,16 +23,16 @@ using platform::LocalDateTime;
 enum class PositionSide { LONG, SHORT };
 
 // "LONG" or "SHORT".
-const char* to_string(PositionSide side) noexcept;
+TOLBU_API const char* to_string(PositionSide side) noexcept;
 // The side named by "LONG" or "SHORT"; any other text is a ValueError.
-PositionSide position_side_from(std::string_view text);
+TOLBU_API PositionSide position_side_from(std::string_view text);
 // A side compares equal to its text.
 inline bool operator==(PositionSide side, std::string_view text) noexcept {
   return text == to_string(side);
 }
 
 // The optional fields of a position, for designated initialisation.
-struct PositionOptions {
+struct TOLBU_API PositionOptions {
   double point_value = 1.0;
   std::optional<double> stop_loss{};
   std::optional<double> take_profit{};
@@ -42,7 +43,7 @@ struct PositionOptions {
   std::string order_id{};
 };
 
-struct Position {
+struct TOLBU_API Position {
   std::string id;
   std::string symbol;
   PositionSide side;
@@ -118,7 +119,7 @@ struct Position {
 };
 
 // The record of one finished trade.
-struct ClosedPosition {
+struct TOLBU_API ClosedPosition {
   std::string id;
   std::string symbol;
   PositionSide side;

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/strategy/bar.hpp"
 #include "tolbu_sdk/strategy/bars.hpp"
 #include "tolbu_sdk/types/records_fwd.hpp"
@@ -21,7 +22,7 @@ namespace tolbu_sdk::strategy {
 // One (price, quantity) level of the order book.
 using DepthPair = std::pair<double, double>;
 
-struct Symbol {
+struct TOLBU_API Symbol {
   std::string name;
   double tick_size = 0.01;
   int lot_size = 1;

@@ -28,11 +28,12 @@
 // 5. Any other state that changes per input must be undone in `_on_remove()` (called before
 //    the newest input and its output are dropped) and cleared in `_on_reset()`; prefer
 //    managed parts or reading your own outputs, which need neither.
-// 6. Register by name at the end of the source (registry.hpp):
-//      TOLBU_TA_REGISTER(SMA, [](Params& p, const IndicatorOptions& o) {
-//        return std::make_unique<SMA>(p.integer("period"), o);
-//      })
-//    Params are read in constructor order with the catalogue's defaults.
+// 6. Build by name: declare `SMA(Params& params, const IndicatorOptions& options);` and
+//    define it by reading the parameters in constructor order with the catalogue's defaults
+//    (braces keep that order), then register at the end of the source (registry.hpp):
+//      SMA::SMA(Params& p, const IndicatorOptions& o) : SMA{p.integer("period"), o} {}
+//      TOLBU_TA_REGISTER(SMA)
+//    The smart layer builds its variants through the same constructor.
 // 7. Speed: O(1) per input where the mathematics allows, no allocation per input, no
 //    std::function per value on the hot path. An inner indicator keeps its own input and
 //    output history: where a block does the job (ExponentialAverage, RollingSum,
@@ -62,6 +63,7 @@
 #include <vector>
 
 #include "tolbu_sdk/errors.hpp"
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/sampling.hpp"
 #include "tolbu_sdk/ta/support/ring_buffer.hpp"
 #include "tolbu_sdk/ta/support/undoable.hpp"
@@ -70,11 +72,12 @@
 namespace tolbu_sdk::ta {
 
 class IndicatorBase;
+class Params;  // an indicator's parameters by name (registry.hpp)
 
 // Applied to every input before use; may return an absent Value.
 using InputModifier = std::function<Value(const Value&)>;
 
-struct IndicatorOptions {
+struct TOLBU_API IndicatorOptions {
   // Chaining: every new, updated or removed output of this indicator reaches ours. It must
   // outlive ours or be destroyed first (either way the link is cut cleanly).
   IndicatorBase* input_indicator = nullptr;
@@ -90,7 +93,7 @@ enum class InputKind { NUMBER, OHLCV };
 
 // The type-independent face of an indicator: what chaining, the name-based factory and the
 // smart layer use.
-class IndicatorBase : public support::Undoable {
+class TOLBU_API IndicatorBase : public support::Undoable {
  public:
   IndicatorBase(const IndicatorBase&) = delete;
   IndicatorBase& operator=(const IndicatorBase&) = delete;
@@ -112,10 +115,10 @@ class IndicatorBase : public support::Undoable {
   // The output at index i (negative: from the newest), as a dynamic value.
   virtual Value output_value(std::ptrdiff_t i) const = 0;
 
-  IndicatorBase* input_indicator() const { return _source; }
-  const InputModifier& input_modifier() const { return _modifier; }
-  std::optional<SamplingPeriodType> input_sampling() const { return _sampling; }
-  std::size_t max_history() const { return _max_history; }
+  IndicatorBase* input_indicator() const { return source_; }
+  const InputModifier& input_modifier() const { return modifier_; }
+  std::optional<SamplingPeriodType> input_sampling() const { return sampling_; }
+  std::size_t max_history() const { return max_history_; }
   // Bounds the history from now on (0: unbounded).
   void set_max_history(std::size_t n) { set_history_limit(n); }
 
@@ -123,26 +126,26 @@ class IndicatorBase : public support::Undoable {
   void reset() override { remove_all(); }
   // A part of another indicator does not check its inputs for finiteness: an overflow in its
   // owner's arithmetic shows as an infinite value, not as a throw in mid-computation.
-  void mark_as_part() override { _checks_input = false; }
+  void mark_as_part() override { checks_input_ = false; }
 
  protected:
   explicit IndicatorBase(const IndicatorOptions& options);
 
   enum class Event { ADD, UPDATE, REMOVE, CLEAR };
-  bool _has_dependents() const { return !_dependents.empty(); }
+  bool _has_dependents() const { return !dependents_.empty(); }
   // Tells every dependent; if one throws, those told before it are put back (`old` is the
   // output an UPDATE or REMOVE replaced) and the exception goes on.
   void _notify(Event e, const Value& v, const Value& old);
   // Takes in the outputs the input indicator held when this one was made; runs on first use.
   void _sync() const {
-    if (_pending_catch_up) [[unlikely]]
+    if (pending_catch_up_) [[unlikely]]
       const_cast<IndicatorBase*>(this)->_catch_up();
   }
 
-  std::size_t _max_history = 0;
-  InputModifier _modifier;
-  std::optional<SamplingPeriodType> _sampling;
-  bool _checks_input = true;  // false for a part of another indicator
+  std::size_t max_history_ = 0;
+  InputModifier modifier_;
+  std::optional<SamplingPeriodType> sampling_;
+  bool checks_input_ = true;  // false for a part of another indicator
 
  private:
   void _on_source_event(Event e, const Value& v);
@@ -150,22 +153,22 @@ class IndicatorBase : public support::Undoable {
   void _catch_up();
   void _detach();
 
-  IndicatorBase* _source = nullptr;
-  std::vector<IndicatorBase*> _dependents;
-  bool _pending_catch_up = false;
+  IndicatorBase* source_ = nullptr;
+  std::vector<IndicatorBase*> dependents_;
+  bool pending_catch_up_ = false;
 };
 
 namespace detail {
 template <class In>
 In from_value(const Value& v);
 template <>
-double from_value<double>(const Value& v);
+TOLBU_API double from_value<double>(const Value& v);
 template <>
-OHLCV from_value<OHLCV>(const Value& v);
+TOLBU_API OHLCV from_value<OHLCV>(const Value& v);
 // Whether b falls in the same sampling period as a (both must carry a time).
-bool same_period(SamplingPeriodType p, const OHLCV& a, const OHLCV& b);
-[[noreturn]] void throw_nothing_to_update();
-[[noreturn]] void throw_not_finite(double v);
+TOLBU_API bool same_period(SamplingPeriodType p, const OHLCV& a, const OHLCV& b);
+[[noreturn]] TOLBU_API void throw_nothing_to_update();
+[[noreturn]] TOLBU_API void throw_not_finite(double v);
 inline void check_finite(double v) {
   if (!std::isfinite(v)) [[unlikely]]
     throw_not_finite(v);
@@ -177,9 +180,9 @@ inline void check_finite(const OHLCV& b) {
   check_finite(b.close);
   check_finite(b.volume);
 }
-[[noreturn]] void throw_no_time();
-[[noreturn]] void throw_history_too_short();
-void check_sampling_allowed(bool input_has_time, const IndicatorOptions& o);
+[[noreturn]] TOLBU_API void throw_no_time();
+[[noreturn]] TOLBU_API void throw_history_too_short();
+TOLBU_API void check_sampling_allowed(bool input_has_time, const IndicatorOptions& o);
 }  // namespace detail
 
 template <class In, class Out>
@@ -197,7 +200,7 @@ class Indicator : public IndicatorBase {
 
   void add(const In& v) {
     _sync();
-    if (_modifier) {
+    if (modifier_) {
       Indicator::add_value(to_value(v));  // not virtual: a wrapper's add_value may route elsewhere
       return;
     }
@@ -236,8 +239,8 @@ class Indicator : public IndicatorBase {
   // Replaces the newest input. Everything is checked before anything changes.
   void update(const In& v) {
     _sync();
-    if (_outputs.empty()) detail::throw_nothing_to_update();
-    if (_modifier) {
+    if (outputs_.empty()) detail::throw_nothing_to_update();
+    if (modifier_) {
       Indicator::update_value(to_value(v));
       return;
     }
@@ -246,7 +249,7 @@ class Indicator : public IndicatorBase {
 
   void update_value(const Value& v) override {
     _sync();
-    if (_outputs.empty()) detail::throw_nothing_to_update();
+    if (outputs_.empty()) detail::throw_nothing_to_update();
     if (const Value* m = _modified(v)) {
       const In x = detail::from_value<In>(*m);
       _replace(&x);
@@ -257,13 +260,13 @@ class Indicator : public IndicatorBase {
 
   void remove() override {
     _sync();
-    if (_outputs.empty()) return;
+    if (outputs_.empty()) return;
     if (!_has_dependents()) {
       _remove_newest();
       return;
     }
     const Slot old = _newest_slot();
-    const Value old_output = to_value(_outputs.back());
+    const Value old_output = to_value(outputs_.back());
     _remove_newest();
     try {
       _notify(Event::REMOVE, Value{}, old_output);
@@ -275,13 +278,13 @@ class Indicator : public IndicatorBase {
 
   void remove_all() override {
     _sync();
-    _inputs.clear();
-    _outputs.clear();
-    _had_input.clear();
-    for (auto* p : _parts) p->reset();
+    inputs_.clear();
+    outputs_.clear();
+    had_input_.clear();
+    for (auto* p : parts_) p->reset();
     _on_reset();
-    _input_count = 0;
-    _dropped = false;
+    input_count_ = 0;
+    dropped_ = false;
     if (_has_dependents()) _notify(Event::CLEAR, Value{}, Value{});
   }
 
@@ -289,22 +292,22 @@ class Indicator : public IndicatorBase {
     _sync();
     std::size_t inputs = 0;
     std::size_t k = 0;
-    for (; k < n && k < _outputs.size(); ++k) {
-      if (_had_input.from_front(k)) {
-        if (_inputs.size() - inputs <= _keep) break;
+    for (; k < n && k < outputs_.size(); ++k) {
+      if (had_input_.from_front(k)) {
+        if (inputs_.size() - inputs <= keep_) break;
         ++inputs;
       }
     }
     if (k == 0) return;
-    _outputs.pop_front(k);
-    _had_input.pop_front(k);
-    _inputs.pop_front(inputs);
-    _dropped = true;
+    outputs_.pop_front(k);
+    had_input_.pop_front(k);
+    inputs_.pop_front(inputs);
+    dropped_ = true;
   }
 
   std::size_t size() const override {
     _sync();
-    return _outputs.size();
+    return outputs_.size();
   }
 
   Value output_value(std::ptrdiff_t i) const override { return to_value(output_values()[i]); }
@@ -312,33 +315,33 @@ class Indicator : public IndicatorBase {
   // Inputs held, oldest first; absent inputs are not among them.
   const support::RingBuffer<In>& input_values() const {
     _sync();
-    return _inputs;
+    return inputs_;
   }
   // Outputs held, oldest first, one per input (absent during warm-up).
   const support::RingBuffer<std::optional<Out>>& output_values() const {
     _sync();
-    return _outputs;
+    return outputs_;
   }
   // Checked; negative indices count from the newest.
   const std::optional<Out>& operator[](std::ptrdiff_t i) const { return output_values()[i]; }
   // The newest output; absent when there is none yet.
   std::optional<Out> value() const {
     _sync();
-    return _outputs.empty() ? std::nullopt : _outputs.back();
+    return outputs_.empty() ? std::nullopt : outputs_.back();
   }
   // Present inputs taken in (less those removed), including any a bounded history dropped.
   std::size_t input_count() const {
     _sync();
-    return _input_count;
+    return input_count_;
   }
 
   void set_history_limit(std::size_t n) override {
-    _max_history = n;
-    const std::size_t cap = n == 0 ? 0 : std::max(n, _keep + 1);
-    _inputs.set_max_size(cap);
-    _outputs.set_max_size(cap);
-    _had_input.set_max_size(cap);
-    for (auto* p : _parts) p->set_history_limit(n);
+    max_history_ = n;
+    const std::size_t cap = n == 0 ? 0 : std::max(n, keep_ + 1);
+    inputs_.set_max_size(cap);
+    outputs_.set_max_size(cap);
+    had_input_.set_max_size(cap);
+    for (auto* p : parts_) p->set_history_limit(n);
   }
 
  protected:
@@ -354,18 +357,18 @@ class Indicator : public IndicatorBase {
 
   void _manage(support::Undoable& part) {
     part.mark_as_part();
-    _parts.push_back(&part);
-    if (_max_history != 0) part.set_history_limit(_max_history);
+    parts_.push_back(&part);
+    if (max_history_ != 0) part.set_history_limit(max_history_);
   }
   // The computation reads inputs/outputs up to n - 1 places back from the newest.
   void _keep_history(std::size_t n) {
-    _keep = std::max(_keep, n);
-    if (_max_history != 0) set_history_limit(_max_history);
+    keep_ = std::max(keep_, n);
+    if (max_history_ != 0) set_history_limit(max_history_);
   }
   // The newest present output before the slot being computed; absent if there is none.
   std::optional<Out> _previous_output() const {
-    for (std::size_t k = 0; k < _outputs.size(); ++k) {
-      if (_outputs.back(k)) return _outputs.back(k);
+    for (std::size_t k = 0; k < outputs_.size(); ++k) {
+      if (outputs_.back(k)) return outputs_.back(k);
     }
     return std::nullopt;
   }
@@ -379,17 +382,17 @@ class Indicator : public IndicatorBase {
 
   // The modified input, or null when it is absent.
   const Value* _modified(const Value& v) {
-    if (_modifier) {
-      _scratch = _modifier(v);
-      return std::holds_alternative<std::monostate>(_scratch) ? nullptr : &_scratch;
+    if (modifier_) {
+      scratch_ = modifier_(v);
+      return std::holds_alternative<std::monostate>(scratch_) ? nullptr : &scratch_;
     }
     return std::holds_alternative<std::monostate>(v) ? nullptr : &v;
   }
 
   void _check(const In& v) const {
-    if (_checks_input) detail::check_finite(v);
+    if (checks_input_) detail::check_finite(v);
     if constexpr (std::is_same_v<In, OHLCV>) {
-      if (_sampling && !v.time) detail::throw_no_time();
+      if (sampling_ && !v.time) detail::throw_no_time();
     }
   }
 
@@ -397,8 +400,8 @@ class Indicator : public IndicatorBase {
   void _accept(const In& v) {
     _check(v);
     if constexpr (std::is_same_v<In, OHLCV>) {
-      if (_sampling && !_outputs.empty() && _had_input.back() &&
-          detail::same_period(*_sampling, _inputs.back(), v)) {
+      if (sampling_ && !outputs_.empty() && had_input_.back() &&
+          detail::same_period(*sampling_, inputs_.back(), v)) {
         _replace(&v);
         return;
       }
@@ -416,7 +419,7 @@ class Indicator : public IndicatorBase {
   void _announce_newest() {
     if (!_has_dependents()) return;
     try {
-      _notify(Event::ADD, to_value(_outputs.back()), Value{});
+      _notify(Event::ADD, to_value(outputs_.back()), Value{});
     } catch (...) {
       _remove_newest();
       throw;
@@ -428,7 +431,7 @@ class Indicator : public IndicatorBase {
   void _replace(const In* v) {
     if (v != nullptr) _check(*v);
     const Slot old = _newest_slot();
-    const Value old_output = _has_dependents() ? to_value(_outputs.back()) : Value{};
+    const Value old_output = _has_dependents() ? to_value(outputs_.back()) : Value{};
     _remove_newest();
     try {
       if (v != nullptr) {
@@ -442,7 +445,7 @@ class Indicator : public IndicatorBase {
     }
     if (!_has_dependents()) return;
     try {
-      _notify(Event::UPDATE, to_value(_outputs.back()), old_output);
+      _notify(Event::UPDATE, to_value(outputs_.back()), old_output);
     } catch (...) {
       _remove_newest();
       _restore(old);
@@ -451,8 +454,8 @@ class Indicator : public IndicatorBase {
   }
 
   Slot _newest_slot() const {
-    if (!_had_input.back()) return {};
-    return {true, _inputs.back()};
+    if (!had_input_.back()) return {};
+    return {true, inputs_.back()};
   }
   // Puts back a slot just removed, without telling the dependents.
   void _restore(const Slot& s) {
@@ -464,47 +467,47 @@ class Indicator : public IndicatorBase {
   }
 
   void _push_present(const In& v) {
-    const bool drops = _inputs.max_size() != 0 && _inputs.size() == _inputs.max_size();
-    _inputs.push_back(v);
-    ++_input_count;
+    const bool drops = inputs_.max_size() != 0 && inputs_.size() == inputs_.max_size();
+    inputs_.push_back(v);
+    ++input_count_;
     std::optional<Out> out;
     try {
       out = _calculate_new_value();
     } catch (...) {
-      _inputs.pop_back();
-      --_input_count;
+      inputs_.pop_back();
+      --input_count_;
       throw;
     }
-    if (drops) _dropped = true;
-    _outputs.push_back(std::move(out));
-    _had_input.push_back(1);
+    if (drops) dropped_ = true;
+    outputs_.push_back(std::move(out));
+    had_input_.push_back(1);
   }
 
   void _push_absent() {
-    _outputs.push_back(std::nullopt);
-    _had_input.push_back(0);
+    outputs_.push_back(std::nullopt);
+    had_input_.push_back(0);
   }
 
   void _remove_newest() {
-    if (_had_input.back()) {
-      if (_dropped && _inputs.size() <= _keep) detail::throw_history_too_short();
+    if (had_input_.back()) {
+      if (dropped_ && inputs_.size() <= keep_) detail::throw_history_too_short();
       _on_remove();
-      for (auto it = _parts.rbegin(); it != _parts.rend(); ++it) (*it)->undo();
-      _inputs.pop_back();
-      --_input_count;
+      for (auto it = parts_.rbegin(); it != parts_.rend(); ++it) (*it)->undo();
+      inputs_.pop_back();
+      --input_count_;
     }
-    _outputs.pop_back();
-    _had_input.pop_back();
+    outputs_.pop_back();
+    had_input_.pop_back();
   }
 
-  support::RingBuffer<In> _inputs;
-  support::RingBuffer<std::optional<Out>> _outputs;
-  support::RingBuffer<std::uint8_t> _had_input;  // per output: whether an input was present
-  std::vector<support::Undoable*> _parts;
-  std::size_t _input_count = 0;
-  std::size_t _keep = 1;
-  bool _dropped = false;  // whether a bounded history or a purge dropped inputs
-  Value _scratch;
+  support::RingBuffer<In> inputs_;
+  support::RingBuffer<std::optional<Out>> outputs_;
+  support::RingBuffer<std::uint8_t> had_input_;  // per output: whether an input was present
+  std::vector<support::Undoable*> parts_;
+  std::size_t input_count_ = 0;
+  std::size_t keep_ = 1;
+  bool dropped_ = false;  // whether a bounded history or a purge dropped inputs
+  Value scratch_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -10,6 +10,7 @@
 #include <variant>
 #include <vector>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
 
@@ -17,14 +18,14 @@ namespace tolbu_sdk::ta {
 
 // A parameter value: a number, or the name of an enumeration member ("EMA").
 using ParamValue = std::variant<double, std::string>;
-struct NamedParam {
+struct TOLBU_API NamedParam {
   std::string name;
   ParamValue value;
 };
 
 // The arguments of one construction, read by the factory in constructor order: each read
 // takes the next positional argument, else the named one, else the default.
-class Params {
+class TOLBU_API Params {
  public:
   Params(std::string_view indicator, std::vector<ParamValue> positional,
          std::vector<NamedParam> named);
@@ -52,10 +53,18 @@ class Params {
 
 using Factory = std::unique_ptr<IndicatorBase> (*)(Params&, const IndicatorOptions&);
 
-class Registry {
- public:
-  static Registry& instance();
+// Builds T from its parameters: T, or a class deriving from it, has T's reading constructor.
+template <class T>
+std::unique_ptr<IndicatorBase> construct(Params& params, const IndicatorOptions& options) {
+  return std::make_unique<T>(params, options);
+}
 
+// A table of factories by name. The library's own is instance(); a layer that builds its
+// own variants of the indicators (the smart layer) keeps another.
+class TOLBU_API Registry {
+ public:
+  Registry() = default;
+  static Registry& instance();
   void add(std::string_view name, Factory factory);
   bool contains(std::string_view name) const;
   // Registered names, ascending.
@@ -67,7 +76,6 @@ class Registry {
                                         const IndicatorOptions& options = {}) const;
 
  private:
-  Registry() = default;
   std::vector<std::pair<std::string, Factory>> entries_;  // sorted by name
 };
 
@@ -78,20 +86,17 @@ inline std::unique_ptr<IndicatorBase> create_indicator(std::string_view name,
   return Registry::instance().create(name, std::move(positional), std::move(named), options);
 }
 
-struct Registrar {
+struct TOLBU_API Registrar {
   Registrar(std::string_view name, Factory factory) { Registry::instance().add(name, factory); }
 };
 
 }  // namespace tolbu_sdk::ta
 
-// Registers indicator NAME with a factory `(Params&, const IndicatorOptions&) ->
-// std::unique_ptr<...>`; put it once, at global scope, at the end of the indicator's source.
-#define TOLBU_TA_REGISTER(NAME, ...)                                                       \
-  namespace tolbu_sdk::ta {                                                                \
-  namespace {                                                                              \
-  const Registrar tolbu_ta_registrar_##NAME(                                               \
-      #NAME, +[](Params& p, const IndicatorOptions& o) -> std::unique_ptr<IndicatorBase> { \
-        return (__VA_ARGS__)(p, o);                                                        \
-      });                                                                                  \
-  }                                                                                        \
+// Registers indicator NAME, built by its reading constructor; put it once, at global scope,
+// at the end of the indicator's source.
+#define TOLBU_TA_REGISTER(NAME)                                       \
+  namespace tolbu_sdk::ta {                                           \
+  namespace {                                                         \
+  const Registrar tolbu_ta_registrar_##NAME(#NAME, &construct<NAME>); \
+  }                                                                   \
   }

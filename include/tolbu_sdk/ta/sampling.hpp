@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "tolbu_sdk/platform/datetime.hpp"
+#include "tolbu_sdk/platform/export.hpp"
 
 namespace tolbu_sdk::ta {
 
@@ -31,11 +32,11 @@ enum class SamplingPeriodType {
   DAY_1,
 };
 
-std::string_view enum_name(SamplingPeriodType p);
+TOLBU_API std::string_view enum_name(SamplingPeriodType p);
 // The member named `name` ("MIN_5"); absent for an unknown name.
-std::optional<SamplingPeriodType> sampling_period_from_name(std::string_view name);
+TOLBU_API std::optional<SamplingPeriodType> sampling_period_from_name(std::string_view name);
 
 // The start of the sampling period that holds `time`.
-platform::LocalDateTime period_start(SamplingPeriodType p, platform::LocalDateTime time);
+TOLBU_API platform::LocalDateTime period_start(SamplingPeriodType p, platform::LocalDateTime time);
 
 }  // namespace tolbu_sdk::ta

@@ -10,13 +10,14 @@
 #include <vector>
 
 #include "tolbu_sdk/platform/datetime.hpp"
+#include "tolbu_sdk/platform/export.hpp"
 
 namespace tolbu_sdk::ta {
 
 using platform::LocalDateTime;
 
 // One bar. `time` is needed only by input sampling.
-struct OHLCV {
+struct TOLBU_API OHLCV {
   double open = 0.0;
   double high = 0.0;
   double low = 0.0;
@@ -58,7 +59,7 @@ FieldValue to_field_value(const std::optional<T>& v) {
 }
 }  // namespace detail
 
-struct Field {
+struct TOLBU_API Field {
   std::string_view name;  // always a literal: records name their own fields
   FieldValue value;
 
@@ -100,9 +101,9 @@ Value to_value(const std::optional<T>& v) {
 }
 
 // The field `name` of a record value; absent when there is no such field or it is absent.
-const FieldValue* find_field(const Value& v, std::string_view name);
+TOLBU_API const FieldValue* find_field(const Value& v, std::string_view name);
 
 // A short description of a value's kind for error messages ("number", "OHLCV", ...).
-std::string_view kind_name(const Value& v);
+TOLBU_API std::string_view kind_name(const Value& v);
 
 }  // namespace tolbu_sdk::ta

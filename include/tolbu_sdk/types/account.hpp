@@ -5,9 +5,11 @@
 
 #include <string>
 
+#include "tolbu_sdk/platform/export.hpp"
+
 namespace tolbu_sdk::types {
 
-struct Account {
+struct TOLBU_API Account {
   std::string id;
   std::string account_id;
   std::string account_name{};

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/platform/json.hpp"
 #include "tolbu_sdk/types/records_fwd.hpp"
 
@@ -29,7 +30,7 @@ namespace tolbu_sdk::types {
 // One OHLCV candle.
 // {"time": 1700000000000, "open": 25.1, "high": 25.6, "low": 25.0, "close": 25.4,
 //  "volume": 120300}
-struct Candle {
+struct TOLBU_API Candle {
   std::int64_t time = 0;  // "time", required: start of the candle, epoch ms
   double open = 0.0;      // "open", required
   double high = 0.0;      // "high", required
@@ -44,7 +45,7 @@ struct Candle {
 
 // One price level of the order book.
 // {"price": 25.1, "qty": 1500}
-struct DepthLevel {
+struct TOLBU_API DepthLevel {
   double price = 0.0;  // "price", required
   double qty = 0.0;    // "qty", required
 
@@ -57,7 +58,7 @@ struct DepthLevel {
 // {"symbol": "VN30F1M", "time": 1700000000000,
 //  "bidPriceDepth": [{"price": 1250.1, "qty": 10}, ...],
 //  "askPriceDepth": [{"price": 1250.3, "qty": 4}, ...]}
-struct Depth {
+struct TOLBU_API Depth {
   std::string symbol;                         // "symbol", required
   std::int64_t time = 0;                      // "time", optional (0)
   std::vector<DepthLevel> bid_price_depth{};  // "bidPriceDepth", optional ([]), best first
@@ -72,7 +73,7 @@ struct Depth {
 // {"symbol": "VN30F1M", "name": "VN30 futures 1M", "exchange": "HNX",
 //  "productType": "FUTURES", "tickSize": 0.1, "lotSize": 1, "currency": "VND",
 //  "ceilingPrice": 1337.0, "floorPrice": 1163.0, "referencePrice": 1250.0}
-struct ProductInfo {
+struct TOLBU_API ProductInfo {
   std::string symbol;            // "symbol", required
   std::string name{};            // "name", optional ("")
   std::string exchange{};        // "exchange", optional ("")
@@ -93,7 +94,7 @@ struct ProductInfo {
 // {"symbol": "VN30F1M", "time": 1700000000000, "lastPrice": 1250.2, "bidPrice": 1250.1,
 //  "askPrice": 1250.3, "totalTradedQty": 120300, "openPrice": 1245.0, "highPrice": 1252.0,
 //  "lowPrice": 1243.5, "closePrice": 1250.2, "change": 5.2, "changePct": 0.42}
-struct ProductStat {
+struct TOLBU_API ProductStat {
   std::string symbol;             // "symbol", required
   std::int64_t time = 0;          // "time", optional (0)
   double last_price = 0.0;        // "lastPrice", required
@@ -115,7 +116,7 @@ struct ProductStat {
 // Master data of one instrument, with its trading rules when the back end has them.
 // {"symbol": "VN30F1M", "name": "VN30 futures 1M", "exchange": "HNX",
 //  "productType": "FUTURES", "info": {ProductInfo layout} or null}
-struct ProductMaster {
+struct TOLBU_API ProductMaster {
   std::string symbol;                 // "symbol", required
   std::string name{};                 // "name", optional ("")
   std::string exchange{};             // "exchange", optional ("")
@@ -132,7 +133,7 @@ struct ProductMaster {
 //  "side": "B", "orderType": "LO", "price": 1250.0, "qty": 2, "filledQty": 1,
 //  "avgPrice": 1250.0, "status": "PARTIALLY_FILLED", "createdTime": 1700000000000,
 //  "updatedTime": 1700000001000, "message": ""}
-struct OrderData {
+struct TOLBU_API OrderData {
   std::string order_id;           // "orderID", required (text or integer)
   std::string ref_order_id{};     // "refOrderID", optional ("")
   std::string account_id{};       // "accountID", optional ("")
@@ -157,7 +158,7 @@ struct OrderData {
 // One fill.
 // {"tradeID": "T-1", "orderID": "O-1", "accountID": "ACC1", "symbol": "VN30F1M",
 //  "side": "B", "price": 1250.0, "qty": 1, "fee": 0.4, "tradeTime": 1700000000500}
-struct Trade {
+struct TOLBU_API Trade {
   std::string trade_id;         // "tradeID", required (text or integer)
   std::string order_id;         // "orderID", required (text or integer)
   std::string account_id{};     // "accountID", optional ("")
@@ -179,7 +180,7 @@ struct Trade {
 // Error object of the order service: {"status": 400, "message": "Bad qty", "data": null}
 // An absent answer (JSON null) gives success false, status 0 and message "Empty response":
 // an order whose outcome is unknown is never reported as accepted.
-struct OrderResponse {
+struct TOLBU_API OrderResponse {
   bool success = false;        // status present and 2xx; or no status but an answer
   int status = 0;              // "status", optional: HTTP-style code (0 when absent)
   std::string message{};       // "message", optional (""); text, else its JSON text

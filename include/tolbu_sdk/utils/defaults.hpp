@@ -1,4 +1,6 @@
 #pragma once
+
+#include "tolbu_sdk/platform/export.hpp"
 // Built-in constants of the SDK: the back end's endpoints, the session-token key, default risk
 // limits, trading assumptions and logging defaults. Every value is fixed at build time; nothing
 // is read from the environment, a file or the command line.
@@ -11,7 +13,7 @@
 namespace tolbu_sdk::utils {
 
 // The module's documentation text (defined in the library).
-extern const char* const DEFAULTS_DOC;
+extern TOLBU_API const char* const DEFAULTS_DOC;
 
 // Endpoints and session storage. Four hosts: gateway, micro API, static content, streaming.
 inline constexpr const char* DEFAULT_BACKEND_SERVER = "api.tolbu.example";

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <utility>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/platform/logging.hpp"
 #include "tolbu_sdk/utils/defaults.hpp"
 
@@ -25,7 +26,7 @@
 namespace tolbu_sdk::utils {
 
 // ANSI color codes for terminal output.
-struct Colors {
+struct TOLBU_API Colors {
   static constexpr char RESET[] = "\x1b[0m";
   static constexpr char BOLD[] = "\x1b[1m";
   static constexpr char DEBUG[] = "\x1b[36m";
@@ -42,7 +43,7 @@ struct Colors {
 };
 
 // Formatter with ANSI colors for console output.
-class ColoredFormatter : public logging::Formatter {
+class TOLBU_API ColoredFormatter : public logging::Formatter {
  public:
   static constexpr std::array<std::pair<int, const char*>, 5> LEVEL_COLORS{{
       {logging::DEBUG, Colors::DEBUG},
@@ -59,7 +60,7 @@ class ColoredFormatter : public logging::Formatter {
 };
 
 // Detailed formatter for file logging.
-class DetailedFormatter : public logging::Formatter {
+class TOLBU_API DetailedFormatter : public logging::Formatter {
  public:
   static constexpr char LAYOUT[] =
       "%(asctime)s.%(msecs)03d | %(levelname)-8s | %(name)s | %(message)s";
@@ -68,7 +69,7 @@ class DetailedFormatter : public logging::Formatter {
 };
 
 // The arguments of setup_logging, for designated initialisation.
-struct LoggingOptions {
+struct TOLBU_API LoggingOptions {
   std::string level = DEFAULT_LOG_LEVEL;
   std::optional<std::string> log_file = DEFAULT_LOG_FILE;
   std::optional<std::string> warn_log_file = DEFAULT_WARN_LOG_FILE;
@@ -86,27 +87,27 @@ struct LoggingOptions {
 // INFO, WARNING, ERROR, CRITICAL is known) or a negative size or count, before changing
 // anything; std::system_error when a file cannot be opened, after which a later call starts
 // again.
-void setup_logging(std::string_view level = DEFAULT_LOG_LEVEL,
-                   std::optional<std::string> log_file = DEFAULT_LOG_FILE,
-                   std::optional<std::string> warn_log_file = DEFAULT_WARN_LOG_FILE,
-                   std::optional<std::string> stream_log_file = DEFAULT_STREAM_LOG_FILE,
-                   bool console = true, int max_size_mb = DEFAULT_LOG_MAX_SIZE_MB,
-                   int backup_count = DEFAULT_LOG_BACKUP_COUNT);
-void setup_logging(const LoggingOptions& options);
+TOLBU_API void setup_logging(std::string_view level = DEFAULT_LOG_LEVEL,
+                             std::optional<std::string> log_file = DEFAULT_LOG_FILE,
+                             std::optional<std::string> warn_log_file = DEFAULT_WARN_LOG_FILE,
+                             std::optional<std::string> stream_log_file = DEFAULT_STREAM_LOG_FILE,
+                             bool console = true, int max_size_mb = DEFAULT_LOG_MAX_SIZE_MB,
+                             int backup_count = DEFAULT_LOG_BACKUP_COUNT);
+TOLBU_API void setup_logging(const LoggingOptions& options);
 
 // The logger "tolbu_sdk." + name ("tolbu" gives "tolbu_sdk.core"); runs the default
 // setup_logging first if none has completed, and lets its errors through.
-logging::Logger& get_logger(std::string_view name);
+TOLBU_API logging::Logger& get_logger(std::string_view name);
 
 // Whether a complete setup_logging run has happened.
-bool logging_configured();
+TOLBU_API bool logging_configured();
 
 // For tests only: resets the logging facility (logging::reset_for_tests) and forgets that
 // setup_logging ran, so that one process can exercise the setup more than once.
-void reset_logging_for_tests();
+TOLBU_API void reset_logging_for_tests();
 
 // Enhanced logger for strategy/robot with trading-specific methods.
-class StrategyLogger {
+class TOLBU_API StrategyLogger {
  public:
   // Uses the logger "tolbu_sdk.strategy." + strategy_name, setting up logging if needed.
   explicit StrategyLogger(std::string strategy_name);

@@ -8,34 +8,34 @@
 namespace tolbu_sdk::ta {
 
 IndicatorBase::IndicatorBase(const IndicatorOptions& options)
-    : _max_history(options.max_history),
-      _modifier(options.input_modifier),
-      _sampling(options.input_sampling),
-      _source(options.input_indicator) {
-  if (_source != nullptr) {
-    _source->_dependents.push_back(this);
-    _pending_catch_up = _source->size() > 0;
+    : max_history_(options.max_history),
+      modifier_(options.input_modifier),
+      sampling_(options.input_sampling),
+      source_(options.input_indicator) {
+  if (source_ != nullptr) {
+    source_->dependents_.push_back(this);
+    pending_catch_up_ = source_->size() > 0;
   }
 }
 
 IndicatorBase::~IndicatorBase() { _detach(); }
 
 void IndicatorBase::_detach() {
-  if (_source != nullptr) {
-    auto& deps = _source->_dependents;
+  if (source_ != nullptr) {
+    auto& deps = source_->dependents_;
     deps.erase(std::remove(deps.begin(), deps.end(), this), deps.end());
-    _source = nullptr;
+    source_ = nullptr;
   }
-  for (IndicatorBase* d : _dependents) d->_source = nullptr;
-  _dependents.clear();
+  for (IndicatorBase* d : dependents_) d->source_ = nullptr;
+  dependents_.clear();
 }
 
 void IndicatorBase::_notify(Event e, const Value& v, const Value& old) {
-  for (std::size_t i = 0; i < _dependents.size(); ++i) {
+  for (std::size_t i = 0; i < dependents_.size(); ++i) {
     try {
-      _dependents[i]->_on_source_event(e, v);
+      dependents_[i]->_on_source_event(e, v);
     } catch (...) {
-      for (std::size_t j = i; j-- > 0;) _dependents[j]->_undo_source_event(e, old);
+      for (std::size_t j = i; j-- > 0;) dependents_[j]->_undo_source_event(e, old);
       throw;
     }
   }
@@ -63,7 +63,7 @@ void IndicatorBase::_undo_source_event(Event e, const Value& old) noexcept {
 }
 
 void IndicatorBase::_on_source_event(Event e, const Value& v) {
-  if (_pending_catch_up) {
+  if (pending_catch_up_) {
     // The source's outputs already include this event.
     _catch_up();
     return;
@@ -85,11 +85,11 @@ void IndicatorBase::_on_source_event(Event e, const Value& v) {
 }
 
 void IndicatorBase::_catch_up() {
-  _pending_catch_up = false;
-  if (_source == nullptr) return;
-  const std::size_t n = _source->size();
+  pending_catch_up_ = false;
+  if (source_ == nullptr) return;
+  const std::size_t n = source_->size();
   for (std::size_t i = 0; i < n; ++i)
-    add_value(_source->output_value(static_cast<std::ptrdiff_t>(i)));
+    add_value(source_->output_value(static_cast<std::ptrdiff_t>(i)));
 }
 
 namespace detail {

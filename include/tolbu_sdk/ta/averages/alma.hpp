@@ -4,21 +4,23 @@
 
 #include <vector>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 
 namespace tolbu_sdk::ta {
 
-class ALMA : public Indicator<double, double> {
+class TOLBU_API ALMA : public Indicator<double, double> {
  public:
   ALMA(int period, double offset, double sigma, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  ALMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  std::vector<double> _weights;  // oldest first, normalised
+  int period_;
+  std::vector<double> weights_;  // oldest first, normalised
 };
 
 }  // namespace tolbu_sdk::ta

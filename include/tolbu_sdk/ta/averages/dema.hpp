@@ -1,23 +1,25 @@
 #pragma once
 // Double exponential moving average (Mulloy): 2 * EMA - EMA(EMA).
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/exponential_average.hpp"
 
 namespace tolbu_sdk::ta {
 
-class DEMA : public Indicator<double, double> {
+class TOLBU_API DEMA : public Indicator<double, double> {
  public:
   explicit DEMA(int period, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  DEMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  support::ExponentialAverage _ema;
-  support::ExponentialAverage _ema_ema;
+  int period_;
+  support::ExponentialAverage ema_;
+  support::ExponentialAverage ema_ema_;
 };
 
 }  // namespace tolbu_sdk::ta

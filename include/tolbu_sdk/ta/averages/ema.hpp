@@ -2,21 +2,23 @@
 // Exponential moving average with smoothing 2 / (period + 1), seeded with the simple average
 // of the first `period` inputs.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 
 namespace tolbu_sdk::ta {
 
-class EMA : public Indicator<double, double> {
+class TOLBU_API EMA : public Indicator<double, double> {
  public:
   explicit EMA(int period, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  EMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  double _alpha;
+  int period_;
+  double alpha_;
 };
 
 }  // namespace tolbu_sdk::ta

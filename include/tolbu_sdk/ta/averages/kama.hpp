@@ -4,25 +4,27 @@
 // EMAs over fast_ema_constant_period and slow_ema_constant_period. Seeded with the previous
 // input.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/rolling_sum.hpp"
 
 namespace tolbu_sdk::ta {
 
-class KAMA : public Indicator<double, double> {
+class TOLBU_API KAMA : public Indicator<double, double> {
  public:
   KAMA(int period, int fast_ema_constant_period, int slow_ema_constant_period,
        const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  KAMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  double _fast;
-  double _slow;
-  support::RollingSum _volatility;  // sum of |x - previous x|
+  int period_;
+  double fast_;
+  double slow_;
+  support::RollingSum volatility_;  // sum of |x - previous x|
 };
 
 }  // namespace tolbu_sdk::ta

@@ -3,20 +3,22 @@
 // previous + (input - previous) / (period * (input / previous)^4), an average that speeds up
 // when the price runs away from it.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 
 namespace tolbu_sdk::ta {
 
-class McGinleyDynamic : public Indicator<double, double> {
+class TOLBU_API McGinleyDynamic : public Indicator<double, double> {
  public:
   explicit McGinleyDynamic(int period, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  McGinleyDynamic(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
+  int period_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -1,22 +1,24 @@
 #pragma once
 // Simple moving average: the mean of the newest `period` inputs.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/rolling_sum.hpp"
 
 namespace tolbu_sdk::ta {
 
-class SMA : public Indicator<double, double> {
+class TOLBU_API SMA : public Indicator<double, double> {
  public:
   explicit SMA(int period, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  SMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  support::RollingSum _sum;
+  int period_;
+  support::RollingSum sum_;
 };
 
 }  // namespace tolbu_sdk::ta

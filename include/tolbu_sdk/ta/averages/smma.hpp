@@ -2,20 +2,22 @@
 // Smoothed moving average (Wilder's smoothing): seeded with the simple average of the first
 // `period` inputs, then (previous * (period - 1) + input) / period.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 
 namespace tolbu_sdk::ta {
 
-class SMMA : public Indicator<double, double> {
+class TOLBU_API SMMA : public Indicator<double, double> {
  public:
   explicit SMMA(int period, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  SMMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
+  int period_;
 };
 
 }  // namespace tolbu_sdk::ta

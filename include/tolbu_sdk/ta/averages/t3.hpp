@@ -4,25 +4,27 @@
 
 #include <array>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/exponential_average.hpp"
 
 namespace tolbu_sdk::ta {
 
-class T3 : public Indicator<double, double> {
+class TOLBU_API T3 : public Indicator<double, double> {
  public:
   explicit T3(int period, double factor = 0.7, const IndicatorOptions& options = {});
-  int period() const { return _period; }
-  double factor() const { return _factor; }
+  T3(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
+  double factor() const { return factor_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  double _factor;
-  double _c1, _c2, _c3, _c4;
-  std::array<support::ExponentialAverage, 6> _ema;
+  int period_;
+  double factor_;
+  double c1_, c2_, c3_, c4_;
+  std::array<support::ExponentialAverage, 6> ema_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -1,24 +1,24 @@
 #pragma once
 // Triple exponential moving average (Mulloy): 3 * EMA - 3 * EMA(EMA) + EMA(EMA(EMA)).
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
-#include "tolbu_sdk/ta/support/exponential_average.hpp"
+#include "tolbu_sdk/ta/support/triple_exponential_average.hpp"
 
 namespace tolbu_sdk::ta {
 
-class TEMA : public Indicator<double, double> {
+class TOLBU_API TEMA : public Indicator<double, double> {
  public:
   explicit TEMA(int period, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  TEMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  support::ExponentialAverage _e1;
-  support::ExponentialAverage _e2;
-  support::ExponentialAverage _e3;
+  int period_;
+  support::TripleExponentialAverage ema_;
 };
 
 }  // namespace tolbu_sdk::ta

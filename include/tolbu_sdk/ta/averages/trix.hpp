@@ -2,24 +2,24 @@
 // TRIX (Hutson): the one-period rate of change of a triple-smoothed EMA, in basis points
 // (10000 * (E3 - previous E3) / previous E3).
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
-#include "tolbu_sdk/ta/support/exponential_average.hpp"
+#include "tolbu_sdk/ta/support/triple_exponential_average.hpp"
 
 namespace tolbu_sdk::ta {
 
-class TRIX : public Indicator<double, double> {
+class TOLBU_API TRIX : public Indicator<double, double> {
  public:
   explicit TRIX(int period, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  TRIX(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  support::ExponentialAverage _e1;
-  support::ExponentialAverage _e2;
-  support::ExponentialAverage _e3;
+  int period_;
+  support::TripleExponentialAverage ema_;
 };
 
 }  // namespace tolbu_sdk::ta

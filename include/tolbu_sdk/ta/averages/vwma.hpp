@@ -1,23 +1,25 @@
 #pragma once
 // Volume-weighted moving average of the closes over `period` bars.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/rolling_sum.hpp"
 
 namespace tolbu_sdk::ta {
 
-class VWMA : public Indicator<OHLCV, double> {
+class TOLBU_API VWMA : public Indicator<OHLCV, double> {
  public:
   explicit VWMA(int period, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  VWMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  support::RollingSum _price_volume;
-  support::RollingSum _volume;
+  int period_;
+  support::RollingSum price_volume_;
+  support::RollingSum volume_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -2,23 +2,25 @@
 // Zero-lag EMA (Ehlers): an EMA of 2 * input - input `lag` places back, which takes the
 // trend's lag out of the average; lag = (period - 1) / 2, a half rounded to even.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/exponential_average.hpp"
 
 namespace tolbu_sdk::ta {
 
-class ZLEMA : public Indicator<double, double> {
+class TOLBU_API ZLEMA : public Indicator<double, double> {
  public:
   explicit ZLEMA(int period, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  ZLEMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  std::size_t _lag;
-  support::ExponentialAverage _ema;
+  int period_;
+  std::size_t lag_;
+  support::ExponentialAverage ema_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -4,9 +4,11 @@
 
 #include <array>
 
+#include "tolbu_sdk/platform/export.hpp"
+
 namespace tolbu_sdk::ta {
 
-class FibonacciRetracement {
+class TOLBU_API FibonacciRetracement {
  public:
   static constexpr std::array<double, 9> COEFFICIENTS{0.236, 0.382, 0.5,   0.618, 0.786,
                                                       1.0,   1.618, 2.618, 3.618};

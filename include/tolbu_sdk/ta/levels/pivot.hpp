@@ -11,13 +11,14 @@
 #include <cstddef>
 #include <optional>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/ring_buffer.hpp"
 #include "tolbu_sdk/ta/support/undoable.hpp"
 
 namespace tolbu_sdk::ta {
 
-struct Pivot {
+struct TOLBU_API Pivot {
   OHLCV ohlcv;
   PivotType type = PivotType::HIGH;
 
@@ -25,12 +26,12 @@ struct Pivot {
   Record fields() const { return {{"ohlcv", ohlcv}, {"type", type}}; }
 };
 
-class PivotIndicator : public Indicator<OHLCV, Pivot> {
+class TOLBU_API PivotIndicator : public Indicator<OHLCV, Pivot> {
  public:
   // The pivots found so far, oldest first; the newest is provisional.
   const support::RingBuffer<Pivot>& pivots() const {
     _sync();
-    return _list.pivots;
+    return list_.pivots;
   }
   std::size_t size() const override { return pivots().size(); }
   Value output_value(std::ptrdiff_t i) const override { return to_value(pivots()[i]); }
@@ -62,8 +63,8 @@ class PivotIndicator : public Indicator<OHLCV, Pivot> {
   virtual Step _find_pivot() = 0;
 
   // The provisional pivot, if any, and the input_count() of its bar.
-  const Pivot* _newest() const { return _list.pivots.empty() ? nullptr : &_list.pivots.back(); }
-  std::size_t _newest_position() const { return _list.positions.back(); }
+  const Pivot* _newest() const { return list_.pivots.empty() ? nullptr : &list_.pivots.back(); }
+  std::size_t _newest_position() const { return list_.positions.back(); }
 
  private:
   std::optional<Pivot> _calculate_new_value() final;
@@ -83,7 +84,7 @@ class PivotIndicator : public Indicator<OHLCV, Pivot> {
     void reset() override;
     void set_history_limit(std::size_t n) override;
   };
-  List _list;
+  List list_;
 };
 
 }  // namespace tolbu_sdk::ta

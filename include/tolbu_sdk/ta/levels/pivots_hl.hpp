@@ -5,25 +5,27 @@
 // starts a HIGH, one after a HIGH moves it if it is at least as high; lows likewise. A bar that
 // is both counts as a high. See pivot.hpp for how the pivots are reported.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/levels/pivot.hpp"
 #include "tolbu_sdk/ta/support/rolling_extremum.hpp"
 
 namespace tolbu_sdk::ta {
 
-class PivotsHL : public PivotIndicator {
+class TOLBU_API PivotsHL : public PivotIndicator {
  public:
   PivotsHL(int high_period, int low_period, const IndicatorOptions& options = {});
-  int high_period() const { return _high_period; }
-  int low_period() const { return _low_period; }
+  PivotsHL(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int high_period() const { return high_period_; }
+  int low_period() const { return low_period_; }
 
  protected:
   Step _find_pivot() override;
 
  private:
-  int _high_period;
-  int _low_period;
-  support::RollingMax _high;
-  support::RollingMin _low;
+  int high_period_;
+  int low_period_;
+  support::RollingMax high_;
+  support::RollingMin low_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -4,22 +4,24 @@
 // the LOW search starts at that bar; lows likewise. Until then a higher high moves the HIGH.
 // The first bar opens the search as a LOW. See pivot.hpp for how the pivots are reported.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/levels/pivot.hpp"
 
 namespace tolbu_sdk::ta {
 
-class ZigZag : public PivotIndicator {
+class TOLBU_API ZigZag : public PivotIndicator {
  public:
   ZigZag(double sensitivity, int min_trend_length, const IndicatorOptions& options = {});
-  double sensitivity() const { return _sensitivity; }
-  int min_trend_length() const { return static_cast<int>(_min_trend_length); }
+  ZigZag(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  double sensitivity() const { return sensitivity_; }
+  int min_trend_length() const { return static_cast<int>(min_trend_length_); }
 
  protected:
   Step _find_pivot() override;
 
  private:
-  double _sensitivity;
-  std::size_t _min_trend_length;
+  double sensitivity_;
+  std::size_t min_trend_length_;
 };
 
 }  // namespace tolbu_sdk::ta

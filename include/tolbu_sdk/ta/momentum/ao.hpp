@@ -2,27 +2,29 @@
 // Awesome Oscillator (Williams): a fast minus a slow moving average of the median price
 // (high + low) / 2. Takes whole bars.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
 #include "tolbu_sdk/ta/support/momentum_average.hpp"
 
 namespace tolbu_sdk::ta {
 
-class AO : public Indicator<OHLCV, double> {
+class TOLBU_API AO : public Indicator<OHLCV, double> {
  public:
   AO(int fast_period, int slow_period, MAType ma_type = MAType::SMA,
      const IndicatorOptions& options = {});
-  int fast_period() const { return _fast_period; }
-  int slow_period() const { return _slow_period; }
+  AO(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int fast_period() const { return fast_period_; }
+  int slow_period() const { return slow_period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _fast_period;
-  int _slow_period;
-  support::MomentumAverage _fast;
-  support::MomentumAverage _slow;
+  int fast_period_;
+  int slow_period_;
+  support::MomentumAverage fast_;
+  support::MomentumAverage slow_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -2,13 +2,15 @@
 // Balance of Power: (close - open) / (high - low), how far buyers moved the bar within its
 // range. A bar without range carries no information and repeats the previous value.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 
 namespace tolbu_sdk::ta {
 
-class BOP : public Indicator<OHLCV, double> {
+class TOLBU_API BOP : public Indicator<OHLCV, double> {
  public:
   explicit BOP(const IndicatorOptions& options = {});
+  BOP(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<double> _calculate_new_value() override;

@@ -3,22 +3,24 @@
 // from its mean over `period` bars, in units of 0.015 times the mean absolute deviation. A
 // window of equal typical prices repeats the previous value.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/rolling_sum.hpp"
 
 namespace tolbu_sdk::ta {
 
-class CCI : public Indicator<OHLCV, double> {
+class TOLBU_API CCI : public Indicator<OHLCV, double> {
  public:
   explicit CCI(int period, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  CCI(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  support::RollingSum _typical;
+  int period_;
+  support::RollingSum typical_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -4,26 +4,28 @@
 
 #include <memory>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 
 namespace tolbu_sdk::ta {
 
-class CoppockCurve : public Indicator<double, double> {
+class TOLBU_API CoppockCurve : public Indicator<double, double> {
  public:
   CoppockCurve(int fast_roc_period, int slow_roc_period, int wma_period,
                const IndicatorOptions& options = {});
-  int fast_roc_period() const { return static_cast<int>(_fast_roc_period); }
-  int slow_roc_period() const { return static_cast<int>(_slow_roc_period); }
-  int wma_period() const { return _wma_period; }
+  CoppockCurve(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int fast_roc_period() const { return static_cast<int>(fast_roc_period_); }
+  int slow_roc_period() const { return static_cast<int>(slow_roc_period_); }
+  int wma_period() const { return wma_period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  std::size_t _fast_roc_period;
-  std::size_t _slow_roc_period;
-  int _wma_period;
-  std::unique_ptr<Indicator<double, double>> _wma;
+  std::size_t fast_roc_period_;
+  std::size_t slow_roc_period_;
+  int wma_period_;
+  std::unique_ptr<Indicator<double, double>> wma_;
 };
 
 }  // namespace tolbu_sdk::ta

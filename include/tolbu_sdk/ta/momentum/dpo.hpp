@@ -2,24 +2,26 @@
 // Detrended Price Oscillator: the input of period / 2 + 1 places back minus the moving average
 // of the newest `period` inputs, which takes the trend out and leaves the cycles.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
 #include "tolbu_sdk/ta/support/momentum_average.hpp"
 
 namespace tolbu_sdk::ta {
 
-class DPO : public Indicator<double, double> {
+class TOLBU_API DPO : public Indicator<double, double> {
  public:
   explicit DPO(int period, MAType ma_type = MAType::SMA, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  DPO(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  std::size_t _lag;
-  support::MomentumAverage _ma;
+  int period_;
+  std::size_t lag_;
+  support::MomentumAverage ma_;
 };
 
 }  // namespace tolbu_sdk::ta

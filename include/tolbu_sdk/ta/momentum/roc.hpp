@@ -2,20 +2,22 @@
 // Rate of Change: the per-cent change of the input over `period` inputs. Absent while there is
 // no input `period` places back, and where that input is zero (no rate exists).
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 
 namespace tolbu_sdk::ta {
 
-class ROC : public Indicator<double, double> {
+class TOLBU_API ROC : public Indicator<double, double> {
  public:
   explicit ROC(int period, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  ROC(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
+  int period_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -4,22 +4,24 @@
 // then smoothed with factor 1 / period. Without any change at all it repeats the previous
 // value; gains without losses give 100.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/relative_strength.hpp"
 
 namespace tolbu_sdk::ta {
 
-class RSI : public Indicator<double, double> {
+class TOLBU_API RSI : public Indicator<double, double> {
  public:
   explicit RSI(int period, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  RSI(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  support::RelativeStrength _strength;
+  int period_;
+  support::RelativeStrength strength_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -5,6 +5,7 @@
 // starts once the first has `stoch_period` values of %K, on the smoothed values it has so far.
 // A window without range counts as the top of the cycle (100).
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
 #include "tolbu_sdk/ta/support/momentum_average.hpp"
@@ -12,22 +13,23 @@
 
 namespace tolbu_sdk::ta {
 
-class STC : public Indicator<double, double> {
+class TOLBU_API STC : public Indicator<double, double> {
  public:
   STC(int fast_macd_period, int slow_macd_period, int stoch_period, int stoch_smoothing_period,
       MAType stoch_ma_type = MAType::SMA, const IndicatorOptions& options = {});
+  STC(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  std::size_t _stoch_period;
-  support::MomentumAverage _fast;
-  support::MomentumAverage _slow;
-  support::MomentumStochastic _first;
-  support::MomentumAverage _first_smoothing;
-  support::MomentumStochastic _second;
-  support::MomentumAverage _second_smoothing;
+  std::size_t stoch_period_;
+  support::MomentumAverage fast_;
+  support::MomentumAverage slow_;
+  support::MomentumStochastic first_;
+  support::MomentumAverage first_smoothing_;
+  support::MomentumStochastic second_;
+  support::MomentumAverage second_smoothing_;
 };
 
 }  // namespace tolbu_sdk::ta

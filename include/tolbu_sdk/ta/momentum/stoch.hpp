@@ -3,6 +3,7 @@
 // bars (0 to 100), and %D, a moving average of %K over `smoothing_period`. A window without
 // range repeats the previous %K.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
 #include "tolbu_sdk/ta/support/momentum_average.hpp"
@@ -10,7 +11,7 @@
 
 namespace tolbu_sdk::ta {
 
-struct StochValue {
+struct TOLBU_API StochValue {
   std::optional<double> k;
   std::optional<double> d;
 
@@ -18,22 +19,23 @@ struct StochValue {
   Record fields() const { return {{"k", k}, {"d", d}}; }
 };
 
-class Stoch : public Indicator<OHLCV, StochValue> {
+class TOLBU_API Stoch : public Indicator<OHLCV, StochValue> {
  public:
   Stoch(int period, int smoothing_period, MAType ma_type = MAType::SMA,
         const IndicatorOptions& options = {});
-  int period() const { return _period; }
-  int smoothing_period() const { return _smoothing_period; }
+  Stoch(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
+  int smoothing_period() const { return smoothing_period_; }
 
  protected:
   std::optional<StochValue> _calculate_new_value() override;
 
  private:
-  int _period;
-  int _smoothing_period;
-  support::RollingMax _high;
-  support::RollingMin _low;
-  support::MomentumAverage _d;
+  int period_;
+  int smoothing_period_;
+  support::RollingMax high_;
+  support::RollingMin low_;
+  support::MomentumAverage d_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -3,29 +3,31 @@
 // then `fast_period`), as a per-cent share of the same double smoothing of its absolute value.
 // Inputs that never change repeat the previous value.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
 #include "tolbu_sdk/ta/support/momentum_average.hpp"
 
 namespace tolbu_sdk::ta {
 
-class TSI : public Indicator<double, double> {
+class TOLBU_API TSI : public Indicator<double, double> {
  public:
   TSI(int fast_period, int slow_period, MAType ma_type = MAType::EMA,
       const IndicatorOptions& options = {});
-  int fast_period() const { return _fast_period; }
-  int slow_period() const { return _slow_period; }
+  TSI(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int fast_period() const { return fast_period_; }
+  int slow_period() const { return slow_period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _fast_period;
-  int _slow_period;
-  support::MomentumAverage _slow;      // of the change
-  support::MomentumAverage _fast;      // of the smoothed change
-  support::MomentumAverage _abs_slow;  // of the absolute change
-  support::MomentumAverage _abs_fast;
+  int fast_period_;
+  int slow_period_;
+  support::MomentumAverage slow_;      // of the change
+  support::MomentumAverage fast_;      // of the smoothed change
+  support::MomentumAverage abs_slow_;  // of the absolute change
+  support::MomentumAverage abs_fast_;
 };
 
 }  // namespace tolbu_sdk::ta

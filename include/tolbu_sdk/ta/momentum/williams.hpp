@@ -3,23 +3,25 @@
 // highest high down to -100 at the lowest low. A window without range repeats the previous
 // value.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/rolling_extremum.hpp"
 
 namespace tolbu_sdk::ta {
 
-class Williams : public Indicator<OHLCV, double> {
+class TOLBU_API Williams : public Indicator<OHLCV, double> {
  public:
   explicit Williams(int period, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  Williams(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  support::RollingMax _high;
-  support::RollingMin _low;
+  int period_;
+  support::RollingMax high_;
+  support::RollingMin low_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -4,22 +4,24 @@
 
 #include <memory>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
 
 namespace tolbu_sdk::ta {
 
-class MeanDev : public Indicator<double, double> {
+class TOLBU_API MeanDev : public Indicator<double, double> {
  public:
   explicit MeanDev(int period, MAType ma_type = MAType::SMA, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  MeanDev(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  std::unique_ptr<Indicator<double, double>> _ma;
+  int period_;
+  std::unique_ptr<Indicator<double, double>> ma_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -1,22 +1,24 @@
 #pragma once
 // Standard deviation of the newest `period` inputs (population: divides by period).
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/rolling_moments.hpp"
 
 namespace tolbu_sdk::ta {
 
-class StdDev : public Indicator<double, double> {
+class TOLBU_API StdDev : public Indicator<double, double> {
  public:
   explicit StdDev(int period, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  StdDev(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  support::RollingMoments _moments;
+  int period_;
+  support::RollingMoments moments_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -8,12 +8,13 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/support/ring_buffer.hpp"
 #include "tolbu_sdk/ta/support/undoable.hpp"
 
 namespace tolbu_sdk::ta::support {
 
-class ExponentialAverage final : public Undoable {
+class TOLBU_API ExponentialAverage final : public Undoable {
  public:
   explicit ExponentialAverage(std::size_t period)
       : ExponentialAverage(period,

@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "tolbu_sdk/errors.hpp"
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
 #include "tolbu_sdk/ta/support/ring_buffer.hpp"
@@ -19,7 +20,7 @@
 
 namespace tolbu_sdk::ta::support {
 
-class MomentumAverage final : public Undoable {
+class TOLBU_API MomentumAverage final : public Undoable {
  public:
   MomentumAverage(MAType type, int period)
       : type_(type),

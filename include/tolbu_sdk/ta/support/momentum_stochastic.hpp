@@ -8,12 +8,13 @@
 #include <cmath>
 #include <optional>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/support/rolling_range.hpp"
 #include "tolbu_sdk/ta/support/state_history.hpp"
 
 namespace tolbu_sdk::ta::support {
 
-class MomentumStochastic final : public Undoable {
+class TOLBU_API MomentumStochastic final : public Undoable {
  public:
   // The first value comes with the `min_count`-th value (a partial window before `period`);
   // a window without range gives `flat`, or repeats the previous value when that is absent.

@@ -6,11 +6,12 @@
 #include <cstddef>
 #include <optional>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/support/state_history.hpp"
 
 namespace tolbu_sdk::ta::support {
 
-class RelativeStrength final : public Undoable {
+class TOLBU_API RelativeStrength final : public Undoable {
  public:
   explicit RelativeStrength(int period) : period_(period) {}
 

@@ -8,12 +8,13 @@
 #include <cmath>
 #include <cstddef>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/support/ring_buffer.hpp"
 #include "tolbu_sdk/ta/support/undoable.hpp"
 
 namespace tolbu_sdk::ta::support {
 
-class RollingMoments final : public Undoable {
+class TOLBU_API RollingMoments final : public Undoable {
  public:
   explicit RollingMoments(std::size_t period) : period_(std::max<std::size_t>(period, 1)) {}
 

@@ -15,12 +15,13 @@
 #include <utility>
 
 #include "tolbu_sdk/errors.hpp"
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/support/ring_buffer.hpp"
 #include "tolbu_sdk/ta/support/undoable.hpp"
 
 namespace tolbu_sdk::ta::support {
 
-class RollingRange final : public Undoable {
+class TOLBU_API RollingRange final : public Undoable {
  public:
   static constexpr std::size_t kMaxWindows = 4;
 

@@ -5,15 +5,15 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/support/ring_buffer.hpp"
 #include "tolbu_sdk/ta/support/undoable.hpp"
 
 namespace tolbu_sdk::ta::support {
 
-class RollingRegression final : public Undoable {
+class TOLBU_API RollingRegression final : public Undoable {
  public:
-  explicit RollingRegression(std::size_t period)
-      : period_(std::max<std::size_t>(period, 1)) {}
+  explicit RollingRegression(std::size_t period) : period_(std::max<std::size_t>(period, 1)) {}
 
   void push(double y) {
     const auto last = static_cast<double>(period_ - 1);

@@ -5,12 +5,13 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/support/ring_buffer.hpp"
 #include "tolbu_sdk/ta/support/undoable.hpp"
 
 namespace tolbu_sdk::ta::support {
 
-class RollingSum final : public Undoable {
+class TOLBU_API RollingSum final : public Undoable {
  public:
   explicit RollingSum(std::size_t period) : period_(std::max<std::size_t>(period, 1)) {}
 

@@ -6,9 +6,11 @@
 
 #include <cstddef>
 
+#include "tolbu_sdk/platform/export.hpp"
+
 namespace tolbu_sdk::ta::support {
 
-class Undoable {
+class TOLBU_API Undoable {
  public:
   virtual ~Undoable() = default;
   // Reverts the newest push.

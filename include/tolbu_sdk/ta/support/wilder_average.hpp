@@ -7,11 +7,12 @@
 #include <cstddef>
 #include <optional>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/support/state_history.hpp"
 
 namespace tolbu_sdk::ta::support {
 
-class WilderAverage final : public Undoable {
+class TOLBU_API WilderAverage final : public Undoable {
  public:
   explicit WilderAverage(int period) : period_(period) {}
 

@@ -4,13 +4,14 @@
 // divided by the ATR of the same period to give +DI and -DI; DX = 100 |+DI - -DI| / (+DI +
 // -DI) smoothed alike over `adx_period` values is the ADX.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/state_history.hpp"
 #include "tolbu_sdk/ta/volatility/atr.hpp"
 
 namespace tolbu_sdk::ta {
 
-struct ADXValue {
+struct TOLBU_API ADXValue {
   std::optional<double> adx;
   std::optional<double> plus_di;
   std::optional<double> minus_di;
@@ -19,9 +20,10 @@ struct ADXValue {
   Record fields() const { return {{"adx", adx}, {"plus_di", plus_di}, {"minus_di", minus_di}}; }
 };
 
-class ADX : public Indicator<OHLCV, ADXValue> {
+class TOLBU_API ADX : public Indicator<OHLCV, ADXValue> {
  public:
   ADX(int di_period, int adx_period, const IndicatorOptions& options = {});
+  ADX(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<ADXValue> _calculate_new_value() override;
@@ -32,10 +34,10 @@ class ADX : public Indicator<OHLCV, ADXValue> {
     double minus = 0.0;  // smoothed -DM
   };
 
-  std::size_t _di_period;
-  std::size_t _adx_period;
-  ATR _atr;
-  support::StateHistory<Smoothed> _movement;
+  std::size_t di_period_;
+  std::size_t adx_period_;
+  ATR atr_;
+  support::StateHistory<Smoothed> movement_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -3,12 +3,13 @@
 // period + 1 bars occurred, from 100 (this bar) to 0 (`period` bars ago). Of equal extremes the
 // newest counts.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/rolling_extremum.hpp"
 
 namespace tolbu_sdk::ta {
 
-struct AroonValue {
+struct TOLBU_API AroonValue {
   std::optional<double> up;
   std::optional<double> down;
 
@@ -16,18 +17,19 @@ struct AroonValue {
   Record fields() const { return {{"up", up}, {"down", down}}; }
 };
 
-class Aroon : public Indicator<OHLCV, AroonValue> {
+class TOLBU_API Aroon : public Indicator<OHLCV, AroonValue> {
  public:
   explicit Aroon(int period, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  Aroon(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<AroonValue> _calculate_new_value() override;
 
  private:
-  int _period;
-  support::RollingMax _high;
-  support::RollingMin _low;
+  int period_;
+  support::RollingMax high_;
+  support::RollingMin low_;
 };
 
 }  // namespace tolbu_sdk::ta

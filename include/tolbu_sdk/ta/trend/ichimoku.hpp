@@ -10,13 +10,14 @@
 //   that ended `senkou_lookup_period` + 1 bars ago.
 // Every bar has a record; a line is absent until its windows are filled.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/rolling_range.hpp"
 #include "tolbu_sdk/ta/support/state_history.hpp"
 
 namespace tolbu_sdk::ta {
 
-struct IchimokuValue {
+struct TOLBU_API IchimokuValue {
   std::optional<double> base_line;
   std::optional<double> conversion_line;
   std::optional<double> lagging_line;
@@ -33,20 +34,21 @@ struct IchimokuValue {
   }
 };
 
-class Ichimoku : public Indicator<OHLCV, IchimokuValue> {
+class TOLBU_API Ichimoku : public Indicator<OHLCV, IchimokuValue> {
  public:
   Ichimoku(int kijun_period, int tenkan_period, int chikou_lag_period, int senkou_slow_period,
            int senkou_lookup_period, const IndicatorOptions& options = {});
+  Ichimoku(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<IchimokuValue> _calculate_new_value() override;
 
  private:
-  // Windows of _ranges, in this order.
+  // Windows of ranges_, in this order.
   enum Window : std::size_t { KIJUN, TENKAN, SENKOU };
   std::optional<double> midpoint(Window w) const {
-    if (!_ranges.full(w)) return std::nullopt;
-    return (_ranges.high(w) + _ranges.low(w)) / 2.0;
+    if (!ranges_.full(w)) return std::nullopt;
+    return (ranges_.high(w) + ranges_.low(w)) / 2.0;
   }
 
   // What the cloud lines read `senkou_lookup_period` (+ 1) bars later.
@@ -55,10 +57,10 @@ class Ichimoku : public Indicator<OHLCV, IchimokuValue> {
     std::optional<double> slow;  // midpoint of the senkou window
   };
 
-  std::size_t _chikou_lag;
-  std::size_t _lookup;
-  support::RollingRange _ranges;  // one queue per side for the three windows
-  support::StateHistory<Midpoints> _midpoints;
+  std::size_t chikou_lag_;
+  std::size_t lookup_;
+  support::RollingRange ranges_;  // one queue per side for the three windows
+  support::StateHistory<Midpoints> midpoints_;
 };
 
 }  // namespace tolbu_sdk::ta

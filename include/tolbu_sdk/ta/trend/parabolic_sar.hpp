@@ -9,11 +9,12 @@
 // The first value comes with the fifth bar: an up trend, the stop at the lowest low and the EP
 // at the highest high of the bars so far.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 
 namespace tolbu_sdk::ta {
 
-struct ParabolicSARValue {
+struct TOLBU_API ParabolicSARValue {
   std::optional<double> value;
   std::optional<Trend> trend;
   std::optional<double> ep;
@@ -25,13 +26,14 @@ struct ParabolicSARValue {
   }
 };
 
-class ParabolicSAR : public Indicator<OHLCV, ParabolicSARValue> {
+class TOLBU_API ParabolicSAR : public Indicator<OHLCV, ParabolicSARValue> {
  public:
   ParabolicSAR(double init_accel_factor, double accel_factor_inc, double max_accel_factor,
                const IndicatorOptions& options = {});
-  double init_accel_factor() const { return _init; }
-  double accel_factor_inc() const { return _inc; }
-  double max_accel_factor() const { return _max; }
+  ParabolicSAR(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  double init_accel_factor() const { return init_; }
+  double accel_factor_inc() const { return inc_; }
+  double max_accel_factor() const { return max_; }
 
   static constexpr std::size_t WARM_UP = 5;
 
@@ -39,9 +41,9 @@ class ParabolicSAR : public Indicator<OHLCV, ParabolicSARValue> {
   std::optional<ParabolicSARValue> _calculate_new_value() override;
 
  private:
-  double _init;
-  double _inc;
-  double _max;
+  double init_;
+  double inc_;
+  double max_;
 };
 
 }  // namespace tolbu_sdk::ta

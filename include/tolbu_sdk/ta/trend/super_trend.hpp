@@ -7,13 +7,14 @@
 // The first value (the bar where the ATR becomes available) is 0 with trend UP, and the line
 // starts on the upper band from the next bar: this is how the reference values begin.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/state_history.hpp"
 #include "tolbu_sdk/ta/volatility/atr.hpp"
 
 namespace tolbu_sdk::ta {
 
-struct SuperTrendValue {
+struct TOLBU_API SuperTrendValue {
   std::optional<double> value;
   std::optional<Trend> trend;
 
@@ -21,9 +22,10 @@ struct SuperTrendValue {
   Record fields() const { return {{"value", value}, {"trend", trend}}; }
 };
 
-class SuperTrend : public Indicator<OHLCV, SuperTrendValue> {
+class TOLBU_API SuperTrend : public Indicator<OHLCV, SuperTrendValue> {
  public:
   SuperTrend(int atr_period, double mult, const IndicatorOptions& options = {});
+  SuperTrend(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<SuperTrendValue> _calculate_new_value() override;
@@ -36,9 +38,9 @@ class SuperTrend : public Indicator<OHLCV, SuperTrendValue> {
     double line = 0.0;
   };
 
-  double _mult;
-  ATR _atr;
-  support::StateHistory<Bands> _bands;
+  double mult_;
+  ATR atr_;
+  support::StateHistory<Bands> bands_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 
 namespace tolbu_sdk::ta {
@@ -17,16 +18,17 @@ inline double true_range(const OHLCV& bar, const OHLCV* previous) {
       {range, std::abs(bar.high - previous->close), std::abs(bar.low - previous->close)});
 }
 
-class ATR : public Indicator<OHLCV, double> {
+class TOLBU_API ATR : public Indicator<OHLCV, double> {
  public:
   explicit ATR(int period, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  ATR(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
+  int period_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -4,13 +4,14 @@
 
 #include <memory>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
 #include "tolbu_sdk/ta/support/rolling_moments.hpp"
 
 namespace tolbu_sdk::ta {
 
-struct BBValue {
+struct TOLBU_API BBValue {
   std::optional<double> lb;
   std::optional<double> cb;
   std::optional<double> ub;
@@ -19,21 +20,22 @@ struct BBValue {
   Record fields() const { return {{"lb", lb}, {"cb", cb}, {"ub", ub}}; }
 };
 
-class BB : public Indicator<double, BBValue> {
+class TOLBU_API BB : public Indicator<double, BBValue> {
  public:
   BB(int period, double std_dev_mult, MAType ma_type = MAType::SMA,
      const IndicatorOptions& options = {});
-  int period() const { return _period; }
-  double std_dev_mult() const { return _mult; }
+  BB(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
+  double std_dev_mult() const { return mult_; }
 
  protected:
   std::optional<BBValue> _calculate_new_value() override;
 
  private:
-  int _period;
-  double _mult;
-  std::unique_ptr<Indicator<double, double>> _ma;
-  support::RollingMoments _moments;
+  int period_;
+  double mult_;
+  std::unique_ptr<Indicator<double, double>> ma_;
+  support::RollingMoments moments_;
 };
 
 }  // namespace tolbu_sdk::ta

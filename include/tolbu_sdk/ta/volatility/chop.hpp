@@ -2,27 +2,29 @@
 // Choppiness Index (Dreiss): 100 * log10(sum of true ranges / (highest high - lowest low)) /
 // log10(period) over the newest `period` bars. High values mean a sideways market.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/rolling_extremum.hpp"
 #include "tolbu_sdk/ta/support/rolling_sum.hpp"
 
 namespace tolbu_sdk::ta {
 
-class CHOP : public Indicator<OHLCV, double> {
+class TOLBU_API CHOP : public Indicator<OHLCV, double> {
  public:
   // period must be at least 2 (log10(1) is 0).
   explicit CHOP(int period, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  CHOP(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  double _log_period;
-  support::RollingSum _true_range;
-  support::RollingMax _high;
-  support::RollingMin _low;
+  int period_;
+  double log_period_;
+  support::RollingSum true_range_;
+  support::RollingMax high_;
+  support::RollingMin low_;
 };
 
 }  // namespace tolbu_sdk::ta

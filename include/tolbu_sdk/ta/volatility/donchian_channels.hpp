@@ -2,12 +2,13 @@
 // Donchian Channels: the highest high and lowest low of the newest `period` bars, and their
 // midpoint.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/rolling_extremum.hpp"
 
 namespace tolbu_sdk::ta {
 
-struct DonchianChannelsValue {
+struct TOLBU_API DonchianChannelsValue {
   std::optional<double> lb;
   std::optional<double> cb;
   std::optional<double> ub;
@@ -16,18 +17,19 @@ struct DonchianChannelsValue {
   Record fields() const { return {{"lb", lb}, {"cb", cb}, {"ub", ub}}; }
 };
 
-class DonchianChannels : public Indicator<OHLCV, DonchianChannelsValue> {
+class TOLBU_API DonchianChannels : public Indicator<OHLCV, DonchianChannelsValue> {
  public:
   explicit DonchianChannels(int period, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  DonchianChannels(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   std::optional<DonchianChannelsValue> _calculate_new_value() override;
 
  private:
-  int _period;
-  support::RollingMax _high;
-  support::RollingMin _low;
+  int period_;
+  support::RollingMax high_;
+  support::RollingMin low_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -4,25 +4,27 @@
 
 #include <memory>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
 #include "tolbu_sdk/ta/support/rolling_sum.hpp"
 
 namespace tolbu_sdk::ta {
 
-class MassIndex : public Indicator<OHLCV, double> {
+class TOLBU_API MassIndex : public Indicator<OHLCV, double> {
  public:
   MassIndex(int ma_period, int ma_ma_period, int ma_ratio_period, MAType ma_type = MAType::EMA,
             const IndicatorOptions& options = {});
+  MassIndex(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  std::unique_ptr<Indicator<double, double>> _ma;
-  std::unique_ptr<Indicator<double, double>> _ma_ma;
-  support::RollingSum _ratios;   // 0 while the averages warm up
-  support::RollingSum _present;  // 1 for each ratio that is real
+  std::unique_ptr<Indicator<double, double>> ma_;
+  std::unique_ptr<Indicator<double, double>> ma_ma_;
+  support::RollingSum ratios_;   // 0 while the averages warm up
+  support::RollingSum present_;  // 1 for each ratio that is real
 };
 
 }  // namespace tolbu_sdk::ta

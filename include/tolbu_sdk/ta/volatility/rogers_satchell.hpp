@@ -2,23 +2,25 @@
 // Rogers-Satchell volatility: the square root of the mean, over the newest `period` bars, of
 // ln(H/C) ln(H/O) + ln(L/C) ln(L/O). Drift-independent; needs positive prices.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/rolling_sum.hpp"
 
 namespace tolbu_sdk::ta {
 
-class RogersSatchell : public Indicator<OHLCV, double> {
+class TOLBU_API RogersSatchell : public Indicator<OHLCV, double> {
  public:
   explicit RogersSatchell(int period, const IndicatorOptions& options = {});
-  int period() const { return _period; }
+  RogersSatchell(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  int period() const { return period_; }
 
  protected:
   // ValueError for a bar with a price at or below zero.
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int _period;
-  support::RollingSum _terms;
+  int period_;
+  support::RollingSum terms_;
 };
 
 }  // namespace tolbu_sdk::ta

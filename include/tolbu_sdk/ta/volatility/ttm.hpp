@@ -5,6 +5,7 @@
 // the momentum: the least-squares line over `period` values of close - (midpoint of the
 // highest high and lowest low + the average) / 2, taken at the newest.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
 #include "tolbu_sdk/ta/support/momentum_average.hpp"
@@ -17,7 +18,7 @@
 
 namespace tolbu_sdk::ta {
 
-struct TTMValue {
+struct TOLBU_API TTMValue {
   std::optional<bool> squeeze;
   std::optional<double> histogram;
 
@@ -25,10 +26,11 @@ struct TTMValue {
   Record fields() const { return {{"squeeze", squeeze}, {"histogram", histogram}}; }
 };
 
-class TTM : public Indicator<OHLCV, TTMValue> {
+class TOLBU_API TTM : public Indicator<OHLCV, TTMValue> {
  public:
   explicit TTM(int period, double bb_std_dev_mult = 2.0, double kc_atr_mult = 1.5,
                MAType ma_type = MAType::SMA, const IndicatorOptions& options = {});
+  TTM(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<TTMValue> _calculate_new_value() override;
@@ -36,15 +38,15 @@ class TTM : public Indicator<OHLCV, TTMValue> {
  private:
   // The bands and channels from blocks, with the arithmetic of BB and KeltnerChannels but
   // without two more indicators (and their averages) to keep histories for.
-  double _bb_mult;
-  double _kc_mult;
-  support::MomentumAverage _bb_average;
-  support::RollingMoments _bb_moments;
-  support::MomentumAverage _kc_average;  // an EMA, as KeltnerChannels uses by default
-  support::WilderAverage _atr;           // of the true range: the ATR
-  support::RollingRange _range;          // highest high and lowest low
-  support::RollingRegression _momentum;  // 0 until the average warms up
-  support::RollingSum _present;          // 1 for each real momentum value
+  double bb_mult_;
+  double kc_mult_;
+  support::MomentumAverage bb_average_;
+  support::RollingMoments bb_moments_;
+  support::MomentumAverage kc_average_;  // an EMA, as KeltnerChannels uses by default
+  support::WilderAverage atr_;           // of the true range: the ATR
+  support::RollingRange range_;          // highest high and lowest low
+  support::RollingRegression momentum_;  // 0 until the average warms up
+  support::RollingSum present_;          // 1 for each real momentum value
 };
 
 }  // namespace tolbu_sdk::ta

@@ -2,6 +2,7 @@
 // Accumulation/Distribution line (Chaikin): the running total of volume weighted by where the
 // close sits in the bar's range, ((C - L) - (H - C)) / (H - L). A bar without range adds 0.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 
 namespace tolbu_sdk::ta {
@@ -13,9 +14,10 @@ inline double money_flow_volume(const OHLCV& bar) {
   return ((bar.close - bar.low) - (bar.high - bar.close)) / range * bar.volume;
 }
 
-class AccuDist : public Indicator<OHLCV, double> {
+class TOLBU_API AccuDist : public Indicator<OHLCV, double> {
  public:
   explicit AccuDist(const IndicatorOptions& options = {});
+  AccuDist(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<double> _calculate_new_value() override;

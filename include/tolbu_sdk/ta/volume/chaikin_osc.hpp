@@ -4,24 +4,26 @@
 
 #include <memory>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
 #include "tolbu_sdk/ta/volume/accu_dist.hpp"
 
 namespace tolbu_sdk::ta {
 
-class ChaikinOsc : public Indicator<OHLCV, double> {
+class TOLBU_API ChaikinOsc : public Indicator<OHLCV, double> {
  public:
   ChaikinOsc(int fast_period, int slow_period, MAType ma_type = MAType::EMA,
              const IndicatorOptions& options = {});
+  ChaikinOsc(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  AccuDist _accu_dist;
-  std::unique_ptr<Indicator<double, double>> _fast;
-  std::unique_ptr<Indicator<double, double>> _slow;
+  AccuDist accu_dist_;
+  std::unique_ptr<Indicator<double, double>> fast_;
+  std::unique_ptr<Indicator<double, double>> slow_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -5,22 +5,24 @@
 
 #include <memory>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
 
 namespace tolbu_sdk::ta {
 
-class EMV : public Indicator<OHLCV, double> {
+class TOLBU_API EMV : public Indicator<OHLCV, double> {
  public:
   EMV(int period, double volume_div, MAType ma_type = MAType::SMA,
       const IndicatorOptions& options = {});
+  EMV(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  double _volume_div;
-  std::unique_ptr<Indicator<double, double>> _ma;
+  double volume_div_;
+  std::unique_ptr<Indicator<double, double>> ma_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -4,21 +4,23 @@
 
 #include <memory>
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
 
 namespace tolbu_sdk::ta {
 
-class ForceIndex : public Indicator<OHLCV, double> {
+class TOLBU_API ForceIndex : public Indicator<OHLCV, double> {
  public:
   explicit ForceIndex(int period, MAType ma_type = MAType::EMA,
                       const IndicatorOptions& options = {});
+  ForceIndex(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  std::unique_ptr<Indicator<double, double>> _ma;
+  std::unique_ptr<Indicator<double, double>> ma_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -3,14 +3,16 @@
 // volume over the running sum of volume, from the first input on. Absent until some volume
 // has traded.
 
+#include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
 #include "tolbu_sdk/ta/support/state_history.hpp"
 
 namespace tolbu_sdk::ta {
 
-class VWAP : public Indicator<OHLCV, double> {
+class TOLBU_API VWAP : public Indicator<OHLCV, double> {
  public:
   explicit VWAP(const IndicatorOptions& options = {});
+  VWAP(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
  protected:
   std::optional<double> _calculate_new_value() override;
@@ -20,7 +22,7 @@ class VWAP : public Indicator<OHLCV, double> {
     double price_volume = 0.0;
     double volume = 0.0;
   };
-  support::StateHistory<Totals> _totals;
+  support::StateHistory<Totals> totals_;
 };
 
 }  // namespace tolbu_sdk::ta

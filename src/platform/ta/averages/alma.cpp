@@ -8,7 +8,7 @@
 namespace tolbu_sdk::ta {
 
 ALMA::ALMA(int period, double offset, double sigma, const IndicatorOptions& options)
-    : Indicator(options), _period(detail::positive("ALMA", "period", period)) {
+    : Indicator(options), period_(detail::positive("ALMA", "period", period)) {
   if (!(sigma > 0.0) || !std::isfinite(sigma)) {
     throw ValueError("ALMA: sigma must be a positive number");
   }
@@ -16,26 +16,25 @@ ALMA::ALMA(int period, double offset, double sigma, const IndicatorOptions& opti
   const double s = period / sigma;
   double total = 0.0;
   for (int i = 0; i < period; ++i) {
-    _weights.push_back(std::exp(-(i - m) * (i - m) / (2 * s * s)));
-    total += _weights.back();
+    weights_.push_back(std::exp(-(i - m) * (i - m) / (2 * s * s)));
+    total += weights_.back();
   }
-  for (double& w : _weights) w /= total;
+  for (double& w : weights_) w /= total;
   _keep_history(static_cast<std::size_t>(period));
 }
 
 std::optional<double> ALMA::_calculate_new_value() {
-  const auto p = static_cast<std::size_t>(_period);
+  const auto p = static_cast<std::size_t>(period_);
   if (input_count() < p) return std::nullopt;
   const auto& in = input_values();
   double sum = 0.0;
-  for (std::size_t i = 0; i < p; ++i) sum += _weights[i] * in.back(p - 1 - i);
+  for (std::size_t i = 0; i < p; ++i) sum += weights_[i] * in.back(p - 1 - i);
   return sum;
 }
 
+ALMA::ALMA(Params& p, const IndicatorOptions& o)
+    : ALMA{p.integer("period"), p.number("offset"), p.number("sigma"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(ALMA, [](Params& p, const IndicatorOptions& o) {
-  const int period = p.integer("period");
-  const double offset = p.number("offset");
-  return std::make_unique<ALMA>(period, offset, p.number("sigma"), o);
-})
+TOLBU_TA_REGISTER(ALMA)

@@ -7,26 +7,26 @@ namespace tolbu_sdk::ta {
 
 DEMA::DEMA(int period, const IndicatorOptions& options)
     : Indicator(options),
-      _period(detail::positive("DEMA", "period", period)),
-      _ema(static_cast<std::size_t>(period)),
-      _ema_ema(static_cast<std::size_t>(period)) {
-  _manage(_ema);
-  _manage(_ema_ema);
+      period_(detail::positive("DEMA", "period", period)),
+      ema_(static_cast<std::size_t>(period)),
+      ema_ema_(static_cast<std::size_t>(period)) {
+  _manage(ema_);
+  _manage(ema_ema_);
 }
 
 std::optional<double> DEMA::_calculate_new_value() {
-  _ema.push(input_values().back());
-  if (!_ema.ready()) {
-    _ema_ema.push_absent();
+  ema_.push(input_values().back());
+  if (!ema_.ready()) {
+    ema_ema_.push_absent();
     return std::nullopt;
   }
-  _ema_ema.push(_ema.value());
-  if (!_ema_ema.ready()) return std::nullopt;
-  return 2 * _ema.value() - _ema_ema.value();
+  ema_ema_.push(ema_.value());
+  if (!ema_ema_.ready()) return std::nullopt;
+  return 2 * ema_.value() - ema_ema_.value();
 }
+
+DEMA::DEMA(Params& p, const IndicatorOptions& o) : DEMA{p.integer("period"), o} {}
 
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(DEMA, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<DEMA>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(DEMA)

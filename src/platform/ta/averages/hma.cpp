@@ -16,36 +16,36 @@ int sqrt_of(int period) {
 
 HMA::HMA(int period, const IndicatorOptions& options)
     : Indicator(options),
-      _period(detail::positive("HMA", "period", period)),
-      _sqrt_period(static_cast<std::size_t>(sqrt_of(period))),
-      _full(static_cast<std::size_t>(period)),
-      _half(static_cast<std::size_t>(half_of(period))),
-      _hull(static_cast<std::size_t>(sqrt_of(period))) {
-  _manage(_full);
-  _manage(_half);
-  _hull.set_history_limit(max_history());
+      period_(detail::positive("HMA", "period", period)),
+      sqrt_period_(static_cast<std::size_t>(sqrt_of(period))),
+      full_(static_cast<std::size_t>(period)),
+      half_(static_cast<std::size_t>(half_of(period))),
+      hull_(static_cast<std::size_t>(sqrt_of(period))) {
+  _manage(full_);
+  _manage(half_);
+  hull_.set_history_limit(max_history());
 }
 
 std::optional<double> HMA::_calculate_new_value() {
   const double x = input_values().back();
-  _full.push(x);
-  _half.push(x);
-  if (_full.full()) _hull.push(2 * _half.mean() - _full.mean());  // the half is full first
+  full_.push(x);
+  half_.push(x);
+  if (full_.full()) hull_.push(2 * half_.mean() - full_.mean());  // the half is full first
   // The first value comes with input period + 2 * sqrt - 2 (not as soon as the WMAs allow).
-  if (input_count() + 2 < static_cast<std::size_t>(_period) + 2 * _sqrt_period) {
+  if (input_count() + 2 < static_cast<std::size_t>(period_) + 2 * sqrt_period_) {
     return std::nullopt;
   }
-  return _hull.mean();
+  return hull_.mean();
 }
 
 void HMA::_on_remove() {
-  if (_full.full()) _hull.undo();  // the newest input pushed it
+  if (full_.full()) hull_.undo();  // the newest input pushed it
 }
 
-void HMA::_on_reset() { _hull.reset(); }
+void HMA::_on_reset() { hull_.reset(); }
+
+HMA::HMA(Params& p, const IndicatorOptions& o) : HMA{p.integer("period"), o} {}
 
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(HMA, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<HMA>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(HMA)

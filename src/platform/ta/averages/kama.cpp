@@ -10,36 +10,35 @@ namespace tolbu_sdk::ta {
 KAMA::KAMA(int period, int fast_ema_constant_period, int slow_ema_constant_period,
            const IndicatorOptions& options)
     : Indicator(options),
-      _period(detail::positive("KAMA", "period", period)),
-      _fast(2.0 /
+      period_(detail::positive("KAMA", "period", period)),
+      fast_(2.0 /
             (detail::positive("KAMA", "fast_ema_constant_period", fast_ema_constant_period) + 1.0)),
-      _slow(2.0 /
+      slow_(2.0 /
             (detail::positive("KAMA", "slow_ema_constant_period", slow_ema_constant_period) + 1.0)),
-      _volatility(static_cast<std::size_t>(period)) {
+      volatility_(static_cast<std::size_t>(period)) {
   _keep_history(static_cast<std::size_t>(period) + 1);
-  _manage(_volatility);
+  _manage(volatility_);
 }
 
 std::optional<double> KAMA::_calculate_new_value() {
   const auto& in = input_values();
-  const auto p = static_cast<std::size_t>(_period);
+  const auto p = static_cast<std::size_t>(period_);
   // One change per input after the first; a placeholder keeps the pushes in step.
-  _volatility.push(input_count() > 1 ? std::fabs(in.back() - in.back(1)) : 0.0);
+  volatility_.push(input_count() > 1 ? std::fabs(in.back() - in.back(1)) : 0.0);
   if (input_count() <= p) return std::nullopt;
   const double change = std::fabs(in.back() - in.back(p));
-  const double volatility = _volatility.sum();
+  const double volatility = volatility_.sum();
   const double er = volatility != 0.0 ? change / volatility : 0.0;
-  const double sc = std::pow(er * (_fast - _slow) + _slow, 2);
+  const double sc = std::pow(er * (fast_ - slow_) + slow_, 2);
   const auto prev = _previous_output();
   const double base = prev ? *prev : in.back(1);
   return base + sc * (in.back() - base);
 }
 
+KAMA::KAMA(Params& p, const IndicatorOptions& o)
+    : KAMA{p.integer("period"), p.integer("fast_ema_constant_period"),
+           p.integer("slow_ema_constant_period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(KAMA, [](Params& p, const IndicatorOptions& o) {
-  const int period = p.integer("period");
-  const int fast = p.integer("fast_ema_constant_period");
-  const int slow = p.integer("slow_ema_constant_period");
-  return std::make_unique<KAMA>(period, fast, slow, o);
-})
+TOLBU_TA_REGISTER(KAMA)

@@ -6,18 +6,18 @@
 namespace tolbu_sdk::ta {
 
 SMA::SMA(int period, const IndicatorOptions& options)
-    : Indicator(options), _period(detail::positive("SMA", "period", period)), _sum(period) {
-  _manage(_sum);
+    : Indicator(options), period_(detail::positive("SMA", "period", period)), sum_(period) {
+  _manage(sum_);
 }
 
 std::optional<double> SMA::_calculate_new_value() {
-  _sum.push(input_values().back());
-  if (!_sum.full()) return std::nullopt;
-  return _sum.sum() / _period;
+  sum_.push(input_values().back());
+  if (!sum_.full()) return std::nullopt;
+  return sum_.sum() / period_;
 }
+
+SMA::SMA(Params& p, const IndicatorOptions& o) : SMA{p.integer("period"), o} {}
 
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(SMA, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<SMA>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(SMA)

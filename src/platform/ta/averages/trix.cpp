@@ -7,25 +7,20 @@ namespace tolbu_sdk::ta {
 
 TRIX::TRIX(int period, const IndicatorOptions& options)
     : Indicator(options),
-      _period(detail::positive("TRIX", "period", period)),
-      _e1(static_cast<std::size_t>(period)),
-      _e2(static_cast<std::size_t>(period)),
-      _e3(static_cast<std::size_t>(period)) {
-  _manage(_e1);
-  _manage(_e2);
-  _manage(_e3);
+      period_(detail::positive("TRIX", "period", period)),
+      ema_(static_cast<std::size_t>(period)) {
+  _manage(ema_);
 }
 
 std::optional<double> TRIX::_calculate_new_value() {
-  _e1.push(input_values().back());
-  _e1.ready() ? _e2.push(_e1.value()) : _e2.push_absent();
-  _e2.ready() ? _e3.push(_e2.value()) : _e3.push_absent();
-  if (!_e3.ready() || !_e3.was_ready()) return std::nullopt;
-  return 10000.0 * (_e3.value() - _e3.previous()) / _e3.previous();
+  ema_.push(input_values().back());
+  const auto& e3 = ema_.triple_smoothed();
+  if (!e3.ready() || !e3.was_ready()) return std::nullopt;
+  return 10000.0 * (e3.value() - e3.previous()) / e3.previous();
 }
+
+TRIX::TRIX(Params& p, const IndicatorOptions& o) : TRIX{p.integer("period"), o} {}
 
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(TRIX, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<TRIX>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(TRIX)

@@ -7,25 +7,25 @@ namespace tolbu_sdk::ta {
 
 VWMA::VWMA(int period, const IndicatorOptions& options)
     : Indicator(options),
-      _period(detail::positive("VWMA", "period", period)),
-      _price_volume(static_cast<std::size_t>(period)),
-      _volume(static_cast<std::size_t>(period)) {
-  _manage(_price_volume);
-  _manage(_volume);
+      period_(detail::positive("VWMA", "period", period)),
+      price_volume_(static_cast<std::size_t>(period)),
+      volume_(static_cast<std::size_t>(period)) {
+  _manage(price_volume_);
+  _manage(volume_);
 }
 
 std::optional<double> VWMA::_calculate_new_value() {
   const OHLCV& bar = input_values().back();
-  _price_volume.push(bar.close * bar.volume);
-  _volume.push(bar.volume);
-  if (!_volume.full()) return std::nullopt;
+  price_volume_.push(bar.close * bar.volume);
+  volume_.push(bar.volume);
+  if (!volume_.full()) return std::nullopt;
   // No volume traded in the whole window: no weighting is possible.
-  if (_volume.sum() == 0.0) return std::nullopt;
-  return _price_volume.sum() / _volume.sum();
+  if (volume_.sum() == 0.0) return std::nullopt;
+  return price_volume_.sum() / volume_.sum();
 }
+
+VWMA::VWMA(Params& p, const IndicatorOptions& o) : VWMA{p.integer("period"), o} {}
 
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(VWMA, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<VWMA>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(VWMA)

@@ -6,18 +6,18 @@
 namespace tolbu_sdk::ta {
 
 WMA::WMA(int period, const IndicatorOptions& options)
-    : Indicator(options), _period(detail::positive("WMA", "period", period)), _sum(period) {
-  _manage(_sum);
+    : Indicator(options), period_(detail::positive("WMA", "period", period)), sum_(period) {
+  _manage(sum_);
 }
 
 std::optional<double> WMA::_calculate_new_value() {
-  _sum.push(input_values().back());
-  if (!_sum.full()) return std::nullopt;
-  return _sum.mean();
+  sum_.push(input_values().back());
+  if (!sum_.full()) return std::nullopt;
+  return sum_.mean();
 }
+
+WMA::WMA(Params& p, const IndicatorOptions& o) : WMA{p.integer("period"), o} {}
 
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(WMA, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<WMA>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(WMA)

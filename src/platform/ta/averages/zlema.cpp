@@ -15,26 +15,26 @@ std::size_t lag_of(int period) {
 
 ZLEMA::ZLEMA(int period, const IndicatorOptions& options)
     : Indicator(options),
-      _period(detail::positive("ZLEMA", "period", period)),
-      _lag(lag_of(period)),
-      _ema(static_cast<std::size_t>(period)) {
-  _keep_history(_lag + 1);
-  _manage(_ema);
+      period_(detail::positive("ZLEMA", "period", period)),
+      lag_(lag_of(period)),
+      ema_(static_cast<std::size_t>(period)) {
+  _keep_history(lag_ + 1);
+  _manage(ema_);
 }
 
 std::optional<double> ZLEMA::_calculate_new_value() {
   const auto& in = input_values();
-  if (input_count() <= _lag) {
-    _ema.push_absent();
+  if (input_count() <= lag_) {
+    ema_.push_absent();
     return std::nullopt;
   }
-  _ema.push(2 * in.back() - in.back(_lag));
-  if (!_ema.ready()) return std::nullopt;
-  return _ema.value();
+  ema_.push(2 * in.back() - in.back(lag_));
+  if (!ema_.ready()) return std::nullopt;
+  return ema_.value();
 }
+
+ZLEMA::ZLEMA(Params& p, const IndicatorOptions& o) : ZLEMA{p.integer("period"), o} {}
 
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(ZLEMA, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<ZLEMA>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(ZLEMA)

@@ -5,7 +5,7 @@
 namespace tolbu_sdk::ta {
 
 PivotIndicator::PivotIndicator(const IndicatorOptions& options) : Indicator(options) {
-  _manage(_list);
+  _manage(list_);
 }
 
 std::optional<Pivot> PivotIndicator::_calculate_new_value() {
@@ -18,26 +18,26 @@ std::optional<Pivot> PivotIndicator::_calculate_new_value() {
     case Step::NONE:
       break;
     case Step::START:
-      if (!_list.pivots.empty()) made_final = _list.pivots.back();
-      _list.pivots.push_back(pivot);
-      _list.positions.push_back(position);
+      if (!list_.pivots.empty()) made_final = list_.pivots.back();
+      list_.pivots.push_back(pivot);
+      list_.positions.push_back(position);
       break;
     case Step::MOVE:
-      change.replaced = _list.pivots.back();
-      change.replaced_position = _list.positions.back();
-      _list.pivots.back() = pivot;
-      _list.positions.back() = position;
+      change.replaced = list_.pivots.back();
+      change.replaced_position = list_.positions.back();
+      list_.pivots.back() = pivot;
+      list_.positions.back() = position;
       break;
   }
-  _list.changes.push_back(change);
+  list_.changes.push_back(change);
   return made_final;
 }
 
 void PivotIndicator::purge_oldest(std::size_t n) {
   _sync();
-  const std::size_t k = std::min(n, _list.pivots.empty() ? 0 : _list.pivots.size() - 1);
-  _list.pivots.pop_front(k);
-  _list.positions.pop_front(k);
+  const std::size_t k = std::min(n, list_.pivots.empty() ? 0 : list_.pivots.size() - 1);
+  list_.pivots.pop_front(k);
+  list_.positions.pop_front(k);
 }
 
 void PivotIndicator::List::undo() {

@@ -7,35 +7,34 @@ namespace tolbu_sdk::ta {
 
 PivotsHL::PivotsHL(int high_period, int low_period, const IndicatorOptions& options)
     : PivotIndicator(options),
-      _high_period(detail::positive("PivotsHL", "high_period", high_period)),
-      _low_period(detail::positive("PivotsHL", "low_period", low_period)),
-      _high(static_cast<std::size_t>(high_period)),
-      _low(static_cast<std::size_t>(low_period)) {
-  _manage(_high);
-  _manage(_low);
+      high_period_(detail::positive("PivotsHL", "high_period", high_period)),
+      low_period_(detail::positive("PivotsHL", "low_period", low_period)),
+      high_(static_cast<std::size_t>(high_period)),
+      low_(static_cast<std::size_t>(low_period)) {
+  _manage(high_);
+  _manage(low_);
 }
 
 PivotsHL::Step PivotsHL::_find_pivot() {
   const OHLCV& bar = input_values().back();
-  _high.push(bar.high);
-  _low.push(bar.low);
+  high_.push(bar.high);
+  low_.push(bar.low);
   const Pivot* newest = _newest();
   if (newest == nullptr) return start(PivotType::LOW);  // the search opens on the first bar
-  if (_high.age() == 0) {
+  if (high_.age() == 0) {
     if (newest->type == PivotType::LOW) return start(PivotType::HIGH);
     return bar.high >= newest->ohlcv.high ? move(PivotType::HIGH) : none();
   }
-  if (_low.age() == 0) {
+  if (low_.age() == 0) {
     if (newest->type == PivotType::HIGH) return start(PivotType::LOW);
     return bar.low <= newest->ohlcv.low ? move(PivotType::LOW) : none();
   }
   return none();
 }
 
+PivotsHL::PivotsHL(Params& p, const IndicatorOptions& o)
+    : PivotsHL{p.integer("high_period"), p.integer("low_period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(PivotsHL, [](Params& p, const IndicatorOptions& o) {
-  const int high = p.integer("high_period");
-  const int low = p.integer("low_period");
-  return std::make_unique<PivotsHL>(high, low, o);
-})
+TOLBU_TA_REGISTER(PivotsHL)

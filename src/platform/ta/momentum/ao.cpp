@@ -7,27 +7,27 @@ namespace tolbu_sdk::ta {
 
 AO::AO(int fast_period, int slow_period, MAType ma_type, const IndicatorOptions& options)
     : Indicator(options),
-      _fast_period(detail::positive("AO", "fast_period", fast_period)),
-      _slow_period(detail::positive("AO", "slow_period", slow_period)),
-      _fast(ma_type, fast_period),
-      _slow(ma_type, slow_period) {
-  _manage(_fast);
-  _manage(_slow);
+      fast_period_(detail::positive("AO", "fast_period", fast_period)),
+      slow_period_(detail::positive("AO", "slow_period", slow_period)),
+      fast_(ma_type, fast_period),
+      slow_(ma_type, slow_period) {
+  _manage(fast_);
+  _manage(slow_);
 }
 
 std::optional<double> AO::_calculate_new_value() {
   const OHLCV& bar = input_values().back();
   const double median = (bar.high + bar.low) / 2.0;
-  const auto fast = _fast.push(median);
-  const auto slow = _slow.push(median);
+  const auto fast = fast_.push(median);
+  const auto slow = slow_.push(median);
   if (!fast || !slow) return std::nullopt;
   return *fast - *slow;
 }
 
+AO::AO(Params& p, const IndicatorOptions& o)
+    : AO{p.integer("fast_period"), p.integer("slow_period"), p.ma_type("ma_type", MAType::SMA), o} {
+}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(AO, [](Params& p, const IndicatorOptions& o) {
-  const int fast = p.integer("fast_period");
-  const int slow = p.integer("slow_period");
-  return std::make_unique<AO>(fast, slow, p.ma_type("ma_type", MAType::SMA), o);
-})
+TOLBU_TA_REGISTER(AO)

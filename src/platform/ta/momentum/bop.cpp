@@ -13,6 +13,8 @@ std::optional<double> BOP::_calculate_new_value() {
   return (bar.close - bar.open) / range;
 }
 
+BOP::BOP(Params&, const IndicatorOptions& o) : BOP(o) {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(BOP, [](Params&, const IndicatorOptions& o) { return std::make_unique<BOP>(o); })
+TOLBU_TA_REGISTER(BOP)

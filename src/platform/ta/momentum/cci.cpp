@@ -10,20 +10,20 @@ namespace tolbu_sdk::ta {
 
 CCI::CCI(int period, const IndicatorOptions& options)
     : Indicator(options),
-      _period(detail::positive("CCI", "period", period)),
-      _typical(static_cast<std::size_t>(period)) {
-  _manage(_typical);
+      period_(detail::positive("CCI", "period", period)),
+      typical_(static_cast<std::size_t>(period)) {
+  _manage(typical_);
 }
 
 std::optional<double> CCI::_calculate_new_value() {
   const OHLCV& bar = input_values().back();
   const double tp = (bar.high + bar.low + bar.close) / 3.0;
-  _typical.push(tp);
-  if (!_typical.full()) return std::nullopt;
+  typical_.push(tp);
+  if (!typical_.full()) return std::nullopt;
   // The mean comes from the running sum; the mean deviation, taken around it, needs the window:
   // one pass, with four sums so that the additions do not wait on one another. A window of
   // equal values is seen in the same pass and gives exactly zero, not rounding residue.
-  const double mean = _typical.mean();
+  const double mean = typical_.mean();
   double d[4] = {0.0, 0.0, 0.0, 0.0};
   bool flat = true;
   const auto pass = [&](std::span<const double> xs) {
@@ -40,17 +40,17 @@ std::optional<double> CCI::_calculate_new_value() {
       flat = flat & (xs[k] == tp);
     }
   };
-  const auto [older, newer] = _typical.values().newest(static_cast<std::size_t>(_period));
+  const auto [older, newer] = typical_.values().newest(static_cast<std::size_t>(period_));
   pass(older);
   pass(newer);
   if (flat) return _previous_output();
-  const double deviation = ((d[0] + d[1]) + (d[2] + d[3])) / _period;
+  const double deviation = ((d[0] + d[1]) + (d[2] + d[3])) / period_;
   if (deviation == 0.0) return _previous_output();
   return (tp - mean) / (0.015 * deviation);
 }
 
+CCI::CCI(Params& p, const IndicatorOptions& o) : CCI{p.integer("period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(CCI, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<CCI>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(CCI)

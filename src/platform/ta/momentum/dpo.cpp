@@ -7,23 +7,23 @@ namespace tolbu_sdk::ta {
 
 DPO::DPO(int period, MAType ma_type, const IndicatorOptions& options)
     : Indicator(options),
-      _period(detail::positive("DPO", "period", period)),
-      _lag(static_cast<std::size_t>(period) / 2 + 1),
-      _ma(ma_type, period) {
-  _keep_history(_lag + 1);
-  _manage(_ma);
+      period_(detail::positive("DPO", "period", period)),
+      lag_(static_cast<std::size_t>(period) / 2 + 1),
+      ma_(ma_type, period) {
+  _keep_history(lag_ + 1);
+  _manage(ma_);
 }
 
 std::optional<double> DPO::_calculate_new_value() {
   const auto& in = input_values();
-  const auto ma = _ma.push(in.back());
-  if (!ma || input_count() <= _lag) return std::nullopt;
-  return in.back(_lag) - *ma;
+  const auto ma = ma_.push(in.back());
+  if (!ma || input_count() <= lag_) return std::nullopt;
+  return in.back(lag_) - *ma;
 }
+
+DPO::DPO(Params& p, const IndicatorOptions& o)
+    : DPO{p.integer("period"), p.ma_type("ma_type", MAType::SMA), o} {}
 
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(DPO, [](Params& p, const IndicatorOptions& o) {
-  const int period = p.integer("period");
-  return std::make_unique<DPO>(period, p.ma_type("ma_type", MAType::SMA), o);
-})
+TOLBU_TA_REGISTER(DPO)

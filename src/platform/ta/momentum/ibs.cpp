@@ -13,6 +13,8 @@ std::optional<double> IBS::_calculate_new_value() {
   return (bar.close - bar.low) / range;
 }
 
+IBS::IBS(Params&, const IndicatorOptions& o) : IBS(o) {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(IBS, [](Params&, const IndicatorOptions& o) { return std::make_unique<IBS>(o); })
+TOLBU_TA_REGISTER(IBS)

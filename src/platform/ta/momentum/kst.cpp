@@ -11,11 +11,11 @@ KST::KST(int roc1_period, int roc1_ma_period, int roc2_period, int roc2_ma_perio
          int roc3_ma_period, int roc4_period, int roc4_ma_period, int signal_period, MAType ma_type,
          const IndicatorOptions& options)
     : Indicator(options),
-      _roc_periods{static_cast<std::size_t>(detail::positive("KST", "roc1_period", roc1_period)),
+      roc_periods_{static_cast<std::size_t>(detail::positive("KST", "roc1_period", roc1_period)),
                    static_cast<std::size_t>(detail::positive("KST", "roc2_period", roc2_period)),
                    static_cast<std::size_t>(detail::positive("KST", "roc3_period", roc3_period)),
                    static_cast<std::size_t>(detail::positive("KST", "roc4_period", roc4_period))},
-      _roc_mas{support::MomentumAverage(ma_type,
+      roc_mas_{support::MomentumAverage(ma_type,
                                         detail::positive("KST", "roc1_ma_period", roc1_ma_period)),
                support::MomentumAverage(ma_type,
                                         detail::positive("KST", "roc2_ma_period", roc2_ma_period)),
@@ -23,10 +23,10 @@ KST::KST(int roc1_period, int roc1_ma_period, int roc2_period, int roc2_ma_perio
                                         detail::positive("KST", "roc3_ma_period", roc3_ma_period)),
                support::MomentumAverage(ma_type,
                                         detail::positive("KST", "roc4_ma_period", roc4_ma_period))},
-      _signal(ma_type, detail::positive("KST", "signal_period", signal_period)) {
-  _keep_history(*std::max_element(_roc_periods.begin(), _roc_periods.end()) + 1);
-  for (auto& ma : _roc_mas) _manage(ma);
-  _manage(_signal);
+      signal_(ma_type, detail::positive("KST", "signal_period", signal_period)) {
+  _keep_history(*std::max_element(roc_periods_.begin(), roc_periods_.end()) + 1);
+  for (auto& ma : roc_mas_) _manage(ma);
+  _manage(signal_);
 }
 
 std::optional<KSTValue> KST::_calculate_new_value() {
@@ -36,39 +36,40 @@ std::optional<KSTValue> KST::_calculate_new_value() {
   bool complete = true;
   for (std::size_t i = 0; i < 4; ++i) {
     bool smoothed = false;
-    const double then = n > _roc_periods[i] ? in.back(_roc_periods[i]) : 0.0;
+    const double then = n > roc_periods_[i] ? in.back(roc_periods_[i]) : 0.0;
     if (then != 0.0) {
-      smoothed = _roc_mas[i].add((in.back() - then) / then * 100.0);
+      smoothed = roc_mas_[i].add((in.back() - then) / then * 100.0);
     } else {
-      _roc_mas[i].add_absent();  // no rate of change yet, or none from 0
+      roc_mas_[i].add_absent();  // no rate of change yet, or none from 0
     }
     if (smoothed) {
-      kst += static_cast<double>(i + 1) * _roc_mas[i].current();
+      kst += static_cast<double>(i + 1) * roc_mas_[i].current();
     } else {
       complete = false;
     }
   }
   if (!complete) {
-    _signal.add_absent();
+    signal_.add_absent();
     return std::nullopt;
   }
   KSTValue v{kst, std::nullopt};
-  if (_signal.add(kst)) v.signal = _signal.current();
+  if (signal_.add(kst)) v.signal = signal_.current();
   return v;
 }
 
+KST::KST(Params& p, const IndicatorOptions& o)
+    : KST{p.integer("roc1_period"),
+          p.integer("roc1_ma_period"),
+          p.integer("roc2_period"),
+          p.integer("roc2_ma_period"),
+          p.integer("roc3_period"),
+          p.integer("roc3_ma_period"),
+          p.integer("roc4_period"),
+          p.integer("roc4_ma_period"),
+          p.integer("signal_period"),
+          p.ma_type("ma_type", MAType::SMA),
+          o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(KST, [](Params& p, const IndicatorOptions& o) {
-  const int r1 = p.integer("roc1_period");
-  const int m1 = p.integer("roc1_ma_period");
-  const int r2 = p.integer("roc2_period");
-  const int m2 = p.integer("roc2_ma_period");
-  const int r3 = p.integer("roc3_period");
-  const int m3 = p.integer("roc3_ma_period");
-  const int r4 = p.integer("roc4_period");
-  const int m4 = p.integer("roc4_ma_period");
-  const int signal = p.integer("signal_period");
-  return std::make_unique<KST>(r1, m1, r2, m2, r3, m3, r4, m4, signal,
-                               p.ma_type("ma_type", MAType::SMA), o);
-})
+TOLBU_TA_REGISTER(KST)

@@ -6,12 +6,12 @@
 namespace tolbu_sdk::ta {
 
 ROC::ROC(int period, const IndicatorOptions& options)
-    : Indicator(options), _period(detail::positive("ROC", "period", period)) {
+    : Indicator(options), period_(detail::positive("ROC", "period", period)) {
   _keep_history(static_cast<std::size_t>(period) + 1);
 }
 
 std::optional<double> ROC::_calculate_new_value() {
-  const auto p = static_cast<std::size_t>(_period);
+  const auto p = static_cast<std::size_t>(period_);
   if (input_count() <= p) return std::nullopt;
   const auto& in = input_values();
   const double then = in.back(p);
@@ -19,8 +19,8 @@ std::optional<double> ROC::_calculate_new_value() {
   return (in.back() - then) / then * 100.0;
 }
 
+ROC::ROC(Params& p, const IndicatorOptions& o) : ROC{p.integer("period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(ROC, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<ROC>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(ROC)

@@ -6,14 +6,14 @@
 namespace tolbu_sdk::ta {
 
 RSI::RSI(int period, const IndicatorOptions& options)
-    : Indicator(options), _period(detail::positive("RSI", "period", period)), _strength(_period) {
-  _manage(_strength);
+    : Indicator(options), period_(detail::positive("RSI", "period", period)), strength_(period_) {
+  _manage(strength_);
 }
 
-std::optional<double> RSI::_calculate_new_value() { return _strength.push(input_values().back()); }
+std::optional<double> RSI::_calculate_new_value() { return strength_.push(input_values().back()); }
+
+RSI::RSI(Params& p, const IndicatorOptions& o) : RSI{p.integer("period"), o} {}
 
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(RSI, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<RSI>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(RSI)

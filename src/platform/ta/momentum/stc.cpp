@@ -11,47 +11,48 @@ int period_of(std::string_view param, int v) { return detail::positive("STC", pa
 STC::STC(int fast_macd_period, int slow_macd_period, int stoch_period, int stoch_smoothing_period,
          MAType stoch_ma_type, const IndicatorOptions& options)
     : Indicator(options),
-      _stoch_period(static_cast<std::size_t>(period_of("stoch_period", stoch_period))),
-      _fast(MAType::EMA, period_of("fast_macd_period", fast_macd_period)),
-      _slow(MAType::EMA, period_of("slow_macd_period", slow_macd_period)),
-      _first(_stoch_period, _stoch_period, 100.0),
-      _first_smoothing(stoch_ma_type, period_of("stoch_smoothing_period", stoch_smoothing_period)),
-      _second(_stoch_period, 1, 100.0),
-      _second_smoothing(stoch_ma_type, stoch_smoothing_period) {
-  _manage(_fast);
-  _manage(_slow);
-  _manage(_first);
-  _manage(_first_smoothing);
-  _manage(_second);
-  _manage(_second_smoothing);
+      stoch_period_(static_cast<std::size_t>(period_of("stoch_period", stoch_period))),
+      fast_(MAType::EMA, period_of("fast_macd_period", fast_macd_period)),
+      slow_(MAType::EMA, period_of("slow_macd_period", slow_macd_period)),
+      first_(stoch_period_, stoch_period_, 100.0),
+      first_smoothing_(stoch_ma_type, period_of("stoch_smoothing_period", stoch_smoothing_period)),
+      second_(stoch_period_, 1, 100.0),
+      second_smoothing_(stoch_ma_type, stoch_smoothing_period) {
+  _manage(fast_);
+  _manage(slow_);
+  _manage(first_);
+  _manage(first_smoothing_);
+  _manage(second_);
+  _manage(second_smoothing_);
 }
 
 std::optional<double> STC::_calculate_new_value() {
   const double x = input_values().back();
-  const bool fast = _fast.add(x);
-  const bool slow = _slow.add(x);
+  const bool fast = fast_.add(x);
+  const bool slow = slow_.add(x);
   // Each stage takes the value of the one before, or an absent push when it has none.
   const bool first =
-      fast && slow ? _first.add(_fast.current() - _slow.current()) : _first.add_absent();
+      fast && slow ? first_.add(fast_.current() - slow_.current()) : first_.add_absent();
   const bool smoothed =
-      first ? _first_smoothing.add(_first.current()) : _first_smoothing.add_absent();
-  const bool second = smoothed ? _second.add(_first_smoothing.current()) : _second.add_absent();
+      first ? first_smoothing_.add(first_.current()) : first_smoothing_.add_absent();
+  const bool second = smoothed ? second_.add(first_smoothing_.current()) : second_.add_absent();
   // The first pass has a %K for each MACD value from the `stoch_period`-th on.
-  const bool started = _first.count() >= 2 * _stoch_period - 1;
-  if (started && second ? _second_smoothing.add(_second.current())
-                        : _second_smoothing.add_absent()) {
-    return _second_smoothing.current();
+  const bool started = first_.count() >= 2 * stoch_period_ - 1;
+  if (started && second ? second_smoothing_.add(second_.current())
+                        : second_smoothing_.add_absent()) {
+    return second_smoothing_.current();
   }
   return std::nullopt;
 }
 
+STC::STC(Params& p, const IndicatorOptions& o)
+    : STC{p.integer("fast_macd_period"),
+          p.integer("slow_macd_period"),
+          p.integer("stoch_period"),
+          p.integer("stoch_smoothing_period"),
+          p.ma_type("stoch_ma_type", MAType::SMA),
+          o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(STC, [](Params& p, const IndicatorOptions& o) {
-  const int fast = p.integer("fast_macd_period");
-  const int slow = p.integer("slow_macd_period");
-  const int stoch = p.integer("stoch_period");
-  const int smoothing = p.integer("stoch_smoothing_period");
-  return std::make_unique<STC>(fast, slow, stoch, smoothing,
-                               p.ma_type("stoch_ma_type", MAType::SMA), o);
-})
+TOLBU_TA_REGISTER(STC)

@@ -13,36 +13,35 @@ std::size_t period_of(std::string_view param, int v) {
 StochRSI::StochRSI(int rsi_period, int stoch_period, int k_smoothing_period, int d_smoothing_period,
                    MAType ma_type, const IndicatorOptions& options)
     : Indicator(options),
-      _rsi(static_cast<int>(period_of("rsi_period", rsi_period))),
-      _stoch(period_of("stoch_period", stoch_period), static_cast<std::size_t>(stoch_period),
+      rsi_(static_cast<int>(period_of("rsi_period", rsi_period))),
+      stoch_(period_of("stoch_period", stoch_period), static_cast<std::size_t>(stoch_period),
              std::nullopt),
-      _k(ma_type, static_cast<int>(period_of("k_smoothing_period", k_smoothing_period))),
-      _d(ma_type, static_cast<int>(period_of("d_smoothing_period", d_smoothing_period))) {
-  _manage(_rsi);
-  _manage(_stoch);
-  _manage(_k);
-  _manage(_d);
+      k_(ma_type, static_cast<int>(period_of("k_smoothing_period", k_smoothing_period))),
+      d_(ma_type, static_cast<int>(period_of("d_smoothing_period", d_smoothing_period))) {
+  _manage(rsi_);
+  _manage(stoch_);
+  _manage(k_);
+  _manage(d_);
 }
 
 std::optional<StochRSIValue> StochRSI::_calculate_new_value() {
   // Each stage takes the value of the one before, or an absent push when it has none.
   const bool raw =
-      _rsi.add(input_values().back()) ? _stoch.add(_rsi.current()) : _stoch.add_absent();
-  const bool k = raw ? _k.add(_stoch.current()) : _k.add_absent();
-  const bool d = k ? _d.add(_k.current()) : _d.add_absent();
+      rsi_.add(input_values().back()) ? stoch_.add(rsi_.current()) : stoch_.add_absent();
+  const bool k = raw ? k_.add(stoch_.current()) : k_.add_absent();
+  const bool d = k ? d_.add(k_.current()) : d_.add_absent();
   if (!raw) return std::nullopt;
   StochRSIValue v;
-  if (k) v.k = _k.current();
-  if (d) v.d = _d.current();
+  if (k) v.k = k_.current();
+  if (d) v.d = d_.current();
   return v;
 }
 
+StochRSI::StochRSI(Params& p, const IndicatorOptions& o)
+    : StochRSI{p.integer("rsi_period"),           p.integer("stoch_period"),
+               p.integer("k_smoothing_period"),   p.integer("d_smoothing_period"),
+               p.ma_type("ma_type", MAType::SMA), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(StochRSI, [](Params& p, const IndicatorOptions& o) {
-  const int rsi = p.integer("rsi_period");
-  const int stoch = p.integer("stoch_period");
-  const int k = p.integer("k_smoothing_period");
-  const int d = p.integer("d_smoothing_period");
-  return std::make_unique<StochRSI>(rsi, stoch, k, d, p.ma_type("ma_type", MAType::SMA), o);
-})
+TOLBU_TA_REGISTER(StochRSI)

@@ -9,22 +9,22 @@ namespace tolbu_sdk::ta {
 
 UO::UO(int fast_period, int mid_period, int slow_period, const IndicatorOptions& options)
     : Indicator(options),
-      _fast_period(detail::positive("UO", "fast_period", fast_period)),
-      _mid_period(detail::positive("UO", "mid_period", mid_period)),
-      _slow_period(detail::positive("UO", "slow_period", slow_period)),
-      _warm_up(static_cast<std::size_t>(std::max({fast_period, mid_period, slow_period})) + 1),
-      _fast_pressure(static_cast<std::size_t>(fast_period)),
-      _mid_pressure(static_cast<std::size_t>(mid_period)),
-      _slow_pressure(static_cast<std::size_t>(slow_period)),
-      _fast_range(static_cast<std::size_t>(fast_period)),
-      _mid_range(static_cast<std::size_t>(mid_period)),
-      _slow_range(static_cast<std::size_t>(slow_period)) {
+      fast_period_(detail::positive("UO", "fast_period", fast_period)),
+      mid_period_(detail::positive("UO", "mid_period", mid_period)),
+      slow_period_(detail::positive("UO", "slow_period", slow_period)),
+      warm_up_(static_cast<std::size_t>(std::max({fast_period, mid_period, slow_period})) + 1),
+      fast_pressure_(static_cast<std::size_t>(fast_period)),
+      mid_pressure_(static_cast<std::size_t>(mid_period)),
+      slow_pressure_(static_cast<std::size_t>(slow_period)),
+      fast_range_(static_cast<std::size_t>(fast_period)),
+      mid_range_(static_cast<std::size_t>(mid_period)),
+      slow_range_(static_cast<std::size_t>(slow_period)) {
   _keep_history(2);
-  for (auto* s : {&_fast_pressure, &_mid_pressure, &_slow_pressure, &_fast_range, &_mid_range,
-                  &_slow_range}) {
+  for (auto* s : {&fast_pressure_, &mid_pressure_, &slow_pressure_, &fast_range_, &mid_range_,
+                  &slow_range_}) {
     _manage(*s);
   }
-  _manage(_still);
+  _manage(still_);
 }
 
 std::optional<double> UO::_calculate_new_value() {
@@ -39,25 +39,23 @@ std::optional<double> UO::_calculate_new_value() {
     pressure = bar.close - floor;
     range = std::max(bar.high, prev_close) - floor;
   }
-  for (auto* s : {&_fast_pressure, &_mid_pressure, &_slow_pressure}) s->push(pressure);
-  for (auto* s : {&_fast_range, &_mid_range, &_slow_range}) s->push(range);
-  const std::size_t still = range == 0.0 ? (_still.empty() ? 0 : _still.back()) + 1 : 0;
-  _still.push(still);
-  if (input_count() < _warm_up) return std::nullopt;
+  for (auto* s : {&fast_pressure_, &mid_pressure_, &slow_pressure_}) s->push(pressure);
+  for (auto* s : {&fast_range_, &mid_range_, &slow_range_}) s->push(range);
+  const std::size_t still = range == 0.0 ? (still_.empty() ? 0 : still_.back()) + 1 : 0;
+  still_.push(still);
+  if (input_count() < warm_up_) return std::nullopt;
   const auto shortest =
-      static_cast<std::size_t>(std::min({_fast_period, _mid_period, _slow_period}));
+      static_cast<std::size_t>(std::min({fast_period_, mid_period_, slow_period_}));
   if (still >= shortest) return _previous_output();
-  const double fast = _fast_pressure.sum() / _fast_range.sum();
-  const double mid = _mid_pressure.sum() / _mid_range.sum();
-  const double slow = _slow_pressure.sum() / _slow_range.sum();
+  const double fast = fast_pressure_.sum() / fast_range_.sum();
+  const double mid = mid_pressure_.sum() / mid_range_.sum();
+  const double slow = slow_pressure_.sum() / slow_range_.sum();
   return 100.0 * (4.0 * fast + 2.0 * mid + slow) / 7.0;
 }
 
+UO::UO(Params& p, const IndicatorOptions& o)
+    : UO{p.integer("fast_period"), p.integer("mid_period"), p.integer("slow_period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(UO, [](Params& p, const IndicatorOptions& o) {
-  const int fast = p.integer("fast_period");
-  const int mid = p.integer("mid_period");
-  const int slow = p.integer("slow_period");
-  return std::make_unique<UO>(fast, mid, slow, o);
-})
+TOLBU_TA_REGISTER(UO)

@@ -7,26 +7,26 @@ namespace tolbu_sdk::ta {
 
 Williams::Williams(int period, const IndicatorOptions& options)
     : Indicator(options),
-      _period(detail::positive("Williams", "period", period)),
-      _high(static_cast<std::size_t>(period)),
-      _low(static_cast<std::size_t>(period)) {
-  _manage(_high);
-  _manage(_low);
+      period_(detail::positive("Williams", "period", period)),
+      high_(static_cast<std::size_t>(period)),
+      low_(static_cast<std::size_t>(period)) {
+  _manage(high_);
+  _manage(low_);
 }
 
 std::optional<double> Williams::_calculate_new_value() {
   const OHLCV& bar = input_values().back();
-  _high.push(bar.high);
-  _low.push(bar.low);
-  if (!_high.full()) return std::nullopt;
-  const double hh = _high.value();
-  const double range = hh - _low.value();
+  high_.push(bar.high);
+  low_.push(bar.low);
+  if (!high_.full()) return std::nullopt;
+  const double hh = high_.value();
+  const double range = hh - low_.value();
   if (range == 0.0) return _previous_output();
   return (bar.close - hh) / range * 100.0;
 }
 
+Williams::Williams(Params& p, const IndicatorOptions& o) : Williams{p.integer("period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(Williams, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<Williams>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(Williams)

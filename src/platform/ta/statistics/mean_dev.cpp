@@ -9,26 +9,26 @@ namespace tolbu_sdk::ta {
 
 MeanDev::MeanDev(int period, MAType ma_type, const IndicatorOptions& options)
     : Indicator(options),
-      _period(detail::positive("MeanDev", "period", period)),
-      _ma(make_ma(ma_type, period)) {
+      period_(detail::positive("MeanDev", "period", period)),
+      ma_(make_ma(ma_type, period)) {
   _keep_history(static_cast<std::size_t>(period));
-  _manage(*_ma);
+  _manage(*ma_);
 }
 
 std::optional<double> MeanDev::_calculate_new_value() {
   const auto& in = input_values();
-  _ma->add(in.back());
-  const auto mean = _ma->value();
-  const auto p = static_cast<std::size_t>(_period);
+  ma_->add(in.back());
+  const auto mean = ma_->value();
+  const auto p = static_cast<std::size_t>(period_);
   if (!mean || input_count() < p) return std::nullopt;
   double sum = 0.0;
   for (std::size_t k = 0; k < p; ++k) sum += std::fabs(in.back(k) - *mean);
-  return sum / _period;
+  return sum / period_;
 }
+
+MeanDev::MeanDev(Params& p, const IndicatorOptions& o)
+    : MeanDev{p.integer("period"), p.ma_type("ma_type", MAType::SMA), o} {}
 
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(MeanDev, [](Params& p, const IndicatorOptions& o) {
-  const int period = p.integer("period");
-  return std::make_unique<MeanDev>(period, p.ma_type("ma_type", MAType::SMA), o);
-})
+TOLBU_TA_REGISTER(MeanDev)

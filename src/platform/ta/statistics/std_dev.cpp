@@ -7,19 +7,19 @@ namespace tolbu_sdk::ta {
 
 StdDev::StdDev(int period, const IndicatorOptions& options)
     : Indicator(options),
-      _period(detail::positive("StdDev", "period", period)),
-      _moments(static_cast<std::size_t>(period)) {
-  _manage(_moments);
+      period_(detail::positive("StdDev", "period", period)),
+      moments_(static_cast<std::size_t>(period)) {
+  _manage(moments_);
 }
 
 std::optional<double> StdDev::_calculate_new_value() {
-  _moments.push(input_values().back());
-  if (!_moments.full()) return std::nullopt;
-  return _moments.stddev();
+  moments_.push(input_values().back());
+  if (!moments_.full()) return std::nullopt;
+  return moments_.stddev();
 }
+
+StdDev::StdDev(Params& p, const IndicatorOptions& o) : StdDev{p.integer("period"), o} {}
 
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(StdDev, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<StdDev>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(StdDev)

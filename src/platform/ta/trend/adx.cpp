@@ -32,22 +32,22 @@ double dx_of(double plus_di, double minus_di) {
 
 ADX::ADX(int di_period, int adx_period, const IndicatorOptions& options)
     : Indicator(options),
-      _di_period(static_cast<std::size_t>(detail::positive("ADX", "di_period", di_period))),
-      _adx_period(static_cast<std::size_t>(detail::positive("ADX", "adx_period", adx_period))),
-      _atr(di_period) {
+      di_period_(static_cast<std::size_t>(detail::positive("ADX", "di_period", di_period))),
+      adx_period_(static_cast<std::size_t>(detail::positive("ADX", "adx_period", adx_period))),
+      atr_(di_period) {
   // The +DM/-DM seed reads di_period + 1 bars, the ADX seed adx_period - 1 earlier outputs.
-  _keep_history(std::max(_di_period + 1, _adx_period));
-  _manage(_atr);
-  _manage(_movement);
+  _keep_history(std::max(di_period_ + 1, adx_period_));
+  _manage(atr_);
+  _manage(movement_);
 }
 
 std::optional<ADXValue> ADX::_calculate_new_value() {
   const auto& in = input_values();
   const std::size_t n = input_count();
-  const std::size_t p = _di_period;
-  _atr.add(in.back());
+  const std::size_t p = di_period_;
+  atr_.add(in.back());
   if (n < p + 1) {
-    _movement.push(Smoothed{});
+    movement_.push(Smoothed{});
     return std::nullopt;
   }
   const auto dp = static_cast<double>(p);
@@ -62,43 +62,42 @@ std::optional<ADXValue> ADX::_calculate_new_value() {
     m.minus /= dp;
   } else {
     const Movement dm = directional_movement(in.back(), in.back(1));
-    const Smoothed& before = _movement.back();
+    const Smoothed& before = movement_.back();
     m.plus = (before.plus * (dp - 1.0) + dm.plus) / dp;
     m.minus = (before.minus * (dp - 1.0) + dm.minus) / dp;
   }
-  _movement.push(Smoothed{m.plus, m.minus});
+  movement_.push(Smoothed{m.plus, m.minus});
 
-  const double atr = *_atr.value();
+  const double atr = *atr_.value();
   ADXValue out;
   out.plus_di = atr == 0.0 ? 0.0 : 100.0 * m.plus / atr;
   out.minus_di = atr == 0.0 ? 0.0 : 100.0 * m.minus / atr;
   const double dx = dx_of(*out.plus_di, *out.minus_di);
 
   const std::size_t dx_count = n - p;  // DX values so far, this one included
-  const auto q = static_cast<double>(_adx_period);
-  if (dx_count == _adx_period) {
+  const auto q = static_cast<double>(adx_period_);
+  if (dx_count == adx_period_) {
     // Seed: the mean of the first adx_period DX values, the earlier ones from our outputs.
     double sum = dx;
     std::size_t taken = 1;
     const auto& outs = output_values();
-    for (std::size_t k = 0; k < outs.size() && taken < _adx_period; ++k) {
+    for (std::size_t k = 0; k < outs.size() && taken < adx_period_; ++k) {
       const auto& o = outs.back(k);
       if (!o) continue;
       sum += dx_of(*o->plus_di, *o->minus_di);
       ++taken;
     }
     out.adx = sum / q;
-  } else if (dx_count > _adx_period) {
+  } else if (dx_count > adx_period_) {
     const auto previous = _previous_output();
     if (previous && previous->adx) out.adx = (*previous->adx * (q - 1.0) + dx) / q;
   }
   return out;
 }
 
+ADX::ADX(Params& p, const IndicatorOptions& o)
+    : ADX{p.integer("di_period"), p.integer("adx_period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(ADX, [](Params& p, const IndicatorOptions& o) {
-  const int di_period = p.integer("di_period");
-  const int adx_period = p.integer("adx_period");
-  return std::make_unique<ADX>(di_period, adx_period, o);
-})
+TOLBU_TA_REGISTER(ADX)

@@ -14,43 +14,41 @@ Ichimoku::Ichimoku(int kijun_period, int tenkan_period, int chikou_lag_period,
                    int senkou_slow_period, int senkou_lookup_period,
                    const IndicatorOptions& options)
     : Indicator(options),
-      _chikou_lag(period_of("chikou_lag_period", chikou_lag_period)),
-      _lookup(period_of("senkou_lookup_period", senkou_lookup_period)),
-      _ranges({period_of("kijun_period", kijun_period), period_of("tenkan_period", tenkan_period),
+      chikou_lag_(period_of("chikou_lag_period", chikou_lag_period)),
+      lookup_(period_of("senkou_lookup_period", senkou_lookup_period)),
+      ranges_({period_of("kijun_period", kijun_period), period_of("tenkan_period", tenkan_period),
                period_of("senkou_slow_period", senkou_slow_period)}),
-      _midpoints(_lookup + 2) {
-  _keep_history(_lookup + 2);
-  _manage(_ranges);
-  _manage(_midpoints);
+      midpoints_(lookup_ + 2) {
+  _keep_history(lookup_ + 2);
+  _manage(ranges_);
+  _manage(midpoints_);
 }
 
 std::optional<IchimokuValue> Ichimoku::_calculate_new_value() {
   const OHLCV& bar = input_values().back();
   const std::size_t n = input_count();
-  _ranges.push(bar.high, bar.low);
+  ranges_.push(bar.high, bar.low);
 
   IchimokuValue v;
   v.base_line = midpoint(KIJUN);
   v.conversion_line = midpoint(TENKAN);
-  if (n >= _chikou_lag) v.lagging_line = bar.close;
+  if (n >= chikou_lag_) v.lagging_line = bar.close;
 
   Midpoints now{std::nullopt, midpoint(SENKOU)};
   if (v.base_line && v.conversion_line) now.fast = (*v.base_line + *v.conversion_line) / 2.0;
-  _midpoints.push(now);
-  if (_midpoints.size() > _lookup) v.cloud_leading_fast_line = _midpoints.back(_lookup).fast;
-  if (_midpoints.size() > _lookup + 1) {
-    v.cloud_leading_slow_line = _midpoints.back(_lookup + 1).slow;
+  midpoints_.push(now);
+  if (midpoints_.size() > lookup_) v.cloud_leading_fast_line = midpoints_.back(lookup_).fast;
+  if (midpoints_.size() > lookup_ + 1) {
+    v.cloud_leading_slow_line = midpoints_.back(lookup_ + 1).slow;
   }
   return v;
 }
 
+Ichimoku::Ichimoku(Params& p, const IndicatorOptions& o)
+    : Ichimoku{p.integer("kijun_period"),         p.integer("tenkan_period"),
+               p.integer("chikou_lag_period"),    p.integer("senkou_slow_period"),
+               p.integer("senkou_lookup_period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(Ichimoku, [](Params& p, const IndicatorOptions& o) {
-  const int kijun = p.integer("kijun_period");
-  const int tenkan = p.integer("tenkan_period");
-  const int chikou = p.integer("chikou_lag_period");
-  const int slow = p.integer("senkou_slow_period");
-  const int lookup = p.integer("senkou_lookup_period");
-  return std::make_unique<Ichimoku>(kijun, tenkan, chikou, slow, lookup, o);
-})
+TOLBU_TA_REGISTER(Ichimoku)

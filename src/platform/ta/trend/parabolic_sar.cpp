@@ -24,9 +24,9 @@ double factor(std::string_view name, double v, double at_least, bool strictly) {
 ParabolicSAR::ParabolicSAR(double init_accel_factor, double accel_factor_inc,
                            double max_accel_factor, const IndicatorOptions& options)
     : Indicator(options),
-      _init(factor("init_accel_factor", init_accel_factor, 0.0, true)),
-      _inc(factor("accel_factor_inc", accel_factor_inc, 0.0, false)),
-      _max(factor("max_accel_factor", max_accel_factor, init_accel_factor, false)) {
+      init_(factor("init_accel_factor", init_accel_factor, 0.0, true)),
+      inc_(factor("accel_factor_inc", accel_factor_inc, 0.0, false)),
+      max_(factor("max_accel_factor", max_accel_factor, init_accel_factor, false)) {
   _keep_history(WARM_UP);
 }
 
@@ -42,7 +42,7 @@ std::optional<ParabolicSARValue> ParabolicSAR::_calculate_new_value() {
       low = std::min(low, in.back(k).low);
       high = std::max(high, in.back(k).high);
     }
-    return ParabolicSARValue{low, Trend::UP, high, _init};
+    return ParabolicSARValue{low, Trend::UP, high, init_};
   }
   const auto prev = _previous_output();
   if (!prev) return std::nullopt;
@@ -56,10 +56,10 @@ std::optional<ParabolicSARValue> ParabolicSAR::_calculate_new_value() {
       trend = Trend::DOWN;
       sar = std::max(ep, bar.high);
       ep = bar.low;
-      af = _init;
+      af = init_;
     } else if (bar.high > ep) {
       ep = bar.high;
-      af = std::min(af + _inc, _max);
+      af = std::min(af + inc_, max_);
     }
   } else {
     sar = std::max({sar, in.back(1).high, in.back(2).high});
@@ -67,20 +67,19 @@ std::optional<ParabolicSARValue> ParabolicSAR::_calculate_new_value() {
       trend = Trend::UP;
       sar = std::min(ep, bar.low);
       ep = bar.high;
-      af = _init;
+      af = init_;
     } else if (bar.low < ep) {
       ep = bar.low;
-      af = std::min(af + _inc, _max);
+      af = std::min(af + inc_, max_);
     }
   }
   return ParabolicSARValue{sar, trend, ep, af};
 }
 
+ParabolicSAR::ParabolicSAR(Params& p, const IndicatorOptions& o)
+    : ParabolicSAR{p.number("init_accel_factor"), p.number("accel_factor_inc"),
+                   p.number("max_accel_factor"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(ParabolicSAR, [](Params& p, const IndicatorOptions& o) {
-  const double init = p.number("init_accel_factor");
-  const double inc = p.number("accel_factor_inc");
-  const double max = p.number("max_accel_factor");
-  return std::make_unique<ParabolicSAR>(init, inc, max, o);
-})
+TOLBU_TA_REGISTER(ParabolicSAR)

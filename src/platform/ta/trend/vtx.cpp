@@ -10,15 +10,15 @@ namespace tolbu_sdk::ta {
 
 VTX::VTX(int period, const IndicatorOptions& options)
     : Indicator(options),
-      _period(detail::positive("VTX", "period", period)),
-      _plus(static_cast<std::size_t>(period)),
-      _minus(static_cast<std::size_t>(period)),
-      _range(static_cast<std::size_t>(period)) {
+      period_(detail::positive("VTX", "period", period)),
+      plus_(static_cast<std::size_t>(period)),
+      minus_(static_cast<std::size_t>(period)),
+      range_(static_cast<std::size_t>(period)) {
   _keep_history(2);
-  _manage(_plus);
-  _manage(_minus);
-  _manage(_range);
-  _manage(_still);
+  _manage(plus_);
+  _manage(minus_);
+  _manage(range_);
+  _manage(still_);
 }
 
 std::optional<VTXValue> VTX::_calculate_new_value() {
@@ -34,18 +34,18 @@ std::optional<VTXValue> VTX::_calculate_new_value() {
     minus = std::abs(bar.low - prev.high);
     range = std::max(bar.high, prev.close) - std::min(bar.low, prev.close);
   }
-  _plus.push(plus);
-  _minus.push(minus);
-  _range.push(range);
-  const std::size_t still = range == 0.0 ? (_still.empty() ? 0 : _still.back()) + 1 : 0;
-  _still.push(still);
-  if (input_count() <= static_cast<std::size_t>(_period)) return std::nullopt;
-  if (still >= static_cast<std::size_t>(_period)) return _previous_output();
-  return VTXValue{_plus.sum() / _range.sum(), _minus.sum() / _range.sum()};
+  plus_.push(plus);
+  minus_.push(minus);
+  range_.push(range);
+  const std::size_t still = range == 0.0 ? (still_.empty() ? 0 : still_.back()) + 1 : 0;
+  still_.push(still);
+  if (input_count() <= static_cast<std::size_t>(period_)) return std::nullopt;
+  if (still >= static_cast<std::size_t>(period_)) return _previous_output();
+  return VTXValue{plus_.sum() / range_.sum(), minus_.sum() / range_.sum()};
 }
+
+VTX::VTX(Params& p, const IndicatorOptions& o) : VTX{p.integer("period"), o} {}
 
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(VTX, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<VTX>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(VTX)

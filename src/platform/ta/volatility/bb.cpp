@@ -7,28 +7,27 @@ namespace tolbu_sdk::ta {
 
 BB::BB(int period, double std_dev_mult, MAType ma_type, const IndicatorOptions& options)
     : Indicator(options),
-      _period(detail::positive("BB", "period", period)),
-      _mult(std_dev_mult),
-      _ma(make_ma(ma_type, period)),
-      _moments(static_cast<std::size_t>(period)) {
-  _manage(*_ma);
-  _manage(_moments);
+      period_(detail::positive("BB", "period", period)),
+      mult_(std_dev_mult),
+      ma_(make_ma(ma_type, period)),
+      moments_(static_cast<std::size_t>(period)) {
+  _manage(*ma_);
+  _manage(moments_);
 }
 
 std::optional<BBValue> BB::_calculate_new_value() {
   const double x = input_values().back();
-  _ma->add(x);
-  _moments.push(x);
-  const auto cb = _ma->value();
-  if (!cb || !_moments.full()) return std::nullopt;
-  const double width = _mult * _moments.stddev();
+  ma_->add(x);
+  moments_.push(x);
+  const auto cb = ma_->value();
+  if (!cb || !moments_.full()) return std::nullopt;
+  const double width = mult_ * moments_.stddev();
   return BBValue{*cb - width, *cb, *cb + width};
 }
 
+BB::BB(Params& p, const IndicatorOptions& o)
+    : BB{p.integer("period"), p.number("std_dev_mult"), p.ma_type("ma_type", MAType::SMA), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(BB, [](Params& p, const IndicatorOptions& o) {
-  const int period = p.integer("period");
-  const double mult = p.number("std_dev_mult");
-  return std::make_unique<BB>(period, mult, p.ma_type("ma_type", MAType::SMA), o);
-})
+TOLBU_TA_REGISTER(BB)

@@ -10,39 +10,37 @@ namespace tolbu_sdk::ta {
 ChandeKrollStop::ChandeKrollStop(int atr_period, double atr_mult, int period,
                                  const IndicatorOptions& options)
     : Indicator(options),
-      _atr_period(
+      atr_period_(
           static_cast<std::size_t>(detail::positive("ChandeKrollStop", "atr_period", atr_period))),
-      _atr_mult(atr_mult),
-      _period(static_cast<std::size_t>(detail::positive("ChandeKrollStop", "period", period))),
-      _atr(atr_period),
-      _range(_atr_period),
-      _stops(_period) {
+      atr_mult_(atr_mult),
+      period_(static_cast<std::size_t>(detail::positive("ChandeKrollStop", "period", period))),
+      atr_(atr_period),
+      range_(atr_period_),
+      stops_(period_) {
   _keep_history(2);  // the true range reads the previous bar
-  _manage(_atr);
-  _manage(_range);
-  _manage(_stops);
+  _manage(atr_);
+  _manage(range_);
+  _manage(stops_);
 }
 
 std::optional<ChandeKrollStopValue> ChandeKrollStop::_calculate_new_value() {
   constexpr double inf = std::numeric_limits<double>::infinity();
   const auto& in = input_values();
   const OHLCV& bar = in.back();
-  const auto atr = _atr.push(true_range(bar, input_count() > 1 ? &in.back(1) : nullptr));
-  _range.push(bar.high, bar.low);
+  const auto atr = atr_.push(true_range(bar, input_count() > 1 ? &in.back(1) : nullptr));
+  range_.push(bar.high, bar.low);
   if (!atr) {
-    _stops.push(-inf, inf);
+    stops_.push(-inf, inf);
     return std::nullopt;
   }
-  _stops.push(_range.high() - _atr_mult * *atr, _range.low() + _atr_mult * *atr);
-  if (input_count() < _atr_period + _period - 1) return std::nullopt;
-  return ChandeKrollStopValue{_stops.high(), _stops.low()};
+  stops_.push(range_.high() - atr_mult_ * *atr, range_.low() + atr_mult_ * *atr);
+  if (input_count() < atr_period_ + period_ - 1) return std::nullopt;
+  return ChandeKrollStopValue{stops_.high(), stops_.low()};
 }
+
+ChandeKrollStop::ChandeKrollStop(Params& p, const IndicatorOptions& o)
+    : ChandeKrollStop{p.integer("atr_period"), p.number("atr_mult"), p.integer("period"), o} {}
 
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(ChandeKrollStop, [](Params& p, const IndicatorOptions& o) {
-  const int atr_period = p.integer("atr_period");
-  const double atr_mult = p.number("atr_mult");
-  const int period = p.integer("period");
-  return std::make_unique<ChandeKrollStop>(atr_period, atr_mult, period, o);
-})
+TOLBU_TA_REGISTER(ChandeKrollStop)

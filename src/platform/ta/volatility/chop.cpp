@@ -21,33 +21,33 @@ int checked_period(int period) {
 
 CHOP::CHOP(int period, const IndicatorOptions& options)
     : Indicator(options),
-      _period(checked_period(period)),
-      _log_period(std::log10(static_cast<double>(period))),
-      _true_range(static_cast<std::size_t>(period)),
-      _high(static_cast<std::size_t>(period)),
-      _low(static_cast<std::size_t>(period)) {
+      period_(checked_period(period)),
+      log_period_(std::log10(static_cast<double>(period))),
+      true_range_(static_cast<std::size_t>(period)),
+      high_(static_cast<std::size_t>(period)),
+      low_(static_cast<std::size_t>(period)) {
   _keep_history(2);
-  _manage(_true_range);
-  _manage(_high);
-  _manage(_low);
+  _manage(true_range_);
+  _manage(high_);
+  _manage(low_);
 }
 
 std::optional<double> CHOP::_calculate_new_value() {
   const auto& in = input_values();
   const OHLCV& bar = in.back();
-  _true_range.push(true_range(bar, input_count() > 1 ? &in.back(1) : nullptr));
-  _high.push(bar.high);
-  _low.push(bar.low);
-  if (!_high.full()) return std::nullopt;
-  const double range = _high.value() - _low.value();
-  const double sum = _true_range.sum();
+  true_range_.push(true_range(bar, input_count() > 1 ? &in.back(1) : nullptr));
+  high_.push(bar.high);
+  low_.push(bar.low);
+  if (!high_.full()) return std::nullopt;
+  const double range = high_.value() - low_.value();
+  const double sum = true_range_.sum();
   // A window without range (or without movement) has no choppiness to speak of.
   if (range <= 0.0 || sum <= 0.0) return std::nullopt;
-  return 100.0 * std::log10(sum / range) / _log_period;
+  return 100.0 * std::log10(sum / range) / log_period_;
 }
+
+CHOP::CHOP(Params& p, const IndicatorOptions& o) : CHOP{p.integer("period"), o} {}
 
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(CHOP, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<CHOP>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(CHOP)

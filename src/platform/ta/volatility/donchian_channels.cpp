@@ -7,25 +7,26 @@ namespace tolbu_sdk::ta {
 
 DonchianChannels::DonchianChannels(int period, const IndicatorOptions& options)
     : Indicator(options),
-      _period(detail::positive("DonchianChannels", "period", period)),
-      _high(static_cast<std::size_t>(period)),
-      _low(static_cast<std::size_t>(period)) {
-  _manage(_high);
-  _manage(_low);
+      period_(detail::positive("DonchianChannels", "period", period)),
+      high_(static_cast<std::size_t>(period)),
+      low_(static_cast<std::size_t>(period)) {
+  _manage(high_);
+  _manage(low_);
 }
 
 std::optional<DonchianChannelsValue> DonchianChannels::_calculate_new_value() {
   const OHLCV& bar = input_values().back();
-  _high.push(bar.high);
-  _low.push(bar.low);
-  if (!_high.full()) return std::nullopt;
-  const double ub = _high.value();
-  const double lb = _low.value();
+  high_.push(bar.high);
+  low_.push(bar.low);
+  if (!high_.full()) return std::nullopt;
+  const double ub = high_.value();
+  const double lb = low_.value();
   return DonchianChannelsValue{lb, (ub + lb) / 2.0, ub};
 }
 
+DonchianChannels::DonchianChannels(Params& p, const IndicatorOptions& o)
+    : DonchianChannels{p.integer("period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(DonchianChannels, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<DonchianChannels>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(DonchianChannels)

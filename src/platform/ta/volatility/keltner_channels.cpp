@@ -9,31 +9,29 @@ KeltnerChannels::KeltnerChannels(int ma_period, int atr_period, double atr_mult_
                                  double atr_mult_down, MAType ma_type,
                                  const IndicatorOptions& options)
     : Indicator(options),
-      _mult_up(atr_mult_up),
-      _mult_down(atr_mult_down),
-      _ma(make_ma(ma_type, detail::positive("KeltnerChannels", "ma_period", ma_period))),
-      _atr(detail::positive("KeltnerChannels", "atr_period", atr_period)) {
-  _manage(*_ma);
-  _manage(_atr);
+      mult_up_(atr_mult_up),
+      mult_down_(atr_mult_down),
+      ma_(make_ma(ma_type, detail::positive("KeltnerChannels", "ma_period", ma_period))),
+      atr_(detail::positive("KeltnerChannels", "atr_period", atr_period)) {
+  _manage(*ma_);
+  _manage(atr_);
 }
 
 std::optional<KeltnerChannelsValue> KeltnerChannels::_calculate_new_value() {
   const OHLCV& bar = input_values().back();
-  _ma->add(bar.close);
-  _atr.add(bar);
-  const auto cb = _ma->value();
-  const auto atr = _atr.value();
+  ma_->add(bar.close);
+  atr_.add(bar);
+  const auto cb = ma_->value();
+  const auto atr = atr_.value();
   if (!cb || !atr) return std::nullopt;
-  return KeltnerChannelsValue{*cb - _mult_down * *atr, *cb, *cb + _mult_up * *atr};
+  return KeltnerChannelsValue{*cb - mult_down_ * *atr, *cb, *cb + mult_up_ * *atr};
 }
+
+KeltnerChannels::KeltnerChannels(Params& p, const IndicatorOptions& o)
+    : KeltnerChannels{
+          p.integer("ma_period"),    p.integer("atr_period"),           p.number("atr_mult_up"),
+          p.number("atr_mult_down"), p.ma_type("ma_type", MAType::EMA), o} {}
 
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(KeltnerChannels, [](Params& p, const IndicatorOptions& o) {
-  const int ma_period = p.integer("ma_period");
-  const int atr_period = p.integer("atr_period");
-  const double up = p.number("atr_mult_up");
-  const double down = p.number("atr_mult_down");
-  const MAType ma_type = p.ma_type("ma_type", MAType::EMA);
-  return std::make_unique<KeltnerChannels>(ma_period, atr_period, up, down, ma_type, o);
-})
+TOLBU_TA_REGISTER(KeltnerChannels)

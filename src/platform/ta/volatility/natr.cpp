@@ -6,21 +6,21 @@
 namespace tolbu_sdk::ta {
 
 NATR::NATR(int period, const IndicatorOptions& options)
-    : Indicator(options), _atr(detail::positive("NATR", "period", period)) {
-  _manage(_atr);
+    : Indicator(options), atr_(detail::positive("NATR", "period", period)) {
+  _manage(atr_);
 }
 
 std::optional<double> NATR::_calculate_new_value() {
   const OHLCV& bar = input_values().back();
-  _atr.add(bar);
-  const auto atr = _atr.value();
+  atr_.add(bar);
+  const auto atr = atr_.value();
   // A zero close has no percentage: absent rather than an infinity.
   if (!atr || bar.close == 0.0) return std::nullopt;
   return 100.0 * *atr / bar.close;
 }
 
+NATR::NATR(Params& p, const IndicatorOptions& o) : NATR{p.integer("period"), o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(NATR, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<NATR>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(NATR)

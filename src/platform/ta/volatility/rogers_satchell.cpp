@@ -11,9 +11,9 @@ namespace tolbu_sdk::ta {
 
 RogersSatchell::RogersSatchell(int period, const IndicatorOptions& options)
     : Indicator(options),
-      _period(detail::positive("RogersSatchell", "period", period)),
-      _terms(static_cast<std::size_t>(period)) {
-  _manage(_terms);
+      period_(detail::positive("RogersSatchell", "period", period)),
+      terms_(static_cast<std::size_t>(period)) {
+  _manage(terms_);
 }
 
 std::optional<double> RogersSatchell::_calculate_new_value() {
@@ -25,14 +25,15 @@ std::optional<double> RogersSatchell::_calculate_new_value() {
   const double ho = std::log(b.high / b.open);
   const double lc = std::log(b.low / b.close);
   const double lo = std::log(b.low / b.open);
-  _terms.push(hc * ho + lc * lo);
-  if (!_terms.full()) return std::nullopt;
+  terms_.push(hc * ho + lc * lo);
+  if (!terms_.full()) return std::nullopt;
   // Each term is >= 0 for a consistent bar; clamp the rounding of the running sum.
-  return std::sqrt(std::max(0.0, _terms.sum() / _period));
+  return std::sqrt(std::max(0.0, terms_.sum() / period_));
 }
+
+RogersSatchell::RogersSatchell(Params& p, const IndicatorOptions& o)
+    : RogersSatchell{p.integer("period"), o} {}
 
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(RogersSatchell, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<RogersSatchell>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(RogersSatchell)

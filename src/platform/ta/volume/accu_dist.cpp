@@ -12,7 +12,8 @@ std::optional<double> AccuDist::_calculate_new_value() {
   return previous ? *previous + flow : flow;
 }
 
+AccuDist::AccuDist(Params&, const IndicatorOptions& o) : AccuDist(o) {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(AccuDist,
-                  [](Params&, const IndicatorOptions& o) { return std::make_unique<AccuDist>(o); })
+TOLBU_TA_REGISTER(AccuDist)

@@ -20,16 +20,16 @@ double checked_divisor(double volume_div) {
 
 EMV::EMV(int period, double volume_div, MAType ma_type, const IndicatorOptions& options)
     : Indicator(options),
-      _volume_div(checked_divisor(volume_div)),
-      _ma(make_ma(ma_type, detail::positive("EMV", "period", period))) {
+      volume_div_(checked_divisor(volume_div)),
+      ma_(make_ma(ma_type, detail::positive("EMV", "period", period))) {
   _keep_history(2);
-  _manage(*_ma);
+  _manage(*ma_);
 }
 
 std::optional<double> EMV::_calculate_new_value() {
   const auto& in = input_values();
   if (input_count() < 2) {
-    _ma->add(std::optional<double>{});
+    ma_->add(std::optional<double>{});
     return std::nullopt;
   }
   const OHLCV& bar = in.back();
@@ -38,17 +38,15 @@ std::optional<double> EMV::_calculate_new_value() {
   double ease = 0.0;
   if (range != 0.0 && bar.volume != 0.0) {
     const double move = (bar.high + bar.low) / 2.0 - (previous.high + previous.low) / 2.0;
-    ease = move * range * _volume_div / bar.volume;
+    ease = move * range * volume_div_ / bar.volume;
   }
-  _ma->add(ease);
-  return _ma->value();
+  ma_->add(ease);
+  return ma_->value();
 }
+
+EMV::EMV(Params& p, const IndicatorOptions& o)
+    : EMV{p.integer("period"), p.number("volume_div"), p.ma_type("ma_type", MAType::SMA), o} {}
 
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(EMV, [](Params& p, const IndicatorOptions& o) {
-  const int period = p.integer("period");
-  const double volume_div = p.number("volume_div");
-  const MAType ma_type = p.ma_type("ma_type", MAType::SMA);
-  return std::make_unique<EMV>(period, volume_div, ma_type, o);
-})
+TOLBU_TA_REGISTER(EMV)

@@ -6,26 +6,25 @@
 namespace tolbu_sdk::ta {
 
 ForceIndex::ForceIndex(int period, MAType ma_type, const IndicatorOptions& options)
-    : Indicator(options), _ma(make_ma(ma_type, detail::positive("ForceIndex", "period", period))) {
+    : Indicator(options), ma_(make_ma(ma_type, detail::positive("ForceIndex", "period", period))) {
   _keep_history(2);
-  _manage(*_ma);
+  _manage(*ma_);
 }
 
 std::optional<double> ForceIndex::_calculate_new_value() {
   const auto& in = input_values();
   if (input_count() < 2) {
-    _ma->add(std::optional<double>{});
+    ma_->add(std::optional<double>{});
     return std::nullopt;
   }
   const OHLCV& bar = in.back();
-  _ma->add((bar.close - in.back(1).close) * bar.volume);
-  return _ma->value();
+  ma_->add((bar.close - in.back(1).close) * bar.volume);
+  return ma_->value();
 }
+
+ForceIndex::ForceIndex(Params& p, const IndicatorOptions& o)
+    : ForceIndex{p.integer("period"), p.ma_type("ma_type", MAType::EMA), o} {}
 
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(ForceIndex, [](Params& p, const IndicatorOptions& o) {
-  const int period = p.integer("period");
-  const MAType ma_type = p.ma_type("ma_type", MAType::EMA);
-  return std::make_unique<ForceIndex>(period, ma_type, o);
-})
+TOLBU_TA_REGISTER(ForceIndex)

@@ -9,12 +9,12 @@ namespace tolbu_sdk::ta {
 
 KVO::KVO(int fast_period, int slow_period, MAType ma_type, const IndicatorOptions& options)
     : Indicator(options),
-      _fast(make_ma(ma_type, detail::positive("KVO", "fast_period", fast_period))),
-      _slow(make_ma(ma_type, detail::positive("KVO", "slow_period", slow_period))) {
+      fast_(make_ma(ma_type, detail::positive("KVO", "fast_period", fast_period))),
+      slow_(make_ma(ma_type, detail::positive("KVO", "slow_period", slow_period))) {
   _keep_history(2);
-  _manage(_force);
-  _manage(*_fast);
-  _manage(*_slow);
+  _manage(force_);
+  _manage(*fast_);
+  _manage(*slow_);
 }
 
 std::optional<double> KVO::_calculate_new_value() {
@@ -24,7 +24,7 @@ std::optional<double> KVO::_calculate_new_value() {
   Force f;
   if (input_count() >= 2) {
     const OHLCV& previous = in.back(1);
-    const Force& before = _force.back();
+    const Force& before = force_.back();
     const bool rising =
         bar.high + bar.low + bar.close > previous.high + previous.low + previous.close;
     f.trend = rising ? 1 : -1;
@@ -38,20 +38,19 @@ std::optional<double> KVO::_calculate_new_value() {
           f.cm == 0.0 ? 0.0 : bar.volume * std::abs(2.0 * (f.dm / f.cm - 1.0)) * f.trend * 100.0;
     }
   }
-  _force.push(f);
-  _fast->add(volume_force);
-  _slow->add(volume_force);
-  const auto fast = _fast->value();
-  const auto slow = _slow->value();
+  force_.push(f);
+  fast_->add(volume_force);
+  slow_->add(volume_force);
+  const auto fast = fast_->value();
+  const auto slow = slow_->value();
   if (!fast || !slow) return std::nullopt;
   return *fast - *slow;
 }
 
+KVO::KVO(Params& p, const IndicatorOptions& o)
+    : KVO{p.integer("fast_period"), p.integer("slow_period"), p.ma_type("ma_type", MAType::EMA),
+          o} {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(KVO, [](Params& p, const IndicatorOptions& o) {
-  const int fast_period = p.integer("fast_period");
-  const int slow_period = p.integer("slow_period");
-  const MAType ma_type = p.ma_type("ma_type", MAType::EMA);
-  return std::make_unique<KVO>(fast_period, slow_period, ma_type, o);
-})
+TOLBU_TA_REGISTER(KVO)

@@ -17,6 +17,8 @@ std::optional<double> OBV::_calculate_new_value() {
   return *previous;
 }
 
+OBV::OBV(Params&, const IndicatorOptions& o) : OBV(o) {}
+
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(OBV, [](Params&, const IndicatorOptions& o) { return std::make_unique<OBV>(o); })
+TOLBU_TA_REGISTER(OBV)

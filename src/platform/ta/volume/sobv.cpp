@@ -6,19 +6,19 @@
 namespace tolbu_sdk::ta {
 
 SOBV::SOBV(int period, const IndicatorOptions& options)
-    : Indicator(options), _sma(detail::positive("SOBV", "period", period)) {
-  _manage(_obv);
-  _manage(_sma);
+    : Indicator(options), sma_(detail::positive("SOBV", "period", period)) {
+  _manage(obv_);
+  _manage(sma_);
 }
 
 std::optional<double> SOBV::_calculate_new_value() {
-  _obv.add(input_values().back());
-  _sma.add(_obv.value());
-  return _sma.value();
+  obv_.add(input_values().back());
+  sma_.add(obv_.value());
+  return sma_.value();
 }
+
+SOBV::SOBV(Params& p, const IndicatorOptions& o) : SOBV{p.integer("period"), o} {}
 
 }  // namespace tolbu_sdk::ta
 
-TOLBU_TA_REGISTER(SOBV, [](Params& p, const IndicatorOptions& o) {
-  return std::make_unique<SOBV>(p.integer("period"), o);
-})
+TOLBU_TA_REGISTER(SOBV)

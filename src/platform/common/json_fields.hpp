@@ -1,6 +1,7 @@
 #pragma once
-// Typed, named access to the keys of one JSON object: every failure names the record and the
-// field, so a malformed payload is reported clearly instead of becoming a wrong record.
+// Typed, named access to the fields of one JSON object: every failure names the record and the
+// field, so a malformed payload is reported clearly instead of becoming a wrong record. Private
+// to the SDK's libraries (records, REST services, control).
 
 #include <boost/json/object.hpp>
 #include <boost/json/value.hpp>
@@ -9,15 +10,20 @@
 #include <string>
 #include <string_view>
 
-namespace tolbu_sdk::types::detail {
+#include "tolbu_sdk/platform/export.hpp"
 
-const char* kind_name(const boost::json::value& value) noexcept;
+namespace tolbu_sdk::platform {
 
-class Fields {
+// The kind of a JSON value as error messages name it: "null", "boolean", "number", "string",
+// "array" or "object".
+TOLBU_API const char* kind_name(const boost::json::value& value) noexcept;
+TOLBU_API const char* kind_name(boost::json::kind kind) noexcept;
+
+class TOLBU_API JsonFields {
  public:
   // `where` names the record (and the path inside a parent: "Depth.bidPriceDepth[2]").
   // Throws TypeError when `data` is not an object.
-  Fields(const boost::json::value& data, std::string where);
+  JsonFields(const boost::json::value& data, std::string where);
 
   const boost::json::object& object() const noexcept { return *object_; }
   const std::string& where() const noexcept { return where_; }
@@ -50,4 +56,4 @@ class Fields {
   std::string where_;
 };
 
-}  // namespace tolbu_sdk::types::detail
+}  // namespace tolbu_sdk::platform

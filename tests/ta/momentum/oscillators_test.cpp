@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "helpers.hpp"
+#include "family_helpers.hpp"
 #include "tolbu_sdk/ta/momentum/bop.hpp"
 #include "tolbu_sdk/ta/momentum/cci.hpp"
 #include "tolbu_sdk/ta/momentum/ibs.hpp"

@@ -1,4 +1,4 @@
-#include "fields.hpp"
+#include "json_fields.hpp"
 
 #include <fmt/format.h>
 
@@ -7,12 +7,14 @@
 
 #include "tolbu_sdk/errors.hpp"
 
-namespace tolbu_sdk::types::detail {
+namespace tolbu_sdk::platform {
 
 namespace json = boost::json;
 
-const char* kind_name(const json::value& value) noexcept {
-  switch (value.kind()) {
+const char* kind_name(const json::value& value) noexcept { return kind_name(value.kind()); }
+
+const char* kind_name(json::kind kind) noexcept {
+  switch (kind) {
     case json::kind::null:
       return "null";
     case json::kind::bool_:
@@ -31,34 +33,34 @@ const char* kind_name(const json::value& value) noexcept {
   return "value";
 }
 
-Fields::Fields(const json::value& data, std::string where) : where_(std::move(where)) {
+JsonFields::JsonFields(const json::value& data, std::string where) : where_(std::move(where)) {
   object_ = data.if_object();
   if (object_ == nullptr)
     throw TypeError(fmt::format("{}: data must be a JSON object, got {}", where_, kind_name(data)));
 }
 
-void Fields::wrong_type(std::string_view key, const char* expected, const json::value& got) const {
+void JsonFields::wrong_type(std::string_view key, const char* expected, const json::value& got) const {
   throw TypeError(
       fmt::format("{}: field \"{}\" must be {}, got {}", where_, key, expected, kind_name(got)));
 }
 
-void Fields::bad_value(std::string_view key, const std::string& why) const {
+void JsonFields::bad_value(std::string_view key, const std::string& why) const {
   throw ValueError(fmt::format("{}: field \"{}\" {}", where_, key, why));
 }
 
-const json::value& Fields::required(std::string_view key) const {
+const json::value& JsonFields::required(std::string_view key) const {
   const json::value* v = object_->if_contains(key);
   if (v == nullptr) bad_value(key, "is missing");
   if (v->is_null()) bad_value(key, "is null");
   return *v;
 }
 
-const json::value* Fields::optional(std::string_view key) const noexcept {
+const json::value* JsonFields::optional(std::string_view key) const noexcept {
   const json::value* v = object_->if_contains(key);
   return v == nullptr || v->is_null() ? nullptr : v;
 }
 
-double Fields::as_number(std::string_view key, const json::value& v) const {
+double JsonFields::as_number(std::string_view key, const json::value& v) const {
   switch (v.kind()) {
     case json::kind::int64:
       return static_cast<double>(v.get_int64());
@@ -71,7 +73,7 @@ double Fields::as_number(std::string_view key, const json::value& v) const {
   }
 }
 
-std::int64_t Fields::as_integer(std::string_view key, const json::value& v) const {
+std::int64_t JsonFields::as_integer(std::string_view key, const json::value& v) const {
   switch (v.kind()) {
     case json::kind::int64:
       return v.get_int64();
@@ -92,12 +94,12 @@ std::int64_t Fields::as_integer(std::string_view key, const json::value& v) cons
   }
 }
 
-std::string Fields::as_text(std::string_view key, const json::value& v) const {
+std::string JsonFields::as_text(std::string_view key, const json::value& v) const {
   if (!v.is_string()) wrong_type(key, "a string", v);
   return std::string(v.get_string());
 }
 
-std::string Fields::as_id(std::string_view key, const json::value& v) const {
+std::string JsonFields::as_id(std::string_view key, const json::value& v) const {
   switch (v.kind()) {
     case json::kind::string:
       return std::string(v.get_string());
@@ -110,39 +112,39 @@ std::string Fields::as_id(std::string_view key, const json::value& v) const {
   }
 }
 
-double Fields::number(std::string_view key) const { return as_number(key, required(key)); }
+double JsonFields::number(std::string_view key) const { return as_number(key, required(key)); }
 
-double Fields::number_or(std::string_view key, double fallback) const {
+double JsonFields::number_or(std::string_view key, double fallback) const {
   const json::value* v = optional(key);
   return v ? as_number(key, *v) : fallback;
 }
 
-std::int64_t Fields::integer(std::string_view key) const { return as_integer(key, required(key)); }
+std::int64_t JsonFields::integer(std::string_view key) const { return as_integer(key, required(key)); }
 
-std::int64_t Fields::integer_or(std::string_view key, std::int64_t fallback) const {
+std::int64_t JsonFields::integer_or(std::string_view key, std::int64_t fallback) const {
   const json::value* v = optional(key);
   return v ? as_integer(key, *v) : fallback;
 }
 
-int Fields::int32(std::string_view key) const {
+int JsonFields::int32(std::string_view key) const {
   const std::int64_t n = integer(key);
   if (n < std::numeric_limits<int>::min() || n > std::numeric_limits<int>::max())
     bad_value(key, "is out of range");
   return static_cast<int>(n);
 }
 
-std::string Fields::text(std::string_view key) const { return as_text(key, required(key)); }
+std::string JsonFields::text(std::string_view key) const { return as_text(key, required(key)); }
 
-std::string Fields::text_or(std::string_view key, std::string fallback) const {
+std::string JsonFields::text_or(std::string_view key, std::string fallback) const {
   const json::value* v = optional(key);
   return v ? as_text(key, *v) : std::move(fallback);
 }
 
-std::string Fields::id(std::string_view key) const { return as_id(key, required(key)); }
+std::string JsonFields::id(std::string_view key) const { return as_id(key, required(key)); }
 
-std::string Fields::id_or(std::string_view key, std::string fallback) const {
+std::string JsonFields::id_or(std::string_view key, std::string fallback) const {
   const json::value* v = optional(key);
   return v ? as_id(key, *v) : std::move(fallback);
 }
 
-}  // namespace tolbu_sdk::types::detail
+}  // namespace tolbu_sdk::platform

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "helpers.hpp"
+#include "family_helpers.hpp"
 #include "tolbu_sdk/ta/trend/aroon.hpp"
 #include "tolbu_sdk/ta/trend/ichimoku.hpp"
 #include "tolbu_sdk/ta/trend/parabolic_sar.hpp"

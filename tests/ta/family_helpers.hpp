@@ -1,5 +1,5 @@
 #pragma once
-// Bars and value comparisons shared by the momentum, trend and pivot tests.
+// Bars and value comparisons shared by the family tests (momentum, trend, levels).
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "helpers.hpp"
+#include "family_helpers.hpp"
 #include "tolbu_sdk/ta/averages/sma.hpp"
 #include "tolbu_sdk/ta/ma_type.hpp"
 #include "tolbu_sdk/ta/support/momentum_average.hpp"

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "helpers.hpp"
+#include "family_helpers.hpp"
 #include "tolbu_sdk/ta/registry.hpp"
 
 namespace tolbu_sdk::ta::testing {

@@ -1,0 +1,5 @@
+#pragma once
+// What the SDK's shared libraries export. They are built with hidden visibility, so that
+// nothing of Boost or of their internals leaks into a strategy's link; the API is marked.
+
+#define TOLBU_API __attribute__((visibility("default")))
