@@ -28,9 +28,8 @@ function(tolbu_library name)
   set_target_properties(${name} PROPERTIES
     VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}
     CXX_VISIBILITY_PRESET hidden)
-  # Only the API marked TOLBU_API is exported. Asio forces default visibility unless told
-  # not to; the map hides what the rest of Boost marks visible.
-  target_compile_definitions(${name} PRIVATE BOOST_ASIO_DISABLE_VISIBILITY)
+  # Only the API marked TOLBU_API is exported; the map hides what Boost marks visible
+  # (Asio all of itself, the rest its exceptions and error categories).
   target_link_options(${name} PRIVATE
     "LINKER:--version-script=${PROJECT_SOURCE_DIR}/cmake/hide_boost.map")
   set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/hide_boost.map)

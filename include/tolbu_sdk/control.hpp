@@ -80,11 +80,6 @@ class TOLBU_API Application {
    private:
     std::atomic<boost::asio::io_context*> context_{nullptr};
     std::atomic<int> runners_{0};
-    // The thread last seen running a handler of ours on the loop. Asio's own
-    // running_in_this_thread() cannot serve: each shared library keeps its own copy of Asio,
-    // so a loop run by the strategy's program is invisible to this library's copy.
-    std::shared_ptr<std::atomic<std::thread::id>> loop_thread_ =
-        std::make_shared<std::atomic<std::thread::id>>();
   };
 
   // A flag the runtime waits on when the stop command arrives without a running loop.

@@ -17,14 +17,7 @@ Application::EventLoop::Scope::Scope(EventLoop& loop) noexcept : loop_(loop) {
 Application::EventLoop::Scope::~Scope() { loop_.runners_.fetch_sub(1, std::memory_order_acq_rel); }
 
 void Application::EventLoop::attach(boost::asio::io_context* context) noexcept {
-  loop_thread_->store(std::thread::id{}, std::memory_order_release);
   context_.store(context, std::memory_order_release);
-  // The loop's first handler tells which thread runs it.
-  if (context != nullptr) {
-    boost::asio::post(*context, [seen = loop_thread_] {
-      seen->store(std::this_thread::get_id(), std::memory_order_release);
-    });
-  }
 }
 
 boost::asio::io_context* Application::EventLoop::get() const noexcept {
@@ -40,7 +33,7 @@ bool Application::EventLoop::call_if_running(std::function<void()> fn,
   auto* context = get();
   if (context == nullptr || context->stopped()) return false;
   if (runners_.load(std::memory_order_acquire) > 0 ||
-      loop_thread_->load(std::memory_order_acquire) == std::this_thread::get_id()) {
+      context->get_executor().running_in_this_thread()) {
     boost::asio::post(*context, std::move(fn));
     return true;
   }
@@ -54,8 +47,7 @@ bool Application::EventLoop::call_if_running(std::function<void()> fn,
     bool given_up = false;
   };
   auto claim = std::make_shared<Claim>();
-  boost::asio::post(*context, [claim, seen = loop_thread_, fn = std::move(fn)] {
-    seen->store(std::this_thread::get_id(), std::memory_order_release);
+  boost::asio::post(*context, [claim, fn = std::move(fn)] {
     {
       std::lock_guard lock(claim->mutex);
       if (claim->given_up) return;
