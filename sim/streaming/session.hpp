@@ -124,4 +124,12 @@ asio::awaitable<bool> read_upgrade(Stream& stream, http::request<http::string_bo
   co_return false;
 }
 
+// A new connection's stream (past its TLS handshake): its upgrade request, then its session.
+template <typename Stream>
+asio::awaitable<void> serve_upgrade(const StatePtr& state, Stream& stream) {
+  http::request<http::string_body> req;
+  if (!co_await read_upgrade(stream, req)) co_return;
+  start_session(state, websocket::stream<Stream>(std::move(stream)), std::move(req));
+}
+
 }  // namespace tolbu_sim::streaming

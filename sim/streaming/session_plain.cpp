@@ -14,9 +14,7 @@ void start_plain_session(const StatePtr& state, beast::tcp_stream stream,
 asio::awaitable<void> serve_plain(StatePtr state, tcp::socket socket) {
   try {
     beast::tcp_stream stream(std::move(socket));
-    http::request<http::string_body> req;
-    if (!co_await read_upgrade(stream, req)) co_return;
-    start_session(state, PlainWs(std::move(stream)), std::move(req));
+    co_await serve_upgrade(state, stream);
   } catch (const std::exception& e) {
     state->note("listener: ", e.what());
   }

@@ -9,7 +9,6 @@
 namespace tolbu_sim::streaming {
 
 namespace ssl = asio::ssl;
-using TlsWs = websocket::stream<beast::ssl_stream<beast::tcp_stream>>;
 
 asio::awaitable<void> serve_tls(StatePtr state, tcp::socket socket,
                                 std::shared_ptr<ssl::context> tls) {
@@ -17,9 +16,7 @@ asio::awaitable<void> serve_tls(StatePtr state, tcp::socket socket,
     beast::ssl_stream<beast::tcp_stream> stream(std::move(socket), *tls);
     beast::get_lowest_layer(stream).expires_after(std::chrono::seconds(10));
     co_await stream.async_handshake(ssl::stream_base::server, asio::use_awaitable);
-    http::request<http::string_body> req;
-    if (!co_await read_upgrade(stream, req)) co_return;
-    start_session(state, TlsWs(std::move(stream)), std::move(req));
+    co_await serve_upgrade(state, stream);
   } catch (const std::exception& e) {
     state->note("TLS listener: ", e.what());
   }
