@@ -2,13 +2,14 @@
 // REST side and the test endpoints installed: whatever arrives is answered with well-formed
 // HTTP (or the connection is closed), and the sim keeps serving.
 
-#include "api.hpp"
-#include "context.hpp"
-#include "exchange.hpp"
 #include "fuzz_check.hpp"
 #include "loopback.hpp"
+#include "market/exchange.hpp"
 #include "options.hpp"
-#include "server.hpp"
+#include "rest/rest_api.hpp"
+#include "server/context.hpp"
+#include "server/server.hpp"
+#include "test_api/test_api.hpp"
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>

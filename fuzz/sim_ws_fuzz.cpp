@@ -3,7 +3,7 @@
 // the next command (on this connection, or on a new one when it closed this one).
 
 #include "fuzz_check.hpp"
-#include "streaming_hub.hpp"
+#include "streaming/hub.hpp"
 #include "ws_peer.hpp"
 
 #include <boost/asio/executor_work_guard.hpp>

@@ -1,11 +1,12 @@
 // tolbu-sim: the local back end. One io_context runs the HTTP server, the WebSocket side and
 // the live market timer.
 
-#include "api.hpp"
-#include "context.hpp"
-#include "exchange.hpp"
+#include "market/exchange.hpp"
 #include "options.hpp"
-#include "server.hpp"
+#include "rest/rest_api.hpp"
+#include "server/context.hpp"
+#include "server/server.hpp"
+#include "test_api/test_api.hpp"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>

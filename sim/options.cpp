@@ -1,6 +1,6 @@
 #include "options.hpp"
 
-#include "context.hpp"
+#include "server/context.hpp"
 
 #include <charconv>
 #include <cmath>

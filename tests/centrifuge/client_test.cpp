@@ -7,7 +7,7 @@
 #include <boost/json.hpp>
 
 #include "loop_support.hpp"
-#include "streaming_hub.hpp"
+#include "streaming/hub.hpp"
 #include "tls_cert.hpp"
 #include "tolbu_sdk/platform/centrifuge.hpp"
 

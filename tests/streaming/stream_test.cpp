@@ -6,7 +6,7 @@
 #include <boost/json.hpp>
 
 #include "loop_support.hpp"
-#include "streaming_hub.hpp"
+#include "streaming/hub.hpp"
 #include "tolbu_sdk/features/streaming.hpp"
 #include "tolbu_sdk/platform/centrifuge.hpp"
 

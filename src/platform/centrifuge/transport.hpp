@@ -1,6 +1,6 @@
 #pragma once
 // The WebSocket layer under the protocol client: one connection, whole text messages in and
-// out. Beast stays inside transport.cpp.
+// out. Beast stays inside transport*.cpp.
 
 #include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/awaitable.hpp>

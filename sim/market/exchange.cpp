@@ -1,4 +1,4 @@
-#include "exchange.hpp"
+#include "market/exchange.hpp"
 
 #include "tolbu_sdk/config.hpp"
 #include "tolbu_sdk/platform/number_text.hpp"

@@ -1,4 +1,4 @@
-#include "context.hpp"
+#include "server/context.hpp"
 
 #include <string_view>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "routes.hpp"
+#include "server/routes.hpp"
 
 #include <boost/url/decode_view.hpp>
 #include <boost/url/pct_string_view.hpp>

@@ -23,8 +23,8 @@
 
 #include <memory>
 
-#include "exchange.hpp"
-#include "streaming.hpp"
+#include "market/exchange.hpp"
+#include "streaming/extension.hpp"
 
 namespace tolbu_sim {
 

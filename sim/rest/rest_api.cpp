@@ -1,8 +1,8 @@
 // The back end's REST side: micro API candles, market data, orders and queries.
 
-#include "api.hpp"
-#include "context.hpp"
-#include "exchange.hpp"
+#include "rest/rest_api.hpp"
+#include "market/exchange.hpp"
+#include "server/context.hpp"
 
 #include <algorithm>
 #include <cctype>

@@ -3,7 +3,7 @@
 // journal and the fault script to the route table; a WebSocket upgrade on
 // "/connection/websocket" is handed to the streaming side.
 
-#include "context.hpp"
+#include "server/context.hpp"
 
 #include <cstdint>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "http_types.hpp"
+#include "server/http_types.hpp"
 
 #include <algorithm>
 #include <cctype>

@@ -1,6 +1,6 @@
 #pragma once
 // tolbu-sim's streaming side on the HTTP server's port: the server hands every WebSocket
-// upgrade on "/connection/websocket" to accept_websocket. The hub (streaming_hub.hpp) checks
+// upgrade on "/connection/websocket" to accept_websocket. The hub (streaming/hub.hpp) checks
 // the --jwt token on connect, keeps subscriptions, pings, and publishes the exchange's events;
 // test endpoints under "/_sim/streaming/" publish, send raw frames, drop connections and run
 // publication series.
@@ -9,8 +9,8 @@
 #include <boost/beast/http/message.hpp>
 #include <boost/beast/http/string_body.hpp>
 
-#include "context.hpp"
-#include "streaming_hub.hpp"
+#include "server/context.hpp"
+#include "streaming/hub.hpp"
 
 namespace tolbu_sim {
 

@@ -1,4 +1,4 @@
-#include "server.hpp"
+#include "server/server.hpp"
 
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
@@ -13,7 +13,7 @@
 #include <iostream>
 
 #if TOLBU_SIM_STREAMING
-#include "streaming.hpp"
+#include "streaming/extension.hpp"
 #endif
 
 namespace tolbu_sim {

@@ -2,7 +2,7 @@
 // Scripted faults: the next N matching requests get a given answer, a delay, or a dropped
 // connection.
 
-#include "http_types.hpp"
+#include "server/http_types.hpp"
 
 #include <boost/json/array.hpp>
 #include <boost/json/object.hpp>

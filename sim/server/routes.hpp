@@ -3,7 +3,7 @@
 // (which may be empty), a last segment "{name...}" captures the rest of the path. Any module
 // of the sim (REST side, test endpoints, streaming side) registers its routes here.
 
-#include "http_types.hpp"
+#include "server/http_types.hpp"
 
 #include <functional>
 #include <string>

@@ -1,4 +1,4 @@
-#include "journal.hpp"
+#include "test_api/journal.hpp"
 
 #include <boost/json/object.hpp>
 

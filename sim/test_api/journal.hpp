@@ -1,7 +1,7 @@
 #pragma once
 // Every request the sim received, for tests to read back over HTTP.
 
-#include "http_types.hpp"
+#include "server/http_types.hpp"
 
 #include <boost/json/array.hpp>
 

@@ -1,4 +1,4 @@
-#include "market.hpp"
+#include "market/market.hpp"
 
 #include <algorithm>
 #include <array>

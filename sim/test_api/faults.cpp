@@ -1,6 +1,22 @@
-#include "faults.hpp"
+#include "test_api/faults.hpp"
 
 namespace tolbu_sim {
+
+namespace {
+
+// "\"key\" must be <what>", appended piece by piece: g++ 12 at -O3 takes a literal prepended
+// to a std::string for an overlapping copy (-Wrestrict).
+std::string must_be(std::string_view key, std::string_view what) {
+  std::string out;
+  out.reserve(key.size() + what.size() + 12);
+  out += '"';
+  out += key;
+  out += "\" must be ";
+  out += what;
+  return out;
+}
+
+}  // namespace
 
 SimResponse Fault::response() const {
   SimResponse response;
@@ -30,8 +46,10 @@ std::optional<Fault> Fault::from_json(const boost::json::object& object, std::st
     if (!v || v->is_null()) return true;
     auto n = v->if_int64();
     if (!n || *n < low || *n > high) {
-      message = "\"" + std::string(key) + "\" must be an integer from " + std::to_string(low) +
-                " to " + std::to_string(high);
+      message = must_be(key, "an integer from ");
+      message += std::to_string(low);
+      message += " to ";
+      message += std::to_string(high);
       return false;
     }
     out = static_cast<std::remove_reference_t<decltype(out)>>(*n);
@@ -41,7 +59,7 @@ std::optional<Fault> Fault::from_json(const boost::json::object& object, std::st
     auto* v = object.if_contains(key);
     if (!v || v->is_null()) return true;
     if (!v->is_string()) {
-      message = "\"" + std::string(key) + "\" must be a string";
+      message = must_be(key, "a string");
       return false;
     }
     out = std::string(v->as_string());

@@ -1,9 +1,9 @@
 // Endpoints for tests and scripts: the request journal, scripted faults, the market clock and
 // prices. Never journaled, never faulted, never authenticated.
 
-#include "api.hpp"
-#include "context.hpp"
-#include "exchange.hpp"
+#include "test_api/test_api.hpp"
+#include "market/exchange.hpp"
+#include "server/context.hpp"
 
 namespace tolbu_sim {
 

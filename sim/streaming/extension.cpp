@@ -2,7 +2,7 @@
 // exchange's events published to it, the algorithm channels derived from the order events,
 // and the "/_sim/streaming/..." test endpoints.
 
-#include "streaming.hpp"
+#include "streaming/extension.hpp"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/json.hpp>
@@ -12,7 +12,7 @@
 #include <cmath>
 #include <string>
 
-#include "exchange.hpp"
+#include "market/exchange.hpp"
 #include "tolbu_sdk/config.hpp"
 
 namespace tolbu_sim {

@@ -3,10 +3,10 @@
 // scripted faults, the route table and the streaming side's hub. One io_context runs it all,
 // so handlers and exchange observers are called on that one thread.
 
-#include "faults.hpp"
-#include "journal.hpp"
 #include "options.hpp"
-#include "routes.hpp"
+#include "server/routes.hpp"
+#include "test_api/faults.hpp"
+#include "test_api/journal.hpp"
 
 #include <cstdint>
 #include <functional>

@@ -11,7 +11,7 @@
 // (type names from tolbu_sdk::DataTypes). Payloads have the layouts of tolbu_sdk::types.
 // Not thread-safe: it lives on the sim's one io_context thread.
 
-#include "market.hpp"
+#include "market/market.hpp"
 #include "options.hpp"
 
 #include <boost/json/array.hpp>
