@@ -3,15 +3,12 @@
 
 #include "tolbu_sdk/strategy/bar.hpp"
 #include "tolbu_sdk/strategy/bars.hpp"
+#include "tolbu_sdk/strategy/position.hpp"
 #include "tolbu_sdk/strategy/symbol.hpp"
 
 #if defined(BOOST_JSON_FWD_HPP) || defined(BOOST_JSON_VALUE_HPP)
-#error "bar.hpp, bars.hpp and symbol.hpp must not include Boost.JSON"
+#error "the strategy headers must not include Boost.JSON"
 #endif
-
-#include "tolbu_sdk/strategy/position.hpp"
-
-// position.hpp names boost::json::object for to_dict and needs no more than its declaration.
 #if defined(BOOST_JSON_VALUE_HPP) || defined(BOOST_JSON_OBJECT_HPP) || \
     defined(BOOST_JSON_ARRAY_HPP) || defined(BOOST_JSON_STRING_HPP) || \
     defined(BOOST_JSON_STORAGE_PTR_HPP)

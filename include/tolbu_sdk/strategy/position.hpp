@@ -6,8 +6,6 @@
 //   p.update_price(last);
 //   if (p.should_stop_loss() || p.should_take_profit()) { ... p.close(last); }
 
-#include <boost/json/fwd.hpp>
-
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -15,6 +13,12 @@
 
 #include "tolbu_sdk/platform/datetime.hpp"
 #include "tolbu_sdk/platform/export.hpp"
+
+// Boost.JSON's object, named for to_dict only: a strategy that never writes JSON includes none
+// of Boost.JSON.
+namespace boost::json {
+class object;
+}
 
 namespace tolbu_sdk::strategy {
 
