@@ -1,6 +1,6 @@
 # Script mode: fails when any library in LIBS exports a symbol of Boost's own (our API may
 # take Boost types as arguments); prints each library's count of exported symbols.
-set(owned_by_boost "^[0-9a-f]+ [A-Za-z] (typeinfo name for |typeinfo for |vtable for |VTT for |guard variable for |non-virtual thunk to |virtual thunk to )?([A-Za-z_][A-Za-z_0-9:]* )?boost::")
+set(owned_by_boost "^[0-9a-f]+ [A-Za-z] (typeinfo name for |typeinfo for |vtable for |VTT for |guard variable for |non-virtual thunk to |virtual thunk to )?([A-Za-z_][A-Za-z_0-9:]*( const)?[*&]? )?boost::")
 foreach(lib IN LISTS LIBS)
   execute_process(COMMAND ${NM} -D --defined-only -C "${lib}"
     RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
