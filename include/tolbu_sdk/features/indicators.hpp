@@ -223,11 +223,7 @@ class SmartWrapper : public detail::SmartState, public T {
   void add(const strategy::Bar& v) { _add(Value(to_ohlcv(v))); }
   void add(const types::Candle& v) { _add(Value(to_ohlcv(v))); }
   void add(const Value& v) { _add(v); }
-  template <class Range>
-  requires requires(const Range& r) {
-    r.begin();
-    r.end();
-  }
+  template <ta::InputRange Range>
   void add(const Range& values) {
     for (const auto& v : values) add(v);
   }

@@ -10,7 +10,8 @@
 // 2. Derive from Indicator<In, Out>: In is double (fed closes) or OHLCV (fed whole bars); Out
 //    is double or a record struct with std::optional fields named as in the reference
 //    vectors, `bool operator==(const X&) const = default;` and `Record fields() const`
-//    listing the fields in order (see values.hpp).
+//    listing the fields in order (see values.hpp). An indicator over a window of `period`
+//    inputs derives from PeriodIndicator<In, Out>, which holds and reports the period.
 // 3. Constructor: parameters in the catalogue's order, then `const IndicatorOptions& options
 //    = {}` handed to the base. Reject bad parameters with ValueError. Register every part
 //    holding incremental state with `_manage(part)`: support blocks (RollingSum, RollingMax,
@@ -73,6 +74,13 @@ namespace tolbu_sdk::ta {
 
 class IndicatorBase;
 class Params;  // an indicator's parameters by name (registry.hpp)
+
+// Anything iterable that add() takes value by value.
+template <class R>
+concept InputRange = requires(const R& r) {
+  r.begin();
+  r.end();
+};
 
 // Applied to every input before use; may return an absent Value.
 using InputModifier = std::function<Value(const Value&)>;
@@ -218,11 +226,7 @@ class Indicator : public IndicatorBase {
   void add(std::initializer_list<In> values) {
     for (const auto& v : values) add(v);
   }
-  template <class Range>
-  requires requires(const Range& r) {
-    r.begin();
-    r.end();
-  }
+  template <InputRange Range>
   void add(const Range& values) {
     for (const auto& v : values) add(v);
   }
@@ -508,6 +512,20 @@ class Indicator : public IndicatorBase {
   std::size_t keep_ = 1;
   bool dropped_ = false;  // whether a bounded history or a purge dropped inputs
   Value scratch_;
+};
+
+// An indicator over a window of the last `period` inputs. The derived class checks the period
+// before handing it here.
+template <class In, class Out>
+class PeriodIndicator : public Indicator<In, Out> {
+ public:
+  int period() const { return period_; }
+
+ protected:
+  PeriodIndicator(int period, const IndicatorOptions& options)
+      : Indicator<In, Out>(options), period_(period) {}
+
+  const int period_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -9,17 +9,15 @@
 
 namespace tolbu_sdk::ta {
 
-class TOLBU_API ALMA : public Indicator<double, double> {
+class TOLBU_API ALMA : public PeriodIndicator<double, double> {
  public:
   ALMA(int period, double offset, double sigma, const IndicatorOptions& options = {});
   ALMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int period_;
   std::vector<double> weights_;  // oldest first, normalised
 };
 

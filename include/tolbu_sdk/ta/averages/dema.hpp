@@ -7,17 +7,15 @@
 
 namespace tolbu_sdk::ta {
 
-class TOLBU_API DEMA : public Indicator<double, double> {
+class TOLBU_API DEMA : public PeriodIndicator<double, double> {
  public:
   explicit DEMA(int period, const IndicatorOptions& options = {});
   DEMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int period_;
   support::ExponentialAverage ema_;
   support::ExponentialAverage ema_ema_;
 };

@@ -7,17 +7,15 @@
 
 namespace tolbu_sdk::ta {
 
-class TOLBU_API EMA : public Indicator<double, double> {
+class TOLBU_API EMA : public PeriodIndicator<double, double> {
  public:
   explicit EMA(int period, const IndicatorOptions& options = {});
   EMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int period_;
   double alpha_;
 };
 

@@ -8,11 +8,10 @@
 
 namespace tolbu_sdk::ta {
 
-class TOLBU_API HMA : public Indicator<double, double> {
+class TOLBU_API HMA : public PeriodIndicator<double, double> {
  public:
   explicit HMA(int period, const IndicatorOptions& options = {});
   HMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
@@ -20,7 +19,6 @@ class TOLBU_API HMA : public Indicator<double, double> {
   void _on_reset() override;
 
  private:
-  int period_;
   std::size_t sqrt_period_;
   support::RollingWeightedSum full_;
   support::RollingWeightedSum half_;

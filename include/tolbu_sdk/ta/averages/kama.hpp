@@ -10,18 +10,16 @@
 
 namespace tolbu_sdk::ta {
 
-class TOLBU_API KAMA : public Indicator<double, double> {
+class TOLBU_API KAMA : public PeriodIndicator<double, double> {
  public:
   KAMA(int period, int fast_ema_constant_period, int slow_ema_constant_period,
        const IndicatorOptions& options = {});
   KAMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int period_;
   double fast_;
   double slow_;
   support::RollingSum volatility_;  // sum of |x - previous x|

@@ -8,17 +8,13 @@
 
 namespace tolbu_sdk::ta {
 
-class TOLBU_API McGinleyDynamic : public Indicator<double, double> {
+class TOLBU_API McGinleyDynamic : public PeriodIndicator<double, double> {
  public:
   explicit McGinleyDynamic(int period, const IndicatorOptions& options = {});
   McGinleyDynamic(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
-
- private:
-  int period_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -10,18 +10,16 @@
 
 namespace tolbu_sdk::ta {
 
-class TOLBU_API T3 : public Indicator<double, double> {
+class TOLBU_API T3 : public PeriodIndicator<double, double> {
  public:
   explicit T3(int period, double factor = 0.7, const IndicatorOptions& options = {});
   T3(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return period_; }
   double factor() const { return factor_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int period_;
   double factor_;
   double c1_, c2_, c3_, c4_;
   std::array<support::ExponentialAverage, 6> ema_;

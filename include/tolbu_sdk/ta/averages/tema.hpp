@@ -7,17 +7,15 @@
 
 namespace tolbu_sdk::ta {
 
-class TOLBU_API TEMA : public Indicator<double, double> {
+class TOLBU_API TEMA : public PeriodIndicator<double, double> {
  public:
   explicit TEMA(int period, const IndicatorOptions& options = {});
   TEMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int period_;
   support::TripleExponentialAverage ema_;
 };
 

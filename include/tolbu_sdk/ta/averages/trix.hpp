@@ -8,17 +8,15 @@
 
 namespace tolbu_sdk::ta {
 
-class TOLBU_API TRIX : public Indicator<double, double> {
+class TOLBU_API TRIX : public PeriodIndicator<double, double> {
  public:
   explicit TRIX(int period, const IndicatorOptions& options = {});
   TRIX(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int period_;
   support::TripleExponentialAverage ema_;
 };
 

@@ -7,17 +7,15 @@
 
 namespace tolbu_sdk::ta {
 
-class TOLBU_API VWMA : public Indicator<OHLCV, double> {
+class TOLBU_API VWMA : public PeriodIndicator<OHLCV, double> {
  public:
   explicit VWMA(int period, const IndicatorOptions& options = {});
   VWMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int period_;
   support::RollingSum price_volume_;
   support::RollingSum volume_;
 };

@@ -8,17 +8,15 @@
 
 namespace tolbu_sdk::ta {
 
-class TOLBU_API ZLEMA : public Indicator<double, double> {
+class TOLBU_API ZLEMA : public PeriodIndicator<double, double> {
  public:
   explicit ZLEMA(int period, const IndicatorOptions& options = {});
   ZLEMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int period_;
   std::size_t lag_;
   support::ExponentialAverage ema_;
 };

@@ -14,15 +14,13 @@ class TOLBU_API AO : public Indicator<OHLCV, double> {
   AO(int fast_period, int slow_period, MAType ma_type = MAType::SMA,
      const IndicatorOptions& options = {});
   AO(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int fast_period() const { return fast_period_; }
-  int slow_period() const { return slow_period_; }
+  int fast_period() const { return fast_.period(); }
+  int slow_period() const { return slow_.period(); }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int fast_period_;
-  int slow_period_;
   support::MomentumAverage fast_;
   support::MomentumAverage slow_;
 };

@@ -9,17 +9,15 @@
 
 namespace tolbu_sdk::ta {
 
-class TOLBU_API CCI : public Indicator<OHLCV, double> {
+class TOLBU_API CCI : public PeriodIndicator<OHLCV, double> {
  public:
   explicit CCI(int period, const IndicatorOptions& options = {});
   CCI(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int period_;
   support::RollingSum typical_;
 };
 

@@ -9,17 +9,15 @@
 
 namespace tolbu_sdk::ta {
 
-class TOLBU_API DPO : public Indicator<double, double> {
+class TOLBU_API DPO : public PeriodIndicator<double, double> {
  public:
   explicit DPO(int period, MAType ma_type = MAType::SMA, const IndicatorOptions& options = {});
   DPO(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int period_;
   std::size_t lag_;
   support::MomentumAverage ma_;
 };

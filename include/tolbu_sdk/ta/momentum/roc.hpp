@@ -7,17 +7,13 @@
 
 namespace tolbu_sdk::ta {
 
-class TOLBU_API ROC : public Indicator<double, double> {
+class TOLBU_API ROC : public PeriodIndicator<double, double> {
  public:
   explicit ROC(int period, const IndicatorOptions& options = {});
   ROC(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
-
- private:
-  int period_;
 };
 
 }  // namespace tolbu_sdk::ta

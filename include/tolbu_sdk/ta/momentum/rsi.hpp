@@ -10,17 +10,15 @@
 
 namespace tolbu_sdk::ta {
 
-class TOLBU_API RSI : public Indicator<double, double> {
+class TOLBU_API RSI : public PeriodIndicator<double, double> {
  public:
   explicit RSI(int period, const IndicatorOptions& options = {});
   RSI(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int period_;
   support::RelativeStrength strength_;
 };
 

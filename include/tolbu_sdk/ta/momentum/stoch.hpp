@@ -19,19 +19,17 @@ struct TOLBU_API StochValue {
   Record fields() const { return {{"k", k}, {"d", d}}; }
 };
 
-class TOLBU_API Stoch : public Indicator<OHLCV, StochValue> {
+class TOLBU_API Stoch : public PeriodIndicator<OHLCV, StochValue> {
  public:
   Stoch(int period, int smoothing_period, MAType ma_type = MAType::SMA,
         const IndicatorOptions& options = {});
   Stoch(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return period_; }
   int smoothing_period() const { return smoothing_period_; }
 
  protected:
   std::optional<StochValue> _calculate_new_value() override;
 
  private:
-  int period_;
   int smoothing_period_;
   support::RollingMax high_;
   support::RollingMin low_;

@@ -15,17 +15,15 @@ class TOLBU_API TSI : public Indicator<double, double> {
   TSI(int fast_period, int slow_period, MAType ma_type = MAType::EMA,
       const IndicatorOptions& options = {});
   TSI(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int fast_period() const { return fast_period_; }
-  int slow_period() const { return slow_period_; }
+  int fast_period() const { return fast_.period(); }
+  int slow_period() const { return slow_.period(); }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int fast_period_;
-  int slow_period_;
-  support::MomentumAverage slow_;      // of the change
   support::MomentumAverage fast_;      // of the smoothed change
+  support::MomentumAverage slow_;      // of the change
   support::MomentumAverage abs_slow_;  // of the absolute change
   support::MomentumAverage abs_fast_;
 };

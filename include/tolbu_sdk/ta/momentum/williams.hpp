@@ -9,17 +9,15 @@
 
 namespace tolbu_sdk::ta {
 
-class TOLBU_API Williams : public Indicator<OHLCV, double> {
+class TOLBU_API Williams : public PeriodIndicator<OHLCV, double> {
  public:
   explicit Williams(int period, const IndicatorOptions& options = {});
   Williams(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int period_;
   support::RollingMax high_;
   support::RollingMin low_;
 };

@@ -10,17 +10,15 @@
 
 namespace tolbu_sdk::ta {
 
-class TOLBU_API MeanDev : public Indicator<double, double> {
+class TOLBU_API MeanDev : public PeriodIndicator<double, double> {
  public:
   explicit MeanDev(int period, MAType ma_type = MAType::SMA, const IndicatorOptions& options = {});
   MeanDev(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int period_;
   std::unique_ptr<Indicator<double, double>> ma_;
 };
 

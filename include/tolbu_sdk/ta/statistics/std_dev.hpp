@@ -7,17 +7,15 @@
 
 namespace tolbu_sdk::ta {
 
-class TOLBU_API StdDev : public Indicator<double, double> {
+class TOLBU_API StdDev : public PeriodIndicator<double, double> {
  public:
   explicit StdDev(int period, const IndicatorOptions& options = {});
   StdDev(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int period_;
   support::RollingMoments moments_;
 };
 

@@ -31,6 +31,8 @@ class TOLBU_API MomentumAverage final : public Undoable {
     if (type_ != MAType::SMA && type_ != MAType::EMA) other_ = make_ma(type, period);
   }
 
+  int period() const { return static_cast<int>(period_); }
+
   std::optional<double> push(std::optional<double> x) {
     if (x ? add(*x) : add_absent()) return current();
     return std::nullopt;

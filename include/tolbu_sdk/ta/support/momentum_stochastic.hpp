@@ -27,15 +27,14 @@ class TOLBU_API MomentumStochastic final : public Undoable {
   }
   // The same without optionals, for hot loops: whether there is a value now (current()).
   bool add_absent() {
-    Step s = newest_;
+    Step s = steps_.newest();
     s.present = false;
     s.has_value = false;
     steps_.push(s);
-    newest_ = s;
     return false;
   }
   bool add(double x) {
-    Step s = newest_;
+    Step s = steps_.newest();
     s.present = true;
     s.has_value = false;
     range_.push(x);
@@ -58,29 +57,25 @@ class TOLBU_API MomentumStochastic final : public Undoable {
       s.had_value = s.had_value || s.has_value;
     }
     steps_.push(s);
-    newest_ = s;
     return s.has_value;
   }
   // The newest value, when there is one.
-  double current() const { return newest_.value; }
+  double current() const { return steps_.newest().value; }
 
   std::optional<double> value() const {
-    if (!newest_.has_value) return std::nullopt;
-    return newest_.value;
+    if (!steps_.newest().has_value) return std::nullopt;
+    return current();
   }
   // Present values pushed so far.
-  std::size_t count() const { return newest_.count; }
+  std::size_t count() const { return steps_.newest().count; }
 
   void undo() override {
-    if (steps_.empty()) return;
-    if (steps_.back().present) range_.undo();
+    if (steps_.newest().present) range_.undo();
     steps_.undo();
-    newest_ = steps_.empty() ? Step{} : steps_.back();
   }
   void reset() override {
     range_.reset();
     steps_.reset();
-    newest_ = Step{};
   }
   void set_history_limit(std::size_t n) override {
     range_.set_history_limit(n);
@@ -101,8 +96,7 @@ class TOLBU_API MomentumStochastic final : public Undoable {
   std::size_t min_count_;
   std::optional<double> flat_;
   RollingRange range_;
-  StateHistory<Step> steps_;
-  Step newest_;  // steps_.back(), or the empty state
+  StepHistory<Step> steps_;
 };
 
 }  // namespace tolbu_sdk::ta::support

@@ -21,7 +21,7 @@ class TOLBU_API RelativeStrength final : public Undoable {
   }
   // The same without an optional, for hot loops: whether there is a value now (current()).
   bool add(double x) {
-    Step s = newest_;
+    Step s = steps_.newest();
     const double change = x - s.last_input;
     s.last_input = x;
     const auto p = static_cast<std::size_t>(period_);
@@ -55,20 +55,14 @@ class TOLBU_API RelativeStrength final : public Undoable {
     return keep(s);
   }
 
-  double current() const { return newest_.value; }
+  double current() const { return steps_.newest().value; }
   std::optional<double> value() const {
-    if (!newest_.has_value) return std::nullopt;
-    return newest_.value;
+    if (!steps_.newest().has_value) return std::nullopt;
+    return current();
   }
 
-  void undo() override {
-    steps_.undo();
-    newest_ = steps_.empty() ? Step{} : steps_.back();
-  }
-  void reset() override {
-    steps_.reset();
-    newest_ = Step{};
-  }
+  void undo() override { steps_.undo(); }
+  void reset() override { steps_.reset(); }
   void set_history_limit(std::size_t n) override { steps_.set_history_limit(n); }
 
  private:
@@ -84,13 +78,11 @@ class TOLBU_API RelativeStrength final : public Undoable {
 
   bool keep(const Step& s) {
     steps_.push(s);
-    newest_ = s;
     return s.has_value;
   }
 
   int period_;
-  StateHistory<Step> steps_;
-  Step newest_;  // steps_.back(), or the empty state
+  StepHistory<Step> steps_;
 };
 
 }  // namespace tolbu_sdk::ta::support

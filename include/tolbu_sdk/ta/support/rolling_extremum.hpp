@@ -12,6 +12,7 @@
 
 #include "tolbu_sdk/ta/support/ring_buffer.hpp"
 #include "tolbu_sdk/ta/support/undoable.hpp"
+#include "tolbu_sdk/ta/support/window_values.hpp"
 
 namespace tolbu_sdk::ta::support {
 
@@ -26,46 +27,34 @@ class RollingExtremum final : public Undoable {
   }
 
   void push(double x) {
-    if (stale_) rebuild();
-    values_.push_back(x);
-    const std::uint64_t i = count_++;
+    if (window_.stale) rebuild();
+    const std::uint64_t i = window_.push(x);
     while (!queue_.empty() && displaces(x, value_of(queue_.back()))) queue_.pop_back();
     queue_.push_back(i);
     drop_expired();
   }
 
-  void undo() override {
-    if (values_.empty()) return;
-    values_.pop_back();
-    --count_;
-    stale_ = true;
-  }
-
+  void undo() override { window_.undo(); }
   void reset() override {
-    values_.clear();
+    window_.clear();
     queue_.clear();
-    count_ = 0;
-    stale_ = false;
   }
+  void set_history_limit(std::size_t n) override { window_.set_history_limit(n, period_); }
 
-  void set_history_limit(std::size_t n) override {
-    values_.set_max_size(n == 0 ? 0 : std::max(n, period_ + 1));
-  }
-
-  bool empty() const { return values_.empty(); }
-  std::size_t count() const { return std::min(values_.size(), period_); }
-  bool full() const { return values_.size() >= period_; }
+  bool empty() const { return window_.values.empty(); }
+  std::size_t count() const { return std::min(window_.values.size(), period_); }
+  bool full() const { return window_.values.size() >= period_; }
   std::size_t period() const { return period_; }
 
   // The extreme of the window; the window must not be empty.
   double value() const {
-    if (stale_) rebuild();
+    if (window_.stale) rebuild();
     return value_of(queue_.front());
   }
   // Pushes since the extreme was pushed.
   std::size_t age() const {
-    if (stale_) rebuild();
-    return static_cast<std::size_t>(count_ - 1 - queue_.front());
+    if (window_.stale) rebuild();
+    return static_cast<std::size_t>(window_.count - 1 - queue_.front());
   }
 
  private:
@@ -74,18 +63,18 @@ class RollingExtremum final : public Undoable {
     return better_(incoming, queued);                              // incoming > queued
   }
   double value_of(std::uint64_t i) const {
-    return values_.back(static_cast<std::size_t>(count_ - 1 - i));
+    return window_.values.back(static_cast<std::size_t>(window_.count - 1 - i));
   }
   void drop_expired() const {
-    while (!queue_.empty() && queue_.front() + period_ < count_) queue_.pop_front();
+    while (!queue_.empty() && queue_.front() + period_ < window_.count) queue_.pop_front();
   }
   void rebuild() const {
     queue_.clear();
-    stale_ = false;
+    window_.stale = false;
     const std::size_t n = count();
     for (std::size_t k = n; k-- > 0;) {
-      const std::uint64_t i = count_ - 1 - k;
-      const double x = values_.back(k);
+      const std::uint64_t i = window_.count - 1 - k;
+      const double x = window_.values.back(k);
       while (!queue_.empty() && displaces(x, value_of(queue_.back()))) queue_.pop_back();
       queue_.push_back(i);
     }
@@ -94,10 +83,8 @@ class RollingExtremum final : public Undoable {
   std::size_t period_;
   Ties ties_;
   Better better_{};
-  RingBuffer<double> values_;
+  WindowValues<double> window_;
   mutable RingBuffer<std::uint64_t> queue_;  // positions, extremes first
-  std::uint64_t count_ = 0;                  // values pushed (less undone)
-  mutable bool stale_ = false;
 };
 
 using RollingMax = RollingExtremum<std::greater<>>;

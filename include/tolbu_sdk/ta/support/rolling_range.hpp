@@ -18,6 +18,7 @@
 #include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/ta/support/ring_buffer.hpp"
 #include "tolbu_sdk/ta/support/undoable.hpp"
+#include "tolbu_sdk/ta/support/window_values.hpp"
 
 namespace tolbu_sdk::ta::support {
 
@@ -46,41 +47,31 @@ class TOLBU_API RollingRange final : public Undoable {
   }
 
   void push(double high, double low) {
-    if (stale_) rebuild();
-    values_.push_back({high, low});
-    insert(count_++, high, low);
+    if (window_.stale) rebuild();
+    insert(window_.push({high, low}), high, low);
   }
   void push(double x) { push(x, x); }
 
   // Pairs pushed (less those undone), also those a bounded history no longer holds.
-  std::size_t count() const { return static_cast<std::size_t>(count_); }
-  bool full(std::size_t w = 0) const { return count_ >= periods_[w]; }
+  std::size_t count() const { return static_cast<std::size_t>(window_.count); }
+  bool full(std::size_t w = 0) const { return window_.count >= periods_[w]; }
   // The extremes of window w; at least one pair must have been pushed.
   double high(std::size_t w = 0) const {
-    if (stale_) rebuild();
+    if (window_.stale) rebuild();
     return highs_.front(w);
   }
   double low(std::size_t w = 0) const {
-    if (stale_) rebuild();
+    if (window_.stale) rebuild();
     return lows_.front(w);
   }
 
-  void undo() override {
-    if (values_.empty()) return;
-    values_.pop_back();
-    --count_;
-    stale_ = true;
-  }
+  void undo() override { window_.undo(); }
   void reset() override {
-    values_.clear();
-    count_ = 0;
+    window_.clear();
     highs_.clear();
     lows_.clear();
-    stale_ = false;
   }
-  void set_history_limit(std::size_t n) override {
-    values_.set_max_size(n == 0 ? 0 : std::max(n, widest_ + 1));
-  }
+  void set_history_limit(std::size_t n) override { window_.set_history_limit(n, widest_); }
 
  private:
   struct Entry {
@@ -136,24 +127,22 @@ class TOLBU_API RollingRange final : public Undoable {
   }
 
   void rebuild() const {
-    stale_ = false;
+    window_.stale = false;
     highs_.clear();
     lows_.clear();
-    const std::size_t n = std::min(values_.size(), widest_);
+    const std::size_t n = std::min(window_.values.size(), widest_);
     for (std::size_t k = n; k-- > 0;) {
-      const auto& [high, low] = values_.back(k);
-      insert(count_ - 1 - k, high, low);
+      const auto& [high, low] = window_.values.back(k);
+      insert(window_.count - 1 - k, high, low);
     }
   }
 
   std::array<std::size_t, kMaxWindows> periods_{};
   std::size_t windows_ = 0;
   std::size_t widest_ = 0;
-  RingBuffer<std::pair<double, double>> values_;
-  std::uint64_t count_ = 0;
+  WindowValues<std::pair<double, double>> window_;
   mutable Queue<Greater> highs_;
   mutable Queue<Less> lows_;
-  mutable bool stale_ = false;
 };
 
 }  // namespace tolbu_sdk::ta::support

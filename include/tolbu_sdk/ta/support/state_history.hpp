@@ -37,4 +37,29 @@ class StateHistory final : public Undoable {
   RingBuffer<T> states_;
 };
 
+// A block's whole running state as one step per push (a StateHistory depth 1) with the newest
+// step at hand, since every push starts from it: the empty step when there is none.
+template <class Step>
+class StepHistory final : public Undoable {
+ public:
+  const Step& newest() const { return newest_; }
+  void push(const Step& s) {
+    steps_.push(s);
+    newest_ = s;
+  }
+  void undo() override {
+    steps_.undo();
+    newest_ = steps_.empty() ? Step{} : steps_.back();
+  }
+  void reset() override {
+    steps_.reset();
+    newest_ = Step{};
+  }
+  void set_history_limit(std::size_t n) override { steps_.set_history_limit(n); }
+
+ private:
+  StateHistory<Step> steps_;
+  Step newest_{};
+};
+
 }  // namespace tolbu_sdk::ta::support

@@ -17,7 +17,7 @@ class TOLBU_API WilderAverage final : public Undoable {
   explicit WilderAverage(int period) : period_(period) {}
 
   std::optional<double> push(double x) {
-    Step s = newest_;
+    Step s = steps_.newest();
     if (s.count < static_cast<std::size_t>(period_)) {
       s.value += x;  // the seed's sum, oldest first
       if (++s.count == static_cast<std::size_t>(period_)) s.value /= period_;
@@ -25,23 +25,17 @@ class TOLBU_API WilderAverage final : public Undoable {
       s.value = (s.value * (period_ - 1) + x) / period_;
     }
     steps_.push(s);
-    newest_ = s;
     return value();
   }
 
   std::optional<double> value() const {
-    if (newest_.count < static_cast<std::size_t>(period_)) return std::nullopt;
-    return newest_.value;
+    const Step& s = steps_.newest();
+    if (s.count < static_cast<std::size_t>(period_)) return std::nullopt;
+    return s.value;
   }
 
-  void undo() override {
-    steps_.undo();
-    newest_ = steps_.empty() ? Step{} : steps_.back();
-  }
-  void reset() override {
-    steps_.reset();
-    newest_ = Step{};
-  }
+  void undo() override { steps_.undo(); }
+  void reset() override { steps_.reset(); }
   void set_history_limit(std::size_t n) override { steps_.set_history_limit(n); }
 
  private:
@@ -51,8 +45,7 @@ class TOLBU_API WilderAverage final : public Undoable {
   };
 
   int period_;
-  StateHistory<Step> steps_;
-  Step newest_;  // steps_.back(), or the empty state
+  StepHistory<Step> steps_;
 };
 
 }  // namespace tolbu_sdk::ta::support

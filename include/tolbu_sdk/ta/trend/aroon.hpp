@@ -17,17 +17,15 @@ struct TOLBU_API AroonValue {
   Record fields() const { return {{"up", up}, {"down", down}}; }
 };
 
-class TOLBU_API Aroon : public Indicator<OHLCV, AroonValue> {
+class TOLBU_API Aroon : public PeriodIndicator<OHLCV, AroonValue> {
  public:
   explicit Aroon(int period, const IndicatorOptions& options = {});
   Aroon(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return period_; }
 
  protected:
   std::optional<AroonValue> _calculate_new_value() override;
 
  private:
-  int period_;
   support::RollingMax high_;
   support::RollingMin low_;
 };

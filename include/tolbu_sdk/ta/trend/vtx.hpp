@@ -18,17 +18,15 @@ struct TOLBU_API VTXValue {
   Record fields() const { return {{"plus_vtx", plus_vtx}, {"minus_vtx", minus_vtx}}; }
 };
 
-class TOLBU_API VTX : public Indicator<OHLCV, VTXValue> {
+class TOLBU_API VTX : public PeriodIndicator<OHLCV, VTXValue> {
  public:
   explicit VTX(int period, const IndicatorOptions& options = {});
   VTX(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return period_; }
 
  protected:
   std::optional<VTXValue> _calculate_new_value() override;
 
  private:
-  int period_;
   support::RollingSum plus_;
   support::RollingSum minus_;
   support::RollingSum range_;

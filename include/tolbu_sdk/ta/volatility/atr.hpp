@@ -18,17 +18,13 @@ inline double true_range(const OHLCV& bar, const OHLCV* previous) {
       {range, std::abs(bar.high - previous->close), std::abs(bar.low - previous->close)});
 }
 
-class TOLBU_API ATR : public Indicator<OHLCV, double> {
+class TOLBU_API ATR : public PeriodIndicator<OHLCV, double> {
  public:
   explicit ATR(int period, const IndicatorOptions& options = {});
   ATR(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
-
- private:
-  int period_;
 };
 
 }  // namespace tolbu_sdk::ta

@@ -20,19 +20,17 @@ struct TOLBU_API BBValue {
   Record fields() const { return {{"lb", lb}, {"cb", cb}, {"ub", ub}}; }
 };
 
-class TOLBU_API BB : public Indicator<double, BBValue> {
+class TOLBU_API BB : public PeriodIndicator<double, BBValue> {
  public:
   BB(int period, double std_dev_mult, MAType ma_type = MAType::SMA,
      const IndicatorOptions& options = {});
   BB(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return period_; }
   double std_dev_mult() const { return mult_; }
 
  protected:
   std::optional<BBValue> _calculate_new_value() override;
 
  private:
-  int period_;
   double mult_;
   std::unique_ptr<Indicator<double, double>> ma_;
   support::RollingMoments moments_;

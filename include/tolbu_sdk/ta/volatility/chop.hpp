@@ -9,18 +9,16 @@
 
 namespace tolbu_sdk::ta {
 
-class TOLBU_API CHOP : public Indicator<OHLCV, double> {
+class TOLBU_API CHOP : public PeriodIndicator<OHLCV, double> {
  public:
   // period must be at least 2 (log10(1) is 0).
   explicit CHOP(int period, const IndicatorOptions& options = {});
   CHOP(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return period_; }
 
  protected:
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int period_;
   double log_period_;
   support::RollingSum true_range_;
   support::RollingMax high_;

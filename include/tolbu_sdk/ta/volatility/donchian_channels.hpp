@@ -17,17 +17,15 @@ struct TOLBU_API DonchianChannelsValue {
   Record fields() const { return {{"lb", lb}, {"cb", cb}, {"ub", ub}}; }
 };
 
-class TOLBU_API DonchianChannels : public Indicator<OHLCV, DonchianChannelsValue> {
+class TOLBU_API DonchianChannels : public PeriodIndicator<OHLCV, DonchianChannelsValue> {
  public:
   explicit DonchianChannels(int period, const IndicatorOptions& options = {});
   DonchianChannels(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return period_; }
 
  protected:
   std::optional<DonchianChannelsValue> _calculate_new_value() override;
 
  private:
-  int period_;
   support::RollingMax high_;
   support::RollingMin low_;
 };

@@ -8,18 +8,16 @@
 
 namespace tolbu_sdk::ta {
 
-class TOLBU_API RogersSatchell : public Indicator<OHLCV, double> {
+class TOLBU_API RogersSatchell : public PeriodIndicator<OHLCV, double> {
  public:
   explicit RogersSatchell(int period, const IndicatorOptions& options = {});
   RogersSatchell(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
-  int period() const { return period_; }
 
  protected:
   // ValueError for a bar with a price at or below zero.
   std::optional<double> _calculate_new_value() override;
 
  private:
-  int period_;
   support::RollingSum terms_;
 };
 

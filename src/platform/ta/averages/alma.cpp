@@ -8,7 +8,7 @@
 namespace tolbu_sdk::ta {
 
 ALMA::ALMA(int period, double offset, double sigma, const IndicatorOptions& options)
-    : Indicator(options), period_(detail::positive("ALMA", "period", period)) {
+    : PeriodIndicator(detail::positive("ALMA", "period", period), options) {
   if (!(sigma > 0.0) || !std::isfinite(sigma)) {
     throw ValueError("ALMA: sigma must be a positive number");
   }

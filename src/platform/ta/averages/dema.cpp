@@ -6,8 +6,7 @@
 namespace tolbu_sdk::ta {
 
 DEMA::DEMA(int period, const IndicatorOptions& options)
-    : Indicator(options),
-      period_(detail::positive("DEMA", "period", period)),
+    : PeriodIndicator(detail::positive("DEMA", "period", period), options),
       ema_(static_cast<std::size_t>(period)),
       ema_ema_(static_cast<std::size_t>(period)) {
   _manage(ema_);

@@ -7,8 +7,7 @@
 namespace tolbu_sdk::ta {
 
 EMA::EMA(int period, const IndicatorOptions& options)
-    : Indicator(options),
-      period_(detail::positive("EMA", "period", period)),
+    : PeriodIndicator(detail::positive("EMA", "period", period), options),
       alpha_(2.0 / (period + 1.0)) {
   _keep_history(static_cast<std::size_t>(period));
 }

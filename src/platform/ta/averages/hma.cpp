@@ -15,8 +15,7 @@ int sqrt_of(int period) {
 }  // namespace
 
 HMA::HMA(int period, const IndicatorOptions& options)
-    : Indicator(options),
-      period_(detail::positive("HMA", "period", period)),
+    : PeriodIndicator(detail::positive("HMA", "period", period), options),
       sqrt_period_(static_cast<std::size_t>(sqrt_of(period))),
       full_(static_cast<std::size_t>(period)),
       half_(static_cast<std::size_t>(half_of(period))),

@@ -9,8 +9,7 @@ namespace tolbu_sdk::ta {
 
 KAMA::KAMA(int period, int fast_ema_constant_period, int slow_ema_constant_period,
            const IndicatorOptions& options)
-    : Indicator(options),
-      period_(detail::positive("KAMA", "period", period)),
+    : PeriodIndicator(detail::positive("KAMA", "period", period), options),
       fast_(2.0 /
             (detail::positive("KAMA", "fast_ema_constant_period", fast_ema_constant_period) + 1.0)),
       slow_(2.0 /

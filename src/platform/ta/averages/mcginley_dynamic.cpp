@@ -7,7 +7,7 @@
 namespace tolbu_sdk::ta {
 
 McGinleyDynamic::McGinleyDynamic(int period, const IndicatorOptions& options)
-    : Indicator(options), period_(detail::positive("McGinleyDynamic", "period", period)) {
+    : PeriodIndicator(detail::positive("McGinleyDynamic", "period", period), options) {
   _keep_history(static_cast<std::size_t>(period));
 }
 

@@ -6,7 +6,7 @@
 namespace tolbu_sdk::ta {
 
 SMA::SMA(int period, const IndicatorOptions& options)
-    : Indicator(options), period_(detail::positive("SMA", "period", period)), sum_(period) {
+    : PeriodIndicator(detail::positive("SMA", "period", period), options), sum_(period) {
   _manage(sum_);
 }
 

@@ -7,7 +7,7 @@
 namespace tolbu_sdk::ta {
 
 SMMA::SMMA(int period, const IndicatorOptions& options)
-    : Indicator(options), period_(detail::positive("SMMA", "period", period)) {
+    : PeriodIndicator(detail::positive("SMMA", "period", period), options) {
   _keep_history(static_cast<std::size_t>(period));
 }
 

@@ -6,8 +6,7 @@
 namespace tolbu_sdk::ta {
 
 T3::T3(int period, double factor, const IndicatorOptions& options)
-    : Indicator(options),
-      period_(detail::positive("T3", "period", period)),
+    : PeriodIndicator(detail::positive("T3", "period", period), options),
       factor_(factor),
       ema_{support::ExponentialAverage(static_cast<std::size_t>(period)),
            support::ExponentialAverage(static_cast<std::size_t>(period)),

@@ -6,8 +6,7 @@
 namespace tolbu_sdk::ta {
 
 TEMA::TEMA(int period, const IndicatorOptions& options)
-    : Indicator(options),
-      period_(detail::positive("TEMA", "period", period)),
+    : PeriodIndicator(detail::positive("TEMA", "period", period), options),
       ema_(static_cast<std::size_t>(period)) {
   _manage(ema_);
 }

@@ -6,8 +6,7 @@
 namespace tolbu_sdk::ta {
 
 TRIX::TRIX(int period, const IndicatorOptions& options)
-    : Indicator(options),
-      period_(detail::positive("TRIX", "period", period)),
+    : PeriodIndicator(detail::positive("TRIX", "period", period), options),
       ema_(static_cast<std::size_t>(period)) {
   _manage(ema_);
 }

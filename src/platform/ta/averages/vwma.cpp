@@ -6,8 +6,7 @@
 namespace tolbu_sdk::ta {
 
 VWMA::VWMA(int period, const IndicatorOptions& options)
-    : Indicator(options),
-      period_(detail::positive("VWMA", "period", period)),
+    : PeriodIndicator(detail::positive("VWMA", "period", period), options),
       price_volume_(static_cast<std::size_t>(period)),
       volume_(static_cast<std::size_t>(period)) {
   _manage(price_volume_);

@@ -6,7 +6,7 @@
 namespace tolbu_sdk::ta {
 
 WMA::WMA(int period, const IndicatorOptions& options)
-    : Indicator(options), period_(detail::positive("WMA", "period", period)), sum_(period) {
+    : PeriodIndicator(detail::positive("WMA", "period", period), options), sum_(period) {
   _manage(sum_);
 }
 

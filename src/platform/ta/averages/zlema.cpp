@@ -14,8 +14,7 @@ std::size_t lag_of(int period) {
 }  // namespace
 
 ZLEMA::ZLEMA(int period, const IndicatorOptions& options)
-    : Indicator(options),
-      period_(detail::positive("ZLEMA", "period", period)),
+    : PeriodIndicator(detail::positive("ZLEMA", "period", period), options),
       lag_(lag_of(period)),
       ema_(static_cast<std::size_t>(period)) {
   _keep_history(lag_ + 1);

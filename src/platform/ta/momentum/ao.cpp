@@ -7,10 +7,8 @@ namespace tolbu_sdk::ta {
 
 AO::AO(int fast_period, int slow_period, MAType ma_type, const IndicatorOptions& options)
     : Indicator(options),
-      fast_period_(detail::positive("AO", "fast_period", fast_period)),
-      slow_period_(detail::positive("AO", "slow_period", slow_period)),
-      fast_(ma_type, fast_period),
-      slow_(ma_type, slow_period) {
+      fast_(ma_type, detail::positive("AO", "fast_period", fast_period)),
+      slow_(ma_type, detail::positive("AO", "slow_period", slow_period)) {
   _manage(fast_);
   _manage(slow_);
 }

@@ -9,8 +9,7 @@
 namespace tolbu_sdk::ta {
 
 CCI::CCI(int period, const IndicatorOptions& options)
-    : Indicator(options),
-      period_(detail::positive("CCI", "period", period)),
+    : PeriodIndicator(detail::positive("CCI", "period", period), options),
       typical_(static_cast<std::size_t>(period)) {
   _manage(typical_);
 }

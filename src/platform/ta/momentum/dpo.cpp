@@ -6,8 +6,7 @@
 namespace tolbu_sdk::ta {
 
 DPO::DPO(int period, MAType ma_type, const IndicatorOptions& options)
-    : Indicator(options),
-      period_(detail::positive("DPO", "period", period)),
+    : PeriodIndicator(detail::positive("DPO", "period", period), options),
       lag_(static_cast<std::size_t>(period) / 2 + 1),
       ma_(ma_type, period) {
   _keep_history(lag_ + 1);

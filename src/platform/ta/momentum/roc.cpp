@@ -6,7 +6,7 @@
 namespace tolbu_sdk::ta {
 
 ROC::ROC(int period, const IndicatorOptions& options)
-    : Indicator(options), period_(detail::positive("ROC", "period", period)) {
+    : PeriodIndicator(detail::positive("ROC", "period", period), options) {
   _keep_history(static_cast<std::size_t>(period) + 1);
 }
 

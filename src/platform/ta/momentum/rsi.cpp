@@ -6,7 +6,7 @@
 namespace tolbu_sdk::ta {
 
 RSI::RSI(int period, const IndicatorOptions& options)
-    : Indicator(options), period_(detail::positive("RSI", "period", period)), strength_(period_) {
+    : PeriodIndicator(detail::positive("RSI", "period", period), options), strength_(period_) {
   _manage(strength_);
 }
 

@@ -6,8 +6,7 @@
 namespace tolbu_sdk::ta {
 
 Stoch::Stoch(int period, int smoothing_period, MAType ma_type, const IndicatorOptions& options)
-    : Indicator(options),
-      period_(detail::positive("Stoch", "period", period)),
+    : PeriodIndicator(detail::positive("Stoch", "period", period), options),
       smoothing_period_(detail::positive("Stoch", "smoothing_period", smoothing_period)),
       high_(static_cast<std::size_t>(period)),
       low_(static_cast<std::size_t>(period)),

@@ -9,10 +9,8 @@ namespace tolbu_sdk::ta {
 
 TSI::TSI(int fast_period, int slow_period, MAType ma_type, const IndicatorOptions& options)
     : Indicator(options),
-      fast_period_(detail::positive("TSI", "fast_period", fast_period)),
-      slow_period_(detail::positive("TSI", "slow_period", slow_period)),
-      slow_(ma_type, slow_period),
-      fast_(ma_type, fast_period),
+      fast_(ma_type, detail::positive("TSI", "fast_period", fast_period)),
+      slow_(ma_type, detail::positive("TSI", "slow_period", slow_period)),
       abs_slow_(ma_type, slow_period),
       abs_fast_(ma_type, fast_period) {
   _keep_history(2);

@@ -6,8 +6,7 @@
 namespace tolbu_sdk::ta {
 
 Williams::Williams(int period, const IndicatorOptions& options)
-    : Indicator(options),
-      period_(detail::positive("Williams", "period", period)),
+    : PeriodIndicator(detail::positive("Williams", "period", period), options),
       high_(static_cast<std::size_t>(period)),
       low_(static_cast<std::size_t>(period)) {
   _manage(high_);

@@ -8,8 +8,7 @@
 namespace tolbu_sdk::ta {
 
 MeanDev::MeanDev(int period, MAType ma_type, const IndicatorOptions& options)
-    : Indicator(options),
-      period_(detail::positive("MeanDev", "period", period)),
+    : PeriodIndicator(detail::positive("MeanDev", "period", period), options),
       ma_(make_ma(ma_type, period)) {
   _keep_history(static_cast<std::size_t>(period));
   _manage(*ma_);

@@ -6,8 +6,7 @@
 namespace tolbu_sdk::ta {
 
 StdDev::StdDev(int period, const IndicatorOptions& options)
-    : Indicator(options),
-      period_(detail::positive("StdDev", "period", period)),
+    : PeriodIndicator(detail::positive("StdDev", "period", period), options),
       moments_(static_cast<std::size_t>(period)) {
   _manage(moments_);
 }

@@ -6,8 +6,7 @@
 namespace tolbu_sdk::ta {
 
 Aroon::Aroon(int period, const IndicatorOptions& options)
-    : Indicator(options),
-      period_(detail::positive("Aroon", "period", period)),
+    : PeriodIndicator(detail::positive("Aroon", "period", period), options),
       high_(static_cast<std::size_t>(period) + 1),
       low_(static_cast<std::size_t>(period) + 1) {
   _manage(high_);

@@ -9,8 +9,7 @@
 namespace tolbu_sdk::ta {
 
 VTX::VTX(int period, const IndicatorOptions& options)
-    : Indicator(options),
-      period_(detail::positive("VTX", "period", period)),
+    : PeriodIndicator(detail::positive("VTX", "period", period), options),
       plus_(static_cast<std::size_t>(period)),
       minus_(static_cast<std::size_t>(period)),
       range_(static_cast<std::size_t>(period)) {

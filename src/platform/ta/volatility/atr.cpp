@@ -6,7 +6,7 @@
 namespace tolbu_sdk::ta {
 
 ATR::ATR(int period, const IndicatorOptions& options)
-    : Indicator(options), period_(detail::positive("ATR", "period", period)) {
+    : PeriodIndicator(detail::positive("ATR", "period", period), options) {
   // The seed reads the first `period` bars.
   _keep_history(static_cast<std::size_t>(period));
 }

@@ -6,8 +6,7 @@
 namespace tolbu_sdk::ta {
 
 BB::BB(int period, double std_dev_mult, MAType ma_type, const IndicatorOptions& options)
-    : Indicator(options),
-      period_(detail::positive("BB", "period", period)),
+    : PeriodIndicator(detail::positive("BB", "period", period), options),
       mult_(std_dev_mult),
       ma_(make_ma(ma_type, period)),
       moments_(static_cast<std::size_t>(period)) {

@@ -20,8 +20,7 @@ int checked_period(int period) {
 }  // namespace
 
 CHOP::CHOP(int period, const IndicatorOptions& options)
-    : Indicator(options),
-      period_(checked_period(period)),
+    : PeriodIndicator(checked_period(period), options),
       log_period_(std::log10(static_cast<double>(period))),
       true_range_(static_cast<std::size_t>(period)),
       high_(static_cast<std::size_t>(period)),

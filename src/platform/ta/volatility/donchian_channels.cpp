@@ -6,8 +6,7 @@
 namespace tolbu_sdk::ta {
 
 DonchianChannels::DonchianChannels(int period, const IndicatorOptions& options)
-    : Indicator(options),
-      period_(detail::positive("DonchianChannels", "period", period)),
+    : PeriodIndicator(detail::positive("DonchianChannels", "period", period), options),
       high_(static_cast<std::size_t>(period)),
       low_(static_cast<std::size_t>(period)) {
   _manage(high_);

@@ -10,8 +10,7 @@
 namespace tolbu_sdk::ta {
 
 RogersSatchell::RogersSatchell(int period, const IndicatorOptions& options)
-    : Indicator(options),
-      period_(detail::positive("RogersSatchell", "period", period)),
+    : PeriodIndicator(detail::positive("RogersSatchell", "period", period), options),
       terms_(static_cast<std::size_t>(period)) {
   _manage(terms_);
 }
