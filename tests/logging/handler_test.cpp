@@ -19,7 +19,7 @@ using tolbu_test::TempDir;
 
 namespace {
 
-logging::LogRecord record(std::string_view message) {
+logging::LogRecord info_record(std::string_view message) {
   return {.name = "test", .levelno = logging::INFO, .levelname = "INFO", .message = message};
 }
 
@@ -36,7 +36,7 @@ TEST(RotatingFileHandler, RotatesBeforePassingTheLimitAndDropsTheOldest) {
   const std::string path = dir.file("main.log");
   logging::RotatingFileHandler h(path, 30, 2);
   for (int i = 1; i <= 10; ++i) {
-    h.handle(record(numbered(i)));
+    h.handle(info_record(numbered(i)));
     EXPECT_TRUE(read_file(path).ends_with(numbered(i) + "\n")) << i;  // on disk at once
   }
   EXPECT_EQ(read_file(path + ".2"), "line-0004\nline-0005\nline-0006\n");
@@ -46,8 +46,8 @@ TEST(RotatingFileHandler, RotatesBeforePassingTheLimitAndDropsTheOldest) {
 
   // A line longer than the limit goes whole into a fresh file.
   const std::string big(40, 'x');
-  h.handle(record(big));
-  h.handle(record(big));
+  h.handle(info_record(big));
+  h.handle(info_record(big));
   EXPECT_EQ(read_file(path + ".1"), big + "\n");
   EXPECT_EQ(read_file(path + ".2"), "line-0010\n");
 }
@@ -58,8 +58,8 @@ TEST(RotatingFileHandler, AppendsToAnExistingFileAndCountsItsSize) {
   std::ofstream(path) << "previous run 0123456789\n";  // 24 bytes
   {
     logging::RotatingFileHandler h(path, 30, 1);
-    h.handle(record("abcde"));  // 30 bytes: fits exactly
-    h.handle(record("f"));
+    h.handle(info_record("abcde"));  // 30 bytes: fits exactly
+    h.handle(info_record("f"));
   }
   EXPECT_EQ(read_file(path + ".1"), "previous run 0123456789\nabcde\n");
   EXPECT_EQ(read_file(path), "f\n");
@@ -70,8 +70,8 @@ TEST(RotatingFileHandler, ZeroLimitOrNoBackupsNeverRotate) {
   logging::RotatingFileHandler unlimited(dir.file("a.log"), 0, 3),
       nowhere(dir.file("b.log"), 10, 0);
   for (int i = 0; i < 20; ++i) {
-    unlimited.handle(record(numbered(i)));
-    nowhere.handle(record(numbered(i)));
+    unlimited.handle(info_record(numbered(i)));
+    nowhere.handle(info_record(numbered(i)));
   }
   EXPECT_EQ(lines_of(read_file(dir.file("a.log"))).size(), 20u);
   EXPECT_EQ(lines_of(read_file(dir.file("b.log"))).size(), 20u);
@@ -100,13 +100,13 @@ TEST(Handler, FailuresAreReportedOnStandardErrorAndLinesKept) {
   CapturedFd err(2);
   {
     logging::RotatingFileHandler h(path, 20, 1);
-    for (int i = 0; i < 6; ++i) h.handle(record(numbered(i)));
+    for (int i = 0; i < 6; ++i) h.handle(info_record(numbered(i)));
   }
   logging::StreamHandler closed(12345);  // not an open descriptor
-  for (int i = 0; i < 3; ++i) EXPECT_NO_THROW(closed.handle(record("lost cause")));
+  for (int i = 0; i < 3; ++i) EXPECT_NO_THROW(closed.handle(info_record("lost cause")));
   tolbu_test::MemoryHandler memory;
   memory.set_formatter(std::make_shared<ThrowingFormatter>());
-  EXPECT_NO_THROW(memory.handle(record("unformattable")));
+  EXPECT_NO_THROW(memory.handle(info_record("unformattable")));
 
   EXPECT_EQ(lines_of(read_file(path)).size(), 6u);
   const std::string errors = err.text();

@@ -14,7 +14,7 @@ namespace order_test {
 
 namespace json = boost::json;
 
-inline constexpr std::int64_t kStart = 1733011200000;  // 2024-12-01T00:00:00Z
+using tolbu_test::kStart;
 
 class OrderTest : public ::testing::Test {
  protected:

@@ -20,7 +20,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr std::int64_t kStart = 1733011200000;  // 2024-12-01T00:00:00Z, the frozen clock
+using tolbu_test::kStart;
 
 class MarketDataTest : public ::testing::Test {
  protected:

@@ -13,7 +13,7 @@ using tolbu_test::SimProcess;
 
 namespace {
 
-constexpr std::int64_t kStart = 1733011200000;  // 2024-12-01T00:00:00Z
+using tolbu_test::kStart;
 
 json::value body_of(const tolbu_test::HttpReply& reply) { return json::parse(reply.body); }
 

@@ -35,6 +35,9 @@
 
 namespace tolbu_test {
 
+// The time the suites start the sim's frozen clock at: 2024-12-01T00:00:00Z.
+inline constexpr std::int64_t kStart = 1733011200000;
+
 struct HttpReply {
   int status = 0;
   std::string body;

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "family_helpers.hpp"
 #include "tolbu_sdk/platform/datetime.hpp"
 #include "tolbu_sdk/ta/averages/ema.hpp"
 #include "tolbu_sdk/ta/averages/sma.hpp"
@@ -12,11 +13,7 @@
 namespace tolbu_sdk::ta {
 namespace {
 
-std::vector<double> closes(int n) {
-  std::vector<double> v;
-  for (int i = 0; i < n; ++i) v.push_back(100.0 + (i * 37 % 11) - 0.5 * (i % 3));
-  return v;
-}
+using testing::closes;
 
 template <class I>
 std::vector<std::optional<double>> outputs(const I& ind) {

@@ -13,6 +13,16 @@
 
 namespace tolbu_sdk::ta::testing {
 
+// A reproducible, wavering series of closes.
+inline std::vector<double> closes(int n) {
+  std::vector<double> v;
+  for (int i = 0; i < n; ++i) v.push_back(100.0 + (i * 37 % 11) - 0.5 * (i % 3));
+  return v;
+}
+
+// A bar of the given high and low, opening at the low and closing at the high.
+inline OHLCV hl(double high, double low) { return OHLCV{low, high, low, high, 1.0, std::nullopt}; }
+
 // A reproducible random walk of one-minute bars, with a flat bar now and then.
 inline std::vector<OHLCV> random_bars(std::size_t n, unsigned seed = 7, double start = 100.0) {
   std::mt19937 gen(seed);

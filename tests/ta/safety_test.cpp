@@ -7,6 +7,7 @@
 #include <limits>
 #include <vector>
 
+#include "family_helpers.hpp"
 #include "tolbu_sdk/platform/datetime.hpp"
 #include "tolbu_sdk/ta/averages/ema.hpp"
 #include "tolbu_sdk/ta/averages/sma.hpp"
@@ -21,11 +22,7 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-std::vector<double> closes(int n) {
-  std::vector<double> v;
-  for (int i = 0; i < n; ++i) v.push_back(100.0 + (i * 37 % 11) - 0.5 * (i % 3));
-  return v;
-}
+using testing::closes;
 
 // What an indicator holds, to compare before and after a refused change.
 struct Snapshot {

@@ -10,8 +10,6 @@
 namespace tolbu_sdk::ta::testing {
 namespace {
 
-OHLCV hl(double high, double low) { return OHLCV{low, high, low, high, 1.0, std::nullopt}; }
-
 TEST(ZigZag, TheNewestPivotMovesUntilTheSwingIsConfirmed) {
   ZigZag zz(0.10, 2);
   zz.add(hl(100, 99));  // the first bar opens the search as a LOW

@@ -14,8 +14,6 @@
 namespace tolbu_sdk::ta::testing {
 namespace {
 
-OHLCV hl(double high, double low) { return OHLCV{low, high, low, high, 1.0, std::nullopt}; }
-
 // The stop always lies outside the bar it is given for: below it in an up trend, above it in a
 // down trend. A reversal that put it inside the bar would be a stop hit and ignored.
 TEST(ParabolicSAR, TheStopLiesOutsideEveryBar) {

@@ -5,17 +5,17 @@
 
 namespace tolbu_sdk::ta {
 namespace {
-int period_of(std::string_view param, int v) { return detail::positive("STC", param, v); }
+int stc_period(std::string_view param, int v) { return detail::positive("STC", param, v); }
 }  // namespace
 
 STC::STC(int fast_macd_period, int slow_macd_period, int stoch_period, int stoch_smoothing_period,
          MAType stoch_ma_type, const IndicatorOptions& options)
     : Indicator(options),
-      stoch_period_(static_cast<std::size_t>(period_of("stoch_period", stoch_period))),
-      fast_(MAType::EMA, period_of("fast_macd_period", fast_macd_period)),
-      slow_(MAType::EMA, period_of("slow_macd_period", slow_macd_period)),
+      stoch_period_(static_cast<std::size_t>(stc_period("stoch_period", stoch_period))),
+      fast_(MAType::EMA, stc_period("fast_macd_period", fast_macd_period)),
+      slow_(MAType::EMA, stc_period("slow_macd_period", slow_macd_period)),
       first_(stoch_period_, stoch_period_, 100.0),
-      first_smoothing_(stoch_ma_type, period_of("stoch_smoothing_period", stoch_smoothing_period)),
+      first_smoothing_(stoch_ma_type, stc_period("stoch_smoothing_period", stoch_smoothing_period)),
       second_(stoch_period_, 1, 100.0),
       second_smoothing_(stoch_ma_type, stoch_smoothing_period) {
   _manage(fast_);

@@ -5,7 +5,7 @@
 
 namespace tolbu_sdk::ta {
 namespace {
-std::size_t period_of(std::string_view param, int v) {
+std::size_t stoch_rsi_period(std::string_view param, int v) {
   return static_cast<std::size_t>(detail::positive("StochRSI", param, v));
 }
 }  // namespace
@@ -13,11 +13,11 @@ std::size_t period_of(std::string_view param, int v) {
 StochRSI::StochRSI(int rsi_period, int stoch_period, int k_smoothing_period, int d_smoothing_period,
                    MAType ma_type, const IndicatorOptions& options)
     : Indicator(options),
-      rsi_(static_cast<int>(period_of("rsi_period", rsi_period))),
-      stoch_(period_of("stoch_period", stoch_period), static_cast<std::size_t>(stoch_period),
+      rsi_(static_cast<int>(stoch_rsi_period("rsi_period", rsi_period))),
+      stoch_(stoch_rsi_period("stoch_period", stoch_period), static_cast<std::size_t>(stoch_period),
              std::nullopt),
-      k_(ma_type, static_cast<int>(period_of("k_smoothing_period", k_smoothing_period))),
-      d_(ma_type, static_cast<int>(period_of("d_smoothing_period", d_smoothing_period))) {
+      k_(ma_type, static_cast<int>(stoch_rsi_period("k_smoothing_period", k_smoothing_period))),
+      d_(ma_type, static_cast<int>(stoch_rsi_period("d_smoothing_period", d_smoothing_period))) {
   _manage(rsi_);
   _manage(stoch_);
   _manage(k_);

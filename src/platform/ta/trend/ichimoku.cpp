@@ -5,7 +5,7 @@
 
 namespace tolbu_sdk::ta {
 namespace {
-std::size_t period_of(std::string_view param, int v) {
+std::size_t ichimoku_period(std::string_view param, int v) {
   return static_cast<std::size_t>(detail::positive("Ichimoku", param, v));
 }
 }  // namespace
@@ -14,10 +14,11 @@ Ichimoku::Ichimoku(int kijun_period, int tenkan_period, int chikou_lag_period,
                    int senkou_slow_period, int senkou_lookup_period,
                    const IndicatorOptions& options)
     : Indicator(options),
-      chikou_lag_(period_of("chikou_lag_period", chikou_lag_period)),
-      lookup_(period_of("senkou_lookup_period", senkou_lookup_period)),
-      ranges_({period_of("kijun_period", kijun_period), period_of("tenkan_period", tenkan_period),
-               period_of("senkou_slow_period", senkou_slow_period)}),
+      chikou_lag_(ichimoku_period("chikou_lag_period", chikou_lag_period)),
+      lookup_(ichimoku_period("senkou_lookup_period", senkou_lookup_period)),
+      ranges_({ichimoku_period("kijun_period", kijun_period),
+               ichimoku_period("tenkan_period", tenkan_period),
+               ichimoku_period("senkou_slow_period", senkou_slow_period)}),
       midpoints_(lookup_ + 2) {
   _keep_history(lookup_ + 2);
   _manage(ranges_);
