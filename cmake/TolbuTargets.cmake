@@ -34,10 +34,11 @@ if(TOLBU_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
-# tolbu_library(<name> SOURCES ... [PUBLIC_DEPS ...] [PRIVATE_DEPS ...])
+# tolbu_library(<name> SOURCES ... [PUBLIC_DEPS ...] [PRIVATE_DEPS ...] [UNBATCHED])
 # One shared library of the SDK, exported as tolbu_sdk::<name> and linked into tolbu_sdk::sdk.
+# Its sources compile in batches unless UNBATCHED (heavy sources split to build in parallel).
 function(tolbu_library name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;PUBLIC_DEPS;PRIVATE_DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "UNBATCHED" "" "SOURCES;PUBLIC_DEPS;PRIVATE_DEPS" ${ARGN})
   add_library(${name} SHARED ${ARG_SOURCES})
   add_library(tolbu_sdk::${name} ALIAS ${name})
   target_include_directories(${name} PUBLIC
@@ -53,6 +54,9 @@ function(tolbu_library name)
     "LINKER:--version-script=${PROJECT_SOURCE_DIR}/cmake/hide_boost.map")
   set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/hide_boost.map)
   tolbu_apply_flags(${name})
+  if(NOT ARG_UNBATCHED)
+    tolbu_batch_sources(${name})
+  endif()
   install(TARGETS ${name} EXPORT tolbu_sdkTargets
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}

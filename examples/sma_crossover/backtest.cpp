@@ -39,7 +39,6 @@ namespace bt = tolbu_sdk::backtest;
 using tolbu_sdk::platform::from_epoch_ms;
 using tolbu_sdk::platform::iso_text;
 
-constexpr int kHistoryBars = 200;
 // A trading year: 250 sessions of 6.5 hours; the Sharpe and Sortino ratios are annualised
 // with this many bars.
 constexpr double kTradingSecondsPerYear = 250 * 6.5 * 3600;

@@ -15,11 +15,11 @@ using tolbu_sdk::strategy::ClosedPosition;
 using tolbu_sdk::strategy::Position;
 using tolbu_sdk::types::OrderData;
 
-namespace {
-
 bool is_final(const std::string& status) {
   return status == "FILLED" || status == "CANCELLED" || status == "REJECTED";
 }
+
+namespace {
 
 json::object to_json(const ClosedPosition& c) {
   return json::object{{"id", c.id},

@@ -18,6 +18,9 @@
 
 namespace sma_crossover {
 
+// Whether an order's status is final: filled, cancelled or rejected.
+bool is_final(const std::string& status);
+
 // The figures of the final report and of "/report".
 struct Summary {
   std::size_t trades = 0;

@@ -65,8 +65,6 @@ void give_back_free_memory() {
 
 using tolbu_sdk::platform::now_epoch_ms;
 
-// How many bars of history warm the strategy up.
-constexpr int kHistoryBars = 200;
 // How long the shutdown waits for the closing order's fill.
 constexpr auto kFlattenTimeout = 5s;
 

@@ -5,6 +5,9 @@
 
 namespace sma_crossover {
 
+// How many bars of history warm the strategy up, live and in a backtest.
+inline constexpr int kHistoryBars = 200;
+
 struct Params {
   std::string symbol = "VN30F2412";
   std::string account_id = "SIM0001";

@@ -27,9 +27,6 @@ const char* action(PositionSide side) { return side == PositionSide::LONG ? "BUY
 PositionSide opposite(PositionSide side) {
   return side == PositionSide::LONG ? PositionSide::SHORT : PositionSide::LONG;
 }
-bool is_final(const std::string& status) {
-  return status == "FILLED" || status == "CANCELLED" || status == "REJECTED";
-}
 
 constexpr std::size_t kIndicatorHistory = 512;
 
