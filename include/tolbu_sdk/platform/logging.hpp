@@ -7,7 +7,9 @@
 //   log.info("Placing order: {} {}", side, symbol);
 //   log.exception(std::current_exception(), "Callback failed for {}", channel);
 //
-// A disabled level costs one relaxed atomic load: no formatting, no allocation.
+// A disabled level costs one relaxed atomic load: no formatting, no allocation. The facility
+// lives in tolbu_sdk::platform::logging beside the other platform layers; tolbu_sdk::logging
+// names the same namespace.
 
 #include <fmt/core.h>
 
@@ -24,7 +26,7 @@
 #include "tolbu_sdk/platform/detail/level_macros_push.hpp"
 #include "tolbu_sdk/platform/export.hpp"
 
-namespace tolbu_sdk::logging {
+namespace tolbu_sdk::platform::logging {
 
 inline constexpr int NOTSET = 0;
 inline constexpr int DEBUG = 10;
@@ -248,6 +250,10 @@ TOLBU_API Logger& root_logger();
 // facility more than once. Loggers themselves stay, and references to them stay valid.
 TOLBU_API void reset_for_tests();
 
-}  // namespace tolbu_sdk::logging
+}  // namespace tolbu_sdk::platform::logging
+
+namespace tolbu_sdk {
+namespace logging = platform::logging;
+}  // namespace tolbu_sdk
 
 #include "tolbu_sdk/platform/detail/level_macros_pop.hpp"

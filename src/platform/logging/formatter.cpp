@@ -13,7 +13,7 @@
 #include "tolbu_sdk/platform/logging.hpp"
 #include "tolbu_sdk/platform/number_text.hpp"
 
-namespace tolbu_sdk::logging {
+namespace tolbu_sdk::platform::logging {
 
 namespace {
 
@@ -360,4 +360,4 @@ std::optional<int> level_from_name(std::string_view name) {
   return std::nullopt;
 }
 
-}  // namespace tolbu_sdk::logging
+}  // namespace tolbu_sdk::platform::logging

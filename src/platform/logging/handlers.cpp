@@ -17,7 +17,7 @@
 #include "tolbu_sdk/errors.hpp"
 #include "tolbu_sdk/platform/logging.hpp"
 
-namespace tolbu_sdk::logging {
+namespace tolbu_sdk::platform::logging {
 
 namespace {
 
@@ -204,4 +204,4 @@ void RotatingFileHandler::rotate() {
   fd_ = fresh;
 }
 
-}  // namespace tolbu_sdk::logging
+}  // namespace tolbu_sdk::platform::logging

@@ -10,7 +10,7 @@
 #include "tolbu_sdk/errors.hpp"
 #include "tolbu_sdk/platform/logging.hpp"
 
-namespace tolbu_sdk::logging {
+namespace tolbu_sdk::platform::logging {
 
 // Owns every logger; never destroyed, so loggers outlive any static object that logs.
 class Registry {
@@ -174,4 +174,4 @@ Logger& root_logger() { return Registry::instance().root(); }
 
 void reset_for_tests() { Registry::instance().reset(); }
 
-}  // namespace tolbu_sdk::logging
+}  // namespace tolbu_sdk::platform::logging
