@@ -16,7 +16,7 @@
 
 namespace tolbu_sdk::platform::centrifuge {
 
-// ----- ending connections ---------------------------------------------------------------
+// ----- ending connections, pings --------------------------------------------------------
 
 // The connection has ended: fail its commands, wake its waiters.
 void Client::Core::finish(const ConnPtr& c) {
