@@ -10,18 +10,14 @@ function(tolbu_apply_flags target)
   endif()
 endfunction()
 
-# tolbu_batch_sources(<target> [BATCH <n>])
-# Compiles the target's sources n at a time (8 unless told) when TOLBU_UNITY_BUILD is on: for
-# targets of many small sources that parse the same headers, most of their compile time. The
-# sources' helpers in unnamed namespaces then need names of their own within the target; a
-# build with the option off (the sanitizer pass) still compiles every source alone.
+# tolbu_batch_sources(<target>)
+# Compiles the target's sources eight at a time when TOLBU_UNITY_BUILD is on: for targets of
+# several sources that parse the same heavy headers, most of their compile time. The sources'
+# helpers in unnamed namespaces then need names of their own within the target; a build with
+# the option off (the sanitizer pass) still compiles every source alone.
 function(tolbu_batch_sources target)
-  cmake_parse_arguments(ARG "" "BATCH" "" ${ARGN})
-  if(NOT ARG_BATCH)
-    set(ARG_BATCH 8)
-  endif()
   if(TOLBU_UNITY_BUILD)
-    set_target_properties(${target} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE ${ARG_BATCH})
+    set_target_properties(${target} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 8)
     # GCC takes a type from an unnamed namespace in a batched source for one from a header.
     if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
       target_compile_options(${target} PRIVATE -Wno-subobject-linkage)
