@@ -32,7 +32,8 @@ endif()
 
 # tolbu_library(<name> SOURCES ... [PUBLIC_DEPS ...] [PRIVATE_DEPS ...] [UNBATCHED])
 # One shared library of the SDK, exported as tolbu_sdk::<name> and linked into tolbu_sdk::sdk.
-# Its sources compile in batches unless UNBATCHED (heavy sources split to build in parallel).
+# Its sources compile in batches unless UNBATCHED: heavy sources split to build in parallel, or
+# code that runs slower when batched.
 function(tolbu_library name)
   cmake_parse_arguments(ARG "UNBATCHED" "" "SOURCES;PUBLIC_DEPS;PRIVATE_DEPS" ${ARGN})
   add_library(${name} SHARED ${ARG_SOURCES})
