@@ -103,18 +103,19 @@ asio::awaitable<std::size_t> BacktestRuntime::start() {
   co_return s.total.load();
 }
 
-asio::awaitable<void> BacktestRuntime::run(std::function<void(const ReplayBar&)> on_bar) {
+asio::awaitable<void> BacktestRuntime::run(
+    platform::detail::CoAwaitSafe<std::function<void(const ReplayBar&)>> on_bar) {
   auto state = state_;  // the callback below may outlive this object
   auto& s = *state;
   if (!s.link) throw RuntimeError("BacktestRuntime::run() before start()");
-  s.on_bar = std::move(on_bar);
+  s.on_bar = static_cast<std::function<void(const ReplayBar&)>&&>(on_bar);
   s.wake.emplace(co_await asio::this_coro::executor);
   features::PublicationCallback on_marker =
       [weak = std::weak_ptr<State>(state)](const json::value& payload) {
         if (auto st = weak.lock()) st->on_marker(payload);
       };
   std::string channel = MARKER_CHANNEL;
-  auto marker = co_await s.stream.subscribe(std::move(channel), std::move(on_marker));
+  auto marker = co_await s.stream.subscribe(std::move(channel), on_marker);
   {
     std::lock_guard lock(s.started_mutex);
     s.started = Clock::now();

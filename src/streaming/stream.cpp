@@ -272,9 +272,9 @@ bool TolbuStream::connected() const {
   return _state->_client && _state->_client->state() == cf::ClientState::CONNECTED;
 }
 
-asio::awaitable<void> TolbuStream::connect(ConnectionCallback on_connect,
-                                           DisconnectCallback on_disconnect,
-                                           ErrorCallback on_error) {
+asio::awaitable<void> TolbuStream::connect(CoAwaitSafe<ConnectionCallback> on_connect,
+                                           CoAwaitSafe<DisconnectCallback> on_disconnect,
+                                           CoAwaitSafe<ErrorCallback> on_error) {
   auto state = _state;
   state->_on_connect = std::move(on_connect);
   state->_on_disconnect = std::move(on_disconnect);
@@ -355,7 +355,7 @@ asio::awaitable<TolbuStream::SubscriptionPtr> TolbuStream::_subscribe_channel(
 }
 
 asio::awaitable<TolbuStream::SubscriptionPtr> TolbuStream::subscribe(std::string channel,
-                                                                     PublicationCallback callback) {
+                                                                     CoAwaitSafe<PublicationCallback> callback) {
   co_return co_await _subscribe_channel(std::move(channel), std::move(callback));
 }
 

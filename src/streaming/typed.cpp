@@ -60,14 +60,14 @@ PublicationCallback converter(Callback callback, bool divide_price, const char* 
 }  // namespace
 
 asio::awaitable<TolbuStream::SubscriptionPtr> TolbuStream::subscribe_depth(
-    std::string symbol, DepthCallback callback, std::optional<std::string> listener_id) {
+    std::string symbol, CoAwaitSafe<DepthCallback> callback, std::optional<std::string> listener_id) {
   auto wrapper = converter<types::Depth>(std::move(callback), false, "subscribe_depth");
   co_return co_await _subscribe(Channels::MARKET, DataTypes::DEPTH, std::move(symbol),
                                 std::move(wrapper), std::move(listener_id));
 }
 
 asio::awaitable<TolbuStream::SubscriptionPtr> TolbuStream::subscribe_candles(
-    std::string symbol, int resolution, CandleCallback callback, bool divide_price,
+    std::string symbol, int resolution, CoAwaitSafe<CandleCallback> callback, bool divide_price,
     std::optional<std::string> listener_id) {
   auto wrapper = converter<types::Candle>(std::move(callback), divide_price, "subscribe_candles");
   auto data_id = std::move(symbol) + ":" + std::to_string(resolution);
@@ -76,7 +76,7 @@ asio::awaitable<TolbuStream::SubscriptionPtr> TolbuStream::subscribe_candles(
 }
 
 asio::awaitable<TolbuStream::SubscriptionPtr> TolbuStream::subscribe_product_info(
-    std::string symbol, ProductInfoCallback callback, std::optional<std::string> listener_id) {
+    std::string symbol, CoAwaitSafe<ProductInfoCallback> callback, std::optional<std::string> listener_id) {
   auto wrapper =
       converter<types::ProductInfo>(std::move(callback), false, "subscribe_product_info");
   co_return co_await _subscribe(Channels::MARKET, DataTypes::PRODUCT_INFO, std::move(symbol),
@@ -84,7 +84,7 @@ asio::awaitable<TolbuStream::SubscriptionPtr> TolbuStream::subscribe_product_inf
 }
 
 asio::awaitable<TolbuStream::SubscriptionPtr> TolbuStream::subscribe_product_stat(
-    std::string symbol, ProductStatCallback callback, std::optional<std::string> listener_id) {
+    std::string symbol, CoAwaitSafe<ProductStatCallback> callback, std::optional<std::string> listener_id) {
   auto wrapper =
       converter<types::ProductStat>(std::move(callback), false, "subscribe_product_stat");
   co_return co_await _subscribe(Channels::MARKET, DataTypes::PRODUCT_STAT, std::move(symbol),
@@ -92,19 +92,19 @@ asio::awaitable<TolbuStream::SubscriptionPtr> TolbuStream::subscribe_product_sta
 }
 
 asio::awaitable<TolbuStream::SubscriptionPtr> TolbuStream::subscribe_trade_log(
-    std::string symbol, PublicationCallback callback, std::optional<std::string> listener_id) {
+    std::string symbol, CoAwaitSafe<PublicationCallback> callback, std::optional<std::string> listener_id) {
   co_return co_await _subscribe(Channels::MARKET, DataTypes::TRADE_LOG, std::move(symbol),
                                 std::move(callback), std::move(listener_id));
 }
 
 asio::awaitable<TolbuStream::SubscriptionPtr> TolbuStream::subscribe_market_trades(
-    std::string symbol, PublicationCallback callback, std::optional<std::string> listener_id) {
+    std::string symbol, CoAwaitSafe<PublicationCallback> callback, std::optional<std::string> listener_id) {
   co_return co_await subscribe_trade_log(std::move(symbol), std::move(callback),
                                          std::move(listener_id));
 }
 
 asio::awaitable<TolbuStream::SubscriptionPtr> TolbuStream::subscribe_order_execution_report(
-    std::string connection_id, PublicationCallback callback,
+    std::string connection_id, CoAwaitSafe<PublicationCallback> callback,
     std::optional<std::string> listener_id) {
   co_return co_await _subscribe(Channels::ORDER, DataTypes::ORDER_EXECUTION_REPORT,
                                 std::move(connection_id), std::move(callback),
@@ -112,19 +112,19 @@ asio::awaitable<TolbuStream::SubscriptionPtr> TolbuStream::subscribe_order_execu
 }
 
 asio::awaitable<TolbuStream::SubscriptionPtr> TolbuStream::subscribe_algo_master(
-    std::string account_id, PublicationCallback callback, std::optional<std::string> listener_id) {
+    std::string account_id, CoAwaitSafe<PublicationCallback> callback, std::optional<std::string> listener_id) {
   co_return co_await _subscribe(Channels::ALGO, DataTypes::ALGO_MASTER, std::move(account_id),
                                 std::move(callback), std::move(listener_id));
 }
 
 asio::awaitable<TolbuStream::SubscriptionPtr> TolbuStream::subscribe_algo_order(
-    std::string account_id, PublicationCallback callback, std::optional<std::string> listener_id) {
+    std::string account_id, CoAwaitSafe<PublicationCallback> callback, std::optional<std::string> listener_id) {
   co_return co_await _subscribe(Channels::ALGO, DataTypes::ALGO_ORDER, std::move(account_id),
                                 std::move(callback), std::move(listener_id));
 }
 
 asio::awaitable<TolbuStream::SubscriptionPtr> TolbuStream::subscribe_algo_position(
-    std::string account_id, PublicationCallback callback, std::optional<std::string> listener_id) {
+    std::string account_id, CoAwaitSafe<PublicationCallback> callback, std::optional<std::string> listener_id) {
   co_return co_await _subscribe(Channels::ALGO, DataTypes::ALGO_POSITION, std::move(account_id),
                                 std::move(callback), std::move(listener_id));
 }

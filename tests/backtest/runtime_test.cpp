@@ -98,15 +98,17 @@ TEST(BacktestRuntime, OrdersFillAtTheNextBarsOpenAndReportBeforeIt) {
                         std::string(o.at("status").as_string()),
                         o.at("avgPrice").to_number<double>()});
     });
-    co_await runtime.run([&](const ReplayBar& bar) {
+    // Owns a string, as a natural callback would: bound to a variable, as g++ needs.
+    auto on_bar = [&, ref = std::string("lockstep-1")](const ReplayBar& bar) {
       bars.push_back(bar);
       events.push_back({"bar", bar.time_ms, "", bar.close});
       if (bar.index == 3) {
-        auto answer = orders.place_order("HPG", "B", 0, 100, "MTL", "SIM0001", "lockstep-1");
+        auto answer = orders.place_order("HPG", "B", 0, 100, "MTL", "SIM0001", ref);
         ASSERT_TRUE(answer.success) << answer.message;
         order_id = answer.order_id;
       }
-    });
+    };
+    co_await runtime.run(on_bar);
     co_await stream.disconnect();
   });
 

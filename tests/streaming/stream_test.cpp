@@ -428,4 +428,96 @@ TEST_F(StreamTest, ASecondConnectLeavesTheFirstClientServingItsRecords) {
   });
 }
 
+// Callbacks that own memory (a string and a shared_ptr captured by value, an init-capture),
+// through every call that takes one. Under g++ they are bound to variables first (an owning
+// temporary inside co_await does not compile there); other compilers take them inline too.
+// The sanitizer pass catches a callable destroyed twice; the shared count catches it anywhere.
+#if defined(__GNUC__) && !defined(__clang__)
+#define TOLBU_INLINE_OR_BOUND(bound, inline_form) bound
+#else
+#define TOLBU_INLINE_OR_BOUND(bound, inline_form) inline_form
+#endif
+
+TEST_F(StreamTest, OwningCallbacksOfEveryCallRunAndAreFreedOnce) {
+  auto seen = std::make_shared<std::vector<std::string>>();
+  run_on(io, [&]() -> Awaitable {
+    TolbuStream stream(config);
+    const std::string symbol = "VN30F1M-a-name-long-enough-for-the-heap";
+    auto on_connect = [seen, tag = std::string("connected, and long enough for the heap")] {
+      seen->push_back(tag.substr(0, 9));
+    };
+    auto on_disconnect = [seen, symbol] { seen->push_back("disconnected"); };
+    auto on_error = [seen, symbol](const std::exception&) {};
+    co_await stream.connect(
+        TOLBU_INLINE_OR_BOUND(on_connect, ([seen, tag = std::string("connected, on the heap")] {
+                                seen->push_back(tag.substr(0, 9));
+                              })),
+        on_disconnect, on_error);
+    EXPECT_TRUE(co_await until([&] { return !seen->empty(); }));
+
+    // One callback per kind, each noting its channel's tag and what it got.
+    auto raw = [seen](std::string tag) {
+      return [seen, tag](const json::value& v) { seen->push_back(tag + json::serialize(v)); };
+    };
+    auto on_depth = [seen, symbol](const tolbu_sdk::types::Depth& d) {
+      seen->push_back("depth " + std::to_string(d.bid_price_depth.size()));
+    };
+    auto on_candle = [seen, symbol](const Candle& c) {
+      seen->push_back("candle " + std::to_string(int(c.close)));
+    };
+    auto on_info = [seen, symbol](const tolbu_sdk::types::ProductInfo& p) {
+      seen->push_back("info " + std::to_string(int(p.lot_size)));
+    };
+    auto on_stat = [seen, symbol](const tolbu_sdk::types::ProductStat& p) {
+      seen->push_back("stat " + std::to_string(int(p.last_price)));
+    };
+    auto on_any = raw("any "), on_log = raw("log "), on_trades = raw("trades "),
+         on_report = raw("report "), on_master = raw("master "), on_order = raw("order "),
+         on_position = raw("position ");
+    co_await stream.subscribe("market:Custom:X", TOLBU_INLINE_OR_BOUND(on_any, raw("any ")));
+    co_await stream.subscribe_depth("D", on_depth);
+    co_await stream.subscribe_candles(
+        "C", 60,
+        TOLBU_INLINE_OR_BOUND(on_candle, ([seen, symbol](const Candle& c) {
+                                seen->push_back("candle " + std::to_string(int(c.close)));
+                              })));
+    co_await stream.subscribe_product_info("I", on_info);
+    co_await stream.subscribe_product_stat("S", on_stat);
+    co_await stream.subscribe_trade_log("T", on_log);
+    co_await stream.subscribe_market_trades("T", on_trades);
+    co_await stream.subscribe_order_execution_report("SIM0001", on_report);
+    co_await stream.subscribe_algo_master("A", on_master);
+    co_await stream.subscribe_algo_order("A", on_order);
+    co_await stream.subscribe_algo_position("A", on_position);
+
+    Candle candle;
+    candle.open = candle.high = candle.low = candle.close = 1250;
+    tolbu_sdk::types::Depth depth{"D", 1, {{1250.1, 10}}, {{1250.3, 4}}};
+    tolbu_sdk::types::ProductInfo info;
+    info.symbol = "I";
+    info.lot_size = 100;
+    tolbu_sdk::types::ProductStat stat;
+    stat.symbol = "S";
+    stat.last_price = 1251;
+    hub->publish("market:Custom:X", 1);
+    hub->publish("market:Depth:D", depth.to_json());
+    hub->publish("market:OHLCV:C:60", candle.to_json());
+    hub->publish("market:ProductInfo:I", info.to_json());
+    hub->publish("market:ProductStat:S", stat.to_json());
+    hub->publish("market:TradeLog:T", 2);
+    hub->publish("order:OrderExecutionReport:SIM0001", 3);
+    hub->publish("algo:AlgoMaster:A", 4);
+    hub->publish("algo:AlgoOrder:A", 5);
+    hub->publish("algo:AlgoPosition:A", 6);
+    EXPECT_TRUE(co_await until([&] { return seen->size() == 12; }));
+    co_await stream.disconnect();
+    EXPECT_TRUE(co_await until([&] { return seen->size() == 13; }));
+  });
+  EXPECT_EQ(*seen, (std::vector<std::string>{"connected", "any 1", "depth 1", "candle 1250",
+                                             "info 100", "stat 1251", "log 2", "trades 2",
+                                             "report 3", "master 4", "order 5", "position 6",
+                                             "disconnected"}));
+  EXPECT_EQ(seen.use_count(), 1);  // every copy released once, none twice
+}
+
 }  // namespace

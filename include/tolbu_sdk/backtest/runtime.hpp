@@ -33,6 +33,7 @@
 #include "tolbu_sdk/config.hpp"
 #include "tolbu_sdk/features/streaming.hpp"
 #include "tolbu_sdk/platform/detail/asio_fwd.hpp"
+#include "tolbu_sdk/platform/detail/co_await_safe.hpp"
 #include "tolbu_sdk/platform/export.hpp"
 
 namespace tolbu_sdk::backtest {
@@ -80,7 +81,9 @@ class TOLBU_API BacktestRuntime {
   // subscriptions made) and steps through every bar; on_bar runs once the strategy has
   // handled a bar. Returns after the last bar or after request_stop(). Throws RuntimeError
   // when a step gets no answer within step_timeout.
-  platform::detail::awaitable<void> run(std::function<void(const ReplayBar&)> on_bar = {});
+  // (Under g++ an owning lambda written inline here does not compile: bind it to a variable.)
+  platform::detail::awaitable<void> run(
+      platform::detail::CoAwaitSafe<std::function<void(const ReplayBar&)>> on_bar = {});
 
   // Ends run() after the current step (on the loop).
   void request_stop();

@@ -9,6 +9,10 @@
 //   co_await stream.unsubscribe(sub);
 //   co_await stream.disconnect();
 //
+// Under g++ a callback that owns memory (captures a string or shared_ptr by value) is bound to
+// a variable before it is passed to an awaited call; written inline it does not compile, as
+// g++ would free it twice (see platform/detail/co_await_safe.hpp).
+//
 // Everything runs on the event loop that awaits connect(): the protocol client's events,
 // publication dispatch and every callback. Callbacks are plain or asynchronous: a callable
 // returning boost::asio::awaitable is awaited before the next callback runs.
@@ -63,6 +67,7 @@
 
 #include "tolbu_sdk/config.hpp"
 #include "tolbu_sdk/platform/detail/asio_fwd.hpp"
+#include "tolbu_sdk/platform/detail/co_await_safe.hpp"
 #include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/types/records.hpp"
 
@@ -121,7 +126,7 @@ class BasicCallback {
   BasicCallback(std::nullptr_t) {}
 
   template <typename F>
-  requires(!std::is_same_v<std::decay_t<F>, BasicCallback> &&
+  requires(!std::is_base_of_v<BasicCallback, std::decay_t<F>> &&
            !std::is_same_v<std::decay_t<F>, std::nullptr_t> &&
            std::is_invocable_v<std::decay_t<F>&, Args...>)
       BasicCallback(F&& f)  // NOLINT: implicit, so that any callable can be passed
@@ -211,15 +216,15 @@ class TOLBU_API DisconnectCallback {
   DisconnectCallback(ConnectionCallback cb) : plain_(std::move(cb)) {}
   DisconnectCallback(Detailed cb) : detailed_(std::move(cb)) {}
   template <typename F>
-  requires(!std::is_same_v<std::decay_t<F>, DisconnectCallback> &&
-           !std::is_same_v<std::decay_t<F>, ConnectionCallback> &&
-           !std::is_same_v<std::decay_t<F>, Detailed> &&
+  requires(!std::is_base_of_v<DisconnectCallback, std::decay_t<F>> &&
+           !std::is_base_of_v<ConnectionCallback, std::decay_t<F>> &&
+           !std::is_base_of_v<Detailed, std::decay_t<F>> &&
            !std::is_same_v<std::decay_t<F>, std::nullptr_t> &&
            std::is_invocable_v<std::decay_t<F>&>) DisconnectCallback(F&& f)  // NOLINT
       : plain_(std::forward<F>(f)) {}
   template <typename F>
-  requires(!std::is_same_v<std::decay_t<F>, DisconnectCallback> &&
-           !std::is_same_v<std::decay_t<F>, Detailed> && !std::is_invocable_v<std::decay_t<F>&> &&
+  requires(!std::is_base_of_v<DisconnectCallback, std::decay_t<F>> &&
+           !std::is_base_of_v<Detailed, std::decay_t<F>> && !std::is_invocable_v<std::decay_t<F>&> &&
            std::is_invocable_v<std::decay_t<F>&, const DisconnectInfo&>)
       DisconnectCallback(F&& f)  // NOLINT
       : detailed_(std::forward<F>(f)) {}
@@ -278,6 +283,10 @@ class TOLBU_API TolbuStream {
   using SubscriptionPtr = std::shared_ptr<TolbuSubscription>;
   template <typename T>
   using Task = platform::detail::awaitable<T>;
+  // A callback of an awaited call: under g++ an owning lambda written inline there does not
+  // compile (g++ would free it twice); bind it to a variable first.
+  template <typename Callback>
+  using CoAwaitSafe = platform::detail::CoAwaitSafe<Callback>;
 
   // Stores the configuration; no validation, no network activity.
   explicit TolbuStream(const TolbuConfig& config);
@@ -296,10 +305,9 @@ class TOLBU_API TolbuStream {
   // Creates a new client for config.streaming_ws with the JWT as its token and starts it;
   // returns without waiting for the connection (on_connect tells). nullptr leaves a callback
   // out: connect(nullptr, nullptr, on_error). on_disconnect takes no argument, or a
-  // DisconnectInfo that says whether the client will reconnect. (No braced temporaries
-  // inside a co_await expression: g++ 12 destroys them twice.)
-  Task<void> connect(ConnectionCallback on_connect = nullptr,
-                     DisconnectCallback on_disconnect = nullptr, ErrorCallback on_error = nullptr);
+  // DisconnectInfo that says whether the client will reconnect.
+  Task<void> connect(CoAwaitSafe<ConnectionCallback> on_connect = nullptr,
+                     CoAwaitSafe<DisconnectCallback> on_disconnect = nullptr, CoAwaitSafe<ErrorCallback> on_error = nullptr);
 
   // Runs when a channel comes back from a reconnect without the publications it missed
   // (new epoch, history too short), after the WARNING line; nullptr removes it.
@@ -311,46 +319,46 @@ class TOLBU_API TolbuStream {
   Task<void> disconnect();
 
   // Generic subscription to any channel string.
-  Task<SubscriptionPtr> subscribe(std::string channel, PublicationCallback callback);
+  Task<SubscriptionPtr> subscribe(std::string channel, CoAwaitSafe<PublicationCallback> callback);
   Task<void> unsubscribe(TolbuSubscription& subscription);
   Task<void> unsubscribe(const SubscriptionPtr& subscription);
   Task<void> unsubscribe_all();
 
   // market:Depth:<symbol>, the payload as a Depth; empty payloads skipped.
-  Task<SubscriptionPtr> subscribe_depth(std::string symbol, DepthCallback callback,
+  Task<SubscriptionPtr> subscribe_depth(std::string symbol, CoAwaitSafe<DepthCallback> callback,
                                         std::optional<std::string> listener_id = std::nullopt);
   // market:OHLCV:<symbol>:<resolution>, the payload as a Candle, prices divided by 1000 on
   // request; empty payloads skipped.
   Task<SubscriptionPtr> subscribe_candles(std::string symbol, int resolution,
-                                          CandleCallback callback, bool divide_price = false,
+                                          CoAwaitSafe<CandleCallback> callback, bool divide_price = false,
                                           std::optional<std::string> listener_id = std::nullopt);
   // market:ProductInfo:<symbol>, the payload as a ProductInfo; empty payloads skipped.
   Task<SubscriptionPtr> subscribe_product_info(
-      std::string symbol, ProductInfoCallback callback,
+      std::string symbol, CoAwaitSafe<ProductInfoCallback> callback,
       std::optional<std::string> listener_id = std::nullopt);
   // market:ProductStat:<symbol>, the payload as a ProductStat; empty payloads skipped.
   Task<SubscriptionPtr> subscribe_product_stat(
-      std::string symbol, ProductStatCallback callback,
+      std::string symbol, CoAwaitSafe<ProductStatCallback> callback,
       std::optional<std::string> listener_id = std::nullopt);
   // market:TradeLog:<symbol>, the payload unchanged.
-  Task<SubscriptionPtr> subscribe_trade_log(std::string symbol, PublicationCallback callback,
+  Task<SubscriptionPtr> subscribe_trade_log(std::string symbol, CoAwaitSafe<PublicationCallback> callback,
                                             std::optional<std::string> listener_id = std::nullopt);
   // The same as subscribe_trade_log.
   Task<SubscriptionPtr> subscribe_market_trades(
-      std::string symbol, PublicationCallback callback,
+      std::string symbol, CoAwaitSafe<PublicationCallback> callback,
       std::optional<std::string> listener_id = std::nullopt);
   // order:OrderExecutionReport:<connection_id>, the payload unchanged.
   Task<SubscriptionPtr> subscribe_order_execution_report(
-      std::string connection_id, PublicationCallback callback,
+      std::string connection_id, CoAwaitSafe<PublicationCallback> callback,
       std::optional<std::string> listener_id = std::nullopt);
   // algo:AlgoMaster|AlgoOrder|AlgoPosition:<account_id>, the payload unchanged.
   Task<SubscriptionPtr> subscribe_algo_master(
-      std::string account_id, PublicationCallback callback,
+      std::string account_id, CoAwaitSafe<PublicationCallback> callback,
       std::optional<std::string> listener_id = std::nullopt);
-  Task<SubscriptionPtr> subscribe_algo_order(std::string account_id, PublicationCallback callback,
+  Task<SubscriptionPtr> subscribe_algo_order(std::string account_id, CoAwaitSafe<PublicationCallback> callback,
                                              std::optional<std::string> listener_id = std::nullopt);
   Task<SubscriptionPtr> subscribe_algo_position(
-      std::string account_id, PublicationCallback callback,
+      std::string account_id, CoAwaitSafe<PublicationCallback> callback,
       std::optional<std::string> listener_id = std::nullopt);
 
   // Inspection: the registry and the current client (null before the first connect).
