@@ -15,6 +15,7 @@
 #include "tolbu_sdk/features/orders.hpp"
 #include "tolbu_sdk/features/prices.hpp"
 #include "tolbu_sdk/features/streaming.hpp"
+#include "tolbu_sdk/kit.hpp"
 #include "tolbu_sdk/platform/datetime.hpp"
 #include "tolbu_sdk/platform/json.hpp"
 #include "tolbu_sdk/platform/logging.hpp"

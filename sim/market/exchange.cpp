@@ -142,7 +142,8 @@ json::object SimOrder::to_json() const {
                       {"status", status},
                       {"createdTime", created_time},
                       {"updatedTime", updated_time},
-                      {"message", message}};
+                      {"message", message},
+                      {"fee", fee}};
 }
 
 json::object SimTrade::to_json() const {
@@ -383,6 +384,7 @@ void Exchange::fill(SimOrder& order, double price) {
                  round_to(price * static_cast<double>(qty) * kFeeRate, 2),
                  now};
   trades_.push_back(trade);
+  order.fee += trade.fee;
 
   SimAccount& acct = account(order.account_id);
   SimPosition& pos = acct.positions[order.symbol];

@@ -45,6 +45,7 @@ struct SimOrder {
   std::string status;  // NEW, FILLED, CANCELLED, REJECTED
   std::int64_t created_time = 0, updated_time = 0;
   std::string message;
+  double fee = 0;  // charged so far, in the reports for the client's accounting
   boost::json::object to_json() const;  // the OrderData layout
 };
 

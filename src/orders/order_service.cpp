@@ -294,6 +294,11 @@ asio::awaitable<std::vector<types::OrderData>> OrderService::async_get_orders(Or
                                          "/api/v1/orders");
 }
 
+asio::awaitable<std::optional<std::vector<json::object>>> OrderService::async_find_orders(
+    std::string account_id) {
+  co_return co_await _raw_query("/api/v1/orders", std::move(account_id));
+}
+
 std::vector<types::OrderData> OrderService::get_execution_reports() {
   return _http->run(async_get_execution_reports());
 }
@@ -362,6 +367,14 @@ std::optional<std::vector<json::object>> OrderService::get_bracket_orders(
 asio::awaitable<std::optional<std::vector<json::object>>> OrderService::async_get_bracket_orders(
     std::optional<std::string> account_id) {
   co_return co_await _raw_query("/api/v1/bracket-orders", std::move(account_id));
+}
+
+std::optional<std::vector<json::object>> OrderService::get_accounts() {
+  return _http->run(async_get_accounts());
+}
+
+asio::awaitable<std::optional<std::vector<json::object>>> OrderService::async_get_accounts() {
+  co_return co_await _raw_query("/api/v1/accounts", std::nullopt);
 }
 
 }  // namespace tolbu_sdk::features

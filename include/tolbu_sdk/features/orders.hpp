@@ -109,6 +109,9 @@ class TOLBU_API OrderService {
       std::optional<std::string> account_id = std::nullopt);
   std::optional<std::vector<boost::json::object>> get_bracket_orders(
       std::optional<std::string> account_id = std::nullopt);
+  // The back end's accounts with their positions and P&L ("/api/v1/accounts"), to check a
+  // strategy's own accounting against.
+  std::optional<std::vector<boost::json::object>> get_accounts();
 
   // The awaitable twins of the operations above.
   platform::detail::awaitable<types::OrderResponse> async_place_order(
@@ -129,6 +132,11 @@ class TOLBU_API OrderService {
       double take_profit_price, double stop_loss_price);
   platform::detail::awaitable<std::vector<types::OrderData>> async_get_orders(OrderQuery query);
   platform::detail::awaitable<std::vector<types::OrderData>> async_get_execution_reports();
+  // The account's orders as received, or nothing when the back end did not answer with them:
+  // for where "no such order" and "the look-up failed" must not be confused (an order whose
+  // placement answer was lost); async_get_orders answers both with an empty list.
+  platform::detail::awaitable<std::optional<std::vector<boost::json::object>>> async_find_orders(
+      std::string account_id);
   platform::detail::awaitable<std::vector<types::Trade>> async_get_trades(
       std::optional<std::string> account_id = std::nullopt,
       std::optional<std::int64_t> start_time = std::nullopt,
@@ -137,6 +145,8 @@ class TOLBU_API OrderService {
   async_get_stop_orders(std::optional<std::string> account_id = std::nullopt);
   platform::detail::awaitable<std::optional<std::vector<boost::json::object>>>
   async_get_bracket_orders(std::optional<std::string> account_id = std::nullopt);
+  platform::detail::awaitable<std::optional<std::vector<boost::json::object>>>
+  async_get_accounts();
 
   const TolbuConfig& config;
 

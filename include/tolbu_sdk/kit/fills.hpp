@@ -1,0 +1,79 @@
+#pragma once
+// Execution reports as typed records, and the fills they carry.
+//
+// A report gives an order's cumulative filled quantity and average price; a fill is the
+// increase since the report before. FillTracker keeps what each order has filled so far, so
+// that a report delivered twice, or an older one arriving late, yields no second fill.
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "tolbu_sdk/kit/side.hpp"
+#include "tolbu_sdk/platform/export.hpp"
+#include "tolbu_sdk/types/records.hpp"
+#include "tolbu_sdk/utils/defaults.hpp"
+
+namespace boost::json {
+class value;
+}
+
+namespace tolbu_sdk::kit {
+
+// What fees cost: a per cent of the traded value and a fixed amount per contract, rounded
+// to the currency's smallest unit as the back end charges them.
+struct TOLBU_API CostModel {
+  double commission_pct = utils::DEFAULT_COMMISSION_PCT;
+  double fee_per_contract = 0.0;
+  int fee_decimals = 2;
+
+  double fee(double price, std::int64_t qty) const;
+};
+
+// One execution report: the order's state, and the back end's cumulative fee when it
+// reports one ("fee").
+struct TOLBU_API ExecutionReport {
+  types::OrderData order;
+  std::optional<double> fee{};
+
+  // The back end's layout (types::OrderData's, plus an optional "fee"); a ValueError for a
+  // report that is not one (missing fields, a side that is neither buy nor sell).
+  static ExecutionReport from_dict(const boost::json::value& data);
+};
+
+// One fill: the quantity that an order filled since its previous report.
+struct TOLBU_API Fill {
+  std::string order_id;
+  std::string ref_order_id;
+  std::string symbol;
+  Side side = Side::BUY;
+  std::int64_t qty = 0;
+  double price = 0.0;    // of this quantity
+  double fee = 0.0;      // of this quantity
+  std::int64_t time_ms = 0;
+
+  bool operator==(const Fill&) const = default;
+};
+
+class TOLBU_API FillTracker {
+ public:
+  explicit FillTracker(CostModel costs = {}) : costs_(costs) {}
+
+  // The fill this report adds, or nothing when it adds none (no new quantity, a duplicate,
+  // a late older report). A cumulative quantity above the order's quantity is a ValueError.
+  std::optional<Fill> apply(const ExecutionReport& report);
+  // The quantity an order is known to have filled (0 for an unknown order).
+  std::int64_t filled(const std::string& order_id) const;
+
+ private:
+  struct Seen {
+    std::int64_t qty = 0;
+    double value = 0.0;  // filled quantity times average price
+    double fee = 0.0;
+  };
+  CostModel costs_;
+  std::map<std::string, Seen> seen_;
+};
+
+}  // namespace tolbu_sdk::kit

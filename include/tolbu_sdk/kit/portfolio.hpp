@@ -1,0 +1,87 @@
+#pragma once
+// Positions netted per symbol from fills, with profit and loss net of fees.
+//
+//   Portfolio portfolio;
+//   if (auto fill = tracker.apply(ExecutionReport::from_dict(payload))) portfolio.apply(*fill);
+//   portfolio.mark("HPG", last_price);
+//   double result = portfolio.net_pnl();   // realised + unrealised - fees
+//
+// A fill adds to a position, closes part of it, closes it, or closes it and opens the other
+// side with the rest (a reversal). Each closing records a trade with its share of the fees
+// paid to open it. The strategy writes on its loop; the control API reads from its own
+// thread: every member takes the one mutex and answers copies.
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tolbu_sdk/kit/fills.hpp"
+#include "tolbu_sdk/platform/export.hpp"
+
+namespace tolbu_sdk::kit {
+
+// The position in one symbol.
+struct TOLBU_API Holding {
+  std::string symbol;
+  std::int64_t qty = 0;      // signed: above 0 long, below 0 short
+  double avg_price = 0.0;    // of the open quantity; 0 when flat
+  double last_price = 0.0;   // the latest mark, or fill price
+  double realized_pnl = 0.0; // gross, of the quantity closed so far
+  double fees = 0.0;         // every fee paid in this symbol
+  std::int64_t opened_ms = 0;  // when the open quantity was first opened
+  double open_fees = 0.0;    // fees of the open quantity still to be charged to its trade
+
+  double unrealized_pnl() const noexcept {
+    return qty == 0 ? 0.0 : (last_price - avg_price) * static_cast<double>(qty);
+  }
+  // Realised and unrealised, less every fee.
+  double net_pnl() const noexcept { return realized_pnl + unrealized_pnl() - fees; }
+  bool operator==(const Holding&) const = default;
+};
+
+// One round trip: a quantity opened and closed again.
+struct TOLBU_API ClosedTrade {
+  std::string symbol;
+  Side side = Side::BUY;  // of the opening
+  std::int64_t qty = 0;
+  double entry_price = 0.0;
+  double exit_price = 0.0;
+  std::int64_t entry_ms = 0;
+  std::int64_t exit_ms = 0;
+  double gross_pnl = 0.0;
+  double fees = 0.0;  // the closing fill's share and the opening fills' share
+
+  double net_pnl() const noexcept { return gross_pnl - fees; }
+  bool operator==(const ClosedTrade&) const = default;
+};
+
+class TOLBU_API Portfolio {
+ public:
+  Portfolio() = default;
+
+  void apply(const Fill& fill);
+  // The symbol's latest price, for the unrealised result.
+  void mark(const std::string& symbol, double price);
+
+  // The holding of a symbol (flat and empty when it never traded).
+  Holding holding(const std::string& symbol) const;
+  std::vector<Holding> holdings() const;  // every symbol traded, by name
+  std::vector<ClosedTrade> trades() const;
+  // Signed open quantity of a symbol.
+  std::int64_t position(const std::string& symbol) const;
+
+  double realized_pnl() const;    // gross
+  double unrealized_pnl() const;
+  double fees() const;
+  double net_pnl() const;         // realised + unrealised - fees
+
+ private:
+  mutable std::mutex mutex_;
+  std::map<std::string, Holding> holdings_;
+  std::vector<ClosedTrade> trades_;
+};
+
+}  // namespace tolbu_sdk::kit

@@ -1,0 +1,391 @@
+#include "tolbu_sdk/kit/orders.hpp"
+
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/detached.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/use_awaitable.hpp>
+#include <boost/json.hpp>
+#include <fmt/format.h>
+
+#include <map>
+#include <mutex>
+#include <random>
+
+#include "tolbu_sdk/errors.hpp"
+#include "tolbu_sdk/features/orders.hpp"
+#include "tolbu_sdk/kit/order_rules.hpp"
+#include "tolbu_sdk/platform/logging.hpp"
+
+namespace tolbu_sdk::kit {
+
+namespace asio = boost::asio;
+namespace logging = platform::logging;
+using types::OrderData;
+
+namespace {
+
+logging::Logger& logger() {
+  static logging::Logger& log = logging::get_logger("tolbu_sdk.kit.orders");
+  return log;
+}
+
+std::string random_prefix() {
+  std::random_device random;
+  return fmt::format("kit-{:08x}{:08x}", random(), random());
+}
+
+// The back end's status texts; anything else is an order still working.
+OrderStatus status_from(const std::string& text) {
+  if (text == "FILLED") return OrderStatus::FILLED;
+  if (text == "CANCELLED" || text == "CANCELED" || text == "EXPIRED") return OrderStatus::CANCELLED;
+  if (text == "REJECTED") return OrderStatus::REJECTED;
+  return OrderStatus::WORKING;
+}
+
+}  // namespace
+
+const char* to_string(OrderStatus status) noexcept {
+  switch (status) {
+    case OrderStatus::SENDING: return "SENDING";
+    case OrderStatus::UNCERTAIN: return "UNCERTAIN";
+    case OrderStatus::WORKING: return "WORKING";
+    case OrderStatus::FILLED: return "FILLED";
+    case OrderStatus::CANCELLED: return "CANCELLED";
+    case OrderStatus::REJECTED: return "REJECTED";
+    case OrderStatus::NOT_PLACED: return "NOT_PLACED";
+  }
+  return "?";
+}
+
+struct OrderManager::State {
+  asio::any_io_executor executor;
+  features::OrderService* service;
+  std::string account_id;
+  Portfolio* portfolio;
+  std::string prefix;
+  std::function<void(const OrderEvent&)> handler;
+  FillTracker tracker;
+  std::size_t in_flight = 0;
+  std::int64_t count = 0;
+
+  mutable std::mutex mutex;  // the queries come from other threads
+  std::vector<KitOrder> orders;
+  std::map<std::string, std::size_t> by_ref;
+
+  State(asio::any_io_executor ex, features::OrderService& s, std::string account, Portfolio& p,
+        CostModel costs, std::string ref_prefix)
+      : executor(std::move(ex)),
+        service(&s),
+        account_id(std::move(account)),
+        portfolio(&p),
+        prefix(ref_prefix.empty() ? random_prefix() : std::move(ref_prefix)),
+        tracker(costs) {}
+
+  void emit(const std::vector<OrderEvent>& events) {
+    if (!handler) return;
+    for (const auto& event : events) {
+      try {
+        handler(event);
+      } catch (const std::exception& e) {
+        logger().error("Order event handler failed on {}: {}", event.order.ref, e.what());
+      }
+    }
+  }
+
+  KitOrder* locate(const OrderData& data) {
+    auto it = by_ref.find(data.ref_order_id);
+    if (it != by_ref.end()) return &orders[it->second];
+    for (auto& order : orders) {
+      if (!order.order_id.empty() && order.order_id == data.order_id) return &order;
+    }
+    return nullptr;
+  }
+
+  // The one place where an order's fate changes: answers, reports and look-ups all land here.
+  void apply(const OrderData& data, std::optional<double> fee) {
+    std::vector<OrderEvent> events;
+    {
+      std::lock_guard lock(mutex);
+      KitOrder* order = locate(data);
+      if (!order) return;  // not ours
+      if (order->order_id.empty()) order->order_id = data.order_id;
+      const OrderStatus before = order->status;
+      const OrderStatus now = status_from(data.status);
+      if ((before == OrderStatus::SENDING || before == OrderStatus::UNCERTAIN ||
+           before == OrderStatus::NOT_PLACED) &&
+          now != OrderStatus::REJECTED) {
+        if (before == OrderStatus::NOT_PLACED) {
+          logger().warning("Order {} reached the back end after all, as {}", order->ref,
+                           data.order_id);
+        }
+        order->status = OrderStatus::WORKING;
+        events.push_back({OrderEvent::Kind::ACCEPTED, *order});
+      }
+      std::optional<Fill> fill;
+      try {
+        fill = tracker.apply(ExecutionReport{data, fee});
+      } catch (const std::exception& e) {
+        logger().error("Order {}: {}", order->ref, e.what());
+      }
+      if (fill) {
+        portfolio->apply(*fill);
+        order->filled_qty = tracker.filled(data.order_id);
+        order->avg_price = data.avg_price;
+        events.push_back({OrderEvent::Kind::FILL, *order, fill});
+      }
+      // A final state is never replaced by an earlier one arriving late.
+      if (!is_final(order->status) && is_final(now)) {
+        order->status = now;
+        if (now != OrderStatus::FILLED) order->message = data.message;
+        events.push_back({OrderEvent::Kind::DONE, *order});
+      }
+    }
+    emit(events);
+  }
+
+  // Marks an order final without the back end's word (refused, or never placed).
+  void finish(const std::string& ref, OrderStatus status, std::string message) {
+    std::vector<OrderEvent> events;
+    {
+      std::lock_guard lock(mutex);
+      auto& order = orders[by_ref.at(ref)];
+      if (order.status != OrderStatus::SENDING && order.status != OrderStatus::UNCERTAIN) return;
+      order.status = status;
+      order.message = std::move(message);
+      events.push_back({OrderEvent::Kind::DONE, order});
+    }
+    emit(events);
+  }
+
+  void set_status(const std::string& ref, OrderStatus from, OrderStatus to) {
+    std::lock_guard lock(mutex);
+    auto& order = orders[by_ref.at(ref)];
+    if (order.status == from) order.status = to;
+  }
+
+  bool any(OrderStatus status) const {
+    std::lock_guard lock(mutex);
+    for (const auto& order : orders) {
+      if (order.status == status) return true;
+    }
+    return false;
+  }
+
+  // Static, with the state as an argument: the state lives while the call is in flight, even
+  // when the manager is gone before the call first runs.
+  static asio::awaitable<void> place(std::shared_ptr<State> self, std::string ref,
+                                     OrderIntent intent) {
+    auto& s = *self;
+    const bool market = intent.price == 0.0;
+    bool lost = false;
+    try {
+      const auto answer = co_await s.service->async_place_order(
+          intent.symbol, std::string(to_backend(intent.side)), intent.price, intent.qty,
+          market ? "MTL" : "LO", s.account_id, ref);
+      if (!answer.success) {
+        logger().error("Order {} refused (status {}): {}", ref, answer.status, answer.message);
+        s.finish(ref, OrderStatus::REJECTED, answer.message);
+      } else {
+        OrderData data;
+        try {
+          data = OrderData::from_dict(answer.data);
+        } catch (const std::exception&) {
+          // An answer without the order: accepted under its id; reports tell the rest.
+          data = OrderData{};
+          data.order_id = answer.order_id;
+          data.status = "NEW";
+        }
+        if (data.ref_order_id.empty()) data.ref_order_id = ref;
+        s.apply(data, std::nullopt);
+      }
+    } catch (const TransportError& e) {
+      logger().warning("No answer for order {}: {}; looking it up", ref, e.what());
+      s.set_status(ref, OrderStatus::SENDING, OrderStatus::UNCERTAIN);
+      lost = true;
+    } catch (const std::exception& e) {
+      // Failed before anything was sent (no token, a bad argument).
+      logger().error("Order {} not sent: {}", ref, e.what());
+      s.finish(ref, OrderStatus::NOT_PLACED, e.what());
+    }
+    if (lost) co_await reconcile(self);
+    --s.in_flight;
+  }
+
+  static asio::awaitable<bool> reconcile(std::shared_ptr<State> self) {
+    auto& s = *self;
+    std::optional<std::vector<boost::json::object>> held;
+    std::string failure = "the back end did not answer with its orders";
+    try {
+      held = co_await s.service->async_find_orders(s.account_id);
+    } catch (const std::exception& e) {
+      failure = e.what();
+    }
+    if (!held) {
+      logger().warning("Order look-up failed: {}; uncertain orders stay uncertain", failure);
+      co_return false;
+    }
+    for (const auto& item : *held) {
+      try {
+        const auto report = ExecutionReport::from_dict(item);
+        s.apply(report.order, report.fee);
+      } catch (const std::exception& e) {
+        logger().warning("Unreadable order in the look-up skipped: {}", e.what());
+      }
+    }
+    std::vector<std::string> lost;
+    {
+      std::lock_guard lock(s.mutex);
+      for (const auto& order : s.orders) {
+        if (order.status == OrderStatus::UNCERTAIN) lost.push_back(order.ref);
+      }
+    }
+    for (const auto& ref : lost) {
+      logger().warning("Order {} never reached the back end", ref);
+      s.finish(ref, OrderStatus::NOT_PLACED, "the answer was lost and the back end has no such order");
+    }
+    co_return true;
+  }
+
+  static asio::awaitable<void> cancel(std::shared_ptr<State> self, std::string ref,
+                                      std::string order_id) {
+    auto& s = *self;
+    try {
+      const auto answer = co_await s.service->async_cancel_order(order_id, s.account_id);
+      if (!answer.success) {
+        // Most often it filled meanwhile; its report tells.
+        logger().warning("Cancel of {} refused (status {}): {}", ref, answer.status,
+                         answer.message);
+      } else {
+        try {
+          s.apply(OrderData::from_dict(answer.data), std::nullopt);
+        } catch (const std::exception&) {
+          // The answer without the order: the report brings the outcome.
+        }
+      }
+    } catch (const std::exception& e) {
+      logger().error("Cancel of {} failed: {}", ref, e.what());
+    }
+    --s.in_flight;
+  }
+};
+
+OrderManager::OrderManager(const asio::any_io_executor& executor, features::OrderService& service,
+                           std::string account_id, Portfolio& portfolio, CostModel costs,
+                           std::string ref_prefix)
+    : state_(std::make_shared<State>(executor, service, std::move(account_id), portfolio, costs,
+                                     std::move(ref_prefix))) {}
+
+OrderManager::~OrderManager() = default;
+
+void OrderManager::on_event(std::function<void(const OrderEvent&)> handler) {
+  state_->handler = std::move(handler);
+}
+
+std::string OrderManager::submit(const strategy::Symbol& symbol, OrderIntent intent) {
+  auto& s = *state_;
+  if (intent.symbol.empty()) intent.symbol = symbol.name;
+  if (intent.symbol != symbol.name) {
+    throw ValueError("Order for " + intent.symbol + " checked against the rules of " +
+                     symbol.name);
+  }
+  check_order(symbol, intent.qty, intent.price);
+  if (s.any(OrderStatus::UNCERTAIN)) {
+    throw RuntimeError("An order's outcome is unknown; no new order until reconcile() settles it");
+  }
+  std::string ref = fmt::format("{}-{}", s.prefix, ++s.count);
+  {
+    std::lock_guard lock(s.mutex);
+    s.by_ref.emplace(ref, s.orders.size());
+    s.orders.push_back(KitOrder{.ref = ref, .intent = intent});
+  }
+  logger().info("Order {}: {} {} {} at {}{}", ref, to_string(intent.side), intent.qty,
+                intent.symbol, intent.price == 0.0 ? "market" : fmt::format("{}", intent.price),
+                intent.tag.empty() ? "" : " (" + intent.tag + ")");
+  ++s.in_flight;
+  asio::co_spawn(s.executor, State::place(state_, ref, std::move(intent)), asio::detached);
+  return ref;
+}
+
+void OrderManager::cancel(const std::string& ref) {
+  auto& s = *state_;
+  std::string order_id;
+  {
+    std::lock_guard lock(s.mutex);
+    auto it = s.by_ref.find(ref);
+    if (it == s.by_ref.end()) throw ValueError("No order " + ref);
+    const auto& order = s.orders[it->second];
+    if (order.status != OrderStatus::WORKING) {
+      logger().warning("Cancel of {} skipped: it is {}", ref, to_string(order.status));
+      return;
+    }
+    order_id = order.order_id;
+  }
+  ++s.in_flight;
+  asio::co_spawn(s.executor, State::cancel(state_, ref, std::move(order_id)), asio::detached);
+}
+
+std::string OrderManager::target_position(const strategy::Symbol& symbol, std::int64_t target,
+                                          double price, std::string tag) {
+  std::int64_t expected = state_->portfolio->position(symbol.name);
+  for (const auto& order : open_orders()) {
+    if (order.intent.symbol == symbol.name) {
+      expected += sign(order.intent.side) * (order.intent.qty - order.filled_qty);
+    }
+  }
+  const std::int64_t change = target - expected;
+  if (change == 0) return "";
+  return submit(symbol, OrderIntent{.symbol = symbol.name,
+                                    .side = change > 0 ? Side::BUY : Side::SELL,
+                                    .qty = change > 0 ? change : -change,
+                                    .price = price,
+                                    .tag = std::move(tag)});
+}
+
+void OrderManager::on_execution_report(const boost::json::value& payload) {
+  ExecutionReport report;
+  try {
+    report = ExecutionReport::from_dict(payload);
+  } catch (const std::exception& e) {
+    logger().warning("Unreadable execution report skipped: {}", e.what());
+    return;
+  }
+  state_->apply(report.order, report.fee);
+}
+
+platform::detail::awaitable<bool> OrderManager::reconcile() { return State::reconcile(state_); }
+
+platform::detail::awaitable<void> OrderManager::settle() {
+  auto state = state_;
+  asio::steady_timer timer(state->executor);
+  while (state->in_flight > 0) {
+    timer.expires_after(std::chrono::milliseconds(5));
+    co_await timer.async_wait(asio::use_awaitable);
+  }
+}
+
+bool OrderManager::uncertain() const { return state_->any(OrderStatus::UNCERTAIN); }
+
+std::vector<KitOrder> OrderManager::orders() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->orders;
+}
+
+std::vector<KitOrder> OrderManager::open_orders() const {
+  std::lock_guard lock(state_->mutex);
+  std::vector<KitOrder> out;
+  for (const auto& order : state_->orders) {
+    if (!is_final(order.status)) out.push_back(order);
+  }
+  return out;
+}
+
+std::optional<KitOrder> OrderManager::find(const std::string& ref) const {
+  std::lock_guard lock(state_->mutex);
+  auto it = state_->by_ref.find(ref);
+  if (it == state_->by_ref.end()) return std::nullopt;
+  return state_->orders[it->second];
+}
+
+const std::string& OrderManager::account_id() const { return state_->account_id; }
+
+}  // namespace tolbu_sdk::kit
