@@ -9,3 +9,4 @@
 #include "tolbu_sdk/kit/orders.hpp"
 #include "tolbu_sdk/kit/portfolio.hpp"
 #include "tolbu_sdk/kit/side.hpp"
+#include "tolbu_sdk/kit/strategy.hpp"

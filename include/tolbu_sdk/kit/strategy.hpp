@@ -1,0 +1,127 @@
+#pragma once
+// A strategy on the kit: a class with hooks, run by the kit live against the back end.
+//
+//   class MeanReversion : public kit::Strategy {
+//     void on_bar(kit::Context& ctx, const strategy::Bar& bar) override {
+//       if (ctx.warming_up()) return;
+//       if (...) ctx.target(bar.symbol, 100);
+//     }
+//   };
+//   int main(int argc, char** argv) {
+//     MeanReversion strategy;
+//     return kit::run_main(argc, argv, strategy, "mean_reversion");
+//   }
+//
+// The kit owns the rest: options (`--help`), logging, Ctrl-C and POST /stop, the symbols'
+// trading rules, history warm-up, closed-bar events per symbol, the stream with its
+// execution reports, orders and their fills, reconciliation after a gap or a reconnect, the
+// control API ("/status", "/progress", "/report", "/orders", "/trades", "/logs", POST "/stop",
+// "/dashboard") on 127.0.0.1, the flattening of positions on stop, and the summary.
+//
+// Threads: every hook runs on the kit's event loop, one at a time; a hook must not block (no
+// blocking REST call, no sleep): orders go out through the context and their outcome comes
+// back as on_order events. The control API reads the portfolio from its own thread.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tolbu_sdk/kit/orders.hpp"
+#include "tolbu_sdk/kit/portfolio.hpp"
+#include "tolbu_sdk/platform/datetime.hpp"
+#include "tolbu_sdk/platform/export.hpp"
+#include "tolbu_sdk/strategy/bar.hpp"
+#include "tolbu_sdk/strategy/symbol.hpp"
+#include "tolbu_sdk/utils/journal.hpp"
+
+namespace tolbu_sdk::kit {
+
+// How a run is set up; parse_run_options reads it from the command line and environment.
+struct TOLBU_API RunOptions {
+  std::string name = "strategy";            // the strategy logger's name, the report's title
+  std::vector<std::string> symbols{};
+  int resolution = 60;                      // seconds per bar
+  std::string backend = "http://127.0.0.1:8080";  // REST and micro API base
+  std::string ws{};                         // empty: the backend's /connection/websocket
+  std::string token{};                      // from TOLBU_JWT or --token-file, never argv
+  std::string account_id = "SIM0001";
+  std::size_t history_bars = 200;
+  double duration_seconds = 0.0;            // 0: until stopped
+  std::string control_host = "127.0.0.1";
+  int control_port = 8000;                  // 0 picks a free port; -1 runs without it
+  std::string log_level = "INFO";
+  std::string log_dir = "logs";
+  std::string report_dir{};                 // report.json and report.html there when set
+  bool flatten_on_stop = true;
+  double capital = 100000.0;                // starting equity of the report
+  CostModel costs{};
+  std::map<std::string, std::string> params{};  // --set KEY=VALUE, for the strategy
+};
+
+// Reads the options; nothing when the run should not start (--help printed, or an error
+// printed to stderr: exit_code says which).
+TOLBU_API std::optional<RunOptions> parse_run_options(int argc, char** argv, RunOptions defaults,
+                                                      int& exit_code);
+
+class Runner;
+
+// What a hook may use.
+class TOLBU_API Context {
+ public:
+  explicit Context(Runner& runner) : runner_(runner) {}
+
+  const RunOptions& options() const;
+  // A parameter of --set, or the fallback.
+  std::string param(const std::string& key, const std::string& fallback) const;
+  double param(const std::string& key, double fallback) const;
+
+  strategy::Symbol& symbol(const std::string& name);
+  Portfolio& portfolio();
+  OrderManager& orders();
+  utils::StrategyLogger& log();
+  // True while history is being replayed into on_bar: orders are refused then.
+  bool warming_up() const;
+  // The latest closed bar's time.
+  platform::LocalDateTime now() const;
+
+  // Orders by intent; each returns the reference id ("" when refused: the reason is logged).
+  // price 0 is a market order.
+  std::string buy(const std::string& symbol, std::int64_t qty, double price = 0.0,
+                  std::string tag = "");
+  std::string sell(const std::string& symbol, std::int64_t qty, double price = 0.0,
+                   std::string tag = "");
+  // Towards a signed position, counting the orders still working.
+  std::string target(const std::string& symbol, std::int64_t position, double price = 0.0,
+                     std::string tag = "");
+  // Ends the run after this hook.
+  void stop(const std::string& reason);
+
+ private:
+  Runner& runner_;
+};
+
+class TOLBU_API Strategy {
+ public:
+  virtual ~Strategy() = default;
+  // Once, before the history: set up per-symbol state here.
+  virtual void on_start(Context&) {}
+  // Each closed bar of each symbol, history first (ctx.warming_up()), then live.
+  virtual void on_bar(Context& ctx, const strategy::Bar& bar) = 0;
+  // Every order event: accepted, a fill (already in the portfolio), done.
+  virtual void on_order(Context&, const OrderEvent&) {}
+  // A channel lost publications for good; the kit has reconciled orders from REST already.
+  virtual void on_gap(Context&, const std::string& /*channel*/) {}
+  // Once, when the run ends, before positions are flattened.
+  virtual void on_stop(Context&) {}
+};
+
+// Runs the strategy live until the duration ends, POST /stop, a signal or ctx.stop();
+// returns the process's exit code.
+TOLBU_API int run(Strategy& strategy, const RunOptions& options);
+// parse_run_options with the name, then run.
+TOLBU_API int run_main(int argc, char** argv, Strategy& strategy, std::string name);
+
+}  // namespace tolbu_sdk::kit

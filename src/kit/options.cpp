@@ -1,0 +1,152 @@
+// The kit's command line: the same options for every strategy, secrets from the environment
+// or a file only (a token on the command line shows in every user's process list).
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string_view>
+#include <type_traits>
+
+#include "tolbu_sdk/kit/strategy.hpp"
+
+namespace tolbu_sdk::kit {
+
+namespace {
+
+constexpr const char* kUsage = R"(Usage: {name} [options]
+
+  --symbol S[,S...]     symbols to trade (repeatable); required
+  --resolution SECONDS  bar length (default 60)
+  --backend URL         REST and micro API base (default http://127.0.0.1:8080)
+  --ws URL              streaming address (default: the backend's /connection/websocket)
+  --token-file PATH     file holding the JWT; otherwise the environment's TOLBU_JWT
+  --account ID          trading account (default SIM0001)
+  --history N           bars of history to warm up on (default 200)
+  --duration SECONDS    run length; 0 runs until stopped (default 0)
+  --control-host HOST   control API address (default 127.0.0.1)
+  --control-port PORT   control API port, 0 for any free one, -1 for none (default 8000)
+  --log-level LEVEL     DEBUG, INFO, WARNING, ERROR (default INFO)
+  --log-dir DIR         log files' folder (default logs)
+  --report-dir DIR      write report.json and report.html there at the end
+  --capital AMOUNT      starting equity of the report (default 100000)
+  --commission-pct PCT  fee per fill in per cent of its value, when the back end reports none
+  --no-flatten          leave positions open when the run ends
+  --set KEY=VALUE       a parameter of the strategy (repeatable)
+  --help                this text
+)";
+
+std::string usage(const std::string& name) {
+  std::string text = kUsage;
+  const std::string key = "{name}";
+  text.replace(text.find(key), key.size(), name);
+  return text;
+}
+
+template <typename T>
+bool number(std::string_view text, T& out) {
+  if constexpr (std::is_floating_point_v<T>) {
+    char* end = nullptr;
+    const std::string copy(text);
+    out = std::strtod(copy.c_str(), &end);
+    return !copy.empty() && end == copy.c_str() + copy.size() && std::isfinite(out);
+  } else {
+    auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+    return ec == std::errc() && ptr == text.data() + text.size();
+  }
+}
+
+}  // namespace
+
+std::optional<RunOptions> parse_run_options(int argc, char** argv, RunOptions options,
+                                            int& exit_code) {
+  const std::string program = options.name;
+  auto fail = [&](const std::string& message) -> std::optional<RunOptions> {
+    std::cerr << program << ": " << message << " (--help lists the options)\n";
+    exit_code = 2;
+    return std::nullopt;
+  };
+  std::optional<std::string> token_file;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::cout << usage(program);
+      exit_code = 0;
+      return std::nullopt;
+    }
+    if (arg == "--no-flatten") {
+      options.flatten_on_stop = false;
+      continue;
+    }
+    if (arg == "--jwt") return fail("--jwt is not taken: set TOLBU_JWT or use --token-file");
+    if (i + 1 >= argc) return fail("missing value after " + std::string(arg));
+    const std::string value = argv[++i];
+    bool ok = true;
+    if (arg == "--symbol") {
+      std::stringstream list(value);
+      for (std::string s; std::getline(list, s, ',');) {
+        if (!s.empty()) options.symbols.push_back(s);
+      }
+    } else if (arg == "--resolution") {
+      ok = number(value, options.resolution) && options.resolution > 0;
+    } else if (arg == "--backend") {
+      options.backend = value;
+    } else if (arg == "--ws") {
+      options.ws = value;
+    } else if (arg == "--token-file") {
+      token_file = value;
+    } else if (arg == "--account") {
+      options.account_id = value;
+    } else if (arg == "--history") {
+      ok = number(value, options.history_bars);
+    } else if (arg == "--duration") {
+      ok = number(value, options.duration_seconds) && options.duration_seconds >= 0;
+    } else if (arg == "--control-host") {
+      options.control_host = value;
+    } else if (arg == "--control-port") {
+      ok = number(value, options.control_port) && options.control_port >= -1 &&
+           options.control_port <= 65535;
+    } else if (arg == "--log-level") {
+      options.log_level = value;
+    } else if (arg == "--log-dir") {
+      options.log_dir = value;
+    } else if (arg == "--report-dir") {
+      options.report_dir = value;
+    } else if (arg == "--capital") {
+      ok = number(value, options.capital) && options.capital > 0;
+    } else if (arg == "--commission-pct") {
+      ok = number(value, options.costs.commission_pct) && options.costs.commission_pct >= 0;
+    } else if (arg == "--set") {
+      const auto eq = value.find('=');
+      ok = eq != std::string::npos && eq > 0;
+      if (ok) options.params[value.substr(0, eq)] = value.substr(eq + 1);
+    } else {
+      return fail("unknown option " + std::string(arg));
+    }
+    if (!ok) return fail("bad value for " + std::string(arg) + ": \"" + value + "\"");
+  }
+  if (options.symbols.empty()) return fail("--symbol is required");
+  if (token_file) {
+    std::ifstream in(*token_file);
+    if (!in) return fail("cannot read the token file " + *token_file);
+    std::getline(in, options.token);
+    while (!options.token.empty() && std::isspace(static_cast<unsigned char>(options.token.back())))
+      options.token.pop_back();
+  } else if (const char* env = std::getenv("TOLBU_JWT")) {
+    options.token = env;
+  }
+  if (options.token.empty()) return fail("no token: set TOLBU_JWT or use --token-file");
+  if (options.ws.empty()) {
+    // http://host -> ws://host/connection/websocket, https -> wss
+    const auto colon = options.backend.find(':');
+    if (colon == std::string::npos) return fail("--backend must be a URL: " + options.backend);
+    options.ws = (options.backend.compare(0, colon, "https") == 0 ? "wss" : "ws") +
+                 options.backend.substr(colon) + "/connection/websocket";
+  }
+  return options;
+}
+
+}  // namespace tolbu_sdk::kit

@@ -1,0 +1,455 @@
+#include "runner.hpp"
+
+#include <boost/asio/as_tuple.hpp>
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/detached.hpp>
+#include <boost/asio/signal_set.hpp>
+#include <boost/asio/use_awaitable.hpp>
+#include <boost/json.hpp>
+#include <fmt/format.h>
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+
+#include "control_app.hpp"
+#include "tolbu_sdk/control.hpp"
+#include "tolbu_sdk/errors.hpp"
+
+namespace tolbu_sdk::kit {
+
+namespace asio = boost::asio;
+using namespace std::chrono_literals;
+
+namespace {
+
+// How long the end of a run waits for its closing orders' fills.
+constexpr auto kFlattenTimeout = 10s;
+
+asio::awaitable<void> sleep_for(std::chrono::steady_clock::duration d) {
+  asio::steady_timer timer(co_await asio::this_coro::executor, d);
+  co_await timer.async_wait(asio::as_tuple(asio::use_awaitable));
+}
+
+}  // namespace
+
+Runner::Runner(Strategy& strategy, const RunOptions& options, asio::io_context& loop,
+               const RecentLogs& logs)
+    : strategy_(strategy),
+      options_(options),
+      loop_(loop),
+      logs_(logs),
+      config_(TolbuConfig::from_endpoints(options_.backend, options_.backend, options_.ws,
+                                          options_.token)),
+      prices_(config_),
+      service_(config_),
+      orders_(loop.get_executor(), service_, options_.account_id, portfolio_, options_.costs),
+      log_(options_.name),
+      context_(*this),
+      stop_timer_(loop) {
+  for (const auto& name : options_.symbols) symbols_[name].name = name;
+}
+
+strategy::Symbol& Runner::symbol(const std::string& name) {
+  auto it = symbols_.find(name);
+  if (it == symbols_.end()) throw ValueError("Symbol " + name + " is not traded by this run");
+  return it->second;
+}
+
+std::string Runner::submit(const std::string& symbol_name, OrderIntent intent) {
+  if (warming_up_) {
+    log_.warning("Order on {} refused: the history is still warming up", symbol_name);
+    return "";
+  }
+  if (stop_requested_) {
+    log_.warning("Order on {} refused: the run is stopping", symbol_name);
+    return "";
+  }
+  try {
+    intent.symbol = symbol_name;
+    return orders_.submit(symbol(symbol_name), std::move(intent));
+  } catch (const std::exception& e) {
+    log_.error("Order on {} refused: {}", symbol_name, e.what());
+    return "";
+  }
+}
+
+std::string Runner::target(const std::string& symbol_name, std::int64_t position, double price,
+                           std::string tag) {
+  if (warming_up_ || stop_requested_) {
+    log_.warning("Target {} on {} refused: {}", position, symbol_name,
+                 warming_up_ ? "the history is still warming up" : "the run is stopping");
+    return "";
+  }
+  try {
+    return orders_.target_position(symbol(symbol_name), position, price, std::move(tag));
+  } catch (const std::exception& e) {
+    log_.error("Target {} on {} refused: {}", position, symbol_name, e.what());
+    return "";
+  }
+}
+
+void Runner::request_stop(const std::string& reason) {
+  if (stop_requested_) return;
+  log_.info("Stop requested: {}", reason);
+  stop_requested_ = true;
+  stop_timer_.cancel();
+}
+
+double Runner::progress() const {
+  if (options_.duration_seconds <= 0) return 0.0;
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started_;
+  return std::min(100.0, 100.0 * elapsed.count() / options_.duration_seconds);
+}
+
+// A candle of a symbol: a new one closes the bar before it.
+void Runner::on_candle(const std::string& name, const types::Candle& candle) {
+  auto& sym = symbol(name);
+  const auto bar = strategy::Bar::from_candle(candle, name);
+  const std::optional<strategy::Bar> current = sym.bars.current();  // a copy: add() moves on
+  if (!current || bar.time > current->time) {
+    sym.bars.add(bar);
+    if (current) close_bar(*current);
+  } else if (bar.time == current->time) {
+    sym.bars.update(bar);
+  } else {
+    return;  // a late update of a bar already closed
+  }
+  sym.last_price = bar.close;
+  portfolio_.mark(name, bar.close);
+}
+
+void Runner::close_bar(const strategy::Bar& bar) {
+  if (bar.time > now_) now_ = bar.time;
+  portfolio_.mark(bar.symbol, bar.close);
+  if (!warming_up_) {
+    std::lock_guard lock(report_mutex_);
+    const double equity = options_.capital + portfolio_.net_pnl();
+    bool open = false;
+    for (const auto& h : portfolio_.holdings()) open = open || h.qty != 0;
+    if (!equity_.empty() && equity_.back().time == bar.time) {
+      equity_.back() = {bar.time, equity, open};
+    } else if (equity_.empty() || equity_.back().time < bar.time) {
+      equity_.push_back({bar.time, equity, open});
+    }
+    if (bar.symbol == options_.symbols.front()) prices_of_first_.push_back({bar.time, bar.close});
+  }
+  try {
+    strategy_.on_bar(context_, bar);
+  } catch (const std::exception& e) {
+    log_.error("on_bar of {} failed: {}", bar.symbol, e.what());
+  }
+}
+
+void Runner::on_event(const OrderEvent& event) {
+  const auto& o = event.order;
+  if (event.kind == OrderEvent::Kind::FILL && event.fill) {
+    const auto& f = *event.fill;
+    log_.trade(f.symbol, f.side == Side::BUY ? "buy" : "sell", f.qty, f.price);
+  } else if (event.kind == OrderEvent::Kind::DONE && o.status != OrderStatus::FILLED) {
+    log_.warning("Order {} ended {}{}{}", o.ref, to_string(o.status), o.message.empty() ? "" : ": ",
+                 o.message);
+  }
+  try {
+    strategy_.on_order(context_, event);
+  } catch (const std::exception& e) {
+    log_.error("on_order failed: {}", e.what());
+  }
+}
+
+void Runner::spawn_reconcile(const std::string& why) {
+  log_.warning("Reconciling orders from REST: {}", why);
+  asio::co_spawn(
+      loop_,
+      [this]() -> asio::awaitable<void> {
+        if (!co_await orders_.reconcile()) {
+          log_.error("Reconciliation failed; no new order until an order's outcome is known");
+        }
+      },
+      asio::detached);
+}
+
+backtest::BacktestResult Runner::result() const {
+  backtest::BacktestResult out;
+  out.title = fmt::format("{} {}", options_.name, fmt::join(options_.symbols, ","));
+  {
+    std::lock_guard lock(report_mutex_);
+    out.equity_curve = equity_;
+    out.prices = prices_of_first_;
+  }
+  std::size_t n = 0;
+  for (const auto& t : portfolio_.trades()) {
+    const auto side =
+        t.side == Side::BUY ? strategy::PositionSide::LONG : strategy::PositionSide::SHORT;
+    const auto entry = platform::from_epoch_ms(static_cast<double>(t.entry_ms));
+    const auto exit = platform::from_epoch_ms(static_cast<double>(t.exit_ms));
+    const double value = t.entry_price * static_cast<double>(t.qty);
+    out.trades.push_back(strategy::ClosedPosition{
+        .id = fmt::format("{}-{}", t.symbol, ++n),
+        .symbol = t.symbol,
+        .side = side,
+        .quantity = t.qty,
+        .entry_price = t.entry_price,
+        .exit_price = t.exit_price,
+        .entry_time = entry,
+        .exit_time = exit,
+        .pnl = t.net_pnl(),
+        .pnl_percent = value > 0 ? 100.0 * t.net_pnl() / value : 0.0,
+        .duration_seconds = static_cast<double>(t.exit_ms - t.entry_ms) / 1000.0});
+  }
+  return out;
+}
+
+asio::awaitable<void> Runner::flatten() {
+  for (const auto& h : portfolio_.holdings()) {
+    if (h.qty == 0) continue;
+    log_.info("Flattening {} {} on {}", h.qty > 0 ? "long" : "short", std::abs(h.qty), h.symbol);
+    try {
+      orders_.target_position(symbol(h.symbol), 0);
+    } catch (const std::exception& e) {
+      log_.error("Flattening {} failed: {}", h.symbol, e.what());
+    }
+  }
+  const auto deadline = std::chrono::steady_clock::now() + kFlattenTimeout;
+  auto flat = [&] {
+    for (const auto& h : portfolio_.holdings()) {
+      if (h.qty != 0) return false;
+    }
+    return orders_.open_orders().empty();
+  };
+  while (!flat() && std::chrono::steady_clock::now() < deadline) co_await sleep_for(20ms);
+  for (const auto& h : portfolio_.holdings()) {
+    if (h.qty != 0) log_.error("Position still open at exit: {} {}", h.symbol, h.qty);
+  }
+}
+
+// Money to the cent, as the back end books it.
+void Runner::print_summary() const {
+  const auto trades = portfolio_.trades();
+  std::size_t wins = 0;
+  for (const auto& t : trades) wins += t.net_pnl() > 0 ? 1 : 0;
+  std::string text = fmt::format("\n=== {} ===\nTrades: {} ({} won)\n", options_.name,
+                                 trades.size(), wins);
+  for (const auto& h : portfolio_.holdings()) {
+    text += fmt::format("{}: position {}, realised {:.2f}, fees {:.2f}, net {:.2f}\n", h.symbol,
+                        h.qty, h.realized_pnl, h.fees, h.net_pnl());
+  }
+  text += fmt::format("Net P&L: {:.2f} (gross {:.2f}, fees {:.2f})\n", portfolio_.net_pnl(),
+                      portfolio_.realized_pnl() + portfolio_.unrealized_pnl(), portfolio_.fees());
+  std::fputs(text.c_str(), stdout);
+  std::fflush(stdout);
+}
+
+asio::awaitable<int> Runner::run() {
+  started_ = std::chrono::steady_clock::now();
+  asio::signal_set signals(loop_, SIGINT, SIGTERM);
+  signals.async_wait([this](const boost::system::error_code& ec, int number) {
+    if (!ec) request_stop(fmt::format("signal {}", number));
+  });
+  orders_.on_event([this](const OrderEvent& e) { on_event(e); });
+  log_.info("Starting {} on {} ({} s bars), back end {}", options_.name,
+            fmt::join(options_.symbols, ","), options_.resolution, options_.backend);
+
+  // The symbols' trading rules.
+  for (auto& [name, sym] : symbols_) {
+    if (auto master = co_await prices_.async_get_product_master(name)) {
+      sym.update_from_master(*master);
+      log_.info("{}: tick {}, lot {}, minimum {}", name, sym.tick_size, sym.lot_size, sym.min_qty);
+    } else {
+      log_.warning("No product master for {}: tick {} and lot {} assumed", name, sym.tick_size,
+                   sym.lot_size);
+    }
+  }
+
+  // The control API, on its own thread; POST /stop comes back to this loop.
+  ControlApp app(*this, [this] { request_stop("POST /stop"); });
+  app._loop.attach(&loop_);
+  Application::EventLoop::Scope loop_running(app._loop);
+  std::optional<APIServer> server;
+  if (options_.control_port >= 0) {
+    server.emplace(app, options_.control_port, APIServer::Options{.host = options_.control_host});
+    server->start();
+    if (!server->wait_until_listening(10s)) {
+      std::cerr << options_.name << ": the control API could not listen on "
+                << options_.control_host << ":" << options_.control_port << "\n";
+      co_return 1;
+    }
+    std::printf("control API on %s:%d\n", options_.control_host.c_str(), server->port());
+    std::fflush(stdout);
+  }
+
+  strategy_.on_start(context_);
+
+  // History: every complete bar goes through on_bar while warming up; the newest may be
+  // forming and waits for the stream.
+  warming_up_ = true;
+  const std::int64_t length_ms = std::int64_t{options_.resolution} * 1000;
+  const std::int64_t now_ms = platform::now_epoch_ms();
+  for (const auto& name : options_.symbols) {
+    const auto candles = co_await prices_.async_fetch_candles(
+        name, options_.resolution,
+        now_ms - static_cast<std::int64_t>(options_.history_bars) * length_ms,
+        now_ms + 86'400'000, false, static_cast<std::int64_t>(options_.history_bars));
+    for (const auto& candle : candles) on_candle(name, candle);
+    log_.info("History of {}: {} bars", name, candles.size());
+  }
+  warming_up_ = false;
+
+  // The stream: candles per symbol, this account's execution reports. A gap, or a reconnect
+  // that may have missed reports, reconciles the orders from REST.
+  features::TolbuStream stream(config_);
+  stream.on_gap([this](const std::string& channel) {
+    spawn_reconcile("gap on " + channel);
+    try {
+      strategy_.on_gap(context_, channel);
+    } catch (const std::exception& e) {
+      log_.error("on_gap failed: {}", e.what());
+    }
+  });
+  int connects = 0;
+  auto on_connect = [this, &connects] {
+    if (++connects > 1) spawn_reconcile("reconnected");
+  };
+  auto on_error = [this](const std::exception& e) { log_.error("Stream error: {}", e.what()); };
+  co_await stream.connect(on_connect, nullptr, on_error);
+  for (const auto& name : options_.symbols) {
+    auto on_candle_of = [this, name](const types::Candle& c) { on_candle(name, c); };
+    co_await stream.subscribe_candles(name, options_.resolution, on_candle_of);
+  }
+  auto on_report = [this](const boost::json::value& r) { orders_.on_execution_report(r); };
+  co_await stream.subscribe_order_execution_report(options_.account_id, on_report);
+
+  // Until the duration, a stop or a signal.
+  if (!stop_requested_) {
+    if (options_.duration_seconds > 0) {
+      stop_timer_.expires_after(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+          std::chrono::duration<double>(options_.duration_seconds)));
+    } else {
+      stop_timer_.expires_at(std::chrono::steady_clock::time_point::max());
+    }
+    co_await stop_timer_.async_wait(asio::as_tuple(asio::use_awaitable));
+    if (!stop_requested_) request_stop("duration reached");
+  }
+  app._status = "STOPPING";
+  try {
+    strategy_.on_stop(context_);
+  } catch (const std::exception& e) {
+    log_.error("on_stop failed: {}", e.what());
+  }
+  co_await orders_.settle();
+  if (options_.flatten_on_stop) co_await flatten();
+  signals.cancel();
+  try {
+    co_await stream.disconnect();
+  } catch (const std::exception& e) {
+    log_.warning("Stream disconnect failed: {}", e.what());
+  }
+  app._status = "STOPPED";
+  if (server) server->shutdown();
+
+  print_summary();
+  if (!options_.report_dir.empty()) {
+    const auto result = this->result();
+    const std::filesystem::path dir(options_.report_dir);
+    std::filesystem::create_directories(dir);
+    backtest::write_json_report(dir / "report.json", result);
+    backtest::write_html_report(dir / "report.html", result);
+    log_.info("Report written to {}", (dir / "report.html").string());
+  }
+  co_return 0;
+}
+
+std::string Context::param(const std::string& key, const std::string& fallback) const {
+  const auto& params = runner_.options().params;
+  auto it = params.find(key);
+  return it == params.end() ? fallback : it->second;
+}
+
+double Context::param(const std::string& key, double fallback) const {
+  const auto text = param(key, std::string());
+  if (text.empty()) return fallback;
+  try {
+    std::size_t used = 0;
+    const double value = std::stod(text, &used);
+    if (used == text.size()) return value;
+  } catch (const std::exception&) {
+  }
+  throw ValueError("Parameter " + key + " must be a number, got \"" + text + "\"");
+}
+
+const RunOptions& Context::options() const { return runner_.options(); }
+strategy::Symbol& Context::symbol(const std::string& name) { return runner_.symbol(name); }
+Portfolio& Context::portfolio() { return runner_.portfolio(); }
+OrderManager& Context::orders() { return runner_.orders(); }
+utils::StrategyLogger& Context::log() { return runner_.log(); }
+bool Context::warming_up() const { return runner_.warming_up(); }
+platform::LocalDateTime Context::now() const { return runner_.now(); }
+void Context::stop(const std::string& reason) { runner_.request_stop(reason); }
+
+std::string Context::buy(const std::string& symbol, std::int64_t qty, double price,
+                         std::string tag) {
+  return runner_.submit(symbol, {.side = Side::BUY, .qty = qty, .price = price,
+                                 .tag = std::move(tag)});
+}
+
+std::string Context::sell(const std::string& symbol, std::int64_t qty, double price,
+                          std::string tag) {
+  return runner_.submit(symbol, {.side = Side::SELL, .qty = qty, .price = price,
+                                 .tag = std::move(tag)});
+}
+
+std::string Context::target(const std::string& symbol, std::int64_t position, double price,
+                            std::string tag) {
+  return runner_.target(symbol, position, price, std::move(tag));
+}
+
+int run(Strategy& strategy, const RunOptions& options) {
+  auto logs = std::make_shared<RecentLogs>();
+  try {
+    const std::filesystem::path dir(options.log_dir);
+    utils::setup_logging({.level = options.log_level,
+                          .log_file = (dir / "tolbu_strategy.log").string(),
+                          .warn_log_file = (dir / "warn.log").string(),
+                          .stream_log_file = (dir / "stream.log").string()});
+  } catch (const std::exception& e) {
+    std::cerr << options.name << ": logging set-up failed: " << e.what() << "\n";
+    return 2;
+  }
+  logs->set_level(logging::INFO);
+  logs->set_formatter(std::make_shared<utils::DetailedFormatter>());
+  logging::root_logger().add_handler(logs);
+
+  asio::io_context loop;
+  int exit_code = 0;
+  {
+    Runner runner(strategy, options, loop, *logs);
+    asio::co_spawn(loop, runner.run(), [&](std::exception_ptr error, int code) {
+      exit_code = code;
+      if (error) {
+        exit_code = 1;
+        try {
+          std::rethrow_exception(error);
+        } catch (const std::exception& e) {
+          runner.log().error("Run failed: {}", e.what());
+          std::cerr << options.name << ": " << e.what() << "\n";
+        }
+      }
+      loop.stop();
+    });
+    loop.run();
+  }
+  logging::root_logger().remove_handler(logs);
+  return exit_code;
+}
+
+int run_main(int argc, char** argv, Strategy& strategy, std::string name) {
+  RunOptions defaults;
+  defaults.name = std::move(name);
+  int exit_code = 0;
+  auto options = parse_run_options(argc, argv, defaults, exit_code);
+  if (!options) return exit_code;
+  return run(strategy, *options);
+}
+
+}  // namespace tolbu_sdk::kit

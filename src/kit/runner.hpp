@@ -1,0 +1,80 @@
+#pragma once
+// The kit's live run: the services, the stream, the control API and the strategy's hooks on
+// one event loop. Context forwards to it.
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/steady_timer.hpp>
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "recent_logs.hpp"
+#include "tolbu_sdk/backtest/report.hpp"
+#include "tolbu_sdk/config.hpp"
+#include "tolbu_sdk/features/orders.hpp"
+#include "tolbu_sdk/features/prices.hpp"
+#include "tolbu_sdk/features/streaming.hpp"
+#include "tolbu_sdk/kit/strategy.hpp"
+
+namespace tolbu_sdk::kit {
+
+class Runner {
+ public:
+  Runner(Strategy& strategy, const RunOptions& options, boost::asio::io_context& loop,
+         const RecentLogs& logs);
+
+  // The whole run; its exit code.
+  platform::detail::awaitable<int> run();
+
+  // For Context and the control API.
+  const RunOptions& options() const { return options_; }
+  strategy::Symbol& symbol(const std::string& name);
+  Portfolio& portfolio() { return portfolio_; }
+  OrderManager& orders() { return orders_; }
+  utils::StrategyLogger& log() { return log_; }
+  bool warming_up() const { return warming_up_; }
+  platform::LocalDateTime now() const { return now_; }
+  std::string submit(const std::string& symbol, OrderIntent intent);
+  std::string target(const std::string& symbol, std::int64_t position, double price,
+                     std::string tag);
+  void request_stop(const std::string& reason);
+  // The report as it stands: trades net of fees, the equity curve, prices of the first symbol.
+  backtest::BacktestResult result() const;
+  const RecentLogs& logs() const { return logs_; }
+  double progress() const;
+
+ private:
+  void on_candle(const std::string& symbol, const types::Candle& candle);
+  void close_bar(const strategy::Bar& bar);
+  void on_event(const OrderEvent& event);
+  void spawn_reconcile(const std::string& why);
+  platform::detail::awaitable<void> flatten();
+  void print_summary() const;
+
+  Strategy& strategy_;
+  RunOptions options_;
+  boost::asio::io_context& loop_;
+  const RecentLogs& logs_;
+  TolbuConfig config_;
+  features::MarketDataService prices_;
+  features::OrderService service_;
+  Portfolio portfolio_;
+  OrderManager orders_;
+  utils::StrategyLogger log_;
+  Context context_;
+  std::map<std::string, strategy::Symbol> symbols_;
+  bool warming_up_ = false;
+  platform::LocalDateTime now_{};
+  boost::asio::steady_timer stop_timer_;
+  bool stop_requested_ = false;
+  std::chrono::steady_clock::time_point started_;
+
+  mutable std::mutex report_mutex_;  // the control API reads the curve from its thread
+  std::vector<backtest::EquityPoint> equity_;
+  std::vector<backtest::PricePoint> prices_of_first_;
+};
+
+}  // namespace tolbu_sdk::kit
