@@ -6,7 +6,7 @@
 #include <ostream>
 #include <string_view>
 
-#include "tolbu_sdk/platform/datetime.hpp"
+#include "tolbu_sdk/kit/strategy.hpp"
 
 namespace sma_crossover {
 
@@ -144,36 +144,11 @@ std::optional<Options> parse_options(int argc, char** argv, std::ostream& out, s
 }
 
 std::optional<std::int64_t> parse_time(std::string_view text) {
-  std::int64_t ms = 0;
-  if (text.find('-') == std::string_view::npos) {
-    if (parse_number(text, ms) && ms >= 0) return ms;
-    return std::nullopt;
-  }
-  int year = 0;
-  unsigned month = 0, day = 0;
-  int hour = 0, minute = 0, second = 0;
-  const std::string copy(text);
-  char tail = 0;
-  const int n = std::sscanf(copy.c_str(), "%4d-%2u-%2uT%2d:%2d:%2d%c", &year, &month, &day, &hour,
-                            &minute, &second, &tail);
-  if (n != 3 && n != 5 && n != 6) return std::nullopt;
-  if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59)
-    return std::nullopt;
-  return tolbu_sdk::platform::to_epoch_ms_int(
-      tolbu_sdk::platform::make_local(year, month, day, hour, minute, second));
+  return tolbu_sdk::kit::parse_time_ms(text);
 }
 
 std::string streaming_url(const std::string& backend) {
-  std::string_view rest = backend;
-  std::string scheme = "ws://";
-  if (rest.starts_with("https://")) {
-    scheme = "wss://";
-    rest.remove_prefix(8);
-  } else if (rest.starts_with("http://")) {
-    rest.remove_prefix(7);
-  }
-  rest = rest.substr(0, rest.find('/'));  // host and port only
-  return scheme + std::string(rest) + "/connection/websocket";
+  return tolbu_sdk::kit::streaming_url(backend);
 }
 
 }  // namespace sma_crossover

@@ -4,6 +4,7 @@
 //
 // Commands are Centrifugo "rpc" commands on a streaming connection:
 //   replay.start {"symbol","resolution","from","to"} -> {"bars":N,"start":MS,"resolution":S}
+//       ("symbols": [...] instead of, or beside, "symbol": several symbols in one lockstep)
 //       forgets every order, trade and position, and sets the clock to the start of the first
 //       bar (the first candle starting at or after "from"; bars start before "to").
 //   replay.next {} -> {"bar":K} or {"done":true}
@@ -21,7 +22,10 @@
 #include <boost/asio/post.hpp>
 #include <boost/json.hpp>
 
+#include <algorithm>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "market/exchange.hpp"
 #include "streaming/extension.hpp"
@@ -67,6 +71,7 @@ class Replay {
   std::string start(const json::value& data, streaming::RpcError& error) {
     const auto* o = data.if_object();
     const auto* s = o ? o->if_contains("symbol") : nullptr;
+    const auto* list = o ? o->if_contains("symbols") : nullptr;
     const auto resolution = int_field(data, "resolution");
     const auto from = int_field(data, "from");
     const auto to = int_field(data, "to");
@@ -74,11 +79,23 @@ class Replay {
       error = {kBadRequest, std::move(message)};
       return std::string();
     };
-    if (!s || !s->is_string() || !resolution || !from || !to)
-      return fail(R"(expected {"symbol": TEXT, "resolution": S, "from": MS, "to": MS})");
-    const std::string symbol(s->get_string());
-    const Instrument* in = ctx_.exchange.market().find(symbol);
-    if (!in || !in->listed) return fail("unknown symbol '" + symbol + "'");
+    std::vector<std::string> symbols;
+    if (s && s->is_string()) symbols.emplace_back(s->get_string());
+    if (list && list->is_array()) {
+      for (const auto& item : list->get_array()) {
+        if (!item.is_string()) return fail("\"symbols\" must be texts");
+        const std::string name(item.get_string());
+        if (std::find(symbols.begin(), symbols.end(), name) == symbols.end())
+          symbols.push_back(name);
+      }
+    }
+    if (symbols.empty() || !resolution || !from || !to)
+      return fail(
+          R"(expected {"symbol": TEXT or "symbols": [TEXT...], "resolution": S, "from": MS, "to": MS})");
+    for (const auto& symbol : symbols) {
+      const Instrument* in = ctx_.exchange.market().find(symbol);
+      if (!in || !in->listed) return fail("unknown symbol '" + symbol + "'");
+    }
     if (*resolution <= 0 || *resolution > 86400) return fail("resolution must be 1 to 86400 s");
     if (*from < 0 || *to <= *from) return fail("the range needs 0 <= from < to");
     const std::int64_t length = *resolution * 1000;
@@ -87,12 +104,11 @@ class Replay {
     if (bars == 0) return fail("no bar starts in the range");
     if (static_cast<std::uint64_t>(bars) > kMaxBars)
       return fail("the range holds more than " + std::to_string(kMaxBars) + " bars");
-    symbol_ = symbol;
+    symbols_ = std::move(symbols);
     resolution_ = static_cast<int>(*resolution);
     first_ = first;
     count_ = static_cast<std::uint64_t>(bars);
     next_ = 0;
-    channel_ = Exchange::candle_channel(symbol_, resolution_);
     ctx_.exchange.reset();
     ctx_.exchange.set_time(first_);
     return json::serialize(
@@ -116,21 +132,25 @@ class Replay {
     auto& exchange = ctx_.exchange;
     auto& market = exchange.market();
     exchange.set_time(end);
-    exchange.match_orders(symbol_);
-    const SimCandle bar = market.candle(symbol_, resolution_, start, end - 1);
-    exchange.publish(channel_, candle_json(bar));
-    if (k + 1 < count_)
-      exchange.publish(channel_, candle_json(market.candle(symbol_, resolution_, end, end)));
+    double close = 0.0;
+    for (const auto& symbol : symbols_) exchange.match_orders(symbol);
+    for (const auto& symbol : symbols_) {
+      const auto channel = Exchange::candle_channel(symbol, resolution_);
+      const SimCandle bar = market.candle(symbol, resolution_, start, end - 1);
+      if (&symbol == &symbols_.front()) close = bar.close;
+      exchange.publish(channel, candle_json(bar));
+      if (k + 1 < count_)
+        exchange.publish(channel, candle_json(market.candle(symbol, resolution_, end, end)));
+    }
     hub->publish(
         kMarkerChannel,
         json::object{
-            {"bar", k}, {"bars", count_}, {"time", start}, {"close", bar.close}, {"done", false}});
+            {"bar", k}, {"bars", count_}, {"time", start}, {"close", close}, {"done", false}});
     return R"({"bar":)" + std::to_string(k) + "}";
   }
 
   SimContext& ctx_;
-  std::string symbol_;
-  std::string channel_;
+  std::vector<std::string> symbols_;  // stepped together; the marker's close is the first's
   int resolution_ = 60;
   std::int64_t first_ = 0;
   std::uint64_t count_ = 0;
@@ -153,6 +173,7 @@ SimExtension extension{
     "replay", install,
     R"(Replay (--replay), for backtests: Centrifugo "rpc" commands on a streaming connection
   replay.start {"symbol","resolution","from","to"}  forgets orders, trades and positions;
+       "symbols": [...] steps several symbols together, in the order given;
        the clock stands at the start of the first bar (the first candle starting at or
        after "from"; bars start before "to"). Answers {"bars","start","resolution"}.
   replay.next {}   one bar: the clock moves to the end of bar K, resting orders are matched

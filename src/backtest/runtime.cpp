@@ -87,10 +87,15 @@ asio::awaitable<std::size_t> BacktestRuntime::start() {
   if (!s.link) s.link.emplace(co_await asio::this_coro::executor);
   co_await s.link->open(s.config.streaming_ws, s.config.jwt_token.value_or(""), step_timeout);
   // Named arguments: g++ 12 mishandles literals and braced temporaries inside co_await.
-  const json::value request{{"symbol", s.range.symbol},
-                            {"resolution", s.range.resolution},
-                            {"from", s.range.from_ms},
-                            {"to", s.range.to_ms}};
+  json::value request{{"symbol", s.range.symbol},
+                      {"resolution", s.range.resolution},
+                      {"from", s.range.from_ms},
+                      {"to", s.range.to_ms}};
+  if (!s.range.more_symbols.empty()) {
+    json::array symbols{json::string(s.range.symbol)};
+    for (const auto& symbol : s.range.more_symbols) symbols.emplace_back(symbol);
+    request.as_object()["symbols"] = std::move(symbols);
+  }
   const std::string_view method = "replay.start";
   const json::value answer = co_await s.link->call(method, request);
   const auto* bars = answer.is_object() ? answer.get_object().if_contains("bars") : nullptr;
@@ -125,6 +130,7 @@ asio::awaitable<void> BacktestRuntime::run(
   const json::value nothing = json::object();
   try {
     while (!s.finished && !s.stop && !s.failure) {
+      if (before_step) co_await before_step();
       const std::uint64_t expected = s.markers + 1;
       co_await s.link->call(next, nothing);
       const auto deadline = Clock::now() + step_timeout;

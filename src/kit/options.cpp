@@ -4,6 +4,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -12,6 +13,7 @@
 #include <type_traits>
 
 #include "tolbu_sdk/kit/strategy.hpp"
+#include "tolbu_sdk/platform/datetime.hpp"
 
 namespace tolbu_sdk::kit {
 
@@ -35,6 +37,10 @@ constexpr const char* kUsage = R"(Usage: {name} [options]
   --capital AMOUNT      starting equity of the report (default 100000)
   --commission-pct PCT  fee per fill in per cent of its value, when the back end reports none
   --no-flatten          leave positions open when the run ends
+  --backtest            replay [--from, --to) against a tolbu-sim started with --replay
+  --from TIME           first bar: YYYY-MM-DD, YYYY-MM-DDTHH:MM[:SS] (local time) or epoch ms
+  --to TIME             bars start before this
+  --bars N              instead of --to: N bars from --from
   --set KEY=VALUE       a parameter of the strategy (repeatable)
   --help                this text
 )";
@@ -61,6 +67,38 @@ bool number(std::string_view text, T& out) {
 
 }  // namespace
 
+std::optional<std::int64_t> parse_time_ms(std::string_view text) {
+  std::int64_t ms = 0;
+  if (text.find('-') == std::string_view::npos) {
+    if (number(text, ms) && ms >= 0) return ms;
+    return std::nullopt;
+  }
+  int year = 0;
+  unsigned month = 0, day = 0;
+  int hour = 0, minute = 0, second = 0;
+  const std::string copy(text);
+  char tail = 0;
+  const int n = std::sscanf(copy.c_str(), "%4d-%2u-%2uT%2d:%2d:%2d%c", &year, &month, &day, &hour,
+                            &minute, &second, &tail);
+  if (n != 3 && n != 5 && n != 6) return std::nullopt;
+  if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59)
+    return std::nullopt;
+  return platform::to_epoch_ms_int(platform::make_local(year, month, day, hour, minute, second));
+}
+
+std::string streaming_url(const std::string& backend) {
+  std::string_view rest = backend;
+  std::string scheme = "ws://";
+  if (rest.starts_with("https://")) {
+    scheme = "wss://";
+    rest.remove_prefix(8);
+  } else if (rest.starts_with("http://")) {
+    rest.remove_prefix(7);
+  }
+  rest = rest.substr(0, rest.find('/'));  // host and port only
+  return scheme + std::string(rest) + "/connection/websocket";
+}
+
 std::optional<RunOptions> parse_run_options(int argc, char** argv, RunOptions options,
                                             int& exit_code) {
   const std::string program = options.name;
@@ -70,6 +108,7 @@ std::optional<RunOptions> parse_run_options(int argc, char** argv, RunOptions op
     return std::nullopt;
   };
   std::optional<std::string> token_file;
+  std::int64_t bars = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -79,6 +118,10 @@ std::optional<RunOptions> parse_run_options(int argc, char** argv, RunOptions op
     }
     if (arg == "--no-flatten") {
       options.flatten_on_stop = false;
+      continue;
+    }
+    if (arg == "--backtest") {
+      options.backtest = true;
       continue;
     }
     if (arg == "--jwt") return fail("--jwt is not taken: set TOLBU_JWT or use --token-file");
@@ -119,6 +162,12 @@ std::optional<RunOptions> parse_run_options(int argc, char** argv, RunOptions op
       ok = number(value, options.capital) && options.capital > 0;
     } else if (arg == "--commission-pct") {
       ok = number(value, options.costs.commission_pct) && options.costs.commission_pct >= 0;
+    } else if (arg == "--from" || arg == "--to") {
+      const auto ms = parse_time_ms(value);
+      ok = ms.has_value();
+      (arg == "--from" ? options.from_ms : options.to_ms) = ms.value_or(0);
+    } else if (arg == "--bars") {
+      ok = number(value, bars) && bars > 0;
     } else if (arg == "--set") {
       const auto eq = value.find('=');
       ok = eq != std::string::npos && eq > 0;
@@ -139,12 +188,11 @@ std::optional<RunOptions> parse_run_options(int argc, char** argv, RunOptions op
     options.token = env;
   }
   if (options.token.empty()) return fail("no token: set TOLBU_JWT or use --token-file");
-  if (options.ws.empty()) {
-    // http://host -> ws://host/connection/websocket, https -> wss
-    const auto colon = options.backend.find(':');
-    if (colon == std::string::npos) return fail("--backend must be a URL: " + options.backend);
-    options.ws = (options.backend.compare(0, colon, "https") == 0 ? "wss" : "ws") +
-                 options.backend.substr(colon) + "/connection/websocket";
+  if (options.ws.empty()) options.ws = streaming_url(options.backend);
+  if (options.backtest) {
+    if (options.from_ms <= 0) return fail("--backtest needs --from");
+    if (bars > 0) options.to_ms = options.from_ms + bars * options.resolution * 1000;
+    if (options.to_ms <= options.from_ms) return fail("--backtest needs --to after --from, or --bars");
   }
   return options;
 }

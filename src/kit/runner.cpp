@@ -14,8 +14,10 @@
 #include <iostream>
 
 #include "control_app.hpp"
+#include "tolbu_sdk/backtest/runtime.hpp"
 #include "tolbu_sdk/control.hpp"
 #include "tolbu_sdk/errors.hpp"
+#include "tolbu_sdk/platform/centrifuge.hpp"
 
 namespace tolbu_sdk::kit {
 
@@ -95,9 +97,11 @@ void Runner::request_stop(const std::string& reason) {
   log_.info("Stop requested: {}", reason);
   stop_requested_ = true;
   stop_timer_.cancel();
+  if (stop_replay_) stop_replay_();
 }
 
 double Runner::progress() const {
+  if (progress_source_) return progress_source_();
   if (options_.duration_seconds <= 0) return 0.0;
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started_;
   return std::min(100.0, 100.0 * elapsed.count() / options_.duration_seconds);
@@ -281,16 +285,33 @@ asio::awaitable<int> Runner::run() {
 
   strategy_.on_start(context_);
 
+  // A backtest's replay: the sim's clock then stands at the first bar, where history ends.
+  features::TolbuStream stream(config_);
+  std::optional<backtest::BacktestRuntime> replay;
+  std::int64_t history_end = platform::now_epoch_ms() + 86'400'000;
+  if (options_.backtest) {
+    backtest::ReplayRange range{.symbol = options_.symbols.front(),
+                                .resolution = options_.resolution,
+                                .from_ms = options_.from_ms,
+                                .to_ms = options_.to_ms};
+    range.more_symbols.assign(options_.symbols.begin() + 1, options_.symbols.end());
+    replay.emplace(config_, stream, range);
+    // Orders sent while a bar is handled reach the sim before its clock moves on.
+    replay->before_step = [this]() -> asio::awaitable<void> { co_await orders_.settle(); };
+    co_await replay->start();
+    progress_source_ = [&replay] { return replay->progress().percent(); };
+    history_end = options_.from_ms;
+  }
+
   // History: every complete bar goes through on_bar while warming up; the newest may be
   // forming and waits for the stream.
   warming_up_ = true;
   const std::int64_t length_ms = std::int64_t{options_.resolution} * 1000;
-  const std::int64_t now_ms = platform::now_epoch_ms();
   for (const auto& name : options_.symbols) {
     const auto candles = co_await prices_.async_fetch_candles(
         name, options_.resolution,
-        now_ms - static_cast<std::int64_t>(options_.history_bars) * length_ms,
-        now_ms + 86'400'000, false, static_cast<std::int64_t>(options_.history_bars));
+        history_end - static_cast<std::int64_t>(options_.history_bars + 1) * length_ms,
+        history_end, false, static_cast<std::int64_t>(options_.history_bars));
     for (const auto& candle : candles) on_candle(name, candle);
     log_.info("History of {}: {} bars", name, candles.size());
   }
@@ -298,7 +319,6 @@ asio::awaitable<int> Runner::run() {
 
   // The stream: candles per symbol, this account's execution reports. A gap, or a reconnect
   // that may have missed reports, reconciles the orders from REST.
-  features::TolbuStream stream(config_);
   stream.on_gap([this](const std::string& channel) {
     spawn_reconcile("gap on " + channel);
     try {
@@ -313,6 +333,9 @@ asio::awaitable<int> Runner::run() {
   };
   auto on_error = [this](const std::exception& e) { log_.error("Stream error: {}", e.what()); };
   co_await stream.connect(on_connect, nullptr, on_error);
+  // Subscriptions made before the connection is up only go out with it: a replay's first
+  // step must not come before them.
+  co_await stream.client()->ready(std::chrono::seconds(10));
   for (const auto& name : options_.symbols) {
     auto on_candle_of = [this, name](const types::Candle& c) { on_candle(name, c); };
     co_await stream.subscribe_candles(name, options_.resolution, on_candle_of);
@@ -320,8 +343,22 @@ asio::awaitable<int> Runner::run() {
   auto on_report = [this](const boost::json::value& r) { orders_.on_execution_report(r); };
   co_await stream.subscribe_order_execution_report(options_.account_id, on_report);
 
+  if (replay) {
+    stop_replay_ = [&replay] { replay->request_stop(); };
+    if (!stop_requested_) co_await replay->run();
+    if (!stop_requested_) {
+      // The last bar has no successor to close it.
+      for (const auto& name : options_.symbols) {
+        if (const auto last = symbol(name).bars.current()) close_bar(*last);
+      }
+      co_await orders_.settle();
+      request_stop("replay finished");
+    }
+    stop_replay_ = nullptr;
+  }
+
   // Until the duration, a stop or a signal.
-  if (!stop_requested_) {
+  if (!stop_requested_ && !replay) {
     if (options_.duration_seconds > 0) {
       stop_timer_.expires_after(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
           std::chrono::duration<double>(options_.duration_seconds)));

@@ -70,6 +70,8 @@ class Runner {
   platform::LocalDateTime now_{};
   boost::asio::steady_timer stop_timer_;
   bool stop_requested_ = false;
+  std::function<void()> stop_replay_;       // ends a backtest's replay early
+  std::function<double()> progress_source_;  // a backtest's share of bars replayed
   std::chrono::steady_clock::time_point started_;
 
   mutable std::mutex report_mutex_;  // the control API reads the curve from its thread

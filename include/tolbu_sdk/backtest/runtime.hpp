@@ -29,6 +29,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tolbu_sdk/config.hpp"
 #include "tolbu_sdk/features/streaming.hpp"
@@ -43,6 +44,8 @@ struct TOLBU_API ReplayRange {
   int resolution = 60;       // seconds
   std::int64_t from_ms = 0;  // the first bar is the first candle starting at or after this
   std::int64_t to_ms = 0;    // bars start before this
+  // More symbols stepped in the same lockstep, after `symbol`.
+  std::vector<std::string> more_symbols{};
 };
 
 // One bar the strategy has handled.
@@ -90,6 +93,9 @@ class TOLBU_API BacktestRuntime {
   ReplayProgress progress() const;  // any thread
 
   std::chrono::milliseconds step_timeout{30000};
+  // Awaited before every step: what the strategy sent while handling a bar (orders whose
+  // answers are still on their way) reaches the back end before its clock moves on.
+  std::function<platform::detail::awaitable<void>()> before_step;
   // The channel of the sim's step markers.
   static constexpr const char* MARKER_CHANNEL = "replay:clock";
 

@@ -27,6 +27,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tolbu_sdk/kit/orders.hpp"
@@ -56,10 +57,20 @@ struct TOLBU_API RunOptions {
   std::string log_dir = "logs";
   std::string report_dir{};                 // report.json and report.html there when set
   bool flatten_on_stop = true;
+  // A backtest: the back end is a tolbu-sim started with --replay, stepped bar by bar over
+  // [from_ms, to_ms) for every symbol at once.
+  bool backtest = false;
+  std::int64_t from_ms = 0;
+  std::int64_t to_ms = 0;
   double capital = 100000.0;                // starting equity of the report
   CostModel costs{};
   std::map<std::string, std::string> params{};  // --set KEY=VALUE, for the strategy
 };
+
+// YYYY-MM-DD, YYYY-MM-DDTHH:MM[:SS] (local time) or epoch milliseconds.
+TOLBU_API std::optional<std::int64_t> parse_time_ms(std::string_view text);
+// The streaming address of a back end: http://host:port -> ws://host:port/connection/websocket.
+TOLBU_API std::string streaming_url(const std::string& backend);
 
 // Reads the options; nothing when the run should not start (--help printed, or an error
 // printed to stderr: exit_code says which).
@@ -118,8 +129,8 @@ class TOLBU_API Strategy {
   virtual void on_stop(Context&) {}
 };
 
-// Runs the strategy live until the duration ends, POST /stop, a signal or ctx.stop();
-// returns the process's exit code.
+// Runs the strategy live until the duration ends, POST /stop, a signal or ctx.stop(), or
+// over a replay with --backtest; returns the process's exit code.
 TOLBU_API int run(Strategy& strategy, const RunOptions& options);
 // parse_run_options with the name, then run.
 TOLBU_API int run_main(int argc, char** argv, Strategy& strategy, std::string name);
