@@ -35,9 +35,9 @@ double g_baseline = 0, g_lockstep = 0;
 // What the example strategy does with each bar, without orders.
 struct PerBarWork {
   tolbu_sdk::strategy::Bars bars{1000};
-  ind::SMA fast{10, {.max_history = 512}};
-  ind::SMA slow{30, {.max_history = 512}};
-  ind::ATR atr{14, {.max_history = 512}};
+  ind::SMA fast{10, tolbu_sdk::ta::IndicatorOptions{.max_history = 512}};
+  ind::SMA slow{30, tolbu_sdk::ta::IndicatorOptions{.max_history = 512}};
+  ind::ATR atr{14, tolbu_sdk::ta::IndicatorOptions{.max_history = 512}};
   std::size_t crossovers = 0;
 
   void on_candle(const tolbu_sdk::types::Candle& candle) {

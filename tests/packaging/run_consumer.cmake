@@ -27,6 +27,20 @@ if(NOT last_output MATCHES "consumer ok")
 endif()
 message(STATUS "${last_output}")
 
+# An example folder builds out of the tree against the installed package, as a user's would.
+if(EXAMPLE_SOURCE_DIR)
+  set(example_build "${WORK_DIR}/example-build")
+  run(${CMAKE_COMMAND} -S "${EXAMPLE_SOURCE_DIR}" -B "${example_build}" -G Ninja
+    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_CXX_COMPILER=${CXX_COMPILER}
+    -DCMAKE_BUILD_TYPE=${BUILD_TYPE} "-DCMAKE_CXX_FLAGS=${flags}"
+    "-DCMAKE_EXE_LINKER_FLAGS=${flags}")
+  run(${CMAKE_COMMAND} --build "${example_build}")
+  run("${example_build}/rsi_reversion" --help)
+  if(NOT last_output MATCHES "--symbol")
+    message(FATAL_ERROR "unexpected example output: ${last_output}")
+  endif()
+endif()
+
 # The installed local back end starts from its install folder and finds the SDK's libraries.
 run("${prefix}/bin/tolbu-sim" --help)
 if(NOT last_output MATCHES "Usage: tolbu-sim")
