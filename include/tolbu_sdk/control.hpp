@@ -198,6 +198,9 @@ class TOLBU_API APIServer {
     // Connections held at once; at the limit the longest-waiting one that has not sent its
     // request yet is closed to make room.
     std::size_t max_connections = 128;
+    // When set, every request must carry "Authorization: Bearer <token>" (401 otherwise): for
+    // an API opened beyond this host. The dashboard page then needs the header too.
+    std::string bearer_token{};
   };
 
   // Port 0 picks a free port, reported by port() once listening. Throws ValueError for a port

@@ -145,6 +145,9 @@ class Session : public std::enable_shared_from_this<Session> {
     if (!ec) {
       idle_ = false;
       const auto& request = parser.get();
+      if (!options_.bearer_token.empty() && !authorized(request)) {
+        co_return error_response(401, "Unauthorized");
+      }
       APIHandler handler(app_, std::string(request.target()));
       co_return handler.handle(request.method_string());
     }
@@ -161,6 +164,17 @@ class Session : public std::enable_shared_from_this<Session> {
     if (ec == http::error::header_limit) co_return error_response(431, "Request head too large");
     if (ec == http::error::body_limit) co_return error_response(413, "Request body too large");
     co_return error_response(400, fmt::format("Bad request: {}", ec.message()));
+  }
+
+  // The token compared in constant time, so that its length and prefix do not leak.
+  bool authorized(const http::request<http::string_body>& request) const {
+    const auto header = request[http::field::authorization];
+    const std::string expected = "Bearer " + options_.bearer_token;
+    if (header.size() != expected.size()) return false;
+    unsigned char diff = 0;
+    for (std::size_t i = 0; i < expected.size(); ++i)
+      diff |= static_cast<unsigned char>(header[i] ^ expected[i]);
+    return diff == 0;
   }
 
   // Every socket read is ours, so that a deadline or a shutdown landing while a piece is

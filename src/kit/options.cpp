@@ -30,7 +30,9 @@ constexpr const char* kUsage = R"(Usage: {name} [options]
   --history N           bars of history to warm up on (default 200)
   --duration SECONDS    run length; 0 runs until stopped (default 0)
   --control-host HOST   control API address (default 127.0.0.1)
-  --control-port PORT   control API port, 0 for any free one, -1 for none (default 8000)
+  --control-port PORT   control API port, 0 for any free one, -1 for none (default 8000);
+                        TOLBU_CONTROL_TOKEN in the environment makes it require that bearer
+                        token, as it should when --control-host opens it to the network
   --log-level LEVEL     DEBUG, INFO, WARNING, ERROR (default INFO)
   --log-dir DIR         log files' folder (default logs)
   --report-dir DIR      write report.json and report.html there at the end
@@ -188,6 +190,7 @@ std::optional<RunOptions> parse_run_options(int argc, char** argv, RunOptions op
     options.token = env;
   }
   if (options.token.empty()) return fail("no token: set TOLBU_JWT or use --token-file");
+  if (const char* env = std::getenv("TOLBU_CONTROL_TOKEN")) options.control_token = env;
   if (options.ws.empty()) options.ws = streaming_url(options.backend);
   if (options.backtest) {
     if (options.from_ms <= 0) return fail("--backtest needs --from");

@@ -272,7 +272,16 @@ asio::awaitable<int> Runner::run() {
   Application::EventLoop::Scope loop_running(app._loop);
   std::optional<APIServer> server;
   if (options_.control_port >= 0) {
-    server.emplace(app, options_.control_port, APIServer::Options{.host = options_.control_host});
+    APIServer::Options server_options{.host = options_.control_host};
+    server_options.bearer_token = options_.control_token;
+    const bool local = options_.control_host == "127.0.0.1" || options_.control_host == "::1" ||
+                       options_.control_host == "localhost";
+    if (!local && options_.control_token.empty()) {
+      log_.warning("The control API on {} is open to the network without a token: anyone who "
+                   "reaches it can stop the strategy (set TOLBU_CONTROL_TOKEN)",
+                   options_.control_host);
+    }
+    server.emplace(app, options_.control_port, server_options);
     server->start();
     if (!server->wait_until_listening(10s)) {
       std::cerr << options_.name << ": the control API could not listen on "

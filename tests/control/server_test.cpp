@@ -217,4 +217,29 @@ TEST_F(Misbehaving, OversizedRequestsGarbageAndHangUps) {
   EXPECT_EQ(kept.body, R"({"progress": 45.5})");  // and closed: one request per connection
 }
 
+TEST(ServerAuth, ABearerTokenGuardsEveryRoute) {
+  TestApp app;
+  auto options = loopback_options();
+  options.bearer_token = "s3cret";
+  APIServer server(app, 0, options);
+  server.start();
+  ASSERT_TRUE(server.wait_until_listening(5s));
+  struct Case {
+    const char* header;  // the Authorization line, or "" for none
+    int status;
+  };
+  for (const auto& c : {Case{"", 401}, Case{"Authorization: Bearer wrong\r\n", 401},
+                        Case{"Authorization: Bearer s3cre\r\n", 401},
+                        Case{"Authorization: s3cret\r\n", 401},
+                        Case{"Authorization: Bearer s3cret\r\n", 200}}) {
+    const auto reply = round_trip(
+        server.port(), std::string("GET /status HTTP/1.1\r\n") + c.header + "\r\n");
+    EXPECT_EQ(reply.status, c.status) << c.header;
+  }
+  const auto stop = round_trip(server.port(), "POST /stop HTTP/1.1\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_EQ(stop.status, 401);
+  EXPECT_FALSE(app._stop_event.is_set());
+  server.shutdown();
+}
+
 }  // namespace

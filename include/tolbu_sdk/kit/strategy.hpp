@@ -53,6 +53,7 @@ struct TOLBU_API RunOptions {
   double duration_seconds = 0.0;            // 0: until stopped
   std::string control_host = "127.0.0.1";
   int control_port = 8000;                  // 0 picks a free port; -1 runs without it
+  std::string control_token{};              // TOLBU_CONTROL_TOKEN: a bearer token it requires
   std::string log_level = "INFO";
   std::string log_dir = "logs";
   std::string report_dir{};                 // report.json and report.html there when set

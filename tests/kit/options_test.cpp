@@ -1,0 +1,75 @@
+// The kit's command line: what every strategy on it accepts, and what it refuses.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tolbu_sdk/kit/strategy.hpp"
+
+namespace {
+
+using tolbu_sdk::kit::parse_run_options;
+using tolbu_sdk::kit::RunOptions;
+
+std::optional<RunOptions> parse(std::vector<std::string> args, int& code) {
+  args.insert(args.begin(), "strategy");
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  testing::internal::CaptureStderr();
+  testing::internal::CaptureStdout();
+  auto out = parse_run_options(static_cast<int>(argv.size()), argv.data(), RunOptions{}, code);
+  testing::internal::GetCapturedStdout();
+  testing::internal::GetCapturedStderr();
+  return out;
+}
+
+TEST(KitOptions, RefusedWithAReasonOrReadWhole) {
+  ::setenv("TOLBU_JWT", "env-token", 1);
+  struct Case {
+    std::vector<std::string> args;
+    int code;  // -1: parsed
+  };
+  const Case refused[] = {
+      {{}, 2},                                         // no symbol
+      {{"--symbol", "HPG", "--jwt", "T"}, 2},          // never a token on the command line
+      {{"--symbol", "HPG", "--resolution", "0"}, 2},
+      {{"--symbol", "HPG", "--control-port", "70000"}, 2},
+      {{"--symbol", "HPG", "--set", "novalue"}, 2},
+      {{"--symbol", "HPG", "--backtest"}, 2},          // no range
+      {{"--symbol", "HPG", "--backtest", "--from", "2024-01-02", "--to", "2024-01-01"}, 2},
+      {{"--symbol", "HPG", "--from", "2024-13-01"}, 2},
+      {{"--symbol", "HPG", "--bogus", "1"}, 2},
+      {{"--help"}, 0},
+  };
+  for (const auto& c : refused) {
+    int code = -1;
+    EXPECT_FALSE(parse(c.args, code)) << c.args.size();
+    EXPECT_EQ(code, c.code);
+  }
+
+  int code = -1;
+  const auto o = parse({"--symbol", "HPG,VN30F2412", "--symbol", "FPT", "--backend",
+                        "https://api.example:8443/x", "--backtest", "--from", "2024-01-02",
+                        "--bars", "10", "--set", "period=14", "--set", "name=a=b"},
+                       code);
+  ASSERT_TRUE(o);
+  EXPECT_EQ(o->symbols, (std::vector<std::string>{"HPG", "VN30F2412", "FPT"}));
+  EXPECT_EQ(o->token, "env-token");
+  EXPECT_EQ(o->ws, "wss://api.example:8443/connection/websocket");
+  EXPECT_EQ(o->to_ms - o->from_ms, 10 * 60 * 1000);
+  EXPECT_EQ(o->params.at("name"), "a=b");
+  EXPECT_EQ(o->control_host, "127.0.0.1");  // local unless asked
+
+  // A token file wins over the environment; without either, no run.
+  const std::string file = testing::TempDir() + "kit-token";
+  std::ofstream(file) << "file-token\n";
+  EXPECT_EQ(parse({"--symbol", "HPG", "--token-file", file}, code)->token, "file-token");
+  ::unsetenv("TOLBU_JWT");
+  EXPECT_FALSE(parse({"--symbol", "HPG"}, code));
+  EXPECT_EQ(code, 2);
+}
+
+}  // namespace
