@@ -1,6 +1,7 @@
 #pragma once
-// The sim's exchange: the market clock, the live market, and accounts with orders, stop
-// orders, bracket orders, execution reports and trades. Everything it publishes goes to the
+// The sim's exchange: it joins the market clock, the live market, the order book, the
+// conditional orders and the accounts, checks requests, and publishes. Everything it publishes
+// goes to the
 // registered observers under the full channel names the streaming client subscribes to:
 //   market:OHLCV:<symbol>:<resolution>   forming candle of each resolution, every tick
 //   market:Depth:<symbol>                five levels a side, every tick
@@ -11,20 +12,21 @@
 // (type names from tolbu_sdk::DataTypes). Payloads have the layouts of tolbu_sdk::types.
 // Not thread-safe: it lives on the sim's one io_context thread.
 
+#include "market/accounts.hpp"
+#include "market/clock.hpp"
+#include "market/conditional_orders.hpp"
 #include "market/market.hpp"
+#include "market/order_book.hpp"
+#include "market/orders.hpp"
 #include "options.hpp"
 
 #include <boost/json/array.hpp>
 #include <boost/json/object.hpp>
 #include <boost/json/value.hpp>
 
-#include <chrono>
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,62 +38,6 @@ using ExchangeObserver =
 
 // Resolutions (seconds) whose forming candles are published every tick.
 inline constexpr int kLiveResolutions[] = {1, 60, 300, 900, 3600, 86400};
-
-struct SimOrder {
-  std::string order_id, ref_order_id, account_id, symbol, side, order_type;
-  double price = 0;
-  std::int64_t qty = 0, filled_qty = 0;
-  double avg_price = 0;
-  std::string status;  // NEW, FILLED, CANCELLED, REJECTED
-  std::int64_t created_time = 0, updated_time = 0;
-  std::string message;
-  double fee = 0;  // charged so far, in the reports for the client's accounting
-  boost::json::object to_json() const;  // the OrderData layout
-};
-
-struct SimTrade {
-  std::string trade_id, order_id, account_id, symbol, side;
-  double price = 0;
-  std::int64_t qty = 0;
-  double fee = 0;
-  std::int64_t trade_time = 0;
-  boost::json::object to_json() const;  // the Trade layout
-};
-
-struct SimStopOrder {
-  std::string order_id, ref_order_id, account_id, symbol, side;
-  double stop_price = 0;
-  std::int64_t qty = 0;
-  std::optional<double> limit_price;
-  std::string status;  // PENDING, TRIGGERED, CANCELLED
-  std::string triggered_order_id;
-  std::int64_t created_time = 0, updated_time = 0;
-  boost::json::object to_json() const;
-};
-
-struct SimBracketOrder {
-  std::string order_id, account_id, symbol, side, order_type = "LO", condition_type;
-  std::int64_t quantity = 0;
-  double condition_price = 0, take_profit_price = 0, stop_loss_price = 0;
-  // PENDING (waiting for the entry), ACTIVE (entry filled, exits armed), TAKE_PROFIT,
-  // STOP_LOSS, CANCELLED
-  std::string status;
-  std::string entry_order_id, exit_order_id;
-  std::int64_t created_time = 0, updated_time = 0;
-  boost::json::object to_json() const;
-};
-
-struct SimPosition {
-  std::int64_t qty = 0;  // signed: short below zero
-  double avg_price = 0;
-  double realized_pnl = 0;
-};
-
-struct SimAccount {
-  std::string account_id;
-  double cash = 0;
-  std::map<std::string, SimPosition, std::less<>> positions;
-};
 
 // The outcome of a request that changes orders: an HTTP status and the answer's JSON.
 struct ExchangeResult {
@@ -110,10 +56,10 @@ class Exchange {
   void publish(std::string_view channel, const boost::json::value& payload);
 
   // Market clock, epoch ms: starts at --start-ms (or now) and runs at --speed.
-  std::int64_t now_ms() const;
-  void advance(std::int64_t ms);
-  void set_time(std::int64_t ms);
-  double speed() const { return options_.speed; }
+  std::int64_t now_ms() const { return clock_.now_ms(); }
+  void advance(std::int64_t ms) { clock_.advance(ms); }
+  void set_time(std::int64_t ms) { clock_.set_time(ms); }
+  double speed() const { return clock_.speed(); }
 
   Market& market() { return market_; }
 
@@ -130,8 +76,9 @@ class Exchange {
                              std::string_view symbol, std::string_view side, std::string_view price,
                              std::string_view qty, std::string_view order_type);
   ExchangeResult cancel_order(std::string_view order_id);
-  ExchangeResult place_stop_order(const boost::json::object& body);
-  ExchangeResult place_bracket_order(const boost::json::object& body);
+  // Conditional orders as read from their bodies (rest/bodies.hpp); ids and states are set here.
+  ExchangeResult place_stop_order(SimStopOrder stop);
+  ExchangeResult place_bracket_order(SimBracketOrder bracket);
 
   struct OrderFilter {
     std::optional<std::string> account_id, symbol, status;
@@ -152,13 +99,9 @@ class Exchange {
   static std::string market_channel(std::string_view data_type, std::string_view symbol);
   static std::string order_channel(std::string_view account_id);
 
-  boost::json::object product_info_json(const Instrument& instrument, std::int64_t at_ms);
-  boost::json::object product_master_json(const Instrument& instrument, std::int64_t at_ms);
 
  private:
-  SimAccount& account(std::string_view account_id);
   double last_price(std::string_view symbol);
-  std::string next_id(char prefix);
   SimOrder& submit(SimOrder order);  // validates nothing; fills what is marketable
   void fill(SimOrder& order, double price);
   void report(const SimOrder& order);
@@ -167,24 +110,14 @@ class Exchange {
 
   const SimOptions& options_;
   Market market_;
-  std::chrono::steady_clock::time_point started_;
-  std::int64_t start_ms_ = 0;
-  std::int64_t offset_ms_ = 0;
+  MarketClock clock_;
   std::uint64_t ticks_ = 0;
-  std::map<char, std::uint64_t> id_counters_;
+  IdSource ids_;
   std::size_t next_observer_ = 1;
   std::vector<std::pair<std::size_t, ExchangeObserver>> observers_;
-  std::map<std::string, SimAccount, std::less<>> accounts_;
-  std::deque<SimOrder> orders_;  // in creation order; references stay valid
-  std::map<std::string, std::size_t, std::less<>> order_index_;
-  // Indexes that keep long runs (backtests with tens of thousands of orders) linear: every
-  // order before first_open_ is final, and the account and reference of every order.
-  std::size_t first_open_ = 0;
-  std::set<std::pair<std::string, std::string>, std::less<>> refs_;
-  std::vector<boost::json::object> reports_;
-  std::vector<SimTrade> trades_;
-  std::vector<SimStopOrder> stop_orders_;
-  std::vector<SimBracketOrder> brackets_;
+  Accounts accounts_;
+  OrderBook book_;
+  ConditionalOrders conditional_;
 };
 
 }  // namespace tolbu_sim

@@ -2,6 +2,8 @@
 
 #include "rest/rest_api.hpp"
 #include "market/exchange.hpp"
+#include "rest/bodies.hpp"
+#include "rest/layouts.hpp"
 #include "server/context.hpp"
 
 #include <algorithm>
@@ -90,7 +92,8 @@ SimResponse product_master(SimRequest& req, SimContext& ctx) {
   const Instrument* in = listed(ctx, symbol);
   if (!in) return SimResponse::error(404, "Unknown symbol '" + symbol + "'");
   return SimResponse::json(
-      200, json::object{{"data", ctx.exchange.product_master_json(*in, ctx.exchange.now_ms())}});
+      200, json::object{{"data", layouts::product_master(ctx.exchange.market(), *in,
+                                                          ctx.exchange.now_ms())}});
 }
 
 SimResponse margin_ratio(SimRequest& req, SimContext& ctx) {
@@ -151,7 +154,10 @@ SimResponse new_stop_order(SimRequest& req, SimContext& ctx) {
   if (auto refused = unknown_key(*body, {"refOrderID", "accountID", "symbol", "orderSide",
                                          "stopPrice", "qty", "limitPrice"}))
     return *refused;
-  return from_result(ctx.exchange.place_stop_order(*body));
+  SimStopOrder stop;
+  if (auto problem = read_stop_order(*body, stop); !problem.empty())
+    return SimResponse::error(400, problem);
+  return from_result(ctx.exchange.place_stop_order(std::move(stop)));
 }
 
 SimResponse new_bracket_order(SimRequest& req, SimContext& ctx) {
@@ -162,7 +168,10 @@ SimResponse new_bracket_order(SimRequest& req, SimContext& ctx) {
           *body, {"symbol", "side", "account", "quantity", "orderType", "conditionPrice",
                   "conditionType", "takeProfitPrice", "stopLossPrice"}))
     return *refused;
-  return from_result(ctx.exchange.place_bracket_order(*body));
+  SimBracketOrder bracket;
+  if (auto problem = read_bracket_order(*body, bracket); !problem.empty())
+    return SimResponse::error(400, problem);
+  return from_result(ctx.exchange.place_bracket_order(std::move(bracket)));
 }
 
 // Reads the query filters; false (error set) on a malformed time.
