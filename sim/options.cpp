@@ -29,6 +29,10 @@ Options:
   --max-candles N     largest candle answer; larger ranges answer 400 (default 200000)
   --journal-limit N   request journal size; the oldest entries are dropped (default 100000)
   --quiet             no per-request lines on stderr
+  --commission-pct X  fee per fill in per cent of its value (default 0.1)
+  --fee-per-contract X  fixed fee per contract filled (default 0)
+  --slippage-ticks N  ticks a market order, or a limit order marketable on arrival (within
+                      its limit), trades worse than the last price (default 0)
   --history-size N    streaming: publications kept per channel for recovery (default 1000;
                       0: no history, channels not recoverable)
   --history-ttl S     streaming: seconds a publication stays in the history (default 300)
@@ -186,6 +190,13 @@ std::optional<SimOptions> parse_options(int argc, char** argv, std::ostream& out
     } else if (arg == "--account") {
       options.account = value;
       ok = !value.empty();
+    } else if (arg == "--commission-pct") {
+      ok = parse_number(value, options.costs.commission_pct) && options.costs.commission_pct >= 0;
+    } else if (arg == "--fee-per-contract") {
+      ok = parse_number(value, options.costs.fee_per_contract) &&
+           options.costs.fee_per_contract >= 0;
+    } else if (arg == "--slippage-ticks") {
+      ok = parse_number(value, options.slippage_ticks) && options.slippage_ticks >= 0;
     } else if (arg == "--max-candles") {
       ok = parse_number(value, options.max_candles) && options.max_candles > 0;
     } else if (arg == "--journal-limit") {

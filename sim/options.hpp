@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tolbu_sdk/kit/costs.hpp"
+
 namespace tolbu_sim {
 
 struct SimOptions {
@@ -27,6 +29,10 @@ struct SimOptions {
   std::int64_t token_ttl_s = 0;  // 0: tokens do not expire
   std::vector<std::string> server_subs;
   std::size_t client_backlog = std::size_t(64) << 20;
+  // What fills cost: the fee schedule, and how many ticks a market order (or a limit order
+  // marketable on arrival, within its limit) trades worse than the last price.
+  tolbu_sdk::kit::CostModel costs{};
+  int slippage_ticks = 0;
   // Backtest replay: the clock is frozen and moves one bar per "replay.next" rpc.
   bool replay = false;
 };

@@ -4,6 +4,7 @@
 // a symbol's rules, and an order manager that sends each order at most once under its own
 // reference id and applies every fill once, whichever path brings it. Link tolbu_sdk::tolbu_kit.
 
+#include "tolbu_sdk/kit/costs.hpp"
 #include "tolbu_sdk/kit/fills.hpp"
 #include "tolbu_sdk/kit/order_rules.hpp"
 #include "tolbu_sdk/kit/orders.hpp"

@@ -19,7 +19,6 @@ using layouts::round_to;
 
 namespace {
 
-constexpr double kFeeRate = 0.001;  // 0.1 % of the traded value
 constexpr int kDepthLevels = 5;
 
 std::uint64_t mix(std::uint64_t x) {
@@ -209,8 +208,7 @@ void Exchange::report(const SimOrder& order) {
 
 void Exchange::fill(SimOrder& order, double price) {
   const std::int64_t now = now_ms();
-  const double fee =
-      round_to(price * static_cast<double>(order.qty - order.filled_qty) * kFeeRate, 2);
+  const double fee = options_.costs.fee(price, order.qty - order.filled_qty);
   const SimTrade& trade = book_.fill(order, price, fee, ids_.next('T'), now);
   accounts_.apply(trade);
   report(order);
@@ -227,9 +225,20 @@ void Exchange::fill(SimOrder& order, double price) {
 SimOrder& Exchange::submit(SimOrder order) {
   SimOrder& placed = book_.add(std::move(order), now_ms());
   report(placed);
-  // A market order, or a limit marketable on arrival, trades at the market.
+  // A market order, or a limit marketable on arrival, trades at the market, the slippage
+  // worse, but never beyond a limit.
   const double last = last_price(placed.symbol);
-  if (OrderBook::marketable(placed, last)) fill(placed, last);
+  if (!OrderBook::marketable(placed, last)) return placed;
+  double price = last;
+  if (options_.slippage_ticks > 0) {
+    const double tick = market_.instrument(placed.symbol).tick_size;
+    const double worse = (placed.side == "B" ? 1.0 : -1.0) * options_.slippage_ticks * tick;
+    price = round_to(std::round((last + worse) / tick) * tick, 6);
+    if (placed.order_type == "LO") {
+      price = placed.side == "B" ? std::min(price, placed.price) : std::max(price, placed.price);
+    }
+  }
+  fill(placed, price);
   return placed;
 }
 

@@ -8,13 +8,6 @@
 
 namespace tolbu_sdk::kit {
 
-double CostModel::fee(double price, std::int64_t qty) const {
-  const double q = static_cast<double>(qty);
-  const double raw = std::abs(price * q) * commission_pct / 100.0 + fee_per_contract * q;
-  const double scale = std::pow(10.0, fee_decimals);
-  return std::round(raw * scale) / scale;
-}
-
 ExecutionReport ExecutionReport::from_dict(const boost::json::value& data) {
   ExecutionReport report{types::OrderData::from_dict(data)};
   (void)parse_side(report.order.side);  // a report of neither side is refused here, not later

@@ -94,6 +94,37 @@ TEST_F(ExchangeTest, FillsMovePositionsCashAndRealisedProfit) {
   EXPECT_DOUBLE_EQ(trades[0].at("fee").to_number<double>(), 3.9);  // 0.1 % of 3 x 1300
 }
 
+// The costs a backtest must pay: the fee schedule on every fill, slippage on market and
+// marketable orders only, never beyond a limit.
+TEST(SimCosts, FeesAndSlippageAsConfigured) {
+  SimProcess sim{{"--speed", "0", "--start-ms", std::to_string(kStart), "--commission-pct",
+                  "0.05", "--fee-per-contract", "2", "--slippage-ticks", "2"}};
+  ASSERT_EQ(sim.post("/_sim/price", R"({"symbol": "VN30F2412", "price": 1300})").status, 200);
+  struct Case {
+    const char* path;
+    double price;  // of the fill
+    double fee;
+  };
+  const Case cases[] = {
+      {"m1/A/VN30F2412/B/0.0/3/MTL", 1300.2, 7.95},      // 3 x 1300.2 x 0.05 % + 3 x 2
+      {"m2/A/VN30F2412/S/0.0/1/MTL", 1299.8, 2.65},      // sells receive less
+      {"l1/A/VN30F2412/B/1300.1/1/LO", 1300.1, 2.65},    // marketable: slips up to its limit
+      {"l2/A/VN30F2412/B/1299.0/1/LO", 0.0, 0.0},        // rests: no fill yet
+  };
+  for (const auto& c : cases) {
+    auto reply = sim.authorized("POST", std::string("/api/v1/orders/new/") + c.path, "");
+    ASSERT_EQ(reply.status, 200) << reply.body;
+    const auto order = json::parse(reply.body).at("data");
+    EXPECT_DOUBLE_EQ(order.at("avgPrice").to_number<double>(), c.price) << c.path;
+    EXPECT_DOUBLE_EQ(order.at("fee").to_number<double>(), c.fee) << c.path;
+  }
+  // A resting limit trades at its limit when the market reaches it, without slippage.
+  ASSERT_EQ(sim.post("/_sim/price", R"({"symbol": "VN30F2412", "price": 1298})").status, 200);
+  const auto trades = json::parse(sim.authorized("GET", "/api/v1/trades", "").body).at("data");
+  ASSERT_EQ(trades.as_array().size(), 4u);
+  EXPECT_DOUBLE_EQ(trades.at(3).at("price").to_number<double>(), 1299.0);
+}
+
 TEST_F(ExchangeTest, StopWithLimitRestsAfterTriggerAndBracketStopsOut) {
   set_price("HPG", 26500);
   call("POST", "/api/v1/stop-orders", 200,

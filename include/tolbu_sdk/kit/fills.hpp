@@ -10,26 +10,16 @@
 #include <optional>
 #include <string>
 
+#include "tolbu_sdk/kit/costs.hpp"
 #include "tolbu_sdk/kit/side.hpp"
 #include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/types/records.hpp"
-#include "tolbu_sdk/utils/defaults.hpp"
 
 namespace boost::json {
 class value;
 }
 
 namespace tolbu_sdk::kit {
-
-// What fees cost: a per cent of the traded value and a fixed amount per contract, rounded
-// to the currency's smallest unit as the back end charges them.
-struct TOLBU_API CostModel {
-  double commission_pct = utils::DEFAULT_COMMISSION_PCT;
-  double fee_per_contract = 0.0;
-  int fee_decimals = 2;
-
-  double fee(double price, std::int64_t qty) const;
-};
 
 // One execution report: the order's state, and the back end's cumulative fee when it
 // reports one ("fee").
