@@ -102,7 +102,15 @@ void Client::Core::server_subscribed(const std::string& channel, json::object& r
   auto pubs = take_result(channel, pos, result, recovering, ctx);
   ctx.was_resubscribed = recovering;
   enqueue(ServerEvent{std::move(ctx)});
-  for (auto& pc : pubs) enqueue(ServerEvent{std::move(pc)});
+  // Recovered publications go where the live ones do.
+  auto sub = server_side_sub(channel);
+  for (auto& pc : pubs) {
+    if (sub) {
+      emit_sub(sub, std::move(pc));
+    } else {
+      enqueue(ServerEvent{std::move(pc)});
+    }
+  }
 }
 
 // The connect reply's server-side subscriptions; those it no longer holds have ended.
