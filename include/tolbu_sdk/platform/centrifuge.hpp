@@ -330,6 +330,10 @@ class TOLBU_API Subscription {
   // Subscribes the channel. When connected, returns once the server confirmed it and throws
   // ReplyError when the server refused it; otherwise the subscription stays pending and is
   // made as soon as the client connects. Does nothing when subscribing or subscribed.
+  // A channel the server subscribed us to itself is not asked for again: the subscription
+  // joins it and shares its one stream position; unsubscribe() then only stops listening.
+  // A hole in the offsets of a live subscription is recovered from the last publication
+  // delivered (the subscription is renewed); if that fails, on_subscribed says so.
   boost::asio::awaitable<void> subscribe();
   // Ends the subscription at once: no publication of it is delivered afterwards. The
   // server is told when connected; should it fail to answer, the connection is renewed,
