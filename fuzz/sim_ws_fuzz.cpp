@@ -8,6 +8,7 @@
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/json.hpp>
 
 #include <cstdint>
@@ -51,8 +52,8 @@ struct Session {
   bool connect() {
     if (!client.connect(port, "/connection/websocket")) return false;
     const auto id = ++next_id;
-    client.send_text(json::serialize(json::object{
-        {"id", id}, {"connect", json::object{{"token", "fuzz"}, {"name", "fuzz"}}}}));
+    client.send_text(json::serialize(
+        json::object{{"id", id}, {"connect", json::object{{"token", "fuzz"}, {"name", "fuzz"}}}}));
     if (!reply_to(id, 3s)) return false;
     // A subscription with history, so that publications and recovery are in play.
     const auto sub = ++next_id;
@@ -97,8 +98,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto& s = session();
   if (!s.client.connected()) FUZZ_CHECK(s.connect());
   s.client.send_text(std::string_view(reinterpret_cast<const char*>(data), size));
-  // Publications reach the subscription while the input is being read.
-  s.hub->publish("fz:a", json::object{{"seq", s.next_id}});
+  // Publications reach the subscription while the input is being read. On the hub's own
+  // thread: the hub is single-threaded, and a publish from here raced its unsubscribes.
+  asio::post(s.io, [&s, seq = s.next_id] { s.hub->publish("fz:a", json::object{{"seq", seq}}); });
   FUZZ_CHECK(s.alive());
   return 0;
 }

@@ -102,9 +102,11 @@ Test endpoints (no authentication; never journaled, never faulted):
   POST   /_sim/tick                 one live market tick now
   GET    /_sim/clock                {"time_ms":N,"speed":X}
   POST   /_sim/reset                forgets every order, trade and position
-  POST   /_sim/streaming/publish    body {"channel","data"}: one publication to its
-                                    subscribers; {"delivered":N}
-  POST   /_sim/streaming/raw        body {"frame"[,"channel"]}: a WebSocket frame as given
+  POST   /_sim/streaming/publish    body {"channel","data"[,"withhold"]}: one publication to
+                                    its subscribers; {"delivered":N}. "withhold": true keeps
+                                    it for recovery but sends it to nobody (a lost message)
+  POST   /_sim/streaming/raw        body {"frame"|"frame_hex"[,"channel"]}: a WebSocket
+                                    frame as given (hex: any bytes, invalid UTF-8 too)
   POST   /_sim/streaming/drop       body {["code","reason"]}: ends every connection, with a
                                     close frame of that code or abruptly
   POST   /_sim/streaming/unsubscribe body {"channel"[,"code","reason"]}: server unsubscribe
@@ -120,7 +122,9 @@ Test endpoints (no authentication; never journaled, never faulted):
   GET    /_sim/streaming/stats      connections, subscribers per channel, deliveries
   POST   /_sim/streaming/config     body {["ping_interval_ms","pings","replies",
                                     "deny_prefixes","max_pending_bytes","history_size",
-                                    "history_ttl_ms","token_ttl_ms"]}
+                                    "history_ttl_ms","token_ttl_ms","late_server_subs"]};
+                                    "late_server_subs": channels whose client subscribe
+                                    the server overtakes with its own (105 answer)
 )";
 }
 

@@ -44,6 +44,18 @@ std::optional<std::int64_t> int_at(const json::object& o, std::string_view key) 
   return std::nullopt;
 }
 
+std::optional<std::string> from_hex(std::string_view hex) {
+  if (hex.size() % 2) return std::nullopt;
+  std::string out;
+  for (std::size_t i = 0; i < hex.size(); i += 2) {
+    unsigned byte = 0;
+    auto [ptr, ec] = std::from_chars(hex.data() + i, hex.data() + i + 2, byte, 16);
+    if (ec != std::errc() || ptr != hex.data() + i + 2) return std::nullopt;
+    out.push_back(static_cast<char>(byte));
+  }
+  return out;
+}
+
 std::int64_t now_us() {
   return std::chrono::duration_cast<std::chrono::microseconds>(
              std::chrono::system_clock::now().time_since_epoch())
@@ -114,15 +126,27 @@ void install_routes(SimContext& ctx) {
     if (!body) return error;
     auto channel = text_at(*body, "channel");
     if (!channel || channel->empty() || !body->contains("data"))
-      return SimResponse::error(400, "Expected {\"channel\": TEXT, \"data\": ANY}");
-    return ok({{"delivered", streaming_hub(c)->publish(*channel, body->at("data"))}});
+      return SimResponse::error(
+          400, "Expected {\"channel\": TEXT, \"data\": ANY[, \"withhold\": BOOL]}");
+    auto hub = streaming_hub(c);
+    if (const auto* w = body->if_contains("withhold"); w && w->is_bool() && w->get_bool()) {
+      hub->publish_withheld(*channel, body->at("data"));  // a hole for the subscribers
+      return ok({{"delivered", 0}});
+    }
+    return ok({{"delivered", hub->publish(*channel, body->at("data"))}});
   });
   routes.add("POST", "/_sim/streaming/raw", [](SimRequest& req, SimContext& c) {
     SimResponse error;
     auto body = parse_json_object(req, error);
     if (!body) return error;
     auto frame = text_at(*body, "frame");
-    if (!frame) return SimResponse::error(400, "Expected {\"frame\": TEXT[, \"channel\": TEXT]}");
+    if (auto hex = text_at(*body, "frame_hex")) {
+      // Bytes that JSON text cannot carry, invalid UTF-8 among them.
+      frame = from_hex(*hex);
+    }
+    if (!frame)
+      return SimResponse::error(
+          400, "Expected {\"frame\": TEXT or \"frame_hex\": HEX[, \"channel\": TEXT]}");
     return ok({{"sent", streaming_hub(c)->send_raw(*frame, text_at(*body, "channel"))}});
   });
   routes.add("POST", "/_sim/streaming/drop", [](SimRequest& req, SimContext& c) {
@@ -212,6 +236,11 @@ void install_routes(SimContext& ctx) {
       options.deny_prefixes.clear();
       for (const auto& p : deny->get_array())
         if (p.is_string()) options.deny_prefixes.emplace_back(p.get_string());
+    }
+    if (const auto* late = body->if_contains("late_server_subs"); late && late->is_array()) {
+      options.late_server_subs.clear();
+      for (const auto& ch : late->get_array())
+        if (ch.is_string()) options.late_server_subs.emplace_back(ch.get_string());
     }
     if (auto n = int_at(*body, "max_pending_bytes"); n && *n > 0)
       options.max_pending_bytes = static_cast<std::size_t>(*n);

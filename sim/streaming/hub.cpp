@@ -155,6 +155,10 @@ std::size_t Hub::publish_text(std::string_view channel, std::string_view data_js
   return state_->publish(channel, data_json);
 }
 
+void Hub::publish_withheld(std::string_view channel, const json::value& data) {
+  state_->publish(channel, json::serialize(data), true);
+}
+
 std::size_t Hub::server_subscribe(std::string_view channel) {
   std::vector<SessionBase*> targets;
   for (auto& [id, session] : state_->sessions) {

@@ -49,6 +49,9 @@ struct HubOptions {
   // connection that does not refresh in time is closed with 3005 "expired". 0: unlimited.
   std::chrono::milliseconds token_ttl{0};
   std::vector<std::string> server_subs;  // channels every connection is subscribed to
+  // The next client subscribe to one of these is overtaken by a server-side subscription
+  // of the channel (its subscribe push goes first) and answered 105 "already subscribed".
+  std::vector<std::string> late_server_subs;
 };
 
 struct HubStats {
@@ -103,6 +106,9 @@ class Hub : public std::enable_shared_from_this<Hub> {
   // One publication to every connection subscribed to the channel; returns how many.
   std::size_t publish(std::string_view channel, const boost::json::value& data);
   std::size_t publish_text(std::string_view channel, std::string_view data_json);
+  // A publication kept for recovery but delivered to nobody: the next one shows a hole in
+  // the offsets.
+  void publish_withheld(std::string_view channel, const boost::json::value& data);
   // A frame sent exactly as given, to every connected client or to a channel's subscribers.
   std::size_t send_raw(std::string frame, std::optional<std::string> channel = std::nullopt);
   // Ends every connection: with a close frame of that code and reason, or abruptly.

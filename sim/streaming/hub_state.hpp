@@ -190,6 +190,10 @@ struct Hub::State {
     const bool recoverable = options.history_size > 0;
     std::string out = "{";
     if (recoverable) out += R"("recoverable":true,)";
+    if (const auto* p = request ? request->if_contains("positioned") : nullptr;
+        recoverable && p && p->is_bool() && p->get_bool()) {
+      out += R"("positioned":true,)";
+    }
     out += R"("epoch":)" + quoted(st.epoch) + R"(,"offset":)" + std::to_string(st.top);
     const auto* recover = request ? request->if_contains("recover") : nullptr;
     if (recover && recover->is_bool() && recover->get_bool()) {
@@ -221,7 +225,8 @@ struct Hub::State {
   }
 
   // One publication: its offset, its place in the history, its delivery.
-  std::size_t publish(std::string_view channel, std::string_view data_json) {
+  // `withheld`: kept in the history but sent to nobody, as a publication lost on its way.
+  std::size_t publish(std::string_view channel, std::string_view data_json, bool withheld = false) {
     auto it = streams.find(channel);
     if (it == streams.end()) {
       if (channels.find(channel) == channels.end()) return 0;  // nobody to recover it for
@@ -247,7 +252,7 @@ struct Hub::State {
       st.history.push_back(Entry{st.top, Clock::now(), std::move(pub)});
       trim(st);
     }
-    return deliver(channel, frame);
+    return withheld ? 0 : deliver(channel, frame);
   }
 
   std::string random_hex(std::size_t n) {

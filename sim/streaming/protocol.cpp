@@ -1,6 +1,8 @@
 // The protocol side of a hub session: the client's commands and their replies, the outgoing
 // frame queue, server pings and token expiry.
 
+#include <algorithm>
+
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
 #include <boost/asio/redirect_error.hpp>
@@ -183,6 +185,14 @@ void SessionBase::handle_command(json::object& cmd) {
     if (channel.empty()) return reply_error(cid, 107, "bad request");
     if (hub.denied(channel)) return reply_error(cid, 103, "permission denied");
     if (channels.contains(channel)) return reply_error(cid, 105, "already subscribed");
+    auto& late = hub.options.late_server_subs;
+    if (auto it = std::find(late.begin(), late.end(), channel); it != late.end()) {
+      late.erase(it);  // once: afterwards the channel is an ordinary one
+      hub.join(this, channel);
+      push(R"({"push":{"channel":)" + quoted(channel) + R"(,"subscribe":)" +
+           hub.subscribe_result(channel, nullptr) + "}}");
+      return reply_error(cid, 105, "already subscribed");
+    }
     hub.join(this, channel);
     return reply_text(cid, "subscribe", hub.subscribe_result(channel, &sub->get_object()));
   }

@@ -370,10 +370,14 @@ asio::awaitable<void> TolbuStream::unsubscribe(TolbuSubscription& subscription) 
     }
     co_return;
   }
+  // Out of the registry before the server is asked: a subscribe of the channel made while
+  // we wait for the reply must not join a record that is about to end.
+  if (state->_subscriptions.find(subscription.channel_name).get() == &subscription) {
+    state->_subscriptions.erase(subscription.channel_name);
+  }
   auto sub = subscription.sub_obj;
-  co_await sub->unsubscribe();
   subscription.active = false;
-  state->_subscriptions.erase(subscription.channel_name);
+  co_await sub->unsubscribe();
 }
 
 asio::awaitable<void> TolbuStream::unsubscribe(const SubscriptionPtr& subscription) {

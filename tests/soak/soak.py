@@ -151,7 +151,9 @@ class Run:
         os.makedirs(work)
         self.sim = start([opts.sim, "--port", "0", "--speed", "600", "--tick-ms", "20",
                           "--seed", str(opts.seed), "--jwt", TOKEN, "--history-size", "100000",
-                          "--client-backlog", "65536"],
+                          "--client-backlog", "65536"]
+                         + (["--server-sub", f"order:OrderExecutionReport:{ACCOUNT}"]
+                            if opts.server_side_reports else []),
                          os.path.join(opts.out, "sim.out"))
         try:
             port = read_line(self.sim, "tolbu-sim listening on 127.0.0.1:", 20)
@@ -358,6 +360,9 @@ def main():
     parser.add_argument("--sim", required=True)
     parser.add_argument("--example", required=True)
     parser.add_argument("--out", required=True)
+    # The server subscribes the execution-report channel itself; the example subscribes it
+    # as well, straight after connect().
+    parser.add_argument("--server-side-reports", action="store_true")
     return Run(parser.parse_args()).run()
 
 

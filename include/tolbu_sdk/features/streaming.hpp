@@ -40,7 +40,8 @@
 // recovers from where the delivered publications end. Nothing is lost as long as the
 // server's history covers what arrived meanwhile: its size (publications per channel) and
 // lifetime bound it. Beyond the history the channel reports a gap (WARNING and on_gap).
-// The client keeps at most 65,536 events queued for callbacks before it stops reading.
+// The client keeps at most 65,536 events, or 32 MiB of the messages they came from
+// (recovered publications included), queued for callbacks before it stops reading.
 // A strategy that handles fewer publications per second than arrive falls behind by the
 // difference: it keeps up for (history size) / (difference) seconds at most, then gaps.
 //

@@ -56,6 +56,8 @@ inline constexpr std::uint32_t NO_PING = 2;
 inline constexpr std::uint32_t BAD_PROTOCOL = 3;
 inline constexpr std::uint32_t COMMAND_TIMEOUT = 4;
 inline constexpr std::uint32_t CLIENT_CLOSED = 5;  // the client object was destroyed
+// A hole in a channel's offsets: the subscription is renewed to recover what is missing.
+inline constexpr std::uint32_t MISSED_PUBLICATIONS = 6;
 inline constexpr std::uint32_t CONNECT_CALLED = 0;
 inline constexpr std::uint32_t UNSUBSCRIBE_CALLED = 0;
 // Error codes of the server's replies.
@@ -225,8 +227,17 @@ struct TOLBU_API ClientOptions {
   std::chrono::milliseconds max_server_ping_delay{10000};
   bool tls_verify = true;  // verify the server's certificate and host name (wss)
   std::string tls_ca_pem;  // extra trusted certificates, PEM; the system's are used as well
-  // Events waiting for their handlers; reading from the socket pauses above this.
+  // Events waiting for their handlers, and the bytes of the messages they came from
+  // (recovered publications included): reading from the socket pauses above either, and
+  // the server's backlog limit and recovery take over. One message may pass the byte bound
+  // by its own size (at most max_message_bytes). Replies to commands are read regardless.
   std::size_t max_queued_events = 65536;
+  std::size_t max_queued_bytes = std::size_t(32) << 20;
+  // The largest message accepted; a larger one ends the connection as an error.
+  std::size_t max_message_bytes = std::size_t(64) << 20;
+  // Ask the server to check each subscription's stream position ("positioned"): a server
+  // that finds it behind ends the subscription with a resubscribe advice, and it recovers.
+  bool positioned = true;
 };
 
 // An error reply of the server to a command ("permission denied", "unauthorized", ...).
@@ -290,6 +301,8 @@ class TOLBU_API Client : public std::enable_shared_from_this<Client> {
   bool has_server_subscription(std::string_view channel) const;
   // How many subscriptions the client keeps (unsubscribed ones are forgotten).
   std::size_t subscription_count() const noexcept;
+  // Bytes of the messages whose events wait for their handlers.
+  std::size_t queued_bytes() const noexcept;
 
   struct Core;
 
@@ -317,6 +330,10 @@ class TOLBU_API Subscription {
   // Subscribes the channel. When connected, returns once the server confirmed it and throws
   // ReplyError when the server refused it; otherwise the subscription stays pending and is
   // made as soon as the client connects. Does nothing when subscribing or subscribed.
+  // A channel the server subscribed us to itself is not asked for again: the subscription
+  // joins it and shares its one stream position; unsubscribe() then only stops listening.
+  // A hole in the offsets of a live subscription is recovered from the last publication
+  // delivered (the subscription is renewed); if that fails, on_subscribed says so.
   boost::asio::awaitable<void> subscribe();
   // Ends the subscription at once: no publication of it is delivered afterwards. The
   // server is told when connected; should it fail to answer, the connection is renewed,

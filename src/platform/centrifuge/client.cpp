@@ -44,7 +44,9 @@ asio::awaitable<void> Client::Core::watch_pings(std::shared_ptr<Core> self, Conn
   const auto window = std::chrono::seconds(c->ping_seconds) + self->options.max_server_ping_delay;
   auto timer = c->ping_timer;
   while (!c->closed) {
-    const auto due = c->last_received + window;
+    auto due = c->last_received + window;
+    // Not reading on purpose: an unread ping is not a missing one.
+    if (self->reader_paused) due = std::max(due, Clock::now() + window);
     if (Clock::now() >= due) {
       self->drop(c, codes::NO_PING, "no ping");
       break;
@@ -123,10 +125,17 @@ milliseconds Client::Core::refresh_delay(std::uint32_t ttl_seconds) {
   return std::max(delay, milliseconds(100));
 }
 
+// A retry of a failed refresh, well before the token runs out.
+milliseconds Client::Core::retry_delay(Clock::time_point expiry) {
+  const auto left = std::chrono::duration_cast<milliseconds>(expiry - Clock::now());
+  return std::clamp(left / 4, milliseconds(100), milliseconds(5000));
+}
+
 asio::awaitable<void> Client::Core::refresh_loop(std::shared_ptr<Core> self, ConnPtr c,
                                                  std::uint32_t ttl) {
   auto timer = c->refresh_timer;
   auto delay = refresh_delay(ttl);
+  auto expiry = Clock::now() + std::chrono::seconds(ttl);
   while (!c->closed && !self->shut) {
     timer->expires_after(delay);
     boost::system::error_code ec;
@@ -138,7 +147,7 @@ asio::awaitable<void> Client::Core::refresh_loop(std::shared_ptr<Core> self, Con
     } catch (const std::exception& e) {
       log().error("Token for the refresh not available: {}", e.what());
       self->emit_error("refresh", 0, e.what(), true);
-      delay = std::chrono::seconds(5);
+      delay = retry_delay(expiry);
       continue;
     }
     Reply r = co_await self->call(c, "refresh", params);
@@ -148,6 +157,7 @@ asio::awaitable<void> Client::Core::refresh_loop(std::shared_ptr<Core> self, Con
       ttl = static_cast<std::uint32_t>(uint_at(r.result, "ttl"));
       log().debug("Connection token refreshed; {} s left", ttl);
       delay = refresh_delay(ttl);
+      expiry = Clock::now() + std::chrono::seconds(ttl);
       continue;
     }
     if (r.outcome == Reply::TIMEOUT) {
@@ -158,7 +168,7 @@ asio::awaitable<void> Client::Core::refresh_loop(std::shared_ptr<Core> self, Con
     if (r.outcome == Reply::ERROR && r.temporary) {
       log().warning("Token refresh refused for now: {} {}", r.code, r.message);
       self->emit_error("refresh", r.code, r.message, true);
-      delay = std::chrono::seconds(2);
+      delay = retry_delay(expiry);
       continue;
     }
     if (r.outcome == Reply::ERROR) {
@@ -176,6 +186,7 @@ void Client::Core::connected(const ConnPtr& c, const json::object& result) {
   c->ping_seconds = static_cast<std::uint32_t>(uint_at(result, "ping"));
   c->pong = bool_at(result, "pong");
   state = ClientState::CONNECTED;
+  c->attempts_before = attempts;
   attempts = 0;
   ConnectedContext ctx;
   ctx.client = string_at(result, "client");
@@ -196,7 +207,14 @@ void Client::Core::connected(const ConnPtr& c, const json::object& result) {
 asio::awaitable<void> Client::Core::attempt(std::uint64_t serial) {
   auto self = shared_from_this();
   // Before anything else: a failing token source is a failed attempt, retried later.
-  const std::string token = current_token();
+  std::string token;
+  try {
+    token = current_token();
+  } catch (const std::exception& e) {
+    log().error("Token for connecting to {} not available: {}", address, e.what());
+    emit_error("token", 0, e.what(), true);
+    co_return;
+  }
   auto c = std::make_shared<Conn>(ex);
   c->serial = ++conn_serial;
   conn = c;
@@ -219,6 +237,7 @@ asio::awaitable<void> Client::Core::attempt(std::uint64_t serial) {
     c->transport->abort();
     co_return;
   }
+  c->transport->set_max_message(options.max_message_bytes);
   c->last_received = Clock::now();
   asio::co_spawn(ex, read_loop(self, c), asio::detached);
 
@@ -309,6 +328,9 @@ asio::awaitable<void> Client::Core::attempt(std::uint64_t serial) {
     co_return;
   }
   state = ClientState::CONNECTING;
+  // A connection that ended on a message we refused would get it again at once (a
+  // recovery repeats it): back off as after a failed attempt.
+  if (c->refused) attempts = c->attempts_before;
   for (auto& sub : sub_order) {
     if (sub->state == SubscriptionState::UNSUBSCRIBED) continue;
     sub->state = SubscriptionState::SUBSCRIBING;
@@ -359,6 +381,7 @@ void Client::Core::shutdown() noexcept {
   state = ClientState::DISCONNECTED;
   ++run_serial;
   queue.clear();
+  queued_bytes = 0;
   boost::system::error_code ec;
   backoff.cancel();
   drained.cancel();
@@ -428,6 +451,7 @@ bool Client::has_server_subscription(std::string_view channel) const {
 }
 
 std::size_t Client::subscription_count() const noexcept { return core_->subs.size(); }
+std::size_t Client::queued_bytes() const noexcept { return core_->queued_bytes; }
 const std::string& Client::address() const noexcept { return core_->address; }
 const ClientOptions& Client::options() const noexcept { return core_->options; }
 

@@ -90,13 +90,17 @@ struct Position {
   bool lost = false;  // a recovery was refused: the next subscribed event says so
 };
 
-// True when a publication moves the position on; false for one already delivered (a
-// recovered publication that the live stream repeats, or the reverse).
-inline bool advance(Position& pos, const Publication& pub) {
-  if (!pos.recoverable || pub.offset == 0) return true;
-  if (pub.offset <= pos.offset) return false;
+// What a live publication is to the position: the next one (the position moves on), one
+// already delivered (a recovered publication that the live stream repeats, or the reverse),
+// or one past a hole: publications between were missed.
+enum class Step { NEXT, SEEN, GAP };
+
+inline Step advance(Position& pos, const Publication& pub) {
+  if (!pos.recoverable || pub.offset == 0) return Step::NEXT;
+  if (pub.offset <= pos.offset) return Step::SEEN;
+  if (pub.offset > pos.offset + 1) return Step::GAP;
   pos.offset = pub.offset;
-  return true;
+  return Step::NEXT;
 }
 
 // The subscribe request's recovery fields, when the position allows recovering.
@@ -141,6 +145,8 @@ struct Conn {
   Clock::time_point last_received{};
   std::uint32_t ping_seconds = 0;
   bool pong = false;
+  bool refused = false;          // ended by a message we refused: counts as a failed attempt
+  unsigned attempts_before = 0;  // failed attempts in a row before this one connected
   std::vector<std::shared_ptr<asio::steady_timer>> waiters;  // cancelled when it ends
   std::shared_ptr<asio::steady_timer> ping_timer;
   std::shared_ptr<asio::steady_timer> refresh_timer;
@@ -190,6 +196,9 @@ struct __attribute__((visibility("hidden"))) Subscription::Core {
   std::uint64_t sent_on = 0;       // connection whose subscribe command is in flight or done
   std::uint64_t generation = 0;    // bumped on unsubscribe: late replies are then ignored
   bool resubscribing = false;      // the next on_subscribed follows a reconnect
+  // The server subscribed us to the channel itself: its one position is in server_subs and
+  // nothing is asked of the server for this subscription.
+  bool server_side = false;
   Position position;
   std::shared_ptr<asio::steady_timer> retry;
 };
@@ -229,7 +238,14 @@ struct __attribute__((visibility("hidden"))) Client::Core
   // Server-side subscriptions with their positions, kept across reconnects for recovery.
   std::map<std::string, Position, std::less<>> server_subs;
 
-  std::deque<Event> queue;
+  // Each event with the bytes of the message it came from, charged to the message's last
+  // event: its memory lives until that one is handled.
+  struct Queued {
+    Event ev;
+    std::size_t bytes = 0;
+  };
+  std::deque<Queued> queue;
+  std::size_t queued_bytes = 0;
   bool dispatching = false;
   bool reader_paused = false;
   asio::steady_timer drained;
@@ -249,6 +265,22 @@ struct __attribute__((visibility("hidden"))) Client::Core
   void wake_ready_waiters() {
     for (auto& t : ready_waiters) t->cancel();
     ready_waiters.clear();
+  }
+
+  bool backlogged() const {
+    return queue.size() >= options.max_queued_events || queued_bytes >= options.max_queued_bytes;
+  }
+  bool caught_up() const {
+    return queue.size() <= options.max_queued_events / 2 &&
+           queued_bytes <= options.max_queued_bytes / 2;
+  }
+
+  // A command on this connection waits for its reply.
+  bool awaits_reply(const ConnPtr& c) const {
+    for (const auto& [id, p] : pending) {
+      if (p->conn == c->serial && !p->finished) return true;
+    }
+    return false;
   }
 
   SubCorePtr find_sub(std::string_view channel) const {
@@ -300,6 +332,12 @@ struct __attribute__((visibility("hidden"))) Client::Core
   static asio::awaitable<void> retry_later(std::shared_ptr<Core> self, SubCorePtr sub, ConnPtr c,
                                            std::uint64_t gen);
   asio::awaitable<void> send_unsubscribe(SubCorePtr sub, ConnPtr c);
+  void join_server_side(const SubCorePtr& sub);
+  void leave_server_side(const SubCorePtr& sub, Position pos);
+  SubCorePtr server_side_sub(std::string_view channel) const;
+  void missed(const ConnPtr& c, const SubCorePtr& sub, std::string_view channel,
+              const Position& pos, const Publication& pub);
+  static asio::awaitable<void> resubscribe(std::shared_ptr<Core> self, SubCorePtr sub, ConnPtr c);
 
   // ----- connecting, shutting down: client.cpp
 
@@ -311,6 +349,7 @@ struct __attribute__((visibility("hidden"))) Client::Core
   static asio::awaitable<void> run(std::shared_ptr<Core> self, std::uint64_t serial);
   void give_up(std::uint32_t code, std::string reason);
   static milliseconds refresh_delay(std::uint32_t ttl_seconds);
+  static milliseconds retry_delay(Clock::time_point expiry);
   static asio::awaitable<void> refresh_loop(std::shared_ptr<Core> self, ConnPtr c,
                                             std::uint32_t ttl);
   void connected(const ConnPtr& c, const json::object& result);

@@ -42,7 +42,7 @@ ClientInfo client_info(const json::object& o) {
 
 void Client::Core::enqueue(Event ev) {
   if (shut) return;
-  queue.push_back(std::move(ev));
+  queue.push_back(Queued{std::move(ev), 0});
   if (!dispatching) {
     // Posted, not started here: co_spawn would run the dispatcher inline, once per
     // message. Deferred, it takes every event of the frame being read in one go.
@@ -111,11 +111,10 @@ asio::awaitable<void> Client::Core::deliver(Event& ev) {
 asio::awaitable<void> Client::Core::dispatch(std::shared_ptr<Core> self) {
   auto& q = self->queue;
   while (!q.empty() && !self->shut) {
-    Event ev = std::move(q.front());
+    Event ev = std::move(q.front().ev);
+    self->queued_bytes -= q.front().bytes;
     q.pop_front();
-    if (self->reader_paused && q.size() <= self->options.max_queued_events / 2) {
-      self->drained.cancel();
-    }
+    if (self->reader_paused && self->caught_up()) self->drained.cancel();
     // Publications are the hot path: no variant walk beyond this test.
     if (auto* s = std::get_if<SubEvent>(&ev)) {
       if (auto* pc = std::get_if<PublicationContext>(&s->ctx)) {
@@ -186,6 +185,9 @@ asio::awaitable<Reply> Client::Core::call(ConnPtr c, const char* method, const j
   if (c->closed) co_return Reply{};
   pending.emplace(id, p);
   send(c, fmt::format("{{\"id\":{},\"{}\":{}}}", id, method, json::serialize(params)));
+  // A reply is read even while the handlers are behind: the handler that waits for it
+  // would otherwise wait for itself.
+  if (reader_paused) drained.cancel();
   p->timer.expires_after(options.timeout);
   boost::system::error_code ec;
   co_await p->timer.async_wait(asio::redirect_error(asio::use_awaitable, ec));
@@ -243,7 +245,12 @@ void Client::Core::handle_frame(const ConnPtr& c, std::string_view text) {
       log().error("Malformed message skipped ({}): {}", ec.message(), excerpt(message));
       continue;
     }
+    const auto before = queue.size();
     handle_message(c, v);
+    if (queue.size() > before) {
+      queue.back().bytes += length;
+      queued_bytes += length;
+    }
     if (c->closed) return;
   }
 }
@@ -285,19 +292,45 @@ void Client::Core::handle_push(const ConnPtr& c, json::object& push) {
       log().warning("Malformed publication on {} skipped", channel);
       return;
     }
-    auto sub = find_sub(channel);
-    if (sub && sub->state != SubscriptionState::UNSUBSCRIBED) {
-      auto ctx = publication(sub->channel, pubv->get_object());
-      if (!advance(sub->position, *ctx.pub)) {
-        log().debug("Publication {} on {} already delivered", ctx.pub->offset, channel);
-        return;
-      }
-      emit_sub(sub, std::move(ctx));
-      return;
-    }
+    // A channel has one position, whichever way it was subscribed.
     if (auto it = server_subs.find(channel); it != server_subs.end()) {
       auto ctx = publication(it->first, pubv->get_object());
-      if (advance(it->second, *ctx.pub)) enqueue(ServerEvent{std::move(ctx)});
+      switch (advance(it->second, *ctx.pub)) {
+        case Step::SEEN:
+          log().debug("Publication {} on {} already delivered", ctx.pub->offset, channel);
+          return;
+        case Step::GAP:
+          missed(c, nullptr, it->first, it->second, *ctx.pub);
+          return;
+        case Step::NEXT:
+          break;
+      }
+      if (auto sub = server_side_sub(channel)) {
+        emit_sub(sub, std::move(ctx));
+      } else {
+        enqueue(ServerEvent{std::move(ctx)});
+      }
+      return;
+    }
+    auto sub = find_sub(channel);
+    if (sub && sub->state == SubscriptionState::SUBSCRIBING) {
+      // Resubscribing: what is missing comes with the subscribe reply.
+      log().debug("Publication on {} while resubscribing dropped", channel);
+      return;
+    }
+    if (sub && sub->state == SubscriptionState::SUBSCRIBED) {
+      auto ctx = publication(sub->channel, pubv->get_object());
+      switch (advance(sub->position, *ctx.pub)) {
+        case Step::SEEN:
+          log().debug("Publication {} on {} already delivered", ctx.pub->offset, channel);
+          return;
+        case Step::GAP:
+          missed(c, sub, sub->channel, sub->position, *ctx.pub);
+          return;
+        case Step::NEXT:
+          break;
+      }
+      emit_sub(sub, std::move(ctx));
       return;
     }
     log().debug("Publication on {} without a subscription dropped", channel);
@@ -318,6 +351,13 @@ void Client::Core::handle_push(const ConnPtr& c, json::object& push) {
     return;
   }
   if (const auto* unsub = object_at(push, "unsubscribe")) {
+    if (auto sub = server_side_sub(channel)) {
+      // The server ends its own subscription: ours carries on from its position, if at all.
+      auto it = server_subs.find(channel);
+      auto pos = it->second;
+      server_subs.erase(it);
+      leave_server_side(sub, std::move(pos));
+    }
     if (auto sub = find_sub(channel); sub && sub->state != SubscriptionState::UNSUBSCRIBED) {
       server_unsubscribe(c, channel, *unsub);
     } else if (auto it = server_subs.find(channel); it != server_subs.end()) {
@@ -391,18 +431,26 @@ asio::awaitable<void> Client::Core::read_loop(std::shared_ptr<Core> self, ConnPt
       c->last_received = Clock::now();
       self->handle_frame(c, text);
       if (c->closed) break;
-      if (self->queue.size() >= self->options.max_queued_events && !self->shut) {
+      while (self->backlogged() && !self->shut && !c->closed && !self->awaits_reply(c)) {
         // The handlers are behind: stop reading until they catch up.
         self->reader_paused = true;
         self->drained.expires_at(Clock::time_point::max());
         boost::system::error_code ec;
         co_await self->drained.async_wait(asio::redirect_error(asio::use_awaitable, ec));
         self->reader_paused = false;
+        // The server's pings were not read meanwhile: their window starts again.
+        c->last_received = Clock::now();
       }
+      if (c->closed) break;
     }
   } catch (const boost::system::system_error& e) {
     const auto& peer = c->transport->peer_close();
-    if (peer.received) {
+    if (!peer.refused.empty() && !c->closed && !self->shut) {
+      log().error("Message from {} refused: {}", self->address, peer.refused);
+      c->refused = true;
+      c->set_reason(codes::BAD_PROTOCOL, "message refused: " + peer.refused);
+      self->emit_error("protocol", codes::BAD_PROTOCOL, "message refused: " + peer.refused, true);
+    } else if (peer.received) {
       c->set_reason(peer.code, peer.reason);
     } else {
       c->set_reason(codes::TRANSPORT_CLOSED, "transport closed: " + e.code().message());

@@ -84,7 +84,7 @@ std::vector<PublicationContext> Client::Core::take_result(const std::string& cha
     for (auto& p : pubs->get_array()) {
       if (!p.is_object()) continue;
       auto pc = publication(channel, p.get_object());
-      if (ctx.recovered && !advance(next, *pc.pub)) continue;
+      if (ctx.recovered && advance(next, *pc.pub) == Step::SEEN) continue;
       next.offset = std::max(next.offset, pc.pub->offset);
       out.push_back(std::move(pc));
     }
@@ -102,7 +102,15 @@ void Client::Core::server_subscribed(const std::string& channel, json::object& r
   auto pubs = take_result(channel, pos, result, recovering, ctx);
   ctx.was_resubscribed = recovering;
   enqueue(ServerEvent{std::move(ctx)});
-  for (auto& pc : pubs) enqueue(ServerEvent{std::move(pc)});
+  // Recovered publications go where the live ones do.
+  auto sub = server_side_sub(channel);
+  for (auto& pc : pubs) {
+    if (sub) {
+      emit_sub(sub, std::move(pc));
+    } else {
+      enqueue(ServerEvent{std::move(pc)});
+    }
+  }
 }
 
 // The connect reply's server-side subscriptions; those it no longer holds have ended.
@@ -125,8 +133,82 @@ void Client::Core::apply_server_subs(json::object& result, const std::set<std::s
     }
     log().warning("Server-side subscription to {} not renewed by the server", it->first);
     enqueue(ServerEvent{UnsubscribedContext{it->first, 0, "not renewed on connect"}});
+    auto sub = server_side_sub(it->first);
+    auto pos = it->second;
     it = server_subs.erase(it);
+    if (sub) leave_server_side(sub, std::move(pos));
   }
+}
+
+// ----- one position per channel ---------------------------------------------------------
+
+// The live client subscription that stands for a server-side one, if any.
+SubCorePtr Client::Core::server_side_sub(std::string_view channel) const {
+  auto sub = find_sub(channel);
+  return sub && sub->server_side && sub->state != SubscriptionState::UNSUBSCRIBED ? sub : nullptr;
+}
+
+// A subscription of a channel the server subscribed us to itself: asking again would give
+// the channel a second position (the server answers 105 and moves only its own).
+void Client::Core::join_server_side(const SubCorePtr& sub) {
+  const auto& pos = server_subs.find(sub->channel)->second;
+  sub->server_side = true;
+  sub->state = SubscriptionState::SUBSCRIBED;
+  sub->position = Position{};
+  SubscribedContext ctx;
+  ctx.channel = sub->channel;
+  ctx.recoverable = pos.recoverable;
+  ctx.offset = pos.offset;
+  ctx.epoch = pos.epoch;
+  ctx.was_resubscribed = sub->resubscribing;  // recovery, if any, is the server-side one's
+  sub->resubscribing = false;
+  log().info("Subscription to {} joins the server-side one", sub->channel);
+  emit_sub(sub, std::move(ctx));
+}
+
+// The server-side subscription is gone: ours goes on alone, from the same position.
+void Client::Core::leave_server_side(const SubCorePtr& sub, Position pos) {
+  sub->server_side = false;
+  sub->position = std::move(pos);
+  if (sub->state == SubscriptionState::SUBSCRIBED) {
+    sub->state = SubscriptionState::SUBSCRIBING;
+    sub->resubscribing = true;
+    sub->sent_on = 0;
+    if (state == ClientState::CONNECTED && conn) {
+      asio::co_spawn(ex, subscribe_quietly(shared_from_this(), sub, conn), asio::detached);
+    }
+  }
+}
+
+// A publication past a hole in the offsets: those between never arrived. Recover them from
+// the last one delivered; should that fail, the subscribed event reports the gap.
+void Client::Core::missed(const ConnPtr& c, const SubCorePtr& sub, std::string_view channel,
+                          const Position& pos, const Publication& pub) {
+  log().warning("Publications {} to {} on {} missed; recovering from offset {}", pos.offset + 1,
+                pub.offset - 1, channel, pos.offset);
+  if (!sub) {
+    // A server-side subscription is renewed only by connecting again, which recovers it.
+    drop(c, codes::MISSED_PUBLICATIONS, "missed publications");
+    return;
+  }
+  sub->state = SubscriptionState::SUBSCRIBING;
+  sub->resubscribing = true;
+  sub->sent_on = 0;
+  ++sub->generation;
+  emit_sub(sub,
+           SubscribingContext{sub->channel, codes::MISSED_PUBLICATIONS, "missed publications"});
+  asio::co_spawn(ex, resubscribe(shared_from_this(), sub, c), asio::detached);
+}
+
+asio::awaitable<void> Client::Core::resubscribe(std::shared_ptr<Core> self, SubCorePtr sub,
+                                                ConnPtr c) {
+  const auto gen = sub->generation;
+  co_await self->send_unsubscribe(sub, c);
+  if (self->shut || c->closed || sub->generation != gen ||
+      sub->state != SubscriptionState::SUBSCRIBING) {
+    co_return;  // a new connection resubscribes, recovering from the same position
+  }
+  co_await subscribe_quietly(self, sub, c);
 }
 
 // ----- subscribing and unsubscribing ----------------------------------------------------
@@ -144,19 +226,28 @@ asio::awaitable<void> Client::Core::subscribe_quietly(std::shared_ptr<Core> self
 
 asio::awaitable<void> Client::Core::send_subscribe(SubCorePtr sub, ConnPtr c) {
   auto self = shared_from_this();
-  if (c->closed || sub->sent_on == c->serial) co_return;
+  if (c->closed) co_return;
+  if (server_subs.contains(sub->channel)) {
+    if (sub->state == SubscriptionState::SUBSCRIBING) join_server_side(sub);
+    co_return;
+  }
+  if (sub->sent_on == c->serial) co_return;
   sub->sent_on = c->serial;
   const auto gen = sub->generation;
   json::object params;
   params["channel"] = sub->channel;
+  if (options.positioned) params["positioned"] = true;
   const bool recovering = sub->resubscribing && add_recovery(params, sub->position);
   // Taken as the reply is read: the recovered publications go ahead of the live ones that
   // follow the reply in its frame.
   auto on_reply = [this, sub, gen, recovering](Reply& reply) {
     if (shut || sub->generation != gen || sub->state != SubscriptionState::SUBSCRIBING) return;
-    if (reply.outcome == Reply::OK ||
-        (reply.outcome == Reply::ERROR && reply.code == kAlreadySubscribed)) {
+    if (reply.outcome == Reply::OK) {
       subscribed(sub, reply.result, recovering);
+    } else if (reply.outcome == Reply::ERROR && reply.code == kAlreadySubscribed &&
+               server_subs.contains(sub->channel)) {
+      // The server made the channel server-side while our subscribe was on its way.
+      join_server_side(sub);
     }
   };
   Reply r = co_await call(c, "subscribe", params, on_reply);
@@ -260,8 +351,13 @@ const std::string& Subscription::channel() const noexcept { return core_->channe
 SubscriptionState Subscription::state() const noexcept { return core_->state; }
 
 std::optional<StreamPosition> Subscription::position() const {
-  if (!core_->position.recoverable) return std::nullopt;
-  return StreamPosition{core_->position.offset, core_->position.epoch};
+  const auto* pos = &core_->position;
+  if (core_->server_side) {
+    auto& subs = core_->client->server_subs;
+    if (auto it = subs.find(core_->channel); it != subs.end()) pos = &it->second;
+  }
+  if (!pos->recoverable) return std::nullopt;
+  return StreamPosition{pos->offset, pos->epoch};
 }
 
 asio::awaitable<void> Subscription::subscribe() {
@@ -288,6 +384,7 @@ asio::awaitable<void> Subscription::subscribe() {
   if (sub->state != SubscriptionState::UNSUBSCRIBED) co_return;
   sub->state = SubscriptionState::SUBSCRIBING;
   sub->resubscribing = false;
+  sub->server_side = false;
   sub->sent_on = 0;
   if (sub->events.on_subscribing) {
     cc.emit_sub(sub, SubscribingContext{sub->channel, 0, "subscribe called"});
@@ -302,7 +399,9 @@ asio::awaitable<void> Subscription::unsubscribe() {
   auto sub = core_;
   auto& cc = *sub->client;
   if (sub->state == SubscriptionState::UNSUBSCRIBED) co_return;
-  const bool told = cc.conn && sub->sent_on == cc.conn->serial;
+  // A server-side channel stays the server's: we only stop listening.
+  const bool told = !sub->server_side && cc.conn && sub->sent_on == cc.conn->serial;
+  sub->server_side = false;
   sub->state = SubscriptionState::UNSUBSCRIBED;
   ++sub->generation;
   sub->position = Position{};

@@ -30,11 +30,13 @@ struct TlsOptions {
   std::string ca_pem;
 };
 
-// What the peer said when it closed the connection with a close frame.
+// What the peer said when it closed the connection with a close frame, or why we refused
+// what it sent (a message over the size limit, a frame that breaks the WebSocket rules).
 struct PeerClose {
   bool received = false;
   std::uint16_t code = 0;
   std::string reason;
+  std::string refused;
 };
 
 class Transport {
@@ -50,6 +52,8 @@ class Transport {
   // Tears the connection down at once; pending operations fail.
   virtual void abort() noexcept = 0;
   virtual const PeerClose& peer_close() const noexcept = 0;
+  // The largest message read() accepts.
+  virtual void set_max_message(std::size_t bytes) = 0;
 };
 
 // Resolves, connects, runs the TLS handshake for wss and the WebSocket upgrade, all within

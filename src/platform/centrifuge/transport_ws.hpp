@@ -45,6 +45,9 @@ class WsTransport final : public Transport {
         peer_.code = ws_.reason().code;
         peer_.reason = std::string(ws_.reason().reason.c_str());
         ws_log().debug("< CLOSE {} {}", peer_.code, peer_.reason);
+      } else if (e.code() == websocket::error::message_too_big ||
+                 e.code() == websocket::condition::protocol_violation) {
+        peer_.refused = e.code().message();
       }
       throw;
     }
@@ -70,6 +73,8 @@ class WsTransport final : public Transport {
   }
 
   const PeerClose& peer_close() const noexcept override { return peer_; }
+
+  void set_max_message(std::size_t bytes) override { ws_.read_message_max(bytes); }
 
  private:
   std::shared_ptr<void> tls_;  // outlives the stream that uses it
