@@ -207,7 +207,16 @@ struct OrderManager::State {
       logger().error("Order {} not sent: {}", ref, e.what());
       s.finish(ref, OrderStatus::NOT_PLACED, e.what());
     }
-    if (lost) co_await reconcile(self);
+    if (lost) {
+      co_await reconcile(self);
+      // The look-up or the stream, whichever came first, has told what became of it.
+      std::string order_id;
+      {
+        std::lock_guard lock(s.mutex);
+        order_id = s.orders[s.by_ref.at(ref)].order_id;
+      }
+      if (!order_id.empty()) logger().warning("Order {} reached the back end as {}", ref, order_id);
+    }
     --s.in_flight;
   }
 
@@ -349,6 +358,9 @@ void OrderManager::on_execution_report(const boost::json::value& payload) {
     logger().warning("Unreadable execution report skipped: {}", e.what());
     return;
   }
+  // Every report read, ours or not: a soak counts them against what the back end sent.
+  logger().debug("Execution report {} {} filled {}", report.order.order_id, report.order.status,
+                 report.order.filled_qty);
   state_->apply(report.order, report.fee);
 }
 

@@ -57,6 +57,8 @@ struct TOLBU_API RunOptions {
   std::string log_level = "INFO";
   std::string log_dir = "logs";
   std::string report_dir{};                 // report.json and report.html there when set
+  std::string title{};                      // the report's heading; empty: name and symbols
+  double linger_seconds = 0.0;              // the control API outlives a backtest this long
   bool flatten_on_stop = true;
   // A backtest: the back end is a tolbu-sim started with --replay, stepped bar by bar over
   // [from_ms, to_ms) for every symbol at once.
@@ -122,6 +124,9 @@ class TOLBU_API Strategy {
   virtual void on_start(Context&) {}
   // Each closed bar of each symbol, history first (ctx.warming_up()), then live.
   virtual void on_bar(Context& ctx, const strategy::Bar& bar) = 0;
+  // Each price between bars (live trades of a symbol, or its forming bar), for stops that
+  // must not wait for the close; ctx.symbol(symbol) has bid and ask from the depth.
+  virtual void on_price(Context&, const std::string& /*symbol*/, double /*price*/) {}
   // Every order event: accepted, a fill (already in the portfolio), done.
   virtual void on_order(Context&, const OrderEvent&) {}
   // A channel lost publications for good; the kit has reconciled orders from REST already.
