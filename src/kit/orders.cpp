@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <random>
+#include <set>
 
 #include "tolbu_sdk/errors.hpp"
 #include "tolbu_sdk/features/orders.hpp"
@@ -67,6 +68,7 @@ struct OrderManager::State {
   FillTracker tracker;
   std::size_t in_flight = 0;
   std::int64_t count = 0;
+  std::set<std::string> cancelling;  // refs with a cancel in flight: one request each
 
   mutable std::mutex mutex;  // the queries come from other threads
   std::vector<KitOrder> orders;
@@ -274,6 +276,7 @@ struct OrderManager::State {
     } catch (const std::exception& e) {
       logger().error("Cancel of {} failed: {}", ref, e.what());
     }
+    s.cancelling.erase(ref);
     --s.in_flight;
   }
 };
@@ -328,6 +331,10 @@ void OrderManager::cancel(const std::string& ref) {
       return;
     }
     order_id = order.order_id;
+  }
+  if (!s.cancelling.insert(ref).second) {
+    logger().debug("Cancel of {} skipped: one is on its way already", ref);
+    return;
   }
   ++s.in_flight;
   asio::co_spawn(s.executor, State::cancel(state_, ref, std::move(order_id)), asio::detached);

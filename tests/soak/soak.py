@@ -218,7 +218,9 @@ class Run:
         _, strategy = http("GET", self.control_url + "/orders")
         _, exchange = http("GET", self.sim_url + f"/api/v1/orders?accountId={ACCOUNT}",
                            token=TOKEN)
-        mine = {o["orderID"]: (o["status"], o["filledQty"]) for o in strategy["orders"]}
+        # Orders the back end refused or never saw have no id there.
+        mine = {o["orderID"]: (o["status"], o["filledQty"]) for o in strategy["orders"]
+                if o["orderID"]}
         theirs = {o["orderID"]: (o["status"], o["filledQty"]) for o in exchange["data"]}
         return mine, theirs
 
