@@ -18,6 +18,7 @@
 #include <iostream>
 
 #include "control_app.hpp"
+#include "progress_line.hpp"
 #include "tolbu_sdk/backtest/runtime.hpp"
 #include "tolbu_sdk/control.hpp"
 #include "tolbu_sdk/errors.hpp"
@@ -205,6 +206,20 @@ void Runner::spawn_reconcile(const std::string& why) {
       asio::detached);
 }
 
+// "14:03:00 HPG 26500 VN30F2412 1301.2 | HPG 100 | P&L +1.10 | 3 trades | 45%"
+std::string Runner::live_progress_text() const {
+  std::string prices;
+  for (const auto& [name, sym] : symbols_) {
+    prices += fmt::format(" {} {}", name, sym.last_price > 0 ? fmt::format("{}", sym.last_price)
+                                                             : std::string("-"));
+  }
+  const std::size_t trades = portfolio_.trades().size();
+  const std::string time = platform::iso_text(now_);
+  return fmt::format("{}{} | {} | P&L {:+.2f} | {} trade{} | {:.0f}%",
+                     time.size() >= 19 ? time.substr(11, 8) : "--:--:--", prices, positions_text(),
+                     portfolio_.net_pnl(), trades, trades == 1 ? "" : "s", progress());
+}
+
 std::string Runner::positions_text() const {
   std::string text;
   for (const auto& h : portfolio_.holdings()) {
@@ -363,6 +378,7 @@ asio::awaitable<int> Runner::run() {
 
   strategy_.on_start(context_);
 
+  ProgressLine line;
   // A backtest's replay: the sim's clock then stands at the first bar, where history ends.
   features::TolbuStream stream(config_);
   std::optional<backtest::BacktestRuntime> replay;
@@ -437,7 +453,12 @@ asio::awaitable<int> Runner::run() {
 
   if (replay) {
     stop_replay_ = [&replay] { replay->request_stop(); };
-    if (!stop_requested_) co_await replay->run();
+    auto on_step = [this, &replay, &line](const backtest::ReplayBar& bar) {
+      if ((bar.index & 63) == 0) line.show(replay_progress_text(replay->progress()));
+    };
+    if (!stop_requested_) co_await replay->run(on_step);
+    line.show(replay_progress_text(replay->progress()), true);
+    line.finish();
     if (!stop_requested_) {
       // The last bar has no successor to close it.
       for (const auto& name : options_.symbols) {
@@ -456,11 +477,18 @@ asio::awaitable<int> Runner::run() {
             ? started_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                              std::chrono::duration<double>(options_.duration_seconds))
             : std::chrono::steady_clock::time_point::max();
+    auto next_trim = std::chrono::steady_clock::now() + kTrimEvery;
     while (!stop_requested_ && std::chrono::steady_clock::now() < end) {
-      stop_timer_.expires_at(std::min(end, std::chrono::steady_clock::now() + kTrimEvery));
+      line.show(live_progress_text());
+      stop_timer_.expires_at(std::min(end, std::chrono::steady_clock::now() + line.interval()));
       co_await stop_timer_.async_wait(asio::as_tuple(asio::use_awaitable));
-      give_back_free_memory();
+      if (std::chrono::steady_clock::now() >= next_trim) {
+        give_back_free_memory();
+        next_trim += kTrimEvery;
+      }
     }
+    line.show(live_progress_text(), true);
+    line.finish();
     if (!stop_requested_) request_stop("duration reached");
   }
   app._status = "STOPPING";

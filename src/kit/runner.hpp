@@ -52,6 +52,7 @@ class Runner {
   void close_bar(const strategy::Bar& bar);
   void price_update(const std::string& symbol, double price);
   std::string positions_text() const;
+  std::string live_progress_text() const;
   void on_event(const OrderEvent& event);
   void spawn_reconcile(const std::string& why);
   platform::detail::awaitable<void> flatten();
