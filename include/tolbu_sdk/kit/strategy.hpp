@@ -16,7 +16,8 @@
 // trading rules, history warm-up, closed-bar events per symbol, the stream with its
 // execution reports, orders and their fills, reconciliation after a gap or a reconnect, the
 // control API ("/status", "/progress", "/report", "/orders", "/trades", "/logs", POST "/stop",
-// "/dashboard") on 127.0.0.1, the flattening of positions on stop, and the summary.
+// "/dashboard") on 127.0.0.1, the progress line, the cancelling of working orders and the
+// flattening of positions on stop, the summary and the report.
 //
 // Threads: every hook runs on the kit's event loop, one at a time; a hook must not block (no
 // blocking REST call, no sleep): orders go out through the context and their outcome comes
@@ -85,16 +86,22 @@ class Runner;
 // What a hook may use.
 class TOLBU_API Context {
  public:
+  // Made by the kit for its run; a strategy only receives it.
   explicit Context(Runner& runner) : runner_(runner) {}
 
+  // The run's options as parsed: symbols, resolution, mode and --set parameters.
   const RunOptions& options() const;
   // A parameter of --set, or the fallback.
   std::string param(const std::string& key, const std::string& fallback) const;
   double param(const std::string& key, double fallback) const;
 
+  // A traded symbol: its rules (tick, lot), bars, last price, and bid and ask from the depth.
   strategy::Symbol& symbol(const std::string& name);
+  // Positions and P&L net of fees, from every fill.
   Portfolio& portfolio();
+  // The kit's orders: look-ups, open orders, cancel.
   OrderManager& orders();
+  // The strategy's logger, named after the run.
   utils::StrategyLogger& log();
   // True while history is being replayed into on_bar: orders are refused then.
   bool warming_up() const;
