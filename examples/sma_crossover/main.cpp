@@ -11,6 +11,7 @@
 //
 //   export TOLBU_JWT=tolbu-sim-token
 //   sma_crossover --symbol VN30F2412 --duration 60 --set fast=3 --set slow=8 --set quantity=1
+//   sma_crossover --symbol HPG,VN30F2412 --set lots=1      # one lot of each
 
 #include <tolbu_sdk/features/indicators.hpp>
 #include <tolbu_sdk/kit.hpp>
@@ -57,6 +58,7 @@ class SmaCrossover : public kit::Strategy {
     stop_atr_ = ctx.param("stop_atr", 2.0);
     take_atr_ = ctx.param("take_atr", 3.0);
     quantity_ = ctx.param("quantity", 1.0);
+    lots_ = static_cast<std::int64_t>(ctx.param("lots", 0.0));
     if (fast <= 0 || atr <= 0 || fast >= slow) {
       throw tolbu_sdk::ValueError("fast must be positive and shorter than slow");
     }
@@ -183,10 +185,12 @@ class SmaCrossover : public kit::Strategy {
   void enter(kit::Context& ctx, const std::string& name, PositionSide side, double atr,
              const char* reason) {
     auto& symbol = ctx.symbol(name);
-    const std::int64_t qty = symbol.normalize_quantity(quantity_);
+    // Whole lots of each symbol when lots is set: one quantity rarely suits several symbols.
+    const std::int64_t qty = lots_ > 0 ? lots_ * std::max<std::int64_t>(symbol.lot_size, 1)
+                                       : symbol.normalize_quantity(quantity_);
     if (qty <= 0) {
-      ctx.log().risk(fmt::format("Quantity {} is below the minimum of {}; no order",
-                                 number_text(quantity_), symbol.min_qty));
+      ctx.log().risk(fmt::format("Quantity {} of {} is below a lot of {}; no order",
+                                 number_text(quantity_), name, symbol.lot_size));
       return;
     }
     const bool buy = side == PositionSide::LONG;
@@ -261,6 +265,7 @@ class SmaCrossover : public kit::Strategy {
   double stop_atr_ = 2.0;
   double take_atr_ = 3.0;
   double quantity_ = 1.0;  // normalised to the instrument's lot size and limits
+  std::int64_t lots_ = 0;  // instead of quantity_ when above 0
 };
 
 int main(int argc, char** argv) {

@@ -15,6 +15,8 @@
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <string>
@@ -298,6 +300,34 @@ TEST(EndToEnd, AnOrderWhoseAnswerIsLostIsLookedUpNotSentAgain) {
     EXPECT_TRUE(refs.insert(std::string(order.at("refOrderID").as_string())).second)
         << "ref id sent twice: " << order.at("refOrderID");
   }
+}
+
+// The same class over two symbols in one replay: both trade, one report, and its net result
+// is the back end's (realised P&L less every fee) to the cent.
+TEST(EndToEnd, TwoSymbolsBacktestInOneReplay) {
+  SimProcess sim({"--replay", "--seed", "3", "--jwt", kToken});
+  ::setenv("TOLBU_JWT", kToken, 1);
+  ExampleProcess example(SMA_CROSSOVER_PATH,
+                         {"--backend", sim.base_url(), "--symbol", "HPG,VN30F2412", "--backtest",
+                          "--from", "2024-01-02", "--bars", "600", "--control-port", "-1",
+                          "--report-dir", "report", "--set", "lots=1"});
+  const auto net = example.wait_for_line("Net P&L: ", 120s);
+  ASSERT_EQ(example.wait_exit(30s), 0) << example.errors();
+  ASSERT_TRUE(net.has_value()) << example.output();
+  std::ifstream in(example.dir() / "report" / "report.json");
+  const auto report = json::parse(std::string(std::istreambuf_iterator<char>(in), {}));
+  std::set<std::string> symbols;
+  for (const auto& t : report.at("trades").as_array()) {
+    symbols.insert(std::string(t.at("symbol").as_string()));
+  }
+  EXPECT_EQ(symbols, (std::set<std::string>{"HPG", "VN30F2412"}));
+  const json::value accounts = sim_data(sim, "/api/v1/accounts");
+  const auto& account = accounts.as_array().at(0);
+  for (const auto& position : account.at("positions").as_array()) {
+    EXPECT_EQ(position.at("qty"), 0) << position;
+  }
+  EXPECT_NEAR(std::stod(*net),
+              account.at("totalRealizedPnl").to_number<double>() - sim_fees(sim), 0.011);
 }
 
 TEST(EndToEnd, StartupFailuresAreReportedNotHidden) {
