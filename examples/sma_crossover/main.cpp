@@ -1,248 +1,274 @@
-// sma_crossover: a complete strategy on the Tolbu SDK, from configuration to final report.
+// sma_crossover: a fast and a slow simple moving average of closing prices, on the strategy kit.
 //
-// The run, in order:
-//   1. configuration and logging (log files in ./logs, console left to the live line);
-//   2. reference data over REST: the product master (tick and lot sizes) and margin rate;
-//   3. candle history over REST, which warms the bar history and the indicators up;
-//   4. the control API on its own thread ("/status", "/report", "/orders", POST "/stop", ...);
-//   5. the real-time stream: candles, statistics, depth and this account's execution reports,
-//      each delivered on the event loop to the strategy (strategy.cpp);
-//   6. the run lasts --duration seconds, or until POST /stop or Ctrl-C; then the strategy
-//      closes its position, the stream and the control API end and the report is printed.
+// Per symbol: the fast SMA crossing above the slow one buys, crossing below sells short, with a
+// limit one tick through the touch (marketable on arrival, never far from the market); an entry
+// limit still resting after two closed bars is cancelled, its signal being stale. Each position
+// carries a stop loss and a take profit sized by the average true range (ATR); the stop trails
+// the best price seen at the same distance, checked on every price between bars. An opposite
+// crossover closes the position at the market and opens the other way. The kit runs the rest:
+// options, logging, history, the stream, orders and fills, the control API, flattening at the
+// end, the summary and the report.
 //
-//   sma_crossover --backend http://127.0.0.1:8080 --jwt TOKEN --symbol VN30F2412 --duration 60
+//   export TOLBU_JWT=tolbu-sim-token
+//   sma_crossover --symbol VN30F2412 --duration 60 --set fast=3 --set slow=8 --set quantity=1
+//   sma_crossover --symbol HPG,VN30F2412 --set lots=1      # one lot of each
 
-#include <unistd.h>
+#include <tolbu_sdk/features/indicators.hpp>
+#include <tolbu_sdk/kit.hpp>
 
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
+#include <cstdint>
+#include <cstdlib>
+#include <map>
+#include <optional>
+#include <string>
 
-#include <boost/asio/as_tuple.hpp>
-#include <boost/asio/co_spawn.hpp>
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/signal_set.hpp>
-#include <boost/asio/steady_timer.hpp>
-#include <boost/asio/use_awaitable.hpp>
+#include "tolbu_sdk/errors.hpp"
+#include "tolbu_sdk/platform/number_text.hpp"
+#include "tolbu_sdk/strategy/position.hpp"
 
-#include <chrono>
-#include <csignal>
-#include <cstdio>
-#include <exception>
-#include <iostream>
-#include <memory>
+namespace kit = tolbu_sdk::kit;
+namespace ind = tolbu_sdk::features::indicators;
+using tolbu_sdk::platform::number_text;
+using tolbu_sdk::strategy::Bar;
+using tolbu_sdk::strategy::Position;
+using tolbu_sdk::strategy::PositionOptions;
+using tolbu_sdk::strategy::PositionSide;
 
-#include "backtest.hpp"
-#include "control_app.hpp"
-#include "display.hpp"
-#include "ledger.hpp"
-#include "options.hpp"
-#include "strategy.hpp"
-#include "tolbu_sdk/config.hpp"
-#include "tolbu_sdk/control.hpp"
-#include "tolbu_sdk/features/orders.hpp"
-#include "tolbu_sdk/features/prices.hpp"
-#include "tolbu_sdk/features/streaming.hpp"
-#include "tolbu_sdk/platform/datetime.hpp"
-#include "tolbu_sdk/platform/logging.hpp"
-#include "tolbu_sdk/utils/journal.hpp"
-
-namespace asio = boost::asio;
-using namespace std::chrono_literals;
-
-namespace sma_crossover {
 namespace {
 
-// A burst or a recovery after a reconnect queues thousands of publications at once; once they
-// are handled the heap keeps their pages. Handing them back keeps a run of weeks at the size
-// of what it holds, not of its worst minute.
-constexpr auto kTrimEvery = std::chrono::seconds(10);
-void give_back_free_memory() {
-#ifdef __GLIBC__
-  ::malloc_trim(0);
-#endif
-}
+// An entry limit still resting after this many closed bars is cancelled: the signal is stale.
+constexpr std::int64_t kEntryPatienceBars = 2;
+// Bounded histories: a strategy that runs for weeks must not grow without limit.
+const tolbu_sdk::ta::IndicatorOptions kBounded{.max_history = 512};
 
-using tolbu_sdk::platform::now_epoch_ms;
-
-// How long the shutdown waits for the closing order's fill.
-constexpr auto kFlattenTimeout = 5s;
-
-asio::awaitable<void> sleep_for(std::chrono::steady_clock::duration d) {
-  asio::steady_timer timer(co_await asio::this_coro::executor, d);
-  co_await timer.async_wait(asio::as_tuple(asio::use_awaitable));
-}
-
-// Ends the run once, from the deadline, POST /stop or a signal; all run on the event loop.
-class StopSwitch {
- public:
-  explicit StopSwitch(asio::io_context& loop) : timer_(loop) {}
-  void request() {
-    requested_ = true;
-    timer_.cancel();
-  }
-  bool requested() const { return requested_; }
-  // Returns at `when`, or as soon as request() is called.
-  asio::awaitable<void> wait_until(std::chrono::steady_clock::time_point when) {
-    if (requested_) co_return;
-    timer_.expires_at(when);
-    co_await timer_.async_wait(asio::as_tuple(asio::use_awaitable));
-  }
-
- private:
-  asio::steady_timer timer_;
-  bool requested_ = false;
-};
-
-asio::awaitable<int> run(const Options& options, asio::io_context& loop, RecentLogs& logs) {
-  const Params& params = options.strategy;
-  tolbu_sdk::utils::StrategyLogger log("sma_crossover");
-
-  // Ctrl-C (or a SIGTERM) ends the run like POST /stop does, also during the start-up.
-  StopSwitch stop(loop);
-  asio::signal_set signals(loop, SIGINT, SIGTERM);
-  signals.async_wait([&](const boost::system::error_code& ec, int number) {
-    if (ec) return;
-    log.warning("Signal {} received; stopping", number);
-    stop.request();
-  });
-
-  // 1. The configuration: every endpoint of the back end and the account's token.
-  auto config = tolbu_sdk::TolbuConfig::from_endpoints(options.backend, options.backend, options.ws,
-                                                       options.jwt);
-  tolbu_sdk::features::MarketDataService prices(config);
-  tolbu_sdk::features::OrderService orders(config);
-  Ledger ledger(params.account_id);
-  SmaCrossover strategy(params, orders, ledger);
-  log.info("Starting {} on {} ({} s candles, SMA {}/{}), back end {}", log.strategy_name,
-           params.symbol, params.resolution, params.fast_period, params.slow_period,
-           options.backend);
-
-  // 2. Reference data: trading rules for price and quantity normalisation, margin rate.
-  auto& symbol = strategy.symbol();
-  if (auto master = prices.get_product_master(params.symbol)) {
-    symbol.update_from_master(*master);
-    log.info("Product {}: tick {}, lot {}, currency {}", master->name, symbol.tick_size,
-             symbol.lot_size, symbol.currency);
-  } else {
-    log.warning("No product master for {}; using tick {} and lot {}", params.symbol,
-                symbol.tick_size, symbol.lot_size);
-  }
-  symbol.margin_rate = prices.get_margin_rate(params.symbol);
-  log.info("Margin rate {}", symbol.margin_rate);
-
-  // 3. History. The back end sends nothing after its own clock, so the range may reach ahead.
-  const std::int64_t length_ms = std::int64_t{params.resolution} * 1000;
-  const std::int64_t to = now_epoch_ms() + 86'400'000;
-  strategy.load_history(prices.fetch_candles(params.symbol, params.resolution,
-                                             now_epoch_ms() - kHistoryBars * length_ms, to, false,
-                                             kHistoryBars));
-
-  // 4. The control API. Its handlers run on the server's thread and read the ledger; only
-  //    POST /stop comes back to this loop.
-  ControlApp app(ledger, logs, std::chrono::seconds(options.duration), [&stop] { stop.request(); });
-  app._loop.attach(&loop);
-  // This coroutine runs inside loop.run(): the control API may hand POST /stop to the loop.
-  tolbu_sdk::Application::EventLoop::Scope loop_running(app._loop);
-  tolbu_sdk::APIServer server(app, options.control_port, {.host = options.control_host});
-  if (!start_control_api(server, options.control_host, options.control_port)) co_return 1;
-
-  // 5. The stream. Its callbacks run on this loop, one publication at a time.
-  tolbu_sdk::features::TolbuStream stream(config);
-  stream.on_gap([&](const std::string& channel) { strategy.reconcile(channel); });
-  co_await stream.connect(
-      [&log] { log.info("Stream connected"); }, [&log] { log.warning("Stream disconnected"); },
-      [&log](const std::exception& e) { log.error("Stream error: {}", e.what()); });
-  co_await stream.subscribe_candles(
-      params.symbol, params.resolution,
-      [&](const tolbu_sdk::types::Candle& c) { strategy.on_candle(c); });
-  co_await stream.subscribe_product_stat(
-      params.symbol, [&](const tolbu_sdk::types::ProductStat& s) { strategy.on_stat(s); });
-  co_await stream.subscribe_depth(params.symbol,
-                                  [&](const tolbu_sdk::types::Depth& d) { strategy.on_depth(d); });
-  co_await stream.subscribe_order_execution_report(
-      params.account_id, [&](const boost::json::value& r) { strategy.on_execution_report(r); });
-
-  // 6. Run until the deadline, POST /stop or a signal.
-  ProgressDisplay display(::isatty(STDOUT_FILENO) == 1);
-  const auto every = display.terminal() ? 250ms : 5000ms;
-  const auto started = std::chrono::steady_clock::now();
-  const auto end = options.duration > 0 ? started + std::chrono::seconds(options.duration)
-                                        : std::chrono::steady_clock::time_point::max();
-  auto next_trim = started + kTrimEvery;
-  while (!stop.requested() && std::chrono::steady_clock::now() < end) {
-    display.show(progress_line(params.symbol, ledger.snapshot(), app.get_progress()));
-    co_await stop.wait_until(std::min(end, std::chrono::steady_clock::now() + every));
-    if (std::chrono::steady_clock::now() >= next_trim) {
-      give_back_free_memory();
-      next_trim += kTrimEvery;
-    }
-  }
-  app._status = "STOPPING";
-  log.info("Run ends ({})", stop.requested() ? "stop requested" : "duration reached");
-
-  // Leave the market flat: close the position and wait for the fill to come back.
-  strategy.flatten("end of run");
-  const auto deadline = std::chrono::steady_clock::now() + kFlattenTimeout;
-  while ((strategy.position() || strategy.has_pending_orders()) &&
-         std::chrono::steady_clock::now() < deadline)
-    co_await sleep_for(50ms);
-  if (strategy.position())
-    log.risk("Position still open at exit: its closing order has not been confirmed");
-
-  signals.cancel();
-  try {
-    co_await stream.disconnect();
-  } catch (const std::exception&) {
-    log.warning(std::current_exception(), "Stream disconnect failed");
-  }
-  app._status = "STOPPED";
-  server.shutdown();
-  display.show(progress_line(params.symbol, ledger.snapshot(), app.get_progress()));
-  display.finish();
-  std::fputs(final_report(params.symbol, ledger).c_str(), stdout);
-  std::fflush(stdout);
-  log.info("Finished: {} trades", ledger.summary().trades);
-  co_return 0;
+bool is_working(kit::Context& ctx, const std::string& ref) {
+  if (ref.empty()) return false;
+  const auto order = ctx.orders().find(ref);
+  return order && !kit::is_final(order->status);
 }
 
 }  // namespace
-}  // namespace sma_crossover
+
+class SmaCrossover : public kit::Strategy {
+ public:
+  void on_start(kit::Context& ctx) override {
+    const int fast = static_cast<int>(ctx.param("fast", 3.0));
+    const int slow = static_cast<int>(ctx.param("slow", 8.0));
+    const int atr = static_cast<int>(ctx.param("atr", 5.0));
+    stop_atr_ = ctx.param("stop_atr", 2.0);
+    take_atr_ = ctx.param("take_atr", 3.0);
+    quantity_ = ctx.param("quantity", 1.0);
+    lots_ = static_cast<std::int64_t>(ctx.param("lots", 0.0));
+    if (fast <= 0 || atr <= 0 || fast >= slow) {
+      throw tolbu_sdk::ValueError("fast must be positive and shorter than slow");
+    }
+    for (const auto& symbol : ctx.options().symbols) {
+      books_.try_emplace(symbol, fast, slow, atr);
+    }
+    ctx.log().info("SMA {}/{} crossover, ATR({}) stop {} and take profit {}, quantity {}", fast,
+                   slow, atr, stop_atr_, take_atr_, quantity_);
+  }
+
+  void on_bar(kit::Context& ctx, const Bar& bar) override {
+    auto& b = books_.at(bar.symbol);
+    const auto prev_fast = b.fast.value();
+    const auto prev_slow = b.slow.value();
+    b.fast.add(bar);
+    b.slow.add(bar);
+    b.atr.add(bar);
+    if (ctx.warming_up()) return;
+    ctx.log().bar(bar.symbol, bar.open, bar.high, bar.low, bar.close, bar.volume);
+    b.hold_exits = false;
+    if (is_working(ctx, b.entry_ref) && ++b.entry_bars >= kEntryPatienceBars) {
+      ctx.log().info("Entry order {} still open after {} bars; cancelling", b.entry_ref,
+                     kEntryPatienceBars);
+      ctx.orders().cancel(b.entry_ref);
+    }
+
+    const auto fast = b.fast.value();
+    const auto slow = b.slow.value();
+    const auto atr = b.atr.value();
+    if (!prev_fast || !prev_slow || !fast || !slow || !atr) return;  // still warming up
+    const bool up = *prev_fast <= *prev_slow && *fast > *slow;
+    const bool down = *prev_fast >= *prev_slow && *fast < *slow;
+    if (!up && !down) return;
+    const PositionSide side = up ? PositionSide::LONG : PositionSide::SHORT;
+    ctx.log().info("Crossover {} on {}: fast SMA {} {} slow SMA {} (ATR {})", up ? "up" : "down",
+                   bar.symbol, number_text(*fast), up ? ">" : "<", number_text(*slow),
+                   number_text(*atr));
+    if (has_working_order(ctx, bar.symbol)) return;  // an order in flight decides first
+    const std::int64_t held = ctx.portfolio().position(bar.symbol);
+    if (held == 0) {
+      enter(ctx, bar.symbol, side, *atr, "crossover");
+    } else if ((held > 0) != up) {
+      b.reverse_to = side;
+      exit(ctx, bar.symbol, "opposite crossover");
+    }
+  }
+
+  // Every price moves the open position's trailing stop and may trigger its exits.
+  void on_price(kit::Context& ctx, const std::string& symbol, double price) override {
+    auto& b = books_.at(symbol);
+    if (!b.stops) return;
+    b.stops->update_price(price);
+    if (!b.exit_ref.empty() || b.hold_exits) return;
+    if (b.stops->should_take_profit()) {
+      ctx.log().risk(fmt::format("Take profit reached on {} at {} (target {})", symbol,
+                                 number_text(price), number_text(*b.stops->take_profit)));
+      exit(ctx, symbol, "take profit");
+    } else if (b.stops->should_stop_loss()) {
+      const double best = b.stops->is_long() ? b.stops->highest_price : b.stops->lowest_price;
+      ctx.log().risk(fmt::format("Trailing stop hit on {} at {} ({} from the best price {})",
+                                 symbol, number_text(price),
+                                 number_text(b.stops->trailing_stop_distance), number_text(best)));
+      exit(ctx, symbol, "stop loss");
+    }
+  }
+
+  void on_order(kit::Context& ctx, const kit::OrderEvent& event) override {
+    const auto& order = event.order;
+    const std::string& symbol = order.intent.symbol;
+    auto it = books_.find(symbol);
+    if (it == books_.end()) return;
+    auto& b = it->second;
+    const auto holding = ctx.portfolio().holding(symbol);
+    if (event.kind == kit::OrderEvent::Kind::FILL) {
+      if (holding.qty == 0) {
+        if (b.stops) {
+          const double sign = b.stops->is_long() ? 1.0 : -1.0;
+          ctx.log().position("CLOSED", symbol, b.stops->quantity, b.stops->entry_price,
+                             sign * (event.fill->price - b.stops->entry_price) *
+                                 static_cast<double>(b.stops->quantity) * b.stops->point_value);
+        }
+        b.stops.reset();
+      } else if (order.intent.tag == "entry") {
+        opened(ctx, b, holding);
+      } else if (b.stops) {
+        b.stops->quantity = std::abs(holding.qty);  // partly closed: the rest keeps its stops
+      }
+      return;
+    }
+    if (event.kind != kit::OrderEvent::Kind::DONE) return;
+    if (order.ref == b.entry_ref) b.entry_ref.clear();
+    if (order.ref != b.exit_ref) return;
+    b.exit_ref.clear();
+    if (holding.qty != 0) {
+      // The closing order did not go through: the next bar tries again.
+      ctx.log().warning("Closing order {} ended {}; retrying on the next bar", order.ref,
+                        kit::to_string(order.status));
+      b.hold_exits = true;
+      b.reverse_to.reset();
+    } else if (b.reverse_to) {
+      const PositionSide next = *b.reverse_to;
+      b.reverse_to.reset();
+      if (const auto atr = b.atr.value()) enter(ctx, symbol, next, *atr, "reversal");
+    }
+  }
+
+ private:
+  struct Book {
+    Book(int fast_period, int slow_period, int atr_period)
+        : fast(fast_period, kBounded), slow(slow_period, kBounded), atr(atr_period, kBounded) {}
+    ind::SMA fast;
+    ind::SMA slow;
+    ind::ATR atr;
+    std::optional<Position> stops;  // of the open position
+    std::string entry_ref;
+    std::int64_t entry_bars = 0;
+    double entry_atr = 0.0;  // sizes the stops once the entry fills
+    std::string exit_ref;
+    std::optional<PositionSide> reverse_to;  // the entry after the exit fills
+    bool hold_exits = false;                 // a closing order failed: wait for the next bar
+    std::int64_t positions = 0;
+  };
+
+  void enter(kit::Context& ctx, const std::string& name, PositionSide side, double atr,
+             const char* reason) {
+    auto& symbol = ctx.symbol(name);
+    // Whole lots of each symbol when lots is set: one quantity rarely suits several symbols.
+    const std::int64_t qty = lots_ > 0 ? lots_ * std::max<std::int64_t>(symbol.lot_size, 1)
+                                       : symbol.normalize_quantity(quantity_);
+    if (qty <= 0) {
+      ctx.log().risk(fmt::format("Quantity {} of {} is below a lot of {}; no order",
+                                 number_text(quantity_), name, symbol.lot_size));
+      return;
+    }
+    const bool buy = side == PositionSide::LONG;
+    double touch = buy ? symbol.ask : symbol.bid;
+    if (touch <= 0) touch = symbol.last_price;
+    if (touch <= 0) {
+      ctx.log().warning("No price known for {}; {} signal skipped", name, buy ? "buy" : "sell");
+      return;
+    }
+    const double price =
+        symbol.normalize_price(buy ? touch + symbol.tick_size : touch - symbol.tick_size);
+    ctx.log().info("Entering {} on {} ({})", to_string(side), name, reason);
+    ctx.log().order(buy ? "BUY" : "SELL", name, qty, price);
+    const std::string ref =
+        buy ? ctx.buy(name, qty, price, "entry") : ctx.sell(name, qty, price, "entry");
+    if (ref.empty()) return;
+    auto& b = books_.at(name);
+    b.entry_ref = ref;
+    b.entry_bars = 0;
+    b.entry_atr = atr;
+  }
+
+  // Closes the whole position at the market, after cancelling what is left of its entry.
+  void exit(kit::Context& ctx, const std::string& name, const char* reason) {
+    auto& b = books_.at(name);
+    const std::int64_t held = ctx.portfolio().position(name);
+    if (held == 0 || !b.exit_ref.empty()) return;
+    if (is_working(ctx, b.entry_ref)) ctx.orders().cancel(b.entry_ref);
+    ctx.log().info("Closing {} position on {}: {}", held > 0 ? "LONG" : "SHORT", name, reason);
+    ctx.log().order(held > 0 ? "SELL" : "BUY", name, std::abs(held), ctx.symbol(name).last_price);
+    b.exit_ref = held > 0 ? ctx.sell(name, held, 0.0, "exit") : ctx.buy(name, -held, 0.0, "exit");
+    if (b.exit_ref.empty()) {
+      b.hold_exits = true;  // refused (the reason is logged): the next bar tries again
+      b.reverse_to.reset();
+    }
+  }
+
+  void opened(kit::Context& ctx, Book& b, const kit::Holding& holding) {
+    const std::int64_t qty = std::abs(holding.qty);
+    if (b.stops) {  // a further part of the same entry
+      b.stops->quantity = qty;
+      return;
+    }
+    const auto& symbol = ctx.symbol(holding.symbol);
+    const bool is_long = holding.qty > 0;
+    const double direction = is_long ? 1.0 : -1.0;
+    const double entry = holding.avg_price;
+    const double stop = symbol.normalize_price(entry - direction * stop_atr_ * b.entry_atr);
+    const double take = symbol.normalize_price(entry + direction * take_atr_ * b.entry_atr);
+    b.stops.emplace(fmt::format("{}-{}", holding.symbol, ++b.positions), holding.symbol,
+                    is_long ? PositionSide::LONG : PositionSide::SHORT, qty, entry, ctx.now(),
+                    PositionOptions{.point_value = symbol.point_value,
+                                    .stop_loss = stop,
+                                    .take_profit = take,
+                                    .trailing_stop = true,
+                                    .trailing_stop_distance = stop_atr_ * b.entry_atr,
+                                    .account_id = ctx.options().account_id});
+    ctx.log().position(is_long ? "OPEN LONG" : "OPEN SHORT", holding.symbol, qty, entry);
+    ctx.log().info("Stops for {}: stop loss {} trailing by {}, take profit {}", b.stops->id,
+                   number_text(stop), number_text(b.stops->trailing_stop_distance),
+                   number_text(take));
+  }
+
+  static bool has_working_order(kit::Context& ctx, const std::string& symbol) {
+    for (const auto& order : ctx.orders().open_orders()) {
+      if (order.intent.symbol == symbol) return true;
+    }
+    return false;
+  }
+
+  std::map<std::string, Book> books_;
+  double stop_atr_ = 2.0;
+  double take_atr_ = 3.0;
+  double quantity_ = 1.0;  // normalised to the instrument's lot size and limits
+  std::int64_t lots_ = 0;  // instead of quantity_ when above 0
+};
 
 int main(int argc, char** argv) {
-  using namespace sma_crossover;
-  int exit_code = 0;
-  auto options = parse_options(argc, argv, std::cout, std::cerr, exit_code);
-  if (!options) return exit_code;
-
-  // Log files only: the console belongs to the live progress line. "/logs" reads the newest
-  // lines from memory.
-  auto logs = std::make_shared<RecentLogs>();
-  try {
-    tolbu_sdk::utils::setup_logging({.level = options->log_level, .console = false});
-  } catch (const std::exception& e) {
-    std::cerr << "sma_crossover: logging set-up failed: " << e.what() << "\n";
-    return 2;
-  }
-  logs->set_level(tolbu_sdk::logging::INFO);
-  logs->set_formatter(std::make_shared<tolbu_sdk::utils::DetailedFormatter>());
-  tolbu_sdk::logging::root_logger().add_handler(logs);
-
-  asio::io_context loop;
-  auto body = options->backtest ? run_backtest(*options, loop, *logs) : run(*options, loop, *logs);
-  asio::co_spawn(loop, std::move(body), [&](std::exception_ptr error, int code) {
-    exit_code = code;
-    if (!error) return;
-    exit_code = 1;
-    try {
-      std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-      tolbu_sdk::logging::get_logger("tolbu_sdk.strategy.sma_crossover")
-          .exception(error, "Run failed");
-      std::cerr << "\nsma_crossover: " << e.what() << "\n";
-    }
-    loop.stop();
-  });
-  loop.run();
-  return exit_code;
+  SmaCrossover strategy;
+  return kit::run_main(argc, argv, strategy, "sma_crossover");
 }

@@ -19,8 +19,19 @@ json::value ControlApp::get_status() { return json::string(_status.get()); }
 
 double ControlApp::get_progress() { return runner_.progress(); }
 
+// The report with every open position, so that a watcher can check them against the back end.
 json::value ControlApp::get_algo_stat_report() {
-  return backtest::report_json(runner_.result());
+  auto report = backtest::report_json(runner_.result());
+  json::array positions;
+  for (const auto& h : runner_.portfolio().holdings()) {
+    if (h.qty == 0) continue;
+    positions.push_back(json::object{{"symbol", h.symbol},
+                                     {"qty", h.qty},
+                                     {"avg_price", h.avg_price},
+                                     {"unrealized_pnl", h.unrealized_pnl()}});
+  }
+  report["positions"] = std::move(positions);
+  return report;
 }
 
 json::array ControlApp::get_logs(std::int64_t limit) { return runner_.logs().lines(limit); }

@@ -36,6 +36,7 @@ constexpr const char* kUsage = R"(Usage: {name} [options]
   --log-level LEVEL     DEBUG, INFO, WARNING, ERROR (default INFO)
   --log-dir DIR         log files' folder (default logs)
   --report-dir DIR      write report.json and report.html there at the end
+  --title TEXT          heading of the report (default: the name and the symbols)
   --capital AMOUNT      starting equity of the report (default 100000)
   --commission-pct PCT  fee per fill in per cent of its value, when the back end reports none
   --no-flatten          leave positions open when the run ends
@@ -43,6 +44,8 @@ constexpr const char* kUsage = R"(Usage: {name} [options]
   --from TIME           first bar: YYYY-MM-DD, YYYY-MM-DDTHH:MM[:SS] (local time) or epoch ms
   --to TIME             bars start before this
   --bars N              instead of --to: N bars from --from
+  --linger SECONDS      after a backtest, keep the control API ("/report", "/dashboard") up
+                        this long, or until POST /stop (default 0)
   --set KEY=VALUE       a parameter of the strategy (repeatable)
   --help                this text
 )";
@@ -160,6 +163,10 @@ std::optional<RunOptions> parse_run_options(int argc, char** argv, RunOptions op
       options.log_dir = value;
     } else if (arg == "--report-dir") {
       options.report_dir = value;
+    } else if (arg == "--title") {
+      options.title = value;
+    } else if (arg == "--linger") {
+      ok = number(value, options.linger_seconds) && options.linger_seconds >= 0;
     } else if (arg == "--capital") {
       ok = number(value, options.capital) && options.capital > 0;
     } else if (arg == "--commission-pct") {

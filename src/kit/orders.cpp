@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <random>
+#include <set>
 
 #include "tolbu_sdk/errors.hpp"
 #include "tolbu_sdk/features/orders.hpp"
@@ -67,6 +68,7 @@ struct OrderManager::State {
   FillTracker tracker;
   std::size_t in_flight = 0;
   std::int64_t count = 0;
+  std::set<std::string> cancelling;  // refs with a cancel in flight: one request each
 
   mutable std::mutex mutex;  // the queries come from other threads
   std::vector<KitOrder> orders;
@@ -207,7 +209,16 @@ struct OrderManager::State {
       logger().error("Order {} not sent: {}", ref, e.what());
       s.finish(ref, OrderStatus::NOT_PLACED, e.what());
     }
-    if (lost) co_await reconcile(self);
+    if (lost) {
+      co_await reconcile(self);
+      // The look-up or the stream, whichever came first, has told what became of it.
+      std::string order_id;
+      {
+        std::lock_guard lock(s.mutex);
+        order_id = s.orders[s.by_ref.at(ref)].order_id;
+      }
+      if (!order_id.empty()) logger().warning("Order {} reached the back end as {}", ref, order_id);
+    }
     --s.in_flight;
   }
 
@@ -265,6 +276,7 @@ struct OrderManager::State {
     } catch (const std::exception& e) {
       logger().error("Cancel of {} failed: {}", ref, e.what());
     }
+    s.cancelling.erase(ref);
     --s.in_flight;
   }
 };
@@ -320,6 +332,10 @@ void OrderManager::cancel(const std::string& ref) {
     }
     order_id = order.order_id;
   }
+  if (!s.cancelling.insert(ref).second) {
+    logger().debug("Cancel of {} skipped: one is on its way already", ref);
+    return;
+  }
   ++s.in_flight;
   asio::co_spawn(s.executor, State::cancel(state_, ref, std::move(order_id)), asio::detached);
 }
@@ -349,6 +365,9 @@ void OrderManager::on_execution_report(const boost::json::value& payload) {
     logger().warning("Unreadable execution report skipped: {}", e.what());
     return;
   }
+  // Every report read, ours or not: a soak counts them against what the back end sent.
+  logger().debug("Execution report {} {} filled {}", report.order.order_id, report.order.status,
+                 report.order.filled_qty);
   state_->apply(report.order, report.fee);
 }
 

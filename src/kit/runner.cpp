@@ -8,12 +8,17 @@
 #include <boost/json.hpp>
 #include <fmt/format.h>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
 
 #include "control_app.hpp"
+#include "progress_line.hpp"
 #include "tolbu_sdk/backtest/runtime.hpp"
 #include "tolbu_sdk/control.hpp"
 #include "tolbu_sdk/errors.hpp"
@@ -28,6 +33,19 @@ namespace {
 
 // How long the end of a run waits for its closing orders' fills.
 constexpr auto kFlattenTimeout = 10s;
+
+// A burst or a recovery after a reconnect queues thousands of publications at once; once they
+// are handled the heap keeps their pages. Handing them back every few seconds keeps a run of
+// weeks at the size of what it holds, not of its worst minute.
+constexpr auto kTrimEvery = 10s;
+void give_back_free_memory() {
+#ifdef __GLIBC__
+  ::malloc_trim(0);
+#endif
+}
+
+// A trading year of 250 sessions of 6.5 hours: the report's ratios are annualised with it.
+constexpr double kTradingSecondsPerYear = 250 * 6.5 * 3600;
 
 asio::awaitable<void> sleep_for(std::chrono::steady_clock::duration d) {
   asio::steady_timer timer(co_await asio::this_coro::executor, d);
@@ -122,6 +140,16 @@ void Runner::on_candle(const std::string& name, const types::Candle& candle) {
   }
   sym.last_price = bar.close;
   portfolio_.mark(name, bar.close);
+  if (!warming_up_) price_update(name, bar.close);
+}
+
+void Runner::price_update(const std::string& name, double price) {
+  if (price <= 0 || stop_requested_) return;
+  try {
+    strategy_.on_price(context_, name, price);
+  } catch (const std::exception& e) {
+    log_.error("on_price of {} failed: {}", name, e.what());
+  }
 }
 
 void Runner::close_bar(const strategy::Bar& bar) {
@@ -163,20 +191,49 @@ void Runner::on_event(const OrderEvent& event) {
 }
 
 void Runner::spawn_reconcile(const std::string& why) {
-  log_.warning("Reconciling orders from REST: {}", why);
+  log_.warning("{}: reconciling orders from REST", why);
   asio::co_spawn(
       loop_,
       [this]() -> asio::awaitable<void> {
         if (!co_await orders_.reconcile()) {
-          log_.error("Reconciliation failed; no new order until an order's outcome is known");
+          log_.error("Reconciliation from REST failed; no new order until an order's outcome "
+                     "is known");
+          co_return;
         }
+        log_.info("Reconciled from REST: {} orders open, positions {}",
+                  orders_.open_orders().size(), positions_text());
       },
       asio::detached);
 }
 
+// "14:03:00 HPG 26500 VN30F2412 1301.2 | HPG 100 | P&L +1.10 | 3 trades | 45%"
+std::string Runner::live_progress_text() const {
+  std::string prices;
+  for (const auto& [name, sym] : symbols_) {
+    prices += fmt::format(" {} {}", name, sym.last_price > 0 ? fmt::format("{}", sym.last_price)
+                                                             : std::string("-"));
+  }
+  const std::size_t trades = portfolio_.trades().size();
+  const std::string time = platform::iso_text(now_);
+  return fmt::format("{}{} | {} | P&L {:+.2f} | {} trade{} | {:.0f}%",
+                     time.size() >= 19 ? time.substr(11, 8) : "--:--:--", prices, positions_text(),
+                     portfolio_.net_pnl(), trades, trades == 1 ? "" : "s", progress());
+}
+
+std::string Runner::positions_text() const {
+  std::string text;
+  for (const auto& h : portfolio_.holdings()) {
+    text += fmt::format("{}{} {}", text.empty() ? "" : ", ", h.symbol, h.qty);
+  }
+  return text.empty() ? "flat" : text;
+}
+
 backtest::BacktestResult Runner::result() const {
   backtest::BacktestResult out;
-  out.title = fmt::format("{} {}", options_.name, fmt::join(options_.symbols, ","));
+  out.title = options_.title.empty()
+                  ? fmt::format("{} {}", options_.name, fmt::join(options_.symbols, ","))
+                  : options_.title;
+  out.periods_per_year = kTradingSecondsPerYear / options_.resolution;
   {
     std::lock_guard lock(report_mutex_);
     out.equity_curve = equity_;
@@ -206,6 +263,19 @@ backtest::BacktestResult Runner::result() const {
 }
 
 asio::awaitable<void> Runner::flatten() {
+  // Working orders first: a resting entry that fills after the flattening order would leave
+  // a position open, and a target counts what they would still add.
+  const auto deadline = std::chrono::steady_clock::now() + kFlattenTimeout;
+  for (const auto& o : orders_.open_orders()) {
+    if (o.status != OrderStatus::WORKING) continue;
+    log_.info("Cancelling order {} ({} {} {}) before flattening", o.ref, to_string(o.intent.side),
+              o.intent.qty - o.filled_qty, o.intent.symbol);
+    orders_.cancel(o.ref);
+  }
+  co_await orders_.settle();
+  while (!orders_.open_orders().empty() && std::chrono::steady_clock::now() < deadline) {
+    co_await sleep_for(20ms);
+  }
   for (const auto& h : portfolio_.holdings()) {
     if (h.qty == 0) continue;
     log_.info("Flattening {} {} on {}", h.qty > 0 ? "long" : "short", std::abs(h.qty), h.symbol);
@@ -215,7 +285,6 @@ asio::awaitable<void> Runner::flatten() {
       log_.error("Flattening {} failed: {}", h.symbol, e.what());
     }
   }
-  const auto deadline = std::chrono::steady_clock::now() + kFlattenTimeout;
   auto flat = [&] {
     for (const auto& h : portfolio_.holdings()) {
       if (h.qty != 0) return false;
@@ -229,7 +298,7 @@ asio::awaitable<void> Runner::flatten() {
 }
 
 // Money to the cent, as the back end books it.
-void Runner::print_summary() const {
+void Runner::print_summary(const backtest::ReplayProgress* replay) const {
   const auto trades = portfolio_.trades();
   std::size_t wins = 0;
   for (const auto& t : trades) wins += t.net_pnl() > 0 ? 1 : 0;
@@ -241,6 +310,21 @@ void Runner::print_summary() const {
   }
   text += fmt::format("Net P&L: {:.2f} (gross {:.2f}, fees {:.2f})\n", portfolio_.net_pnl(),
                       portfolio_.realized_pnl() + portfolio_.unrealized_pnl(), portfolio_.fees());
+  if (replay) {
+    const auto r = result();
+    const auto m = backtest::Metrics::compute(r.trades, r.equity_curve, r.periods_per_year);
+    text += "== Backtest summary\n";
+    text += fmt::format("Bars:          {} in {:.2f} s ({:.0f} bars/s)\n", replay->done,
+                        replay->seconds, replay->bars_per_second());
+    text += fmt::format("Win rate:      {:.1f}% ({} won, {} lost)\n", m.win_rate, m.wins,
+                        m.losses);
+    text += fmt::format("Equity:        {:.2f} -> {:.2f} ({:+.2f}%)\n", m.initial_equity,
+                        m.final_equity, m.return_percent);
+    text += fmt::format("Max drawdown:  {:.2f} ({:.2f}%), {} bars\n", m.max_drawdown,
+                        m.max_drawdown_percent, m.max_drawdown_duration_bars);
+    text += fmt::format("Sharpe:        {:.3f}   Sortino: {:.3f}   Exposure: {:.1f}%\n",
+                        m.sharpe_ratio, m.sortino_ratio, m.exposure);
+  }
   std::fputs(text.c_str(), stdout);
   std::fflush(stdout);
 }
@@ -294,6 +378,7 @@ asio::awaitable<int> Runner::run() {
 
   strategy_.on_start(context_);
 
+  ProgressLine line;
   // A backtest's replay: the sim's clock then stands at the first bar, where history ends.
   features::TolbuStream stream(config_);
   std::optional<backtest::BacktestRuntime> replay;
@@ -329,7 +414,7 @@ asio::awaitable<int> Runner::run() {
   // The stream: candles per symbol, this account's execution reports. A gap, or a reconnect
   // that may have missed reports, reconciles the orders from REST.
   stream.on_gap([this](const std::string& channel) {
-    spawn_reconcile("gap on " + channel);
+    spawn_reconcile("Stream gap on " + channel);
     try {
       strategy_.on_gap(context_, channel);
     } catch (const std::exception& e) {
@@ -338,7 +423,7 @@ asio::awaitable<int> Runner::run() {
   });
   int connects = 0;
   auto on_connect = [this, &connects] {
-    if (++connects > 1) spawn_reconcile("reconnected");
+    if (++connects > 1) spawn_reconcile("Stream reconnected");
   };
   auto on_error = [this](const std::exception& e) { log_.error("Stream error: {}", e.what()); };
   co_await stream.connect(on_connect, nullptr, on_error);
@@ -351,10 +436,29 @@ asio::awaitable<int> Runner::run() {
   }
   auto on_report = [this](const boost::json::value& r) { orders_.on_execution_report(r); };
   co_await stream.subscribe_order_execution_report(options_.account_id, on_report);
+  // Live, prices between bars: trades for stops, depth for the touch. A replay steps candles.
+  if (!replay) {
+    for (const auto& name : options_.symbols) {
+      auto on_stat = [this, name](const types::ProductStat& stat) {
+        symbol(name).update_from_stat(stat);
+        price_update(name, stat.last_price);
+      };
+      co_await stream.subscribe_product_stat(name, on_stat);
+      auto on_depth = [this, name](const types::Depth& depth) {
+        symbol(name).update_from_depth(depth);
+      };
+      co_await stream.subscribe_depth(name, on_depth);
+    }
+  }
 
   if (replay) {
     stop_replay_ = [&replay] { replay->request_stop(); };
-    if (!stop_requested_) co_await replay->run();
+    auto on_step = [this, &replay, &line](const backtest::ReplayBar& bar) {
+      if ((bar.index & 63) == 0) line.show(replay_progress_text(replay->progress()));
+    };
+    if (!stop_requested_) co_await replay->run(on_step);
+    line.show(replay_progress_text(replay->progress()), true);
+    line.finish();
     if (!stop_requested_) {
       // The last bar has no successor to close it.
       for (const auto& name : options_.symbols) {
@@ -368,13 +472,23 @@ asio::awaitable<int> Runner::run() {
 
   // Until the duration, a stop or a signal.
   if (!stop_requested_ && !replay) {
-    if (options_.duration_seconds > 0) {
-      stop_timer_.expires_after(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-          std::chrono::duration<double>(options_.duration_seconds)));
-    } else {
-      stop_timer_.expires_at(std::chrono::steady_clock::time_point::max());
+    const auto end =
+        options_.duration_seconds > 0
+            ? started_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                             std::chrono::duration<double>(options_.duration_seconds))
+            : std::chrono::steady_clock::time_point::max();
+    auto next_trim = std::chrono::steady_clock::now() + kTrimEvery;
+    while (!stop_requested_ && std::chrono::steady_clock::now() < end) {
+      line.show(live_progress_text());
+      stop_timer_.expires_at(std::min(end, std::chrono::steady_clock::now() + line.interval()));
+      co_await stop_timer_.async_wait(asio::as_tuple(asio::use_awaitable));
+      if (std::chrono::steady_clock::now() >= next_trim) {
+        give_back_free_memory();
+        next_trim += kTrimEvery;
+      }
     }
-    co_await stop_timer_.async_wait(asio::as_tuple(asio::use_awaitable));
+    line.show(live_progress_text(), true);
+    line.finish();
     if (!stop_requested_) request_stop("duration reached");
   }
   app._status = "STOPPING";
@@ -391,10 +505,9 @@ asio::awaitable<int> Runner::run() {
   } catch (const std::exception& e) {
     log_.warning("Stream disconnect failed: {}", e.what());
   }
-  app._status = "STOPPED";
-  if (server) server->shutdown();
-
-  print_summary();
+  std::optional<backtest::ReplayProgress> replayed;
+  if (replay) replayed = replay->progress();
+  print_summary(replayed ? &*replayed : nullptr);
   if (!options_.report_dir.empty()) {
     const auto result = this->result();
     const std::filesystem::path dir(options_.report_dir);
@@ -402,7 +515,23 @@ asio::awaitable<int> Runner::run() {
     backtest::write_json_report(dir / "report.json", result);
     backtest::write_html_report(dir / "report.html", result);
     log_.info("Report written to {}", (dir / "report.html").string());
+    std::printf("Reports: %s, %s\n", (dir / "report.json").c_str(), (dir / "report.html").c_str());
+    std::fflush(stdout);
   }
+  // A finished backtest's report stays on "/report" and "/dashboard" a while for a look.
+  if (server && replay && options_.linger_seconds > 0) {
+    app._status = "FINISHED";
+    std::printf("control API stays up %g s (POST /stop ends it)\n", options_.linger_seconds);
+    std::fflush(stdout);
+    const auto until = std::chrono::steady_clock::now() +
+                       std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                           std::chrono::duration<double>(options_.linger_seconds));
+    while (std::chrono::steady_clock::now() < until && !(app._status == "STOPPING")) {
+      co_await sleep_for(50ms);
+    }
+  }
+  app._status = "STOPPED";
+  if (server) server->shutdown();
   co_return 0;
 }
 

@@ -13,6 +13,7 @@
 
 #include "recent_logs.hpp"
 #include "tolbu_sdk/backtest/report.hpp"
+#include "tolbu_sdk/backtest/runtime.hpp"
 #include "tolbu_sdk/config.hpp"
 #include "tolbu_sdk/features/orders.hpp"
 #include "tolbu_sdk/features/prices.hpp"
@@ -49,10 +50,14 @@ class Runner {
  private:
   void on_candle(const std::string& symbol, const types::Candle& candle);
   void close_bar(const strategy::Bar& bar);
+  void price_update(const std::string& symbol, double price);
+  std::string positions_text() const;
+  std::string live_progress_text() const;
   void on_event(const OrderEvent& event);
   void spawn_reconcile(const std::string& why);
   platform::detail::awaitable<void> flatten();
-  void print_summary() const;
+  // The backtest's figures too when a replay ran.
+  void print_summary(const backtest::ReplayProgress* replay) const;
 
   Strategy& strategy_;
   RunOptions options_;

@@ -1,5 +1,6 @@
-// The example strategy end to end: sma_crossover against tolbu-sim on an accelerated market,
-// watched through its control API and checked against the exchange's own books.
+// The example strategy end to end: sma_crossover, a strategy on the kit, against tolbu-sim on
+// an accelerated market, watched through its control API and checked against the exchange's
+// own books. The token comes from the environment, never from the command line.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -13,6 +14,9 @@
 #include <chrono>
 #include <cmath>
 #include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <string>
@@ -41,8 +45,8 @@ SimProcess start_sim() {
 }
 
 std::vector<std::string> example_args(const SimProcess& sim, int duration) {
+  ::setenv("TOLBU_JWT", kToken, 1);
   return {"--backend",      sim.base_url(),
-          "--jwt",          kToken,
           "--symbol",       kSymbol,
           "--account",      kAccount,
           "--duration",     std::to_string(duration),
@@ -70,7 +74,7 @@ class ControlClient {
 };
 
 int control_port(ExampleProcess& example) {
-  auto line = example.wait_for_line("control API on port ", 60s);
+  auto line = example.wait_for_line("control API on 127.0.0.1:", 60s);
   if (!line) {
     ADD_FAILURE() << "no control port announced\nstdout:\n"
                   << example.output() << "\nstderr:\n"
@@ -109,6 +113,16 @@ json::value sim_data(const SimProcess& sim, const std::string& path) {
       http.get(sim.base_url() + path, {{"Authorization", std::string("Bearer ") + kToken}});
   EXPECT_EQ(response.status_code, 200) << path << ": " << response.text;
   return response.json().at("data");
+}
+
+// The fees the exchange charged the account.
+double sim_fees(const SimProcess& sim) {
+  double fees = 0.0;
+  const json::value trades = sim_data(sim, std::string("/api/v1/trades?accountId=") + kAccount);
+  for (const auto& trade : trades.as_array()) {
+    fees += trade.at("fee").to_number<double>();
+  }
+  return fees;
 }
 
 // The account's position in the symbol as the exchange holds it.
@@ -174,7 +188,7 @@ TEST(EndToEnd, TradesThroughTheRunAndStopsOnRequest) {
   EXPECT_EQ(control.get("/orders?symbol=HPG").at("count"), 0);
   EXPECT_EQ(control.get("/orders?account_id=OTHER").at("count"), 0);
 
-  // Trades: closed positions whose P&L follows from their prices.
+  // Trades: round trips whose gross result follows from their prices, net of their fees.
   const json::value trades = control.get("/trades");
   const auto& trade_list = trades.at("trades").as_array();
   ASSERT_GE(trade_list.size(), 2u);
@@ -182,9 +196,12 @@ TEST(EndToEnd, TradesThroughTheRunAndStopsOnRequest) {
   for (const auto& t : trade_list) {
     const double entry = t.at("entry_price").to_number<double>();
     const double exit = t.at("exit_price").to_number<double>();
-    const double qty = t.at("quantity").to_number<double>();
-    const double direction = t.at("side") == "LONG" ? 1.0 : -1.0;
-    EXPECT_NEAR(t.at("pnl").to_number<double>(), direction * (exit - entry) * qty, 1e-6);
+    const double qty = t.at("qty").to_number<double>();
+    const double direction = t.at("side") == "BUY" ? 1.0 : -1.0;
+    const double gross = t.at("gross_pnl").to_number<double>();
+    EXPECT_NEAR(gross, direction * (exit - entry) * qty, 1e-6);
+    EXPECT_GT(t.at("fees").to_number<double>(), 0.0);
+    EXPECT_NEAR(t.at("pnl").to_number<double>(), gross - t.at("fees").to_number<double>(), 1e-6);
   }
   EXPECT_EQ(control.get("/trades?account_id=OTHER").at("count"), 0);
 
@@ -209,18 +226,18 @@ TEST(EndToEnd, TradesThroughTheRunAndStopsOnRequest) {
   ASSERT_TRUE(status.has_value()) << "still running after POST /stop";
   EXPECT_EQ(*status, 0) << example.errors();
   const std::string& out = example.output();
-  EXPECT_NE(out.find("== Final report: VN30F2412"), std::string::npos) << out;
-  EXPECT_NE(out.find("win rate"), std::string::npos) << out;
+  EXPECT_NE(out.find("=== sma_crossover ==="), std::string::npos) << out;
+  EXPECT_NE(out.find("VN30F2412: position 0"), std::string::npos) << out;
 
-  // The run left the account flat, and its books match the exchange's realised result.
+  // The run left the account flat, and its books match the exchange's result net of fees.
   const json::object position = sim_position(sim);
   ASSERT_FALSE(position.empty());
   EXPECT_EQ(position.at("qty"), 0);
-  double booked = 0.0;
-  const auto last_line = out.find("P&L:");
-  ASSERT_NE(last_line, std::string::npos);
-  booked = std::stod(out.substr(last_line + 4));
-  EXPECT_NEAR(booked, position.at("realizedPnl").to_number<double>(), 0.011) << out;
+  const auto net_line = out.find("Net P&L: ");
+  ASSERT_NE(net_line, std::string::npos) << out;
+  const double booked = std::stod(out.substr(net_line + 9));
+  EXPECT_NEAR(booked, position.at("realizedPnl").to_number<double>() - sim_fees(sim), 0.011)
+      << out;
 
   // Log files in the working directory, the strategy's lines among them.
   EXPECT_TRUE(std::filesystem::exists(example.dir() / "logs" / "tolbu_strategy.log"));
@@ -238,12 +255,12 @@ TEST(EndToEnd, InterruptEndsTheRunWithAReport) {
   const auto status = example.wait_exit(60s);
   ASSERT_TRUE(status.has_value()) << "still running after SIGINT";
   EXPECT_EQ(*status, 0) << example.errors();
-  EXPECT_NE(example.output().find("== Final report"), std::string::npos) << example.output();
+  EXPECT_NE(example.output().find("Net P&L: "), std::string::npos) << example.output();
   EXPECT_EQ(sim_position(sim).at("qty"), 0);
 }
 
-// The stream comes back in a new epoch: what was missed cannot be recovered, so the strategy
-// is told and takes its orders and position from REST, then trades on.
+// The stream comes back in a new epoch: what was missed cannot be recovered, so the kit takes
+// the orders and their fills from REST, and the strategy trades on.
 TEST(EndToEnd, AStreamGapIsReconciledFromRest) {
   SimProcess sim = start_sim();
   ExampleProcess example(SMA_CROSSOVER_PATH, example_args(sim, 300));
@@ -273,7 +290,7 @@ TEST(EndToEnd, AnOrderWhoseAnswerIsLostIsLookedUpNotSentAgain) {
   const int port = control_port(example);
   ASSERT_GT(port, 0);
   ControlClient control(port);
-  EXPECT_TRUE(logged(control, "reached the exchange as O-1"));
+  EXPECT_TRUE(logged(control, "reached the back end as O-1"));
   ASSERT_TRUE(wait_for_trades(control, 1, 90s));
   stop_flat(control, example, sim);
   // Every order on the exchange went out once.
@@ -285,6 +302,34 @@ TEST(EndToEnd, AnOrderWhoseAnswerIsLostIsLookedUpNotSentAgain) {
   }
 }
 
+// The same class over two symbols in one replay: both trade, one report, and its net result
+// is the back end's (realised P&L less every fee) to the cent.
+TEST(EndToEnd, TwoSymbolsBacktestInOneReplay) {
+  SimProcess sim({"--replay", "--seed", "3", "--jwt", kToken});
+  ::setenv("TOLBU_JWT", kToken, 1);
+  ExampleProcess example(SMA_CROSSOVER_PATH,
+                         {"--backend", sim.base_url(), "--symbol", "HPG,VN30F2412", "--backtest",
+                          "--from", "2024-01-02", "--bars", "600", "--control-port", "-1",
+                          "--report-dir", "report", "--set", "lots=1"});
+  const auto net = example.wait_for_line("Net P&L: ", 120s);
+  ASSERT_EQ(example.wait_exit(30s), 0) << example.errors();
+  ASSERT_TRUE(net.has_value()) << example.output();
+  std::ifstream in(example.dir() / "report" / "report.json");
+  const auto report = json::parse(std::string(std::istreambuf_iterator<char>(in), {}));
+  std::set<std::string> symbols;
+  for (const auto& t : report.at("trades").as_array()) {
+    symbols.insert(std::string(t.at("symbol").as_string()));
+  }
+  EXPECT_EQ(symbols, (std::set<std::string>{"HPG", "VN30F2412"}));
+  const json::value accounts = sim_data(sim, "/api/v1/accounts");
+  const auto& account = accounts.as_array().at(0);
+  for (const auto& position : account.at("positions").as_array()) {
+    EXPECT_EQ(position.at("qty"), 0) << position;
+  }
+  EXPECT_NEAR(std::stod(*net),
+              account.at("totalRealizedPnl").to_number<double>() - sim_fees(sim), 0.011);
+}
+
 TEST(EndToEnd, StartupFailuresAreReportedNotHidden) {
   // A back end that is gone: the first REST call fails and the run ends with an error.
   int dead_port = 0;
@@ -293,9 +338,10 @@ TEST(EndToEnd, StartupFailuresAreReportedNotHidden) {
     dead_port = gone.port();
   }
   {
+    ::setenv("TOLBU_JWT", kToken, 1);
     ExampleProcess example(SMA_CROSSOVER_PATH,
-                           {"--backend", "http://127.0.0.1:" + std::to_string(dead_port), "--jwt",
-                            kToken, "--duration", "5", "--control-port", "0"});
+                           {"--backend", "http://127.0.0.1:" + std::to_string(dead_port),
+                            "--symbol", kSymbol, "--duration", "5", "--control-port", "0"});
     const auto status = example.wait_exit(60s);
     ASSERT_TRUE(status.has_value());
     EXPECT_EQ(*status, 1);
@@ -325,12 +371,25 @@ TEST(EndToEnd, StartupFailuresAreReportedNotHidden) {
   }
   ::close(listener);
 
-  // Bad command lines are refused before anything starts.
-  {
-    ExampleProcess example(SMA_CROSSOVER_PATH, {"--backend", sim.base_url(), "--fast", "9"});
+  // Bad command lines are refused before anything starts: a token in the process list too.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--backend", sim.base_url(), "--symbol", kSymbol, "--fast", "9"},
+        std::vector<std::string>{"--backend", sim.base_url(), "--symbol", kSymbol, "--jwt",
+                                 kToken}}) {
+    ExampleProcess example(SMA_CROSSOVER_PATH, args);
     const auto status = example.wait_exit(30s);
     ASSERT_TRUE(status.has_value());
-    EXPECT_EQ(*status, 2);
+    EXPECT_EQ(*status, 2) << example.errors();
+  }
+  // Parameters the strategy cannot trade with end the run with the reason.
+  {
+    ExampleProcess example(SMA_CROSSOVER_PATH,
+                           {"--backend", sim.base_url(), "--symbol", kSymbol, "--control-port",
+                            "0", "--set", "fast=9", "--set", "slow=8"});
+    const auto status = example.wait_exit(30s);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(*status, 1);
+    EXPECT_NE(example.errors().find("shorter than slow"), std::string::npos) << example.errors();
   }
 }
 

@@ -42,6 +42,8 @@ TEST(KitOptions, RefusedWithAReasonOrReadWhole) {
       {{"--symbol", "HPG", "--backtest", "--from", "2024-01-02", "--to", "2024-01-01"}, 2},
       {{"--symbol", "HPG", "--from", "2024-13-01"}, 2},
       {{"--symbol", "HPG", "--bogus", "1"}, 2},
+      {{"--symbol", "HPG", "--linger", "-1"}, 2},
+      {{"--symbol", "HPG", "--linger", "soon"}, 2},
       {{"--help"}, 0},
   };
   for (const auto& c : refused) {
@@ -53,7 +55,8 @@ TEST(KitOptions, RefusedWithAReasonOrReadWhole) {
   int code = -1;
   const auto o = parse({"--symbol", "HPG,VN30F2412", "--symbol", "FPT", "--backend",
                         "https://api.example:8443/x", "--backtest", "--from", "2024-01-02",
-                        "--bars", "10", "--set", "period=14", "--set", "name=a=b"},
+                        "--bars", "10", "--set", "period=14", "--set", "name=a=b", "--title",
+                        "SMA 3/8", "--linger", "2.5"},
                        code);
   ASSERT_TRUE(o);
   EXPECT_EQ(o->symbols, (std::vector<std::string>{"HPG", "VN30F2412", "FPT"}));
@@ -62,6 +65,8 @@ TEST(KitOptions, RefusedWithAReasonOrReadWhole) {
   EXPECT_EQ(o->to_ms - o->from_ms, 10 * 60 * 1000);
   EXPECT_EQ(o->params.at("name"), "a=b");
   EXPECT_EQ(o->control_host, "127.0.0.1");  // local unless asked
+  EXPECT_EQ(o->title, "SMA 3/8");
+  EXPECT_DOUBLE_EQ(o->linger_seconds, 2.5);
 
   // A token file wins over the environment; without either, no run.
   const std::string file = testing::TempDir() + "kit-token";

@@ -113,4 +113,38 @@ TEST(KitOrders, EveryPathOfAnOrdersFateMeetsOnceInThePortfolio) {
   EXPECT_NEAR(fees, portfolio.fees(), 0.005);
 }
 
+// A second cancel while one is on its way is not sent: the first one's 503 leaves the order
+// working, where a duplicate request would have cancelled it behind the strategy's back.
+TEST(KitOrders, ACancelGoesOutOncePerOrder) {
+  tolbu_test::SimProcess sim{{"--speed", "0", "--start-ms", std::to_string(tolbu_test::kStart)}};
+  const auto config = tolbu_sdk::TolbuConfig::from_endpoints(sim.base_url(), sim.base_url(),
+                                                             sim.ws_url(), sim.jwt());
+  tolbu_sdk::features::OrderService service(config);
+  const tolbu_sdk::strategy::Symbol hpg{.name = "HPG", .tick_size = 50, .lot_size = 100,
+                                        .min_qty = 100};
+  kit::Portfolio portfolio;
+  asio::io_context io;
+  tolbu_test::run_on(
+      io,
+      [&]() -> asio::awaitable<void> {
+        kit::OrderManager orders(co_await asio::this_coro::executor, service, kAccount, portfolio);
+        const auto ref =
+            orders.submit(hpg, {.side = kit::Side::BUY, .qty = 100, .price = 20000});
+        co_await orders.settle();
+        EXPECT_EQ(orders.find(ref)->status, kit::OrderStatus::WORKING);
+        EXPECT_EQ(sim.post("/_sim/faults", R"({"count": 1, "status": 503,
+                                               "path_prefix": "/api/v1/orders/cancel"})")
+                      .status,
+                  200);
+        orders.cancel(ref);
+        orders.cancel(ref);
+        co_await orders.settle();
+        EXPECT_EQ(orders.find(ref)->status, kit::OrderStatus::WORKING);
+        orders.cancel(ref);
+        co_await orders.settle();
+        EXPECT_EQ(orders.find(ref)->status, kit::OrderStatus::CANCELLED);
+      },
+      std::chrono::seconds(30));
+}
+
 }  // namespace

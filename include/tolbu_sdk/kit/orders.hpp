@@ -101,7 +101,8 @@ class TOLBU_API OrderManager {
   // Checks the order against the symbol's rules (ValueError naming the rule), registers it
   // and sends it; returns its reference id. RuntimeError while an outcome is unknown.
   std::string submit(const strategy::Symbol& symbol, OrderIntent intent);
-  // Asks the back end to cancel a working order (its answer or report tells the outcome).
+  // Asks the back end to cancel a working order (its answer or report tells the outcome); a
+  // second call while the first is on its way sends nothing.
   void cancel(const std::string& ref);
   // Orders towards a signed position in a symbol, counting what working orders will add;
   // the reference id, or "" when nothing needs sending.

@@ -16,7 +16,8 @@
 // trading rules, history warm-up, closed-bar events per symbol, the stream with its
 // execution reports, orders and their fills, reconciliation after a gap or a reconnect, the
 // control API ("/status", "/progress", "/report", "/orders", "/trades", "/logs", POST "/stop",
-// "/dashboard") on 127.0.0.1, the flattening of positions on stop, and the summary.
+// "/dashboard") on 127.0.0.1, the progress line, the cancelling of working orders and the
+// flattening of positions on stop, the summary and the report.
 //
 // Threads: every hook runs on the kit's event loop, one at a time; a hook must not block (no
 // blocking REST call, no sleep): orders go out through the context and their outcome comes
@@ -57,6 +58,8 @@ struct TOLBU_API RunOptions {
   std::string log_level = "INFO";
   std::string log_dir = "logs";
   std::string report_dir{};                 // report.json and report.html there when set
+  std::string title{};                      // the report's heading; empty: name and symbols
+  double linger_seconds = 0.0;              // the control API outlives a backtest this long
   bool flatten_on_stop = true;
   // A backtest: the back end is a tolbu-sim started with --replay, stepped bar by bar over
   // [from_ms, to_ms) for every symbol at once.
@@ -83,16 +86,22 @@ class Runner;
 // What a hook may use.
 class TOLBU_API Context {
  public:
+  // Made by the kit for its run; a strategy only receives it.
   explicit Context(Runner& runner) : runner_(runner) {}
 
+  // The run's options as parsed: symbols, resolution, mode and --set parameters.
   const RunOptions& options() const;
   // A parameter of --set, or the fallback.
   std::string param(const std::string& key, const std::string& fallback) const;
   double param(const std::string& key, double fallback) const;
 
+  // A traded symbol: its rules (tick, lot), bars, last price, and bid and ask from the depth.
   strategy::Symbol& symbol(const std::string& name);
+  // Positions and P&L net of fees, from every fill.
   Portfolio& portfolio();
+  // The kit's orders: look-ups, open orders, cancel.
   OrderManager& orders();
+  // The strategy's logger, named after the run.
   utils::StrategyLogger& log();
   // True while history is being replayed into on_bar: orders are refused then.
   bool warming_up() const;
@@ -122,6 +131,9 @@ class TOLBU_API Strategy {
   virtual void on_start(Context&) {}
   // Each closed bar of each symbol, history first (ctx.warming_up()), then live.
   virtual void on_bar(Context& ctx, const strategy::Bar& bar) = 0;
+  // Each price between bars (live trades of a symbol, or its forming bar), for stops that
+  // must not wait for the close; ctx.symbol(symbol) has bid and ask from the depth.
+  virtual void on_price(Context&, const std::string& /*symbol*/, double /*price*/) {}
   // Every order event: accepted, a fill (already in the portfolio), done.
   virtual void on_order(Context&, const OrderEvent&) {}
   // A channel lost publications for good; the kit has reconciled orders from REST already.
