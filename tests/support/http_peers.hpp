@@ -109,8 +109,13 @@ class KeepAlivePeer {
     ::shutdown(fd_, SHUT_RDWR);
     ::close(fd_);
     acceptor_.join();
-    std::lock_guard lock(mutex_);
-    for (auto& session : sessions_) session.join();
+    // Joined outside the lock: a session may still be recording a late request.
+    std::vector<std::thread> sessions;
+    {
+      std::lock_guard lock(mutex_);
+      sessions.swap(sessions_);
+    }
+    for (auto& session : sessions) session.join();
   }
 
   std::string url(const std::string& path) const {

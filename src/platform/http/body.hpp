@@ -50,6 +50,8 @@ class Pages {
     return true;
   }
 
+  bool empty() const noexcept { return pages_.empty(); }
+
   // Appends everything to out, releasing each page once copied.
   void move_to(std::string& out) {
     out.reserve(out.size() + size_);
@@ -68,7 +70,7 @@ class Pages {
 };
 
 // A Beast body: a string, filled directly when the length is announced (the parser has
-// checked it against the limit), through Pages otherwise.
+// checked it against the limit) or while it stays under a page, through Pages otherwise.
 struct PagedStringBody {
   using value_type = std::string;
 
@@ -93,7 +95,8 @@ struct PagedStringBody {
            it != boost::asio::buffer_sequence_end(buffers); ++it) {
         boost::asio::const_buffer b = *it;
         const char* data = static_cast<const char*>(b.data());
-        if (known_) {
+        // Small answers of unknown length (most of them) go straight into the string.
+        if (known_ || (pages_.empty() && body_.size() + b.size() <= Pages::kPage)) {
           body_.append(data, b.size());
         } else if (!pages_.append(data, b.size())) {
           ec = make_error_code(std::errc::not_enough_memory);
