@@ -175,9 +175,20 @@ struct ThreadLoopOwners {
 };
 thread_local ThreadLoopOwners thread_loop_owners;
 
-// The clients whose run() is on this thread's stack: a blocking call of one of them from
-// inside would wait for its own loop forever.
-thread_local std::vector<const Client::Impl*> running_clients;
+// The clients whose run() is on this thread's stack, with the private loop each runs: a
+// blocking call of one of them from inside would wait for its own loop forever.
+struct Running {
+  const Client::Impl* client;
+  const asio::execution_context* loop;
+};
+thread_local std::vector<Running> running_clients;
+
+// A private loop is run by its one thread only: its exchanges need no strand.
+bool on_private_loop(const asio::any_io_executor& executor) {
+  const asio::execution_context* context = &asio::query(executor, asio::execution::context);
+  return std::any_of(running_clients.begin(), running_clients.end(),
+                     [&](const Running& r) { return r.loop == context; });
+}
 
 }  // namespace
 
@@ -233,11 +244,17 @@ asio::awaitable<Response> Client::Impl::exchange(std::shared_ptr<Lane> lane,
       ++connections;
     }
 
-    // On the connection's strand: its timers and socket are touched by one thread at a time.
-    auto operation = asio::co_spawn(connection->strand(),
-                                    connection->exchange(request, target, options, !reused),
-                                    asio::use_awaitable);
-    auto outcome = co_await std::move(operation);
+    // On the connection's strand, so that its timers and socket are touched by one thread at
+    // a time, unless the loop has only one thread anyway.
+    Connection::Outcome outcome;
+    if (on_private_loop(executor)) {
+      outcome = co_await connection->exchange(request, target, options, !reused);
+    } else {
+      auto operation = asio::co_spawn(connection->strand(),
+                                      connection->exchange(request, target, options, !reused),
+                                      asio::use_awaitable);
+      outcome = co_await std::move(operation);
+    }
     if (outcome.response) {
       if (options.reuse_connections && outcome.keep_alive)
         lane->give(std::move(connection), options.max_idle_connections);
@@ -343,12 +360,13 @@ asio::awaitable<Response> Client::Impl::request(std::shared_ptr<Impl> impl, std:
 
 void Client::run_void(asio::awaitable<void> operation) {
   const Impl* self = impl_.get();
-  if (std::find(running_clients.begin(), running_clients.end(), self) != running_clients.end())
+  if (std::any_of(running_clients.begin(), running_clients.end(),
+                  [&](const Running& r) { return r.client == self; }))
     throw RuntimeError(
         "A blocking call of the HTTP client was made inside its own run() on the same thread, "
         "where it would wait for itself forever: await the async_ operation instead");
   asio::io_context& loop = impl_->thread_loop();
-  running_clients.push_back(self);
+  running_clients.push_back({self, &loop});
   struct Leave {
     ~Leave() { running_clients.pop_back(); }
   } leave;
