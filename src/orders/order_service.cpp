@@ -95,6 +95,23 @@ json::object error_object(const http::Response& response) {
   return error;
 }
 
+// A final answer outside 2xx that is no error status either (a redirect, or 101 to a request
+// that asked for no upgrade) means the server did not take the request; the client sends an
+// order once only, so it was not processed anywhere. Reported as a failure, never as success.
+json::object unprocessed_object(const http::Response& response, std::string_view method) {
+  std::string message = "Not processed: the server answered HTTP " +
+                        std::to_string(response.status_code) + " " + response.reason;
+  if (std::string location = response.header("Location"); !location.empty())
+    message += ", redirecting to " + location;
+  message += "; the " + std::string(method) + " was not sent again";
+  logger().error("API Error: {}", message);
+  json::object error;
+  error["status"] = response.status_code;
+  error["message"] = std::move(message);
+  error["data"] = nullptr;
+  return error;
+}
+
 }  // namespace
 
 OrderService::OrderService(const TolbuConfig& config_, http::Options http_options)
@@ -135,6 +152,8 @@ asio::awaitable<std::optional<json::object>> OrderService::_async_request(
   logger().debug("API Response: {} {}", response.status_code,
                  http::text_prefix(response.text, 500));
 
+  if (response.status_code < 200 || (response.status_code >= 300 && response.status_code < 400))
+    co_return unprocessed_object(response, method);
   if (response.ok()) {
     json::value decoded = response.json();
     if (decoded.is_null()) co_return std::nullopt;

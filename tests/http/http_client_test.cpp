@@ -1,6 +1,6 @@
 // The blocking HTTP client against tolbu-sim and small purpose-built peers on loopback.
 
-#include "loopback.hpp"
+#include "http_peers.hpp"
 #include "sim_process.hpp"
 #include "tolbu_sdk/errors.hpp"
 #include "tolbu_sdk/platform/http.hpp"
@@ -15,6 +15,8 @@ namespace http = tolbu_sdk::platform::http;
 namespace json = boost::json;
 using tolbu_test::SimProcess;
 using namespace std::chrono_literals;
+using http_test::RawPeer;
+using http_test::send_text;
 
 namespace {
 
@@ -29,49 +31,6 @@ std::vector<std::string> header_names(const json::value& entry) {
     if (name != "Host") names.emplace_back(name);
   }
   return names;
-}
-
-// A listening socket on an ephemeral port that runs one scripted exchange per connection.
-class RawPeer {
- public:
-  explicit RawPeer(std::function<void(int fd)> serve) : serve_(std::move(serve)) {
-    fd_ = http_test::listen_on_loopback(port_);
-    thread_ = std::thread([this] {
-      for (;;) {
-        int client = ::accept(fd_, nullptr, nullptr);
-        if (client < 0) return;
-        if (stopping_) {
-          ::close(client);
-          return;
-        }
-        // Reads the request head before answering.
-        std::string head;
-        char c;
-        while (head.find("\r\n\r\n") == std::string::npos && ::recv(client, &c, 1, 0) == 1)
-          head.push_back(c);
-        serve_(client);
-        ::close(client);
-      }
-    });
-  }
-  ~RawPeer() {
-    stopping_ = true;
-    ::shutdown(fd_, SHUT_RDWR);
-    ::close(fd_);
-    thread_.join();
-  }
-  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/x"; }
-
- private:
-  std::function<void(int)> serve_;
-  int fd_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stopping_{false};
-  std::thread thread_;
-};
-
-void send_text(int fd, std::string_view text) {
-  ::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
 }
 
 // A port with nothing listening on it.
@@ -219,7 +178,7 @@ TEST_F(HttpClientTest, DroppedConnectionIsATransportError) {
 
 TEST(HttpClient, BodyThatStopsHalfwayFailsAfterTheStallTimeout) {
   std::atomic<bool> release{false};
-  RawPeer peer([&](int fd) {
+  RawPeer peer([&](int fd, const std::string&) {
     send_text(fd, "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n{\"partial\":");
     for (int i = 0; i < 500 && !release; ++i) std::this_thread::sleep_for(10ms);
   });
@@ -229,7 +188,7 @@ TEST(HttpClient, BodyThatStopsHalfwayFailsAfterTheStallTimeout) {
 }
 
 TEST(HttpClient, ResetConnectionIsATransportError) {
-  RawPeer peer([](int fd) {
+  RawPeer peer([](int fd, const std::string&) {
     linger hard{1, 0};  // close with RST
     ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
   });
@@ -253,7 +212,7 @@ TEST(HttpClient, RefusedUnresolvableAndForeignSchemesAreTransportErrors) {
 }
 
 TEST(HttpClient, ReasonPhraseComesFromTheStatusLine) {
-  RawPeer peer([](int fd) {
+  RawPeer peer([](int fd, const std::string&) {
     send_text(fd, "HTTP/1.1 418 I Am A Teapot Today\r\nContent-Length: 2\r\n\r\n{}");
   });
   http::Client client;
@@ -264,7 +223,7 @@ TEST(HttpClient, ReasonPhraseComesFromTheStatusLine) {
 }
 
 TEST(HttpClient, AnswerLargerThanTheLimitFails) {
-  RawPeer peer([](int fd) {
+  RawPeer peer([](int fd, const std::string&) {
     send_text(fd, "HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n" + std::string(5000, 'x'));
   });
   http::Client client({.max_response_bytes = 1000});
@@ -273,7 +232,9 @@ TEST(HttpClient, AnswerLargerThanTheLimitFails) {
 
 // Found by fuzzing: "020" was read as status 20, and passed for a success.
 TEST(HttpClient, StatusBelow100IsATransportErrorNotASuccess) {
-  RawPeer peer([](int fd) { send_text(fd, "HTTP/1.1 020 OK\r\nContent-Length: 2\r\n\r\n{}"); });
+  RawPeer peer([](int fd, const std::string&) {
+    send_text(fd, "HTTP/1.1 020 OK\r\nContent-Length: 2\r\n\r\n{}");
+  });
   http::Client client;
   try {
     client.get(peer.url());
@@ -291,6 +252,10 @@ TEST(HttpEncoding, PathSegmentsKeepUnreservedAndEncodeEverythingElse) {
   EXPECT_EQ(http::encode_path_segment("50% off"), "50%25%20off");
   EXPECT_EQ(http::encode_path_segment("é"), "%C3%A9");
   EXPECT_EQ(http::encode_path_segment(""), "");
+  // Whole "." and ".." segments would be collapsed as steps by proxies on the way.
+  EXPECT_EQ(http::encode_path_segment("."), "%2E");
+  EXPECT_EQ(http::encode_path_segment(".."), "%2E%2E");
+  EXPECT_EQ(http::encode_path_segment("..."), "...");
   EXPECT_EQ(http::encode_query({{"a b", "c+d"}, {"k", ""}}), "a+b=c%2Bd&k=");
 }
 

@@ -1,7 +1,7 @@
 // At most once: a request is never written twice behind the caller's back, even when a warmed
 // keep-alive connection dies after the server acted on the request.
 
-#include "loopback.hpp"
+#include "http_peers.hpp"
 #include "tolbu_sdk/errors.hpp"
 #include "tolbu_sdk/platform/http.hpp"
 
@@ -22,109 +22,10 @@
 
 namespace http = tolbu_sdk::platform::http;
 namespace asio = boost::asio;
+using http_test::Act;
+using http_test::KeepAlivePeer;
 
 namespace {
-
-// A keep-alive HTTP/1.1 peer on an ephemeral port. For each request it reads (head and
-// Content-Length body) it records "METHOD target" and asks the script what to do.
-enum class Act { answer, drop, answer_and_close };
-
-class KeepAlivePeer {
- public:
-  // connection: 0 for the first accepted connection; request: index of the request on it.
-  using Script = std::function<Act(int connection, int request)>;
-
-  explicit KeepAlivePeer(Script answer) : answer_(std::move(answer)) {
-    fd_ = http_test::listen_on_loopback(port_);
-    acceptor_ = std::thread([this] {
-      for (int index = 0;; ++index) {
-        int client = ::accept(fd_, nullptr, nullptr);
-        if (client < 0 || stopping_) {
-          if (client >= 0) ::close(client);
-          return;
-        }
-        std::lock_guard lock(mutex_);
-        sessions_.emplace_back([this, client, index] { serve(client, index); });
-      }
-    });
-  }
-
-  ~KeepAlivePeer() {
-    stopping_ = true;
-    ::shutdown(fd_, SHUT_RDWR);
-    ::close(fd_);
-    acceptor_.join();
-    std::lock_guard lock(mutex_);
-    for (auto& session : sessions_) session.join();
-  }
-
-  std::string url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
-  }
-  std::vector<std::string> seen() {
-    std::lock_guard lock(mutex_);
-    return seen_;
-  }
-  int connections() const { return connections_.load(); }
-
- private:
-  void serve(int fd, int connection) {
-    ++connections_;
-    timeval timeout{5, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    std::string pending;
-    for (int request = 0;; ++request) {
-      std::size_t end;
-      while ((end = pending.find("\r\n\r\n")) == std::string::npos) {
-        char chunk[4096];
-        ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-        if (n <= 0) {
-          ::close(fd);
-          return;
-        }
-        pending.append(chunk, static_cast<std::size_t>(n));
-      }
-      std::string head = pending.substr(0, end);
-      std::size_t length = 0;
-      if (auto at = head.find("Content-Length: "); at != std::string::npos)
-        length = std::stoul(head.substr(at + 16));
-      while (pending.size() < end + 4 + length) {
-        char chunk[4096];
-        ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-        if (n <= 0) break;
-        pending.append(chunk, static_cast<std::size_t>(n));
-      }
-      pending.erase(0, end + 4 + length);
-      {
-        std::lock_guard lock(mutex_);
-        seen_.push_back(head.substr(0, head.find(" HTTP/1.1")));
-      }
-      Act act = answer_(connection, request);
-      if (act == Act::drop) {
-        ::close(fd);  // acted on the request, then lost the connection
-        return;
-      }
-      std::string body = "{\"n\": " + std::to_string(request) + "}";
-      std::string reply = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
-                          std::to_string(body.size()) + "\r\n\r\n" + body;
-      ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
-      if (act == Act::answer_and_close) {
-        ::close(fd);
-        return;
-      }
-    }
-  }
-
-  Script answer_;
-  int fd_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stopping_{false};
-  std::atomic<int> connections_{0};
-  std::mutex mutex_;
-  std::vector<std::string> seen_;
-  std::vector<std::thread> sessions_;
-  std::thread acceptor_;
-};
 
 // The second request on the first connection is read and then dropped; all else is answered.
 Act drop_second_on_first(int connection, int request) {

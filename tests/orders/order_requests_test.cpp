@@ -1,5 +1,6 @@
 // The request layer of OrderService: token, headers, debug lines, the error object.
 
+#include "http_peers.hpp"
 #include "order_fixture.hpp"
 #include "tolbu_sdk/errors.hpp"
 
@@ -151,4 +152,40 @@ TEST_F(OrderTest, TransportFailuresPropagateAfterTheRequestLine) {
   ASSERT_EQ(debug.size(), 2u);
   EXPECT_EQ(debug[0], "API Request: POST http://127.0.0.1:1/api/v1/stop-orders");
   EXPECT_TRUE(logs.messages("ERROR").empty());
+}
+
+// A redirect (or a 101 nobody asked for) means the server did not take the order, and the
+// client never sends it again: a failure that says so, never a success or a decode error.
+TEST(OrderAnswers, RedirectsAndUpgradesAreReportedAsNotProcessed) {
+  struct Case {
+    std::string head;
+    std::string body;
+    std::string in_message;
+  };
+  std::vector<Case> cases = {
+      {"HTTP/1.1 307 Temporary Redirect\r\nLocation: http://elsewhere/new\r\n", "",
+       "redirecting to http://elsewhere/new"},
+      {"HTTP/1.1 308 Permanent Redirect\r\nLocation: /v2/orders\r\n", "",
+       "redirecting to /v2/orders"},
+      {"HTTP/1.1 302 Found\r\nLocation: /login\r\n", R"({"orderID": "O-1"})", "HTTP 302 Found"},
+      {"HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n", "",
+       "HTTP 101 Switching Protocols"},
+  };
+  for (const auto& c : cases) {
+    http_test::RawPeer peer([&](int fd, const std::string&) {
+      http_test::send_text(
+          fd, c.head + "Content-Length: " + std::to_string(c.body.size()) + "\r\n\r\n" + c.body);
+    });
+    auto config =
+        tolbu_sdk::TolbuConfig::from_endpoints(peer.base(), peer.base(), "ws://unused", "t");
+    tolbu_sdk::features::OrderService service(config);
+    tolbu_test::LogCapture logs{"tolbu_sdk.features.orders"};
+    auto response = service.place_order("HPG", "B", 26500, 100);
+    EXPECT_FALSE(response.success) << c.head;
+    EXPECT_EQ(response.status, std::stoi(c.head.substr(9, 3)));
+    EXPECT_EQ(response.message.rfind("Not processed: ", 0), 0u) << response.message;
+    EXPECT_NE(response.message.find(c.in_message), std::string::npos) << response.message;
+    EXPECT_EQ(logs.messages("ERROR"), std::vector<std::string>{"API Error: " + response.message});
+    EXPECT_EQ(peer.served(), 1) << "sent once";
+  }
 }

@@ -10,8 +10,11 @@
 // "Authentication token not set" and nothing is sent. An unsuccessful status never throws:
 // it is logged ("API Error: ...") and comes back as the error object {"status", "message",
 // "data": null}, so placements return an OrderResponse describing the failure and queries an
-// empty result. Transport failures (TransportError), undecodable bodies (ValueError) and
-// answers of an unexpected shape (TypeError) propagate. Logger: "tolbu_sdk.features.orders".
+// empty result. A final answer that is neither a success nor an error status (a redirect, or
+// 101) is such a failure too, its message beginning "Not processed: ": the server did not
+// take the request, and an order is never sent a second time. Transport failures
+// (TransportError), undecodable bodies (ValueError) and answers of an unexpected shape
+// (TypeError) propagate. Logger: "tolbu_sdk.features.orders".
 //
 // Each operation comes in two forms sharing one code path (same URLs, headers, bodies, log
 // lines, results and failures):

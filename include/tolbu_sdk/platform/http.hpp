@@ -10,13 +10,18 @@
 // has its own small pool of connections, and so has each thread that makes blocking calls:
 // a blocking call runs on a private loop of the client for the calling thread, an awaitable
 // call runs on the loop that awaits it without blocking it. Several threads and several
-// awaiting coroutines may use one Client at once; each exchange has a connection to itself.
+// awaiting coroutines may use one Client at once, and a loop may be run by several threads;
+// each exchange has a connection to itself. A thread's private loop and its connections are
+// released when the thread ends.
 //
 // A request is written at most once. A transport failure (refused, unresolvable, reset, timed
 // out, bad certificate) throws TransportError; when it happened after the request may have
 // left, the message says that the request may have reached the server. Only a GET is sent a
 // second time, once, on a fresh connection, when a reused connection died before any answer
 // byte. An HTTP error status is an ordinary Response. Redirects are followed for GET only.
+// An exchange fails when no byte moves for Options::stall_timeout, when its answer is not
+// complete within Options::total_timeout, or after more than 8 interim (1xx) answers.
+// Cancelling an awaited call throws TransportError, saying whether the request was sent.
 
 #include <boost/asio/awaitable.hpp>
 #include <boost/json/storage_ptr.hpp>
@@ -67,11 +72,14 @@ class TOLBU_API Client {
   // Any method. json_body (when given) is sent as JSON text with keys in insertion order and
   // "Content-Type: application/json" unless headers set one; params (when given and not
   // empty) are appended as "?k=v&..." in order, URL-encoded. Blocks the calling thread.
+  // ValueError for a header with control characters or one the client sets itself (Host,
+  // Content-Length, Transfer-Encoding).
   Response request(std::string_view method, std::string_view url, const Headers& headers = {},
                    const boost::json::value* json_body = nullptr, const Params* params = nullptr);
 
   // The awaitable twins: the exchange runs on the awaiting coroutine's executor and never
-  // blocks it. Arguments are copied before the first suspension.
+  // blocks it. Arguments and the client's state are taken when the call is made, so the
+  // Client may be destroyed before the returned operation runs.
   boost::asio::awaitable<Response> async_get(std::string url, Headers headers = {});
   boost::asio::awaitable<Response> async_request(
       std::string method, std::string url, Headers headers = {},
@@ -79,7 +87,8 @@ class TOLBU_API Client {
       std::optional<Params> params = std::nullopt);
 
   // Runs an awaitable to its end on this client's loop for the calling thread, so that a
-  // blocking operation can share the code of its awaitable twin.
+  // blocking operation can share the code of its awaitable twin. A blocking call of the same
+  // client from inside the operation throws RuntimeError (it would wait for itself).
   template <typename T>
   T run(boost::asio::awaitable<T> operation) {
     std::optional<T> result;
@@ -107,7 +116,8 @@ class TOLBU_API Client {
 
 // One path segment, percent-encoded: RFC 3986 unreserved characters (ALPHA DIGIT - . _ ~)
 // stay as they are, every other byte becomes %XX, so "/", "?", "#", "%" and spaces cannot
-// change which resource a URL names.
+// change which resource a URL names; "." and ".." become "%2E" and "%2E%2E", which nothing on
+// the way collapses as a step up.
 TOLBU_API std::string encode_path_segment(std::string_view segment);
 
 // A query string without the "?": k=v pairs joined by "&", form-encoded (space as "+").

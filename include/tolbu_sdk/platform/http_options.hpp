@@ -22,12 +22,17 @@ struct TOLBU_API Options {
   std::chrono::milliseconds connect_timeout{10'000};
   // Once connected, an exchange fails when no byte moves for this long.
   std::chrono::milliseconds stall_timeout{30'000};
+  // Once connected, an exchange fails when its answer is not complete this long after the
+  // request started going out, however steadily bytes trickle in. Long enough for an order.
+  std::chrono::milliseconds total_timeout{60'000};
   // False opens a fresh connection for every call and closes it afterwards.
   bool reuse_connections = true;
   // Idle connections kept for reuse, per loop or calling thread.
   std::size_t max_idle_connections = 8;
-  // Larger answers fail with TransportError instead of exhausting memory.
-  std::size_t max_response_bytes = std::size_t{512} << 20;
+  // Larger answers fail with TransportError instead of exhausting memory; an exchange holds
+  // about this much at most, chunked answers included. The largest real answers (years of
+  // candles) are a few MB.
+  std::size_t max_response_bytes = std::size_t{64} << 20;
   // Peer verification against the system's CA store with a host-name check.
   bool verify_tls = true;
   // A PEM file of CA certificates trusted instead of the system's (private deployments).

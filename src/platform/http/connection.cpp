@@ -1,14 +1,16 @@
 #include "connection.hpp"
 
+#include "body.hpp"
 #include "tolbu_sdk/errors.hpp"
 
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ssl/error.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <boost/asio/strand.hpp>
+#include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
-#include <boost/beast/http/read.hpp>
-#include <boost/beast/http/string_body.hpp>
+#include <boost/beast/http/parser.hpp>
 #include <boost/url/parse.hpp>
 
 #include <openssl/ssl.h>
@@ -16,6 +18,7 @@
 
 #include <sys/socket.h>
 #include <cerrno>
+#include <cstring>
 
 namespace tolbu_sdk::platform::http::detail {
 
@@ -50,11 +53,11 @@ Target parse_target(std::string_view url, std::string_view method) {
 
 Connection::Connection(const asio::any_io_executor& executor, const Target& target,
                        asio::ssl::context* tls_context)
-    : key_(target.key) {
+    : key_(target.key), strand_(asio::make_strand(executor)) {
   if (target.tls)
-    tls_ = std::make_unique<asio::ssl::stream<beast::tcp_stream>>(executor, *tls_context);
+    tls_ = std::make_unique<asio::ssl::stream<beast::tcp_stream>>(strand_, *tls_context);
   else
-    plain_.emplace(executor);
+    plain_.emplace(strand_);
 }
 
 Connection::~Connection() { close(); }
@@ -74,17 +77,18 @@ bool is_ip_address(const std::string& host) {
   return !ec;
 }
 
-// Notices an exchange that stalls: one timer for the whole exchange, pushed on by each
-// completed read or write, instead of a timer per socket operation (each of which costs the
-// loop a timer update on every call).
+// Notices an exchange that stalls or drags on: one timer for the whole exchange, pushed on by
+// each completed read or write, instead of a timer per socket operation (each of which costs
+// the loop a timer update on every call). Its handler runs on the connection's strand, as the
+// exchange does, so the flags need no lock.
 struct Watchdog : std::enable_shared_from_this<Watchdog> {
   using Clock = std::chrono::steady_clock;
-  Watchdog(const asio::any_io_executor& executor, beast::tcp_stream& stream,
-           std::chrono::milliseconds stall)
-      : timer(executor), tcp(&stream), stall(stall) {}
+  enum class Fired { no, stall, total };
+  Watchdog(const asio::any_io_executor& executor, beast::tcp_stream& stream, const Options& options)
+      : timer(executor), tcp(&stream), stall(options.stall_timeout), total(options.total_timeout) {}
 
   void start() {
-    last = Clock::now();
+    last = started = Clock::now();
     arm();
   }
   void moved() { last = Clock::now(); }
@@ -96,30 +100,45 @@ struct Watchdog : std::enable_shared_from_this<Watchdog> {
   asio::steady_timer timer;
   beast::tcp_stream* tcp;  // only touched while the exchange runs
   std::chrono::milliseconds stall;
+  std::chrono::milliseconds total;
+  Clock::time_point started;
   Clock::time_point last;
   bool done = false;
-  bool fired = false;
+  Fired fired = Fired::no;
 
  private:
   void arm() {
-    timer.expires_at(last + stall);
+    timer.expires_at(std::min(last + stall, started + total));
     timer.async_wait([self = shared_from_this()](const beast::error_code& ec) {
       if (ec || self->done) return;
-      if (Clock::now() - self->last >= self->stall) {
-        self->fired = true;
-        beast::error_code ignored;
-        self->tcp->socket().cancel(ignored);
-      } else {
-        self->arm();
-      }
+      auto now = Clock::now();
+      if (now - self->started >= self->total)
+        self->fired = Fired::total;
+      else if (now - self->last >= self->stall)
+        self->fired = Fired::stall;
+      else
+        return self->arm();
+      beast::error_code ignored;
+      self->tcp->socket().cancel(ignored);
     });
   }
 };
 
-std::string describe(const beast::error_code& ec, const Options& options) {
-  if (ec == beast::error::timeout)
+// Interim answers past the limit.
+beast::error_code too_many_interim() {
+  return beast::error_code(EPROTO, beast::generic_category());
+}
+
+std::string describe(const beast::error_code& ec, Watchdog::Fired fired, const Options& options) {
+  if (fired == Watchdog::Fired::total)
+    return "Operation timed out: the answer was not complete within " +
+           std::to_string(options.total_timeout.count()) + " ms";
+  if (fired == Watchdog::Fired::stall)
     return "Operation timed out: no data received for " +
            std::to_string(options.stall_timeout.count()) + " ms";
+  if (ec == too_many_interim())
+    return "Malformed answer: more than " + std::to_string(kMaxInterimAnswers) +
+           " interim (1xx) answers";
   if (ec == bhttp::error::body_limit)
     return "Response larger than " + std::to_string(options.max_response_bytes) + " bytes";
   if (ec == bhttp::error::end_of_stream)
@@ -127,6 +146,7 @@ std::string describe(const beast::error_code& ec, const Options& options) {
   if (ec == bhttp::error::partial_message)
     return "The connection closed in the middle of the answer";
   if (ec == bhttp::error::bad_status) return "Malformed answer: no valid status code";
+  if (ec == bhttp::error::header_limit) return "Malformed answer: header larger than 64 KiB";
   return "Connection failed: " + ec.message();
 }
 
@@ -185,10 +205,47 @@ bool Connection::looks_reusable() {
 
 asio::awaitable<Connection::Outcome> Connection::exchange(const WireRequest& request,
                                                           const Target& target,
-                                                          const Options& options) {
+                                                          const Options& options, bool open_first) {
+  // Cancellation shows as operation_aborted from the operation it interrupts, reported like
+  // any other failure, instead of an exception of Asio's own from the next await.
+  co_await asio::this_coro::throw_if_cancelled(false);
+  auto not_sent = [](std::string failure) {
+    Outcome out;
+    out.opened = false;
+    out.failure = std::move(failure);
+    return out;
+  };
+  if (open_first) {
+    std::string failure = co_await open(target, options);
+    if (!failure.empty()) co_return not_sent(std::move(failure));
+  }
+  auto cancellation = co_await asio::this_coro::cancellation_state;
+  if (cancellation.cancelled() != asio::cancellation_type::none)
+    co_return not_sent("Cancelled before the request was sent");
   if (tls_) co_return co_await exchange_on(*tls_, request, target, options);
   co_return co_await exchange_on(*plain_, request, target, options);
 }
+
+namespace {
+
+// "HTTP/1.1 200" without the space and reason phrase after the code is a valid status line to
+// a client, but not to Beast's parser: the space is added before the parser sees the line.
+void complete_status_line(beast::flat_buffer& buffer, bool& checked) {
+  std::string_view data(static_cast<const char*>(buffer.data().data()), buffer.size());
+  auto eol = data.find("\r\n");
+  if (eol == std::string_view::npos) return;
+  checked = true;
+  if (eol != 12 || data.substr(0, 5) != "HTTP/") return;
+  std::string fixed(data.substr(0, 12));
+  fixed += ' ';
+  fixed.append(data.substr(12));
+  buffer.consume(buffer.size());
+  auto space = buffer.prepare(fixed.size());
+  std::memcpy(space.data(), fixed.data(), fixed.size());
+  buffer.commit(fixed.size());
+}
+
+}  // namespace
 
 template <typename Stream>
 asio::awaitable<Connection::Outcome> Connection::exchange_on(Stream& stream,
@@ -204,15 +261,15 @@ asio::awaitable<Connection::Outcome> Connection::exchange_on(Stream& stream,
 
   // The connect deadline is over; from here the watchdog watches for stalls.
   tcp().expires_never();
-  auto watchdog = std::make_shared<Watchdog>(tcp().get_executor(), tcp(), options.stall_timeout);
+  auto watchdog = std::make_shared<Watchdog>(strand_, tcp(), options);
   watchdog->start();
   struct Stop {
     Watchdog& watchdog;
     ~Stop() { watchdog.stop(); }
   } stop{*watchdog};
   auto fail = [&](const beast::error_code& ec) {
-    out.error = watchdog->fired ? beast::error::timeout : ec;
-    out.failure = describe(out.error, options);
+    out.error = watchdog->fired != Watchdog::Fired::no ? beast::error::timeout : ec;
+    out.failure = describe(ec, watchdog->fired, options);
   };
 
   std::size_t written = 0;
@@ -221,23 +278,62 @@ asio::awaitable<Connection::Outcome> Connection::exchange_on(Stream& stream,
         asio::buffer(wire.data() + written, wire.size() - written), kTuple);
     written += n;
     watchdog->moved();
-    if (ec || watchdog->fired) {
+    if (ec || watchdog->fired != Watchdog::Fired::no) {
       fail(ec);
       co_return out;
     }
   }
 
-  std::optional<bhttp::response_parser<bhttp::string_body>> parser;
-  for (;;) {
+  // Bytes are read here and handed to the parser, rather than by Beast's read, so that every
+  // byte that arrives counts as progress (a slow header included).
+  std::optional<bhttp::response_parser<PagedStringBody>> parser;
+  for (int interim = 0;; ++interim) {
+    if (interim > kMaxInterimAnswers) {
+      fail(too_many_interim());
+      co_return out;
+    }
     parser.emplace();
     parser->body_limit(options.max_response_bytes);
     parser->header_limit(64 * 1024);
     if (request.method == "HEAD") parser->skip(true);
+    bool line_checked = false;
     while (!parser->is_done()) {
-      auto [ec, n] = co_await bhttp::async_read_some(stream, buffer_, *parser, kTuple);
-      watchdog->moved();
-      if (n > 0 || buffer_.size() > 0 || parser->got_some()) out.answer_started = true;
-      if (ec || watchdog->fired) {
+      if (buffer_.size() > 0) {
+        if (!line_checked) complete_status_line(buffer_, line_checked);
+        beast::error_code ec;
+        std::size_t used = parser->put(buffer_.data(), ec);
+        buffer_.consume(used);
+        if (ec && ec != bhttp::error::need_more) {
+          fail(ec);
+          co_return out;
+        }
+        if (parser->is_done()) break;
+        if (used > 0 && buffer_.size() > 0) continue;
+      }
+      auto [ec, n] = co_await stream.async_read_some(buffer_.prepare(64 * 1024), kTuple);
+      buffer_.commit(n);
+      if (n > 0) {
+        out.answer_started = true;
+        watchdog->moved();
+      }
+      if (watchdog->fired != Watchdog::Fired::no) {
+        fail(ec);
+        co_return out;
+      }
+      if (ec == asio::error::eof) {
+        if (!parser->got_some() && buffer_.size() == 0) {
+          fail(bhttp::error::end_of_stream);
+          co_return out;
+        }
+        beast::error_code eof_error;
+        parser->put_eof(eof_error);
+        if (eof_error) {
+          fail(eof_error);
+          co_return out;
+        }
+        break;
+      }
+      if (ec) {
         fail(ec);
         co_return out;
       }
@@ -266,7 +362,9 @@ asio::awaitable<Connection::Outcome> Connection::exchange_on(Stream& stream,
     response.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
   response.text = std::move(message.body());
   response.url = request.url;
-  out.keep_alive = message.keep_alive() && !until_eof && buffer_.size() == 0;
+  // After a 101 the connection speaks something else.
+  out.keep_alive =
+      message.keep_alive() && !until_eof && buffer_.size() == 0 && response.status_code != 101;
   out.response = std::move(response);
   co_return out;
 }

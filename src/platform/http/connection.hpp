@@ -40,6 +40,11 @@ struct WireRequest {
   bool has_body = false;
 };
 
+// Interim (1xx) answers accepted before the real one.
+inline constexpr int kMaxInterimAnswers = 8;
+
+// Everything a connection does runs on its own strand, so that its timers and its socket are
+// never touched by two threads at once when the loop is run by several.
 class Connection {
  public:
   Connection(const asio::any_io_executor& executor, const Target& target,
@@ -47,10 +52,11 @@ class Connection {
   ~Connection();
 
   const std::string& key() const noexcept { return key_; }
+  const asio::any_io_executor& strand() const noexcept { return strand_; }
   beast::tcp_stream& tcp() noexcept;
 
   // Resolves, connects and (for https) completes the handshake within connect_timeout.
-  // Empty on success, else why it failed.
+  // Empty on success, else why it failed. Runs on strand().
   asio::awaitable<std::string> open(const Target& target, const Options& options);
 
   // False when the peer has closed the idle connection or sent something unasked.
@@ -59,14 +65,16 @@ class Connection {
   // What one exchange left behind: the answer, or how far the request got.
   struct Outcome {
     std::optional<Response> response;
+    bool opened = true;           // false: the connection failed before anything was written
     bool answer_started = false;  // a byte of the answer arrived
     bool keep_alive = false;      // the connection may carry another request
     beast::error_code error;
     std::string failure;  // the reason of a failure, for the TransportError
   };
-  // Writes the request (once) and reads the answer; never throws on I/O failure.
+  // Opens the connection first when asked, then writes the request (once) and reads the
+  // answer; never throws on I/O failure. Runs on strand().
   asio::awaitable<Outcome> exchange(const WireRequest& request, const Target& target,
-                                    const Options& options);
+                                    const Options& options, bool open_first);
 
   void close() noexcept;
 
@@ -76,6 +84,7 @@ class Connection {
                                        const Target& target, const Options& options);
 
   std::string key_;
+  asio::any_io_executor strand_;
   std::optional<beast::tcp_stream> plain_;
   std::unique_ptr<asio::ssl::stream<beast::tcp_stream>> tls_;
   beast::flat_buffer buffer_;

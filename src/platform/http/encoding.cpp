@@ -28,6 +28,8 @@ void append_encoded(std::string& out, std::string_view text, bool space_as_plus)
 }  // namespace
 
 std::string encode_path_segment(std::string_view segment) {
+  if (segment == ".") return "%2E";
+  if (segment == "..") return "%2E%2E";
   std::string out;
   out.reserve(segment.size());
   append_encoded(out, segment, false);
