@@ -94,6 +94,8 @@ Test endpoints (no authentication; never journaled, never faulted):
                                     get this answer (after the delay), or with "drop" the
                                     connection is closed without one. Without "status" and
                                     "body" but with "delay_ms", the real answer is delayed.
+                                    "act":true handles the request first, then drops or
+                                    answers so (a back end whose gateway fails).
   GET    /_sim/faults               the pending faults
   DELETE /_sim/faults               clears every pending fault
   POST   /_sim/price                body {"symbol","price"}: sets the last price, fills

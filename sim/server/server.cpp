@@ -130,6 +130,8 @@ asio::awaitable<void> run_session(beast::tcp_stream stream, SimContext& ctx) {
       stream.socket().shutdown(tcp::socket::shutdown_both, ec);
       break;
     }
+    // With "act", a replaced answer comes after the work is done, as a failing gateway's.
+    if (fault && fault->replaces_answer() && fault->act) dispatch(request, ctx);
     SimResponse answer =
         fault && fault->replaces_answer() ? fault->response() : dispatch(request, ctx);
     log_line(ctx, request, answer.status);

@@ -89,8 +89,8 @@ std::optional<Fault> Fault::from_json(const boost::json::object& object, std::st
     fault.drop = drop->as_bool();
   }
   if (auto* act = object.if_contains("act"); act && !act->is_null()) {
-    if (!act->is_bool() || (act->as_bool() && !fault.drop)) {
-      message = "\"act\" must be true or false, and true only with \"drop\"";
+    if (!act->is_bool() || (act->as_bool() && !fault.drop && !fault.replaces_answer())) {
+      message = "\"act\" must be true or false, and true only with \"drop\" or an answer";
       return std::nullopt;
     }
     fault.act = act->as_bool();

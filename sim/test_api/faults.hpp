@@ -24,7 +24,8 @@ struct Fault {
   std::string content_type = "application/json";
   std::chrono::milliseconds delay{0};
   bool drop = false;  // close the connection without an answer
-  bool act = false;   // with drop: handle the request first, as a back end that then fails
+  bool act = false;   // with drop or an answer: handle the request first, as a back end
+                      // whose gateway then fails
 
   // An answer replaces the real one when a status or a body is given.
   bool replaces_answer() const { return status.has_value() || body.has_value(); }

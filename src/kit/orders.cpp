@@ -184,7 +184,13 @@ struct OrderManager::State {
       const auto answer = co_await s.service->async_place_order(
           intent.symbol, std::string(to_backend(intent.side)), intent.price, intent.qty,
           market ? "MTL" : "LO", s.account_id, ref);
-      if (!answer.success) {
+      if (!answer.success && answer.status >= 500) {
+        // A gateway may fail after the back end placed the order: its fate is unknown.
+        logger().warning("Order {} answered {} ({}); looking it up", ref, answer.status,
+                         answer.message);
+        s.set_status(ref, OrderStatus::SENDING, OrderStatus::UNCERTAIN);
+        lost = true;
+      } else if (!answer.success) {
         logger().error("Order {} refused (status {}): {}", ref, answer.status, answer.message);
         s.finish(ref, OrderStatus::REJECTED, answer.message);
       } else {

@@ -143,6 +143,33 @@ void Runner::on_candle(const std::string& name, const types::Candle& candle) {
   if (!warming_up_) price_update(name, bar.close);
 }
 
+void Runner::queue_replay_candle(const std::string& name, const types::Candle& candle) {
+  replay_queue_.emplace_back(name, candle);
+  if (draining_) return;
+  draining_ = true;
+  asio::co_spawn(loop_, drain_replay(), asio::detached);
+}
+
+asio::awaitable<void> Runner::drain_replay() {
+  while (!replay_queue_.empty()) {
+    co_await orders_.settle();
+    auto [name, candle] = std::move(replay_queue_.front());
+    replay_queue_.pop_front();
+    on_candle(name, candle);
+  }
+  draining_ = false;
+}
+
+asio::awaitable<void> Runner::replay_settled() {
+  asio::steady_timer timer(loop_);
+  for (;;) {
+    co_await orders_.settle();
+    if (!draining_ && replay_queue_.empty()) co_return;
+    timer.expires_after(std::chrono::milliseconds(1));
+    co_await timer.async_wait(asio::as_tuple(asio::use_awaitable));
+  }
+}
+
 void Runner::price_update(const std::string& name, double price) {
   if (price <= 0 || stop_requested_) return;
   try {
@@ -391,7 +418,7 @@ asio::awaitable<int> Runner::run() {
     range.more_symbols.assign(options_.symbols.begin() + 1, options_.symbols.end());
     replay.emplace(config_, stream, range);
     // Orders sent while a bar is handled reach the sim before its clock moves on.
-    replay->before_step = [this]() -> asio::awaitable<void> { co_await orders_.settle(); };
+    replay->before_step = [this]() -> asio::awaitable<void> { co_await replay_settled(); };
     co_await replay->start();
     progress_source_ = [&replay] { return replay->progress().percent(); };
     history_end = options_.from_ms;
@@ -431,7 +458,13 @@ asio::awaitable<int> Runner::run() {
   // step must not come before them.
   co_await stream.client()->ready(std::chrono::seconds(10));
   for (const auto& name : options_.symbols) {
-    auto on_candle_of = [this, name](const types::Candle& c) { on_candle(name, c); };
+    auto on_candle_of = [this, name, replaying = replay.has_value()](const types::Candle& c) {
+      if (replaying) {
+        queue_replay_candle(name, c);
+      } else {
+        on_candle(name, c);
+      }
+    };
     co_await stream.subscribe_candles(name, options_.resolution, on_candle_of);
   }
   auto on_report = [this](const boost::json::value& r) { orders_.on_execution_report(r); };
@@ -464,7 +497,7 @@ asio::awaitable<int> Runner::run() {
       for (const auto& name : options_.symbols) {
         if (const auto last = symbol(name).bars.current()) close_bar(*last);
       }
-      co_await orders_.settle();
+      co_await replay_settled();
       request_stop("replay finished");
     }
     stop_replay_ = nullptr;

@@ -5,6 +5,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/steady_timer.hpp>
 
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -49,6 +50,11 @@ class Runner {
 
  private:
   void on_candle(const std::string& symbol, const types::Candle& candle);
+  // A replay's candles wait for the orders in flight: each hook sees the outcome of what the
+  // hooks before it sent, so that a backtest gives the same result every time.
+  void queue_replay_candle(const std::string& symbol, const types::Candle& candle);
+  platform::detail::awaitable<void> drain_replay();
+  platform::detail::awaitable<void> replay_settled();
   void close_bar(const strategy::Bar& bar);
   void price_update(const std::string& symbol, double price);
   std::string positions_text() const;
@@ -75,6 +81,8 @@ class Runner {
   platform::LocalDateTime now_{};
   boost::asio::steady_timer stop_timer_;
   bool stop_requested_ = false;
+  std::deque<std::pair<std::string, types::Candle>> replay_queue_;
+  bool draining_ = false;
   std::function<void()> stop_replay_;       // ends a backtest's replay early
   std::function<double()> progress_source_;  // a backtest's share of bars replayed
   std::chrono::steady_clock::time_point started_;

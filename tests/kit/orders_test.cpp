@@ -68,6 +68,11 @@ TEST(KitOrders, EveryPathOfAnOrdersFateMeetsOnceInThePortfolio) {
         fault({{"drop", true}});
         const auto never = orders.submit(hpg, {.side = kit::Side::BUY, .qty = 100});
         EXPECT_TRUE(co_await until(done(never)));
+        // Placed, then a gateway's 502: looked up like a lost answer, filled once.
+        fault({{"status", 502}, {"body", R"({"error": "bad gateway"})"}, {"act", true}});
+        const auto gateway = orders.submit(hpg, {.side = kit::Side::BUY, .qty = 100});
+        EXPECT_TRUE(co_await until(done(gateway)));
+        EXPECT_EQ(orders.find(gateway)->status, kit::OrderStatus::FILLED);
         // A reversal to a short of 100, 500 higher.
         EXPECT_EQ(sim.post("/_sim/price", R"({"symbol": "HPG", "price": 26500})").status, 200);
         const auto reversal = orders.target_position(hpg, -100);
@@ -82,7 +87,7 @@ TEST(KitOrders, EveryPathOfAnOrdersFateMeetsOnceInThePortfolio) {
         EXPECT_EQ(orders.find(first)->status, kit::OrderStatus::FILLED);
         EXPECT_EQ(orders.find(lost)->status, kit::OrderStatus::FILLED);
         EXPECT_EQ(orders.find(never)->status, kit::OrderStatus::NOT_PLACED);
-        EXPECT_EQ(orders.find(reversal)->intent.qty, 400);
+        EXPECT_EQ(orders.find(reversal)->intent.qty, 500);
         EXPECT_THROW(orders.submit(hpg, {.side = kit::Side::BUY, .qty = 150}),
                      tolbu_sdk::ValueError);
         co_await stream.disconnect();
@@ -97,7 +102,8 @@ TEST(KitOrders, EveryPathOfAnOrdersFateMeetsOnceInThePortfolio) {
                                                                 : "done");
   }
   EXPECT_EQ(kinds, (std::vector<std::string>{"accepted", "fill", "done", "accepted", "fill", "done",
-                                             "done", "accepted", "fill", "done"}));
+                                             "done", "accepted", "fill", "done", "accepted",
+                                             "fill", "done"}));
   EXPECT_EQ(portfolio.position("HPG"), -100);
 
   // The back end's account: the same position, realised P&L and fees to the cent.
