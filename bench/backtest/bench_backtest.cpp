@@ -86,9 +86,9 @@ void BM_LockstepBacktest(benchmark::State& state) {
     asio::co_spawn(
         loop,
         [&]() -> asio::awaitable<void> {
-          co_await runtime.start();
           co_await stream.connect();
           co_await stream.client()->ready(std::chrono::seconds(10));
+          co_await runtime.start();
           co_await stream.subscribe_candles(
               "HPG", kResolution, [&](const tolbu_sdk::types::Candle& c) { work.on_candle(c); });
           co_await runtime.run();

@@ -10,7 +10,7 @@
 #include <mutex>
 #include <optional>
 
-#include "command_link.hpp"
+#include "tolbu_sdk/platform/centrifuge.hpp"
 #include "tolbu_sdk/errors.hpp"
 #include "tolbu_sdk/platform/logging.hpp"
 
@@ -32,7 +32,15 @@ struct BacktestRuntime::State {
   const TolbuConfig& config;
   features::TolbuStream& stream;
   ReplayRange range;
-  std::optional<detail::CommandLink> link;
+  bool started_replay = false;
+
+  // An rpc to the sim on the stream's connection.
+  asio::awaitable<json::value> call(std::string method, json::value data,
+                                    std::chrono::milliseconds timeout) {
+    auto client = stream.client();
+    if (!client) throw RuntimeError("The backtest needs the stream connected first");
+    co_return co_await client->rpc(std::move(method), std::move(data), timeout);
+  }
   std::optional<asio::steady_timer> wake;
   std::function<void(const ReplayBar&)> on_bar;
   std::exception_ptr failure;  // from on_bar, rethrown by run()
@@ -75,17 +83,13 @@ BacktestRuntime::BacktestRuntime(const TolbuConfig& config, features::TolbuStrea
                                  ReplayRange range)
     : state_(std::make_shared<State>(config, stream, std::move(range))) {}
 
-BacktestRuntime::~BacktestRuntime() {
-  if (state_->link) state_->link->close();
-}
+BacktestRuntime::~BacktestRuntime() = default;
 
 asio::awaitable<std::size_t> BacktestRuntime::start() {
   auto& s = *state_;
   if (s.range.symbol.empty()) throw ValueError("A backtest needs a symbol");
   if (s.range.resolution <= 0) throw ValueError("A backtest needs a positive resolution");
   if (s.range.to_ms <= s.range.from_ms) throw ValueError("A backtest needs from < to");
-  if (!s.link) s.link.emplace(co_await asio::this_coro::executor);
-  co_await s.link->open(s.config.streaming_ws, s.config.jwt_token.value_or(""), step_timeout);
   // Named arguments: g++ 12 mishandles literals and braced temporaries inside co_await.
   json::value request{{"symbol", s.range.symbol},
                       {"resolution", s.range.resolution},
@@ -96,12 +100,13 @@ asio::awaitable<std::size_t> BacktestRuntime::start() {
     for (const auto& symbol : s.range.more_symbols) symbols.emplace_back(symbol);
     request.as_object()["symbols"] = std::move(symbols);
   }
-  const std::string_view method = "replay.start";
-  const json::value answer = co_await s.link->call(method, request);
+  std::string method = "replay.start";
+  const json::value answer = co_await s.call(std::move(method), std::move(request), step_timeout);
   const auto* bars = answer.is_object() ? answer.get_object().if_contains("bars") : nullptr;
   if (!bars || !bars->is_number()) throw RuntimeError("replay.start answered without a bar count");
   s.total = bars->to_number<std::size_t>();
   s.done = 0;
+  s.started_replay = true;
   logging::get_logger("tolbu_sdk.backtest")
       .info("Replay of {} ({} s bars): {} bars", s.range.symbol, s.range.resolution,
             s.total.load());
@@ -112,7 +117,7 @@ asio::awaitable<void> BacktestRuntime::run(
     platform::detail::CoAwaitSafe<std::function<void(const ReplayBar&)>> on_bar) {
   auto state = state_;  // the callback below may outlive this object
   auto& s = *state;
-  if (!s.link) throw RuntimeError("BacktestRuntime::run() before start()");
+  if (!s.started_replay) throw RuntimeError("BacktestRuntime::run() before start()");
   s.on_bar = static_cast<std::function<void(const ReplayBar&)>&&>(on_bar);
   s.wake.emplace(co_await asio::this_coro::executor);
   features::PublicationCallback on_marker =
@@ -126,13 +131,13 @@ asio::awaitable<void> BacktestRuntime::run(
     s.started = Clock::now();
   }
   std::exception_ptr failure;
-  const std::string_view next = "replay.next";
   const json::value nothing = json::object();
   try {
     while (!s.finished && !s.stop && !s.failure) {
       if (before_step) co_await before_step();
       const std::uint64_t expected = s.markers + 1;
-      co_await s.link->call(next, nothing);
+      std::string method = "replay.next";
+      co_await s.call(std::move(method), nothing, step_timeout);
       const auto deadline = Clock::now() + step_timeout;
       s.wake->expires_at(deadline);
       while (s.markers < expected) {

@@ -406,8 +406,28 @@ asio::awaitable<int> Runner::run() {
   strategy_.on_start(context_);
 
   ProgressLine line;
-  // A backtest's replay: the sim's clock then stands at the first bar, where history ends.
   features::TolbuStream stream(config_);
+  // The stream, connected first: a replay is driven over it. A gap, or a reconnect that may
+  // have missed reports, reconciles the orders from REST.
+  stream.on_gap([this](const std::string& channel) {
+    spawn_reconcile("Stream gap on " + channel);
+    try {
+      strategy_.on_gap(context_, channel);
+    } catch (const std::exception& e) {
+      log_.error("on_gap failed: {}", e.what());
+    }
+  });
+  int connects = 0;
+  auto on_connect = [this, &connects] {
+    if (++connects > 1) spawn_reconcile("Stream reconnected");
+  };
+  auto on_error = [this](const std::exception& e) { log_.error("Stream error: {}", e.what()); };
+  co_await stream.connect(on_connect, nullptr, on_error);
+  // Subscriptions made before the connection is up only go out with it: a replay's first
+  // step must not come before them, nor its start before the connection.
+  co_await stream.client()->ready(std::chrono::seconds(10));
+
+  // A backtest's replay: the sim's clock then stands at the first bar, where history ends.
   std::optional<backtest::BacktestRuntime> replay;
   std::int64_t history_end = platform::now_epoch_ms() + 86'400'000;
   if (options_.backtest) {
@@ -425,7 +445,7 @@ asio::awaitable<int> Runner::run() {
   }
 
   // History: every complete bar goes through on_bar while warming up; the newest may be
-  // forming and waits for the stream.
+  // forming and waits for the stream's candles, subscribed below.
   warming_up_ = true;
   const std::int64_t length_ms = std::int64_t{options_.resolution} * 1000;
   for (const auto& name : options_.symbols) {
@@ -438,25 +458,6 @@ asio::awaitable<int> Runner::run() {
   }
   warming_up_ = false;
 
-  // The stream: candles per symbol, this account's execution reports. A gap, or a reconnect
-  // that may have missed reports, reconciles the orders from REST.
-  stream.on_gap([this](const std::string& channel) {
-    spawn_reconcile("Stream gap on " + channel);
-    try {
-      strategy_.on_gap(context_, channel);
-    } catch (const std::exception& e) {
-      log_.error("on_gap failed: {}", e.what());
-    }
-  });
-  int connects = 0;
-  auto on_connect = [this, &connects] {
-    if (++connects > 1) spawn_reconcile("Stream reconnected");
-  };
-  auto on_error = [this](const std::exception& e) { log_.error("Stream error: {}", e.what()); };
-  co_await stream.connect(on_connect, nullptr, on_error);
-  // Subscriptions made before the connection is up only go out with it: a replay's first
-  // step must not come before them.
-  co_await stream.client()->ready(std::chrono::seconds(10));
   for (const auto& name : options_.symbols) {
     auto on_candle_of = [this, name, replaying = replay.has_value()](const types::Candle& c) {
       if (replaying) {

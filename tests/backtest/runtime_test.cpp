@@ -79,6 +79,8 @@ TEST(BacktestRuntime, OrdersFillAtTheNextBarsOpenAndReportBeforeIt) {
   std::string order_id;
 
   run_on_loop(loop, [&]() -> asio::awaitable<void> {
+    co_await stream.connect();
+    co_await stream.client()->ready(10s);
     EXPECT_EQ(co_await runtime.start(), 8u);
     // The clock stands at the first bar's start: history ends there.
     const auto history = prices.fetch_candles("HPG", kResolution, kFrom - 10 * kBar, kFrom + kBar);
@@ -87,8 +89,6 @@ TEST(BacktestRuntime, OrdersFillAtTheNextBarsOpenAndReportBeforeIt) {
       EXPECT_EQ(history.back().time, kFrom);
     }
 
-    co_await stream.connect();
-    co_await stream.client()->ready(10s);
     co_await stream.subscribe_candles("HPG", kResolution, [&](const tolbu_sdk::types::Candle& c) {
       events.push_back({"candle", c.time, "", c.open});
     });
@@ -184,17 +184,24 @@ TEST(BacktestRuntime, RefusedRangesAndSteppingBeforeStart) {
   BacktestRuntime not_started(config, stream, range("HPG", 1));
   BacktestRuntime on_live(live_config, live_stream, range("HPG", 1));
   std::vector<std::string> errors;
+  BacktestRuntime unconnected(config, live_stream, range("HPG", 1));
   run_on_loop(loop, [&]() -> asio::awaitable<void> {
+    errors.push_back(co_await error_of(unconnected, false));  // before the stream connects
+    co_await stream.connect();
+    co_await stream.client()->ready(10s);
+    co_await live_stream.connect();
+    co_await live_stream.client()->ready(10s);
     errors.push_back(co_await error_of(unknown, false));
     errors.push_back(co_await error_of(backwards, false));
     errors.push_back(co_await error_of(not_started, true));
     errors.push_back(co_await error_of(on_live, false));
   });
-  ASSERT_EQ(errors.size(), 4u);
-  EXPECT_NE(errors[0].find("unknown symbol 'NOPE'"), std::string::npos) << errors[0];
-  EXPECT_NE(errors[1].find("from < to"), std::string::npos) << errors[1];
-  EXPECT_NE(errors[2].find("before start()"), std::string::npos) << errors[2];
-  EXPECT_NE(errors[3].find("method not found"), std::string::npos) << errors[3];
+  ASSERT_EQ(errors.size(), 5u);
+  EXPECT_NE(errors[0].find("connect"), std::string::npos) << errors[0];
+  EXPECT_NE(errors[1].find("unknown symbol 'NOPE'"), std::string::npos) << errors[1];
+  EXPECT_NE(errors[2].find("from < to"), std::string::npos) << errors[2];
+  EXPECT_NE(errors[3].find("before start()"), std::string::npos) << errors[3];
+  EXPECT_NE(errors[4].find("method not found"), std::string::npos) << errors[4];
 }
 
 // scripts/backtest with the binaries of this build.

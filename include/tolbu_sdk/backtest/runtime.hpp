@@ -7,8 +7,9 @@
 //
 //   BacktestRuntime runtime(config, stream, {.symbol = "FPT", .resolution = 60,
 //                                            .from_ms = from, .to_ms = to});
+//   co_await stream.connect(); co_await stream.client()->ready(10s);
 //   co_await runtime.start();            // the sim's clock stands at the first bar's start
-//   ... load history over REST, connect the stream, subscribe candles and reports ...
+//   ... load history over REST, subscribe candles and reports ...
 //   co_await runtime.run([&](const ReplayBar& bar) { curve.push_back(...); });
 //
 // Each step: the sim moves its clock to the end of bar K, matches resting orders, publishes
@@ -18,8 +19,8 @@
 // of bar K+1 (the price at the instant bar K closed); limit orders that do not cross it rest
 // and are matched at each later bar boundary at their limit.
 //
-// The steps are driven by Centrifugo "rpc" commands on a second WebSocket connection to the
-// same sim (the stream's own connection carries the publications); ws:// only.
+// The steps are driven by Centrifugo "rpc" commands on the stream's own connection, behind
+// the publications they cause; TLS works as for the stream.
 // Everything runs on the stream's event loop except progress(), which any thread may call.
 
 #include <atomic>
@@ -69,15 +70,16 @@ struct TOLBU_API ReplayProgress {
 
 class TOLBU_API BacktestRuntime {
  public:
-  // Keeps references to both; reads config.streaming_ws and config.jwt_token in start().
+  // Keeps references to both; the replay runs over the stream's connection.
   BacktestRuntime(const TolbuConfig& config, features::TolbuStream& stream, ReplayRange range);
   ~BacktestRuntime();
   BacktestRuntime(const BacktestRuntime&) = delete;
   BacktestRuntime& operator=(const BacktestRuntime&) = delete;
 
-  // Opens the command connection and starts the replay; returns the number of bars. The
-  // sim's clock then stands at the first bar's start: history fetched now ends there.
-  // Throws ValueError for a bad range or address, RuntimeError when the sim refuses.
+  // Starts the replay over the stream's connection (connected by now); returns the number
+  // of bars. The sim's clock then stands at the first bar's start: history fetched now ends
+  // there. Throws ValueError for a bad range, RuntimeError when not connected or the sim
+  // refuses.
   platform::detail::awaitable<std::size_t> start();
 
   // Subscribes the marker channel on the stream (connected by now, with the strategy's

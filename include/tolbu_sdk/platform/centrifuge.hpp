@@ -286,6 +286,11 @@ class TOLBU_API Client : public std::enable_shared_from_this<Client> {
   // Waits until connected; throws TimeoutError after `timeout` and RuntimeError when the
   // client is disconnected and not trying.
   boost::asio::awaitable<void> ready(std::chrono::milliseconds timeout);
+  // An rpc command on the current connection: the reply's data (null when it has none).
+  // Throws ReplyError for an error reply, TimeoutError when no reply comes within `timeout`,
+  // and RuntimeError when not connected or the connection closes first. Never resent.
+  boost::asio::awaitable<boost::json::value> rpc(std::string method, boost::json::value data,
+                                                 std::chrono::milliseconds timeout);
 
   ClientState state() const noexcept;
   const std::string& address() const noexcept;

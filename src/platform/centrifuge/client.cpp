@@ -444,6 +444,29 @@ asio::awaitable<void> Client::ready(milliseconds timeout) {
       fmt::format("Not connected to {} within {} ms", core->address, timeout.count()));
 }
 
+asio::awaitable<json::value> Client::rpc(std::string method, json::value data,
+                                         milliseconds timeout) {
+  auto core = core_;
+  auto c = core->conn;
+  if (core->state != ClientState::CONNECTED || !c || c->closed)
+    throw RuntimeError("rpc " + method + ": not connected to " + core->address);
+  const json::object params{{"method", method}, {"data", std::move(data)}};
+  Reply r = co_await core->call(c, "rpc", params, {}, timeout);
+  switch (r.outcome) {
+    case Reply::OK:
+      if (auto* d = r.result.if_contains("data")) co_return std::move(*d);
+      co_return json::value(nullptr);
+    case Reply::ERROR:
+      throw ReplyError(fmt::format("rpc {}: {} ({})", method, r.message, r.code), r.code,
+                       r.temporary);
+    case Reply::TIMEOUT:
+      throw TimeoutError(fmt::format("rpc {}: no reply within {} ms", method, timeout.count()));
+    case Reply::CLOSED:
+      break;
+  }
+  throw RuntimeError("rpc " + method + ": the connection closed before the reply");
+}
+
 ClientState Client::state() const noexcept { return core_->state; }
 
 bool Client::has_server_subscription(std::string_view channel) const {

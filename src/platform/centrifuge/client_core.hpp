@@ -305,8 +305,10 @@ struct __attribute__((visibility("hidden"))) Client::Core
   void send(const ConnPtr& c, std::string_view text);
   void start_writer(const ConnPtr& c);
   static asio::awaitable<void> write_loop(std::shared_ptr<Core> self, ConnPtr c);
+  // A command and its reply; the timeout is options.timeout unless one is given.
   asio::awaitable<Reply> call(ConnPtr c, const char* method, const json::object& params,
-                              std::function<void(Reply&)> on_reply = {});
+                              std::function<void(Reply&)> on_reply = {},
+                              std::chrono::milliseconds timeout = {});
   void handle_reply(const ConnPtr& c, std::uint64_t id, json::object& o);
   void handle_frame(const ConnPtr& c, std::string_view text);
   void handle_message(const ConnPtr& c, json::value& v);

@@ -175,7 +175,8 @@ asio::awaitable<void> Client::Core::write_loop(std::shared_ptr<Core> self, ConnP
 // ----- commands -------------------------------------------------------------------------
 
 asio::awaitable<Reply> Client::Core::call(ConnPtr c, const char* method, const json::object& params,
-                                          std::function<void(Reply&)> on_reply) {
+                                          std::function<void(Reply&)> on_reply,
+                                          std::chrono::milliseconds timeout) {
   auto self = shared_from_this();
   auto p = std::make_shared<Pending>(ex);
   const auto id = next_id++;
@@ -188,7 +189,7 @@ asio::awaitable<Reply> Client::Core::call(ConnPtr c, const char* method, const j
   // A reply is read even while the handlers are behind: the handler that waits for it
   // would otherwise wait for itself.
   if (reader_paused) drained.cancel();
-  p->timer.expires_after(options.timeout);
+  p->timer.expires_after(timeout.count() > 0 ? timeout : options.timeout);
   boost::system::error_code ec;
   co_await p->timer.async_wait(asio::redirect_error(asio::use_awaitable, ec));
   pending.erase(id);
