@@ -60,7 +60,7 @@ void PivotIndicator::List::reset() {
 }
 
 void PivotIndicator::List::set_history_limit(std::size_t n) {
-  const std::size_t cap = n == 0 ? 0 : std::max<std::size_t>(n, 2);
+  const std::size_t cap = n == 0 ? 0 : n + 1;  // the search reads the newest pivot
   pivots.set_max_size(cap);
   positions.set_max_size(cap);
   changes.set_max_size(cap);
