@@ -42,7 +42,8 @@ class TOLBU_API PivotIndicator : public Indicator<OHLCV, Pivot> {
     const auto& p = pivots();
     return p.empty() ? std::nullopt : std::optional<Pivot>(p.back());
   }
-  // Drops the n oldest pivots; the newest stays, since the search may still move it.
+  // Drops the n oldest pivots; the newest stays, since the search may still move it. A later
+  // removal that would bring a dropped pivot back as the newest is refused.
   void purge_oldest(std::size_t n) override;
 
  protected:
@@ -68,6 +69,7 @@ class TOLBU_API PivotIndicator : public Indicator<OHLCV, Pivot> {
 
  private:
   std::optional<Pivot> _calculate_new_value() final;
+  void _on_remove() final;
 
   // The pivots and, per bar, what the bar changed, so that removing a bar restores them.
   struct List final : support::Undoable {
@@ -79,6 +81,7 @@ class TOLBU_API PivotIndicator : public Indicator<OHLCV, Pivot> {
     support::RingBuffer<Pivot> pivots;
     support::RingBuffer<std::size_t> positions;
     support::RingBuffer<Change> changes;
+    std::size_t dropped = 0;  // pivots no longer held (purged, or past the bound)
 
     void undo() override;
     void reset() override;

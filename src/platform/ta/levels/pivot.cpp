@@ -19,6 +19,9 @@ std::optional<Pivot> PivotIndicator::_calculate_new_value() {
       break;
     case Step::START:
       if (!list_.pivots.empty()) made_final = list_.pivots.back();
+      if (list_.pivots.max_size() != 0 && list_.pivots.size() == list_.pivots.max_size()) {
+        ++list_.dropped;
+      }
       list_.pivots.push_back(pivot);
       list_.positions.push_back(position);
       break;
@@ -38,6 +41,16 @@ void PivotIndicator::purge_oldest(std::size_t n) {
   const std::size_t k = std::min(n, list_.pivots.empty() ? 0 : list_.pivots.size() - 1);
   list_.pivots.pop_front(k);
   list_.positions.pop_front(k);
+  list_.dropped += k;
+}
+
+void PivotIndicator::_on_remove() {
+  // Undoing a start makes the pivot before it the newest again, which the search reads.
+  const auto& l = list_;
+  if (l.dropped != 0 && l.pivots.size() == 1 && !l.changes.empty() &&
+      l.changes.back().kind == Step::START) {
+    detail::throw_history_too_short();
+  }
 }
 
 void PivotIndicator::List::undo() {
@@ -57,10 +70,12 @@ void PivotIndicator::List::reset() {
   pivots.clear();
   positions.clear();
   changes.clear();
+  dropped = 0;
 }
 
 void PivotIndicator::List::set_history_limit(std::size_t n) {
   const std::size_t cap = n == 0 ? 0 : n + 1;  // the search reads the newest pivot
+  if (cap != 0 && pivots.size() > cap) dropped += pivots.size() - cap;
   pivots.set_max_size(cap);
   positions.set_max_size(cap);
   changes.set_max_size(cap);
