@@ -484,7 +484,11 @@ class Indicator : public IndicatorBase {
   }
 
   void _push_present(const In& v) {
-    const bool drops = inputs_.max_size() != 0 && inputs_.size() == inputs_.max_size();
+    // Room for one more while computing, so that an input the computation refuses leaves the
+    // oldest one in place.
+    const std::size_t bound = inputs_.max_size();
+    const bool drops = bound != 0 && inputs_.size() == bound;
+    if (drops) inputs_.set_max_size(bound + 1);
     inputs_.push_back(v);
     ++input_count_;
     std::optional<Out> out;
@@ -493,9 +497,13 @@ class Indicator : public IndicatorBase {
     } catch (...) {
       inputs_.pop_back();
       --input_count_;
+      if (drops) inputs_.set_max_size(bound);
       throw;
     }
-    if (drops) dropped_ = true;
+    if (drops) {
+      inputs_.set_max_size(bound);
+      dropped_ = true;
+    }
     outputs_.push_back(std::move(out));
     had_input_.push_back(1);
   }
