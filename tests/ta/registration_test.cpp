@@ -102,7 +102,7 @@ TEST_P(Family, BoundedHistoryKeepsTheNewestValues) {
     feed(*full, bars, 700, 720);
   }
   ASSERT_GT(bounded->size(), 0u);
-  EXPECT_LE(bounded->size(), 81u);  // pivots: one more, which the search reads after removals
+  EXPECT_LE(bounded->size(), 80u);
   for (std::size_t k = 1; k <= bounded->size(); ++k) {
     const auto i = -static_cast<std::ptrdiff_t>(k);
     ASSERT_TRUE(near(bounded->output_value(i), full->output_value(i)))

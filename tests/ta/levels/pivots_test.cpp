@@ -92,18 +92,17 @@ TEST(Pivots, PurgeKeepsTheProvisionalPivot) {
   EXPECT_GT(zz.size(), 1u);
 }
 
-TEST(Pivots, RemovalsDoNotBringBackAPurgedPivot) {
+TEST(Pivots, ARemovalBringsBackThePurgedPivotTheSearchReads) {
   ZigZag zz(0.10, 2);
   for (const OHLCV& b : {hl(100, 99), hl(101, 98), hl(110, 100), hl(112, 104)}) zz.add(b);
   ASSERT_EQ(zz.size(), 2u);  // the LOW at 98, the provisional HIGH at 112
   zz.purge_oldest(1);
-  zz.add(hl(115, 105));  // moves the HIGH
-  zz.remove();           // and back: no purged pivot needed
+  zz.remove();  // the bar that started the HIGH: the LOW is provisional again
   ASSERT_EQ(zz.size(), 1u);
-  EXPECT_DOUBLE_EQ(zz[-1].ohlcv.high, 112.0);
-  // Removing the bar that started the HIGH would make the purged LOW the newest again.
-  EXPECT_THROW(zz.remove(), ValueError);
-  EXPECT_DOUBLE_EQ(zz[-1].ohlcv.high, 112.0);
+  EXPECT_EQ(zz[-1], (Pivot{hl(101, 98), PivotType::LOW}));
+  zz.add(hl(97, 96));  // lower: the LOW moves, as without the purge
+  ASSERT_EQ(zz.size(), 1u);
+  EXPECT_DOUBLE_EQ(zz[-1].ohlcv.low, 96.0);
 }
 
 std::size_t minute_of(const OHLCV& b) {

@@ -42,8 +42,7 @@ class TOLBU_API PivotIndicator : public Indicator<OHLCV, Pivot> {
     const auto& p = pivots();
     return p.empty() ? std::nullopt : std::optional<Pivot>(p.back());
   }
-  // Drops the n oldest pivots; the newest stays, since the search may still move it. A later
-  // removal that would bring a dropped pivot back as the newest is refused.
+  // Drops the n oldest pivots; the newest stays, since the search may still move it.
   void purge_oldest(std::size_t n) override;
 
  protected:
@@ -69,19 +68,20 @@ class TOLBU_API PivotIndicator : public Indicator<OHLCV, Pivot> {
 
  private:
   std::optional<Pivot> _calculate_new_value() final;
-  void _on_remove() final;
 
   // The pivots and, per bar, what the bar changed, so that removing a bar restores them.
   struct List final : support::Undoable {
     struct Change {
       Step::Kind kind = Step::NONE;
-      Pivot replaced;  // MOVE: the pivot before the move, and its position
+      // MOVE: the pivot before the move; START: the one it made final, which a removal makes
+      // the newest again even once purged (if there was one).
+      Pivot replaced;
       std::size_t replaced_position = 0;
+      bool has_replaced = false;
     };
     support::RingBuffer<Pivot> pivots;
     support::RingBuffer<std::size_t> positions;
     support::RingBuffer<Change> changes;
-    std::size_t dropped = 0;  // pivots no longer held (purged, or past the bound)
 
     void undo() override;
     void reset() override;

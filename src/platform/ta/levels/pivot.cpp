@@ -18,9 +18,11 @@ std::optional<Pivot> PivotIndicator::_calculate_new_value() {
     case Step::NONE:
       break;
     case Step::START:
-      if (!list_.pivots.empty()) made_final = list_.pivots.back();
-      if (list_.pivots.max_size() != 0 && list_.pivots.size() == list_.pivots.max_size()) {
-        ++list_.dropped;
+      if (!list_.pivots.empty()) {
+        made_final = list_.pivots.back();
+        change.replaced = list_.pivots.back();
+        change.replaced_position = list_.positions.back();
+        change.has_replaced = true;
       }
       list_.pivots.push_back(pivot);
       list_.positions.push_back(position);
@@ -41,16 +43,6 @@ void PivotIndicator::purge_oldest(std::size_t n) {
   const std::size_t k = std::min(n, list_.pivots.empty() ? 0 : list_.pivots.size() - 1);
   list_.pivots.pop_front(k);
   list_.positions.pop_front(k);
-  list_.dropped += k;
-}
-
-void PivotIndicator::_on_remove() {
-  // Undoing a start makes the pivot before it the newest again, which the search reads.
-  const auto& l = list_;
-  if (l.dropped != 0 && l.pivots.size() == 1 && !l.changes.empty() &&
-      l.changes.back().kind == Step::START) {
-    detail::throw_history_too_short();
-  }
 }
 
 void PivotIndicator::List::undo() {
@@ -60,6 +52,10 @@ void PivotIndicator::List::undo() {
   if (c.kind == Step::START && !pivots.empty()) {
     pivots.pop_back();
     positions.pop_back();
+    if (pivots.empty() && c.has_replaced) {  // purged or past the bound: the search reads it
+      pivots.push_back(c.replaced);
+      positions.push_back(c.replaced_position);
+    }
   } else if (c.kind == Step::MOVE && !pivots.empty()) {
     pivots.back() = c.replaced;
     positions.back() = c.replaced_position;
@@ -70,12 +66,10 @@ void PivotIndicator::List::reset() {
   pivots.clear();
   positions.clear();
   changes.clear();
-  dropped = 0;
 }
 
 void PivotIndicator::List::set_history_limit(std::size_t n) {
-  const std::size_t cap = n == 0 ? 0 : n + 1;  // the search reads the newest pivot
-  if (cap != 0 && pivots.size() > cap) dropped += pivots.size() - cap;
+  const std::size_t cap = n == 0 ? 0 : std::max<std::size_t>(n, 2);
   pivots.set_max_size(cap);
   positions.set_max_size(cap);
   changes.set_max_size(cap);
