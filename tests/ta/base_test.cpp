@@ -9,6 +9,7 @@
 #include "tolbu_sdk/ta/averages/ema.hpp"
 #include "tolbu_sdk/ta/averages/sma.hpp"
 #include "tolbu_sdk/ta/indicator.hpp"
+#include "tolbu_sdk/ta/volatility/rogers_satchell.hpp"
 
 namespace tolbu_sdk::ta {
 namespace {
@@ -191,6 +192,26 @@ TEST(Indicator, BoundedHistoryKeepsComputingAndRefusesToRemoveIntoTheLoss) {
   sma.purge_oldest(490);
   EXPECT_EQ(sma.size(), 10u);
   EXPECT_NEAR(*sma.value(), (xs[497] + xs[498] + xs[499]) / 3, 1e-12);
+}
+
+// A bar the computation refuses (no logarithm of a negative price) once dropped the oldest
+// input of a full bounded history: two removals then emptied the inputs under two outputs.
+TEST(Indicator, RefusedInputLeavesAFullBoundedHistoryAsItWas) {
+  RogersSatchell bounded(1, {.max_history = 1});
+  const OHLCV first{10, 12, 9, 11, 100, std::nullopt};
+  const OHLCV second{11, 13, 10, 12, 100, std::nullopt};
+  bounded.add(first);
+  bounded.add(second);
+  EXPECT_THROW(bounded.add(OHLCV{-1, 12, -2, 11, 100, std::nullopt}), ValueError);
+  ASSERT_EQ(bounded.input_values().size(), 2u);
+  EXPECT_EQ(bounded.input_values().front(), first);
+  bounded.remove();
+  bounded.remove();
+  EXPECT_EQ(bounded.size(), 0u);
+  bounded.add(second);
+  RogersSatchell fresh(1);
+  fresh.add(second);
+  EXPECT_EQ(bounded.value(), fresh.value());
 }
 
 TEST(Indicator, RejectsBadPeriods) {

@@ -1,6 +1,7 @@
 // Properties every registered indicator must have, run with the parameters of each reference
 // case: editing the input (update, remove) leaves the same outputs as a plain run, starting
-// over gives the same outputs again, and a bounded history computes the same newest values.
+// over gives the same outputs again, and a bounded history computes the same newest values,
+// also after removing as many inputs as it lets go.
 
 #include <gtest/gtest.h>
 
@@ -108,6 +109,45 @@ TEST(Properties, BoundedHistoryComputesTheSameNewestValues) {
       const std::string after = compare_indicators(
           fmt::format("{} bounded to {}, newest re-added", s.what(), bound), *bounded, *plain, 1);
       EXPECT_TRUE(after.empty()) << after;
+    }
+  });
+}
+
+// An indicator with a bounded history lets its inputs be removed down to what its computation
+// reads; what it keeps inside (blocks, inner indicators) must allow as many removals. ADX(1, 1)
+// with a history of 1, fed three bars, then two removed, took its second removal half-way
+// and read its smoothed movements past their end when the next bar came.
+TEST(Properties, BoundedHistoryRemovesAsFarAsItLets) {
+  for_every_case([](const Subject& s) {
+    for (std::size_t bound : {1u, 16u}) {
+      for (std::size_t fed = 1; fed <= 60; ++fed) {
+        auto plain = s.make();
+        auto bounded = s.make({.max_history = bound});
+        for (std::size_t i = 0; i < fed; ++i) {
+          plain->add_value(s.input(i));
+          bounded->add_value(s.input(i));
+        }
+        std::size_t removed = 0;
+        for (; removed < fed; ++removed) {
+          try {
+            bounded->remove();
+          } catch (const ValueError&) {
+            break;  // it no longer holds what the computation needs
+          }
+          plain->remove();
+        }
+        for (std::size_t i = fed - removed; i < fed + 3; ++i) {
+          plain->add_value(s.input(i));
+          bounded->add_value(s.input(i));
+        }
+        const std::string errors = compare_indicators(
+            fmt::format("{} bounded to {}, fed {}, {} removed", s.what(), bound, fed, removed),
+            *bounded, *plain, 4);
+        if (!errors.empty()) {
+          ADD_FAILURE() << errors;
+          return;  // one failure per case says enough
+        }
+      }
     }
   });
 }

@@ -20,7 +20,8 @@
 //    may be given an absent value: `inner.add(std::optional<double>{})`), so that the base
 //    can undo, reset and bound them along with the indicator. If the indicator reads its own
 //    input_values()/output_values() further back than the newest, declare how far with
-//    `_keep_history(n)`.
+//    `_keep_history(n)`. A block that is pushed on only some inputs cannot be managed: bound
+//    it with _history_cap() in the constructor and in an override of set_history_limit.
 // 4. Override `std::optional<Out> _calculate_new_value()`: the value for the newest input
 //    (input_values().back()), or absent during warm-up. Use input_count() for warm-up
 //    tests (it is not reduced by a bounded history). During the call output_values() does
@@ -134,7 +135,10 @@ class TOLBU_API IndicatorBase : public support::Undoable {
   void reset() override { remove_all(); }
   // A part of another indicator does not check its inputs for finiteness: an overflow in its
   // owner's arithmetic shows as an infinite value, not as a throw in mid-computation.
-  void mark_as_part() override { checks_input_ = false; }
+  void mark_as_part() override {
+    checks_input_ = false;
+    is_part_ = true;
+  }
 
  protected:
   explicit IndicatorBase(const IndicatorOptions& options);
@@ -154,6 +158,7 @@ class TOLBU_API IndicatorBase : public support::Undoable {
   InputModifier modifier_;
   std::optional<SamplingPeriodType> sampling_;
   bool checks_input_ = true;  // false for a part of another indicator
+  bool is_part_ = false;      // managed by another indicator, which bounds it
 
  private:
   void _on_source_event(Event e, const Value& v);
@@ -341,11 +346,12 @@ class Indicator : public IndicatorBase {
 
   void set_history_limit(std::size_t n) override {
     max_history_ = n;
-    const std::size_t cap = n == 0 ? 0 : std::max(n, keep_ + 1);
+    const std::size_t cap = _history_cap();
+    if (cap != 0 && inputs_.size() > cap) dropped_ = true;  // shrunk: no removal past this
     inputs_.set_max_size(cap);
     outputs_.set_max_size(cap);
     had_input_.set_max_size(cap);
-    for (auto* p : parts_) p->set_history_limit(n);
+    for (auto* p : parts_) p->set_history_limit(cap);
   }
 
  protected:
@@ -362,12 +368,19 @@ class Indicator : public IndicatorBase {
   void _manage(support::Undoable& part) {
     part.mark_as_part();
     parts_.push_back(&part);
-    if (max_history_ != 0) part.set_history_limit(max_history_);
+    if (max_history_ != 0) part.set_history_limit(_history_cap());
   }
   // The computation reads inputs/outputs up to n - 1 places back from the newest.
   void _keep_history(std::size_t n) {
     keep_ = std::max(keep_, n);
     if (max_history_ != 0) set_history_limit(max_history_);
+  }
+  // How many inputs and outputs a bounded history holds (0: all). We may remove every one
+  // of them, so the parts are bounded by it too. A part is told how many of its pushes its
+  // owner may undo, and keeps that many on top of what it reads.
+  std::size_t _history_cap() const {
+    if (max_history_ == 0) return 0;
+    return is_part_ ? max_history_ + keep_ : std::max(max_history_, keep_ + 1);
   }
   // The newest present output before the slot being computed; absent if there is none.
   std::optional<Out> _previous_output() const {
@@ -471,7 +484,11 @@ class Indicator : public IndicatorBase {
   }
 
   void _push_present(const In& v) {
-    const bool drops = inputs_.max_size() != 0 && inputs_.size() == inputs_.max_size();
+    // Room for one more while computing, so that an input the computation refuses leaves the
+    // oldest one in place.
+    const std::size_t bound = inputs_.max_size();
+    const bool drops = bound != 0 && inputs_.size() == bound;
+    if (drops) inputs_.set_max_size(bound + 1);
     inputs_.push_back(v);
     ++input_count_;
     std::optional<Out> out;
@@ -480,9 +497,13 @@ class Indicator : public IndicatorBase {
     } catch (...) {
       inputs_.pop_back();
       --input_count_;
+      if (drops) inputs_.set_max_size(bound);
       throw;
     }
-    if (drops) dropped_ = true;
+    if (drops) {
+      inputs_.set_max_size(bound);
+      dropped_ = true;
+    }
     outputs_.push_back(std::move(out));
     had_input_.push_back(1);
   }

@@ -92,6 +92,19 @@ TEST(Pivots, PurgeKeepsTheProvisionalPivot) {
   EXPECT_GT(zz.size(), 1u);
 }
 
+TEST(Pivots, ARemovalBringsBackThePurgedPivotTheSearchReads) {
+  ZigZag zz(0.10, 2);
+  for (const OHLCV& b : {hl(100, 99), hl(101, 98), hl(110, 100), hl(112, 104)}) zz.add(b);
+  ASSERT_EQ(zz.size(), 2u);  // the LOW at 98, the provisional HIGH at 112
+  zz.purge_oldest(1);
+  zz.remove();  // the bar that started the HIGH: the LOW is provisional again
+  ASSERT_EQ(zz.size(), 1u);
+  EXPECT_EQ(zz[-1], (Pivot{hl(101, 98), PivotType::LOW}));
+  zz.add(hl(97, 96));  // lower: the LOW moves, as without the purge
+  ASSERT_EQ(zz.size(), 1u);
+  EXPECT_DOUBLE_EQ(zz[-1].ohlcv.low, 96.0);
+}
+
 std::size_t minute_of(const OHLCV& b) {
   return static_cast<std::size_t>(platform::to_epoch_ms_int(*b.time) / 60000);
 }

@@ -13,6 +13,8 @@ class TOLBU_API HMA : public PeriodIndicator<double, double> {
   explicit HMA(int period, const IndicatorOptions& options = {});
   HMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
+  void set_history_limit(std::size_t n) override;
+
  protected:
   std::optional<double> _calculate_new_value() override;
   void _on_remove() override;

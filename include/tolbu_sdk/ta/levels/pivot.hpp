@@ -73,8 +73,11 @@ class TOLBU_API PivotIndicator : public Indicator<OHLCV, Pivot> {
   struct List final : support::Undoable {
     struct Change {
       Step::Kind kind = Step::NONE;
-      Pivot replaced;  // MOVE: the pivot before the move, and its position
+      // MOVE: the pivot before the move; START: the one it made final, which a removal makes
+      // the newest again even once purged (if there was one).
+      Pivot replaced;
       std::size_t replaced_position = 0;
+      bool has_replaced = false;
     };
     support::RingBuffer<Pivot> pivots;
     support::RingBuffer<std::size_t> positions;

@@ -43,7 +43,7 @@ class TOLBU_API ExponentialAverage final : public Undoable {
     state_ = State{};
   }
   void set_history_limit(std::size_t n) override {
-    saved_.set_max_size(n == 0 ? 0 : std::max<std::size_t>(n, 2));
+    saved_.set_max_size(n == 0 ? 0 : n + 1);  // previous() reads one more
   }
 
   bool ready() const { return state_.count >= period_; }

@@ -109,7 +109,7 @@ class TOLBU_API MomentumAverage final : public Undoable {
   }
   void set_history_limit(std::size_t n) override {
     if (other_) other_->set_history_limit(n);
-    entries_.set_max_size(n == 0 ? 0 : std::max(n, period_ + 1));
+    entries_.set_max_size(n == 0 ? 0 : n + period_);
   }
   void mark_as_part() override {
     if (other_) other_->mark_as_part();

@@ -53,8 +53,8 @@ class TOLBU_API RollingMoments final : public Undoable {
   }
 
   void set_history_limit(std::size_t n) override {
-    values_.set_max_size(n == 0 ? 0 : std::max(n, period_ + 1));
-    saved_.set_max_size(n == 0 ? 0 : std::max(n, period_ + 1));
+    values_.set_max_size(n == 0 ? 0 : n + period_);
+    saved_.set_max_size(n == 0 ? 0 : n + period_);
   }
 
   std::size_t count() const { return std::min(values_.size(), period_); }

@@ -51,9 +51,7 @@ class TOLBU_API RollingRegression final : public Undoable {
     since_renew_ = 0;
   }
 
-  void set_history_limit(std::size_t n) override {
-    values_.set_max_size(n == 0 ? 0 : std::max(n, period_ + 1));
-  }
+  void set_history_limit(std::size_t n) override { values_.set_max_size(n == 0 ? 0 : n + period_); }
 
   std::size_t count() const { return std::min(values_.size(), period_); }
   bool full() const { return values_.size() >= period_; }

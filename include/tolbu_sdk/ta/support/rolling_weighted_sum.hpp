@@ -61,8 +61,8 @@ class TOLBU_API RollingWeightedSum final : public Undoable {
   }
 
   void set_history_limit(std::size_t n) override {
-    values_.set_max_size(n == 0 ? 0 : std::max(n, period_ + 1));
-    saved_.set_max_size(n == 0 ? 0 : std::max(n, period_ + 1));
+    values_.set_max_size(n == 0 ? 0 : n + period_);
+    saved_.set_max_size(n == 0 ? 0 : n + period_);
   }
 
   bool full() const { return values_.size() >= period_; }

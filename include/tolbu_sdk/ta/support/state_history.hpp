@@ -2,7 +2,7 @@
 // Per-input snapshots of running state that an indicator's outputs do not hold (Wilder
 // averages, values read back a fixed number of inputs later). One push per input; an undo pops
 // the newest, so a removed or updated input restores the state exactly. A bounded history
-// still keeps the `depth` newest snapshots the computation reads, plus one for an undo.
+// keeps the `depth` newest snapshots the computation reads beyond those its owner may undo.
 
 #include <algorithm>
 #include <cstddef>
@@ -28,9 +28,7 @@ class StateHistory final : public Undoable {
     if (!states_.empty()) states_.pop_back();
   }
   void reset() override { states_.clear(); }
-  void set_history_limit(std::size_t n) override {
-    states_.set_max_size(n == 0 ? 0 : std::max(n, depth_ + 1));
-  }
+  void set_history_limit(std::size_t n) override { states_.set_max_size(n == 0 ? 0 : n + depth_); }
 
  private:
   std::size_t depth_;

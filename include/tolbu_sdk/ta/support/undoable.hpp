@@ -17,8 +17,8 @@ class TOLBU_API Undoable {
   virtual void undo() = 0;
   // Forgets everything.
   virtual void reset() = 0;
-  // Keep at most about n values of history (0: unbounded); a part always keeps what its
-  // window needs.
+  // Bounds the history (0: unbounded): the owner holds at most n inputs and may undo that
+  // many pushes, so a part keeps n states on top of what its window reads after them.
   virtual void set_history_limit(std::size_t n) = 0;
   // Called when an indicator takes this as a part: what the part is fed was computed from
   // inputs its owner already checked.

@@ -3,7 +3,6 @@
 // newest value and marks the queues stale: the block rebuilds them from the window when next
 // read (O(period), once per undo) rather than keeping per-push snapshots of them.
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -33,9 +32,9 @@ struct WindowValues {
     count = 0;
     stale = false;
   }
-  // Keeps at least the widest window and one more, for an undo.
+  // Keeps the widest window beyond the n values its owner may undo.
   void set_history_limit(std::size_t n, std::size_t widest) {
-    values.set_max_size(n == 0 ? 0 : std::max(n, widest + 1));
+    values.set_max_size(n == 0 ? 0 : n + widest);
   }
 };
 

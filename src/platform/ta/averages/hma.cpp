@@ -22,7 +22,12 @@ HMA::HMA(int period, const IndicatorOptions& options)
       hull_(static_cast<std::size_t>(sqrt_of(period))) {
   _manage(full_);
   _manage(half_);
-  hull_.set_history_limit(max_history());
+  hull_.set_history_limit(_history_cap());
+}
+
+void HMA::set_history_limit(std::size_t n) {
+  PeriodIndicator::set_history_limit(n);
+  hull_.set_history_limit(_history_cap());  // pushed on fewer inputs than ours, undone with them
 }
 
 std::optional<double> HMA::_calculate_new_value() {

@@ -18,7 +18,12 @@ std::optional<Pivot> PivotIndicator::_calculate_new_value() {
     case Step::NONE:
       break;
     case Step::START:
-      if (!list_.pivots.empty()) made_final = list_.pivots.back();
+      if (!list_.pivots.empty()) {
+        made_final = list_.pivots.back();
+        change.replaced = list_.pivots.back();
+        change.replaced_position = list_.positions.back();
+        change.has_replaced = true;
+      }
       list_.pivots.push_back(pivot);
       list_.positions.push_back(position);
       break;
@@ -47,6 +52,10 @@ void PivotIndicator::List::undo() {
   if (c.kind == Step::START && !pivots.empty()) {
     pivots.pop_back();
     positions.pop_back();
+    if (pivots.empty() && c.has_replaced) {  // purged or past the bound: the search reads it
+      pivots.push_back(c.replaced);
+      positions.push_back(c.replaced_position);
+    }
   } else if (c.kind == Step::MOVE && !pivots.empty()) {
     pivots.back() = c.replaced;
     positions.back() = c.replaced_position;
