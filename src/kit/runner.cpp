@@ -542,6 +542,7 @@ asio::awaitable<int> Runner::run() {
   std::optional<backtest::ReplayProgress> replayed;
   if (replay) replayed = replay->progress();
   print_summary(replayed ? &*replayed : nullptr);
+  co_await check_positions();
   if (!options_.report_dir.empty()) {
     const auto result = this->result();
     const std::filesystem::path dir(options_.report_dir);
@@ -567,6 +568,47 @@ asio::awaitable<int> Runner::run() {
   app._status = "STOPPED";
   if (server) server->shutdown();
   co_return 0;
+}
+
+asio::awaitable<void> Runner::check_positions() {
+  std::optional<std::vector<boost::json::object>> accounts;
+  try {
+    accounts = co_await service_.async_get_accounts();
+  } catch (const std::exception& e) {
+    log_.warning("The back end's account could not be read: {}", e.what());
+  }
+  const boost::json::object* account = nullptr;
+  if (accounts) {
+    for (const auto& a : *accounts) {
+      const auto* id = a.if_contains("accountId");
+      if (id && id->is_string() && id->get_string() == options_.account_id) account = &a;
+    }
+  }
+  if (!account) {
+    std::printf("Back end: account %s not found, positions not checked\n",
+                options_.account_id.c_str());
+    std::fflush(stdout);
+    co_return;
+  }
+  std::map<std::string, std::int64_t> theirs;
+  if (const auto* list = account->if_contains("positions"); list && list->is_array()) {
+    for (const auto& p : list->get_array()) {
+      const auto& o = p.as_object();
+      theirs[std::string(o.at("symbol").as_string())] = o.at("qty").to_number<std::int64_t>();
+    }
+  }
+  std::size_t mismatches = 0;
+  for (const auto& name : options_.symbols) {
+    const std::int64_t ours = portfolio_.position(name);
+    const std::int64_t back_end = theirs.contains(name) ? theirs[name] : 0;
+    if (ours == back_end) continue;
+    ++mismatches;
+    log_.error("Position of {}: ours {}, the back end's {}", name, ours, back_end);
+    std::printf("Back end: position of %s is %lld, ours %lld\n", name.c_str(),
+                static_cast<long long>(back_end), static_cast<long long>(ours));
+  }
+  if (mismatches == 0) std::printf("Back end: positions agree\n");
+  std::fflush(stdout);
 }
 
 std::string Context::param(const std::string& key, const std::string& fallback) const {

@@ -64,6 +64,9 @@ class Runner {
   platform::detail::awaitable<void> flatten();
   // The backtest's figures too when a replay ran.
   void print_summary(const backtest::ReplayProgress* replay) const;
+  // The portfolio's positions against the back end's account: a line that they agree, or an
+  // ERROR for each symbol where they do not.
+  platform::detail::awaitable<void> check_positions();
 
   Strategy& strategy_;
   RunOptions options_;

@@ -31,6 +31,7 @@ std::pair<int, double> run_example(const std::vector<std::string>& args,
   tolbu_test::ExampleProcess example(RSI_REVERSION_PATH, args);
   const auto trades = example.wait_for_line("Trades: ", 60s);
   const auto net = example.wait_for_line("Net P&L: ", 5s);
+  EXPECT_EQ(example.wait_for_line("Back end: ", 10s), "positions agree");
   EXPECT_EQ(example.wait_exit(20s), 0);
   if (!trades || !net) {
     ADD_FAILURE() << "no summary";
