@@ -181,6 +181,8 @@ void Runner::price_update(const std::string& name, double price) {
 
 void Runner::close_bar(const strategy::Bar& bar) {
   if (bar.time > now_) now_ = bar.time;
+  // An order whose outcome is still unknown blocks every new one: look again each bar.
+  if (!warming_up_ && orders_.uncertain()) spawn_reconcile("An order's outcome is unknown");
   portfolio_.mark(bar.symbol, bar.close);
   if (!warming_up_) {
     std::lock_guard lock(report_mutex_);
@@ -218,11 +220,15 @@ void Runner::on_event(const OrderEvent& event) {
 }
 
 void Runner::spawn_reconcile(const std::string& why) {
+  if (reconciling_) return;  // the one under way covers this one too
+  reconciling_ = true;
   log_.warning("{}: reconciling orders from REST", why);
   asio::co_spawn(
       loop_,
       [this]() -> asio::awaitable<void> {
-        if (!co_await orders_.reconcile()) {
+        const bool settled = co_await orders_.reconcile();
+        reconciling_ = false;
+        if (!settled) {
           log_.error("Reconciliation from REST failed; no new order until an order's outcome "
                      "is known");
           co_return;
