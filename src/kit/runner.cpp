@@ -220,21 +220,28 @@ void Runner::on_event(const OrderEvent& event) {
 }
 
 void Runner::spawn_reconcile(const std::string& why) {
-  if (reconciling_) return;  // the one under way covers this one too
-  reconciling_ = true;
   log_.warning("{}: reconciling orders from REST", why);
+  // One look-up at a time; a reason arriving during one asks for another after it, since
+  // the one under way may have read the back end before what this reason is about.
+  if (reconciling_) {
+    reconcile_again_ = true;
+    return;
+  }
+  reconciling_ = true;
   asio::co_spawn(
       loop_,
       [this]() -> asio::awaitable<void> {
-        const bool settled = co_await orders_.reconcile();
+        do {
+          reconcile_again_ = false;
+          if (!co_await orders_.reconcile()) {
+            log_.error("Reconciliation from REST failed; no new order until an order's "
+                       "outcome is known");
+          } else {
+            log_.info("Reconciled from REST: {} orders open, positions {}",
+                      orders_.open_orders().size(), positions_text());
+          }
+        } while (reconcile_again_);
         reconciling_ = false;
-        if (!settled) {
-          log_.error("Reconciliation from REST failed; no new order until an order's outcome "
-                     "is known");
-          co_return;
-        }
-        log_.info("Reconciled from REST: {} orders open, positions {}",
-                  orders_.open_orders().size(), positions_text());
       },
       asio::detached);
 }

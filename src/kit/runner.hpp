@@ -85,6 +85,7 @@ class Runner {
   boost::asio::steady_timer stop_timer_;
   bool stop_requested_ = false;
   bool reconciling_ = false;
+  bool reconcile_again_ = false;
   std::deque<std::pair<std::string, types::Candle>> replay_queue_;
   bool draining_ = false;
   std::function<void()> stop_replay_;       // ends a backtest's replay early
