@@ -7,6 +7,7 @@
 #include <boost/json.hpp>
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <random>
@@ -73,6 +74,7 @@ struct OrderManager::State {
   mutable std::mutex mutex;  // the queries come from other threads
   std::vector<KitOrder> orders;
   std::map<std::string, std::size_t> by_ref;
+  std::set<std::string> uncertain_refs;  // orders whose answer was lost, until settled
 
   State(asio::any_io_executor ex, features::OrderService& s, std::string account, Portfolio& p,
         CostModel costs, std::string ref_prefix)
@@ -120,7 +122,7 @@ struct OrderManager::State {
           logger().warning("Order {} reached the back end after all, as {}", order->ref,
                            data.order_id);
         }
-        order->status = OrderStatus::WORKING;
+        change(*order, OrderStatus::WORKING);
         events.push_back({OrderEvent::Kind::ACCEPTED, *order});
       }
       std::optional<Fill> fill;
@@ -137,7 +139,7 @@ struct OrderManager::State {
       }
       // A final state is never replaced by an earlier one arriving late.
       if (!is_final(order->status) && is_final(now)) {
-        order->status = now;
+        change(*order, now);
         if (now != OrderStatus::FILLED) order->message = data.message;
         events.push_back({OrderEvent::Kind::DONE, *order});
       }
@@ -152,7 +154,7 @@ struct OrderManager::State {
       std::lock_guard lock(mutex);
       auto& order = orders[by_ref.at(ref)];
       if (order.status != OrderStatus::SENDING && order.status != OrderStatus::UNCERTAIN) return;
-      order.status = status;
+      change(order, status);
       order.message = std::move(message);
       events.push_back({OrderEvent::Kind::DONE, order});
     }
@@ -162,15 +164,20 @@ struct OrderManager::State {
   void set_status(const std::string& ref, OrderStatus from, OrderStatus to) {
     std::lock_guard lock(mutex);
     auto& order = orders[by_ref.at(ref)];
-    if (order.status == from) order.status = to;
+    if (order.status == from) change(order, to);
   }
 
-  bool any(OrderStatus status) const {
+  // Every status change goes through here (under the mutex), so that the orders whose
+  // outcome is unknown are known without a scan of every order.
+  void change(KitOrder& order, OrderStatus to) {
+    if (order.status == OrderStatus::UNCERTAIN) uncertain_refs.erase(order.ref);
+    if (to == OrderStatus::UNCERTAIN) uncertain_refs.insert(order.ref);
+    order.status = to;
+  }
+
+  bool any_uncertain() const {
     std::lock_guard lock(mutex);
-    for (const auto& order : orders) {
-      if (order.status == status) return true;
-    }
-    return false;
+    return !uncertain_refs.empty();
   }
 
   // Static, with the state as an argument: the state lives while the call is in flight, even
@@ -252,9 +259,10 @@ struct OrderManager::State {
     std::vector<std::string> lost;
     {
       std::lock_guard lock(s.mutex);
-      for (const auto& order : s.orders) {
-        if (order.status == OrderStatus::UNCERTAIN) lost.push_back(order.ref);
-      }
+      lost.assign(s.uncertain_refs.begin(), s.uncertain_refs.end());
+      std::sort(lost.begin(), lost.end(), [&](const std::string& a, const std::string& b) {
+        return s.by_ref.at(a) < s.by_ref.at(b);  // in the order they were sent
+      });
     }
     for (const auto& ref : lost) {
       logger().warning("Order {} never reached the back end", ref);
@@ -307,7 +315,7 @@ std::string OrderManager::submit(const strategy::Symbol& symbol, OrderIntent int
                      symbol.name);
   }
   check_order(symbol, intent.qty, intent.price);
-  if (s.any(OrderStatus::UNCERTAIN)) {
+  if (s.any_uncertain()) {
     throw RuntimeError("An order's outcome is unknown; no new order until reconcile() settles it");
   }
   std::string ref = fmt::format("{}-{}", s.prefix, ++s.count);
@@ -388,7 +396,7 @@ platform::detail::awaitable<void> OrderManager::settle() {
   }
 }
 
-bool OrderManager::uncertain() const { return state_->any(OrderStatus::UNCERTAIN); }
+bool OrderManager::uncertain() const { return state_->any_uncertain(); }
 
 std::vector<KitOrder> OrderManager::orders() const {
   std::lock_guard lock(state_->mutex);
