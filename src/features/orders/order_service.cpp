@@ -1,6 +1,6 @@
 #include "tolbu_sdk/features/orders.hpp"
 
-#include "../platform/common/json_fields.hpp"
+#include "../../platform/common/json_fields.hpp"
 
 #include "tolbu_sdk/errors.hpp"
 #include "tolbu_sdk/platform/http.hpp"

@@ -3,7 +3,7 @@
 #include <fmt/format.h>
 #include <boost/json.hpp>
 
-#include "../platform/common/json_fields.hpp"
+#include "../../platform/common/json_fields.hpp"
 #include "tolbu_sdk/errors.hpp"
 #include "tolbu_sdk/platform/json.hpp"
 
