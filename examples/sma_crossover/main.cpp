@@ -5,9 +5,9 @@
 // limit still resting after two closed bars is cancelled, its signal being stale. Each position
 // carries a stop loss and a take profit sized by the average true range (ATR); the stop trails
 // the best price seen at the same distance, checked on every price between bars. An opposite
-// crossover closes the position at the market and opens the other way. The kit runs the rest:
-// options, logging, history, the stream, orders and fills, the control API, flattening at the
-// end, the summary and the report.
+// crossover closes the position at the market and opens the other way. The SDK's risk limits
+// guard every order (off with --no-risk). The kit runs the rest: options, logging, history, the
+// stream, orders and fills, the control API, flattening at the end, the summary and the report.
 //
 //   export TOLBU_JWT=tolbu-sim-token
 //   sma_crossover --symbol VN30F2412 --duration 60 --set fast=3 --set slow=8 --set quantity=1
@@ -270,5 +270,6 @@ class SmaCrossover : public kit::Strategy {
 
 int main(int argc, char** argv) {
   SmaCrossover strategy;
-  return kit::run_main(argc, argv, strategy, "sma_crossover");
+  // The SDK's risk limits guard every run unless the command line changes them (--no-risk).
+  return kit::run_main(argc, argv, strategy, {.name = "sma_crossover", .risk = kit::RiskLimits{}});
 }

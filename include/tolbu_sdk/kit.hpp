@@ -9,5 +9,6 @@
 #include "tolbu_sdk/kit/order_rules.hpp"
 #include "tolbu_sdk/kit/orders.hpp"
 #include "tolbu_sdk/kit/portfolio.hpp"
+#include "tolbu_sdk/kit/risk.hpp"
 #include "tolbu_sdk/kit/side.hpp"
 #include "tolbu_sdk/kit/strategy.hpp"

@@ -40,6 +40,14 @@ constexpr const char* kUsage = R"(Usage: {name} [options]
   --capital AMOUNT      starting equity of the report (default 100000)
   --commission-pct PCT  fee per fill in per cent of its value, when the back end reports none
   --no-flatten          leave positions open when the run ends
+  --risk                turn on the risk guard with the default limits (--no-risk: off); any
+                        of these four turns it on with that limit changed (0: not enforced):
+  --max-order-qty N       largest quantity of an order that adds risk (default 1000)
+  --max-open-positions N  symbols with a position at once (default 10)
+  --max-daily-loss X      loss within a day that stops new entries until the next day and
+                          flattens (default 10000)
+  --max-drawdown-pct X    fall below the equity's peak, in per cent, that stops new entries
+                          for the rest of the run and flattens (default 15)
   --backtest            replay [--from, --to) against a tolbu-sim started with --replay
   --from TIME           first bar: YYYY-MM-DD, YYYY-MM-DDTHH:MM[:SS] (local time) or epoch ms
   --to TIME             bars start before this
@@ -125,6 +133,14 @@ std::optional<RunOptions> parse_run_options(int argc, char** argv, RunOptions op
       options.flatten_on_stop = false;
       continue;
     }
+    if (arg == "--risk" || arg == "--no-risk") {
+      if (arg == "--no-risk") {
+        options.risk.reset();
+      } else if (!options.risk) {
+        options.risk.emplace();
+      }
+      continue;
+    }
     if (arg == "--backtest") {
       options.backtest = true;
       continue;
@@ -171,6 +187,19 @@ std::optional<RunOptions> parse_run_options(int argc, char** argv, RunOptions op
       ok = number(value, options.capital) && options.capital > 0;
     } else if (arg == "--commission-pct") {
       ok = number(value, options.costs.commission_pct) && options.costs.commission_pct >= 0;
+    } else if (arg.starts_with("--max-")) {
+      RiskLimits& limits = options.risk ? *options.risk : options.risk.emplace();
+      if (arg == "--max-order-qty") {
+        ok = number(value, limits.max_order_qty) && limits.max_order_qty >= 0;
+      } else if (arg == "--max-open-positions") {
+        ok = number(value, limits.max_open_positions) && limits.max_open_positions >= 0;
+      } else if (arg == "--max-daily-loss") {
+        ok = number(value, limits.max_daily_loss) && limits.max_daily_loss >= 0;
+      } else if (arg == "--max-drawdown-pct") {
+        ok = number(value, limits.max_drawdown_pct) && limits.max_drawdown_pct >= 0;
+      } else {
+        return fail("unknown option " + std::string(arg));
+      }
     } else if (arg == "--from" || arg == "--to") {
       const auto ms = parse_time_ms(value);
       ok = ms.has_value();

@@ -354,15 +354,19 @@ void OrderManager::cancel(const std::string& ref) {
   asio::co_spawn(s.executor, State::cancel(state_, ref, std::move(order_id)), asio::detached);
 }
 
-std::string OrderManager::target_position(const strategy::Symbol& symbol, std::int64_t target,
-                                          double price, std::string tag) {
-  std::int64_t expected = state_->portfolio->position(symbol.name);
+std::int64_t OrderManager::expected_position(const std::string& symbol) const {
+  std::int64_t expected = state_->portfolio->position(symbol);
   for (const auto& order : open_orders()) {
-    if (order.intent.symbol == symbol.name) {
+    if (order.intent.symbol == symbol) {
       expected += sign(order.intent.side) * (order.intent.qty - order.filled_qty);
     }
   }
-  const std::int64_t change = target - expected;
+  return expected;
+}
+
+std::string OrderManager::target_position(const strategy::Symbol& symbol, std::int64_t target,
+                                          double price, std::string tag) {
+  const std::int64_t change = target - expected_position(symbol.name);
   if (change == 0) return "";
   return submit(symbol, OrderIntent{.symbol = symbol.name,
                                     .side = change > 0 ? Side::BUY : Side::SELL,

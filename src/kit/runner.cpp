@@ -69,6 +69,7 @@ Runner::Runner(Strategy& strategy, const RunOptions& options, asio::io_context& 
       context_(*this),
       stop_timer_(loop) {
   for (const auto& name : options_.symbols) symbols_[name].name = name;
+  if (options_.risk) guard_.emplace(*options_.risk);
 }
 
 strategy::Symbol& Runner::symbol(const std::string& name) {
@@ -77,35 +78,50 @@ strategy::Symbol& Runner::symbol(const std::string& name) {
   return it->second;
 }
 
-std::string Runner::submit(const std::string& symbol_name, OrderIntent intent) {
+std::string Runner::refuse(const std::string& symbol_name, Side side, std::int64_t qty) {
+  std::string why;
   if (warming_up_) {
-    log_.warning("Order on {} refused: the history is still warming up", symbol_name);
-    return "";
+    why = "the history is still warming up";
+  } else if (stop_requested_) {
+    why = "the run is stopping";
+  } else if (cutting_risk_) {
+    why = "positions are being closed after a loss limit";
+  } else if (guard_) {
+    int open = 0;
+    for (const auto& name : options_.symbols) open += orders_.expected_position(name) != 0;
+    why = guard_->check(symbol_name, side, qty, orders_.expected_position(symbol_name), open);
+    if (!why.empty()) why = "risk: " + why;  // the guard has logged it
   }
-  if (stop_requested_) {
-    log_.warning("Order on {} refused: the run is stopping", symbol_name);
-    return "";
+  if (!why.empty() && !why.starts_with("risk: ")) {
+    log_.warning("{} {} {} refused: {}", to_string(side), qty, symbol_name, why);
   }
+  return why;
+}
+
+std::string Runner::submit(const std::string& symbol_name, OrderIntent intent) {
+  refusal_ = refuse(symbol_name, intent.side, intent.qty);
+  if (!refusal_.empty()) return "";
   try {
     intent.symbol = symbol_name;
     return orders_.submit(symbol(symbol_name), std::move(intent));
   } catch (const std::exception& e) {
     log_.error("Order on {} refused: {}", symbol_name, e.what());
+    refusal_ = e.what();
     return "";
   }
 }
 
 std::string Runner::target(const std::string& symbol_name, std::int64_t position, double price,
                            std::string tag) {
-  if (warming_up_ || stop_requested_) {
-    log_.warning("Target {} on {} refused: {}", position, symbol_name,
-                 warming_up_ ? "the history is still warming up" : "the run is stopping");
-    return "";
-  }
   try {
+    const std::int64_t change = position - orders_.expected_position(symbol(symbol_name).name);
+    refusal_ = change == 0 ? "" : refuse(symbol_name, change > 0 ? Side::BUY : Side::SELL,
+                                         change > 0 ? change : -change);
+    if (!refusal_.empty()) return "";
     return orders_.target_position(symbol(symbol_name), position, price, std::move(tag));
   } catch (const std::exception& e) {
     log_.error("Target {} on {} refused: {}", position, symbol_name, e.what());
+    refusal_ = e.what();
     return "";
   }
 }
@@ -164,7 +180,7 @@ asio::awaitable<void> Runner::replay_settled() {
   asio::steady_timer timer(loop_);
   for (;;) {
     co_await orders_.settle();
-    if (!draining_ && replay_queue_.empty()) co_return;
+    if (!draining_ && !cutting_risk_ && replay_queue_.empty()) co_return;
     timer.expires_after(std::chrono::milliseconds(1));
     co_await timer.async_wait(asio::as_tuple(asio::use_awaitable));
   }
@@ -185,8 +201,18 @@ void Runner::close_bar(const strategy::Bar& bar) {
   if (!warming_up_ && orders_.uncertain()) spawn_reconcile("An order's outcome is unknown");
   portfolio_.mark(bar.symbol, bar.close);
   if (!warming_up_) {
-    std::lock_guard lock(report_mutex_);
     const double equity = options_.capital + portfolio_.net_pnl();
+    if (guard_ && guard_->update(bar.time, equity) && !cutting_risk_ && !stop_requested_) {
+      cutting_risk_ = true;
+      asio::co_spawn(
+          loop_,
+          [this]() -> asio::awaitable<void> {
+            co_await close_out(std::chrono::steady_clock::now() + kFlattenTimeout);
+            cutting_risk_ = false;
+          },
+          asio::detached);
+    }
+    std::lock_guard lock(report_mutex_);
     bool open = false;
     for (const auto& h : portfolio_.holdings()) open = open || h.qty != 0;
     if (!equity_.empty() && equity_.back().time == bar.time) {
@@ -302,10 +328,9 @@ backtest::BacktestResult Runner::result() const {
   return out;
 }
 
-asio::awaitable<void> Runner::flatten() {
+asio::awaitable<void> Runner::close_out(std::chrono::steady_clock::time_point deadline) {
   // Working orders first: a resting entry that fills after the flattening order would leave
   // a position open, and a target counts what they would still add.
-  const auto deadline = std::chrono::steady_clock::now() + kFlattenTimeout;
   for (const auto& o : orders_.open_orders()) {
     if (o.status != OrderStatus::WORKING) continue;
     log_.info("Cancelling order {} ({} {} {}) before flattening", o.ref, to_string(o.intent.side),
@@ -325,6 +350,12 @@ asio::awaitable<void> Runner::flatten() {
       log_.error("Flattening {} failed: {}", h.symbol, e.what());
     }
   }
+}
+
+asio::awaitable<void> Runner::flatten() {
+  const auto deadline = std::chrono::steady_clock::now() + kFlattenTimeout;
+  while (cutting_risk_ && std::chrono::steady_clock::now() < deadline) co_await sleep_for(20ms);
+  co_await close_out(deadline);
   auto flat = [&] {
     for (const auto& h : portfolio_.holdings()) {
       if (h.qty != 0) return false;
@@ -350,6 +381,11 @@ void Runner::print_summary(const backtest::ReplayProgress* replay) const {
   }
   text += fmt::format("Net P&L: {:.2f} (gross {:.2f}, fees {:.2f})\n", portfolio_.net_pnl(),
                       portfolio_.realized_pnl() + portfolio_.unrealized_pnl(), portfolio_.fees());
+  if (guard_) {
+    const auto refused = guard_->refusals();
+    text += fmt::format("Risk guard: {} orders refused{}\n", refused.size(),
+                        guard_->halted() ? "; halted: " + guard_->halt_reason() : "");
+  }
   if (replay) {
     const auto r = result();
     const auto m = backtest::Metrics::compute(r.trades, r.equity_curve, r.periods_per_year);
@@ -649,6 +685,8 @@ OrderManager& Context::orders() { return runner_.orders(); }
 utils::StrategyLogger& Context::log() { return runner_.log(); }
 bool Context::warming_up() const { return runner_.warming_up(); }
 platform::LocalDateTime Context::now() const { return runner_.now(); }
+const RiskGuard* Context::risk() const { return runner_.risk(); }
+const std::string& Context::refusal() const { return runner_.refusal(); }
 void Context::stop(const std::string& reason) { runner_.request_stop(reason); }
 
 std::string Context::buy(const std::string& symbol, std::int64_t qty, double price,
@@ -710,6 +748,10 @@ int run(Strategy& strategy, const RunOptions& options) {
 int run_main(int argc, char** argv, Strategy& strategy, std::string name) {
   RunOptions defaults;
   defaults.name = std::move(name);
+  return run_main(argc, argv, strategy, std::move(defaults));
+}
+
+int run_main(int argc, char** argv, Strategy& strategy, RunOptions defaults) {
   int exit_code = 0;
   auto options = parse_run_options(argc, argv, defaults, exit_code);
   if (!options) return exit_code;

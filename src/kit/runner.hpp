@@ -43,6 +43,8 @@ class Runner {
   std::string target(const std::string& symbol, std::int64_t position, double price,
                      std::string tag);
   void request_stop(const std::string& reason);
+  const RiskGuard* risk() const { return guard_ ? &*guard_ : nullptr; }
+  const std::string& refusal() const { return refusal_; }
   // The report as it stands: trades net of fees, the equity curve, prices of the first symbol.
   backtest::BacktestResult result() const;
   const RecentLogs& logs() const { return logs_; }
@@ -61,6 +63,12 @@ class Runner {
   std::string live_progress_text() const;
   void on_event(const OrderEvent& event);
   void spawn_reconcile(const std::string& why);
+  // Why an order may not go out now ("" when it may), and the refusal logged and kept.
+  std::string refuse(const std::string& symbol, Side side, std::int64_t qty);
+  // Cancels the working orders and waits for every open order's outcome (until deadline),
+  // then orders each position to zero.
+  platform::detail::awaitable<void> close_out(std::chrono::steady_clock::time_point deadline);
+  // close_out, then waits until flat (bounded).
   platform::detail::awaitable<void> flatten();
   // The backtest's figures too when a replay ran.
   void print_summary(const backtest::ReplayProgress* replay) const;
@@ -84,6 +92,9 @@ class Runner {
   platform::LocalDateTime now_{};
   boost::asio::steady_timer stop_timer_;
   bool stop_requested_ = false;
+  std::optional<RiskGuard> guard_;
+  bool cutting_risk_ = false;  // a loss limit's close-out is under way: the replay waits
+  std::string refusal_;
   bool reconciling_ = false;
   bool reconcile_again_ = false;
   std::deque<std::pair<std::string, types::Candle>> replay_queue_;

@@ -11,6 +11,7 @@
 
 namespace {
 
+namespace kit = tolbu_sdk::kit;
 using tolbu_sdk::kit::parse_run_options;
 using tolbu_sdk::kit::RunOptions;
 
@@ -44,6 +45,8 @@ TEST(KitOptions, RefusedWithAReasonOrReadWhole) {
       {{"--symbol", "HPG", "--bogus", "1"}, 2},
       {{"--symbol", "HPG", "--linger", "-1"}, 2},
       {{"--symbol", "HPG", "--linger", "soon"}, 2},
+      {{"--symbol", "HPG", "--max-order-qty", "-1"}, 2},
+      {{"--symbol", "HPG", "--max-loss", "5"}, 2},
       {{"--help"}, 0},
   };
   for (const auto& c : refused) {
@@ -67,6 +70,17 @@ TEST(KitOptions, RefusedWithAReasonOrReadWhole) {
   EXPECT_EQ(o->control_host, "127.0.0.1");  // local unless asked
   EXPECT_EQ(o->title, "SMA 3/8");
   EXPECT_DOUBLE_EQ(o->linger_seconds, 2.5);
+  EXPECT_FALSE(o->risk);  // the guard is opt-in
+
+  // Any risk option turns the guard on, the other limits keeping their defaults.
+  const auto risky = parse({"--symbol", "HPG", "--max-daily-loss", "250", "--max-order-qty", "0"},
+                           code);
+  ASSERT_TRUE(risky && risky->risk);
+  EXPECT_DOUBLE_EQ(risky->risk->max_daily_loss, 250);
+  EXPECT_EQ(risky->risk->max_order_qty, 0);
+  EXPECT_EQ(risky->risk->max_open_positions, kit::RiskLimits{}.max_open_positions);
+  EXPECT_TRUE(parse({"--symbol", "HPG", "--risk"}, code)->risk);
+  EXPECT_FALSE(parse({"--symbol", "HPG", "--risk", "--no-risk"}, code)->risk);
 
   // A token file wins over the environment; without either, no run.
   const std::string file = testing::TempDir() + "kit-token";

@@ -125,4 +125,60 @@ TEST(KitRun, PricesBetweenBarsAndAFlatBookAtTheEnd) {
   }
 }
 
+// Churns one lot each bar until the guard halts on the fees' drawdown; then every entry is
+// refused while the guard's own close-out leaves the account flat.
+class Churner : public kit::Strategy {
+ public:
+  void on_bar(kit::Context& ctx, const tolbu_sdk::strategy::Bar& bar) override {
+    if (ctx.warming_up()) return;
+    ++bars;
+    if (bars == 1) {
+      oversized_refusal = ctx.buy(bar.symbol, 3).empty() ? ctx.refusal() : "";
+    }
+    if (ctx.risk()->halted()) {
+      if (halted_at == 0) halted_at = bars;
+      if (bars > halted_at + 2) {
+        flat_after_halt = flat_after_halt && ctx.portfolio().position(bar.symbol) == 0;
+        refused_after_halt += ctx.target(bar.symbol, 1).empty() ? 1 : 0;
+      }
+      if (bars >= halted_at + 10) ctx.stop("seen enough");
+      return;
+    }
+    ctx.target(bar.symbol, bars % 2 == 0 ? 1 : -1);
+  }
+
+  int bars = 0;
+  int halted_at = 0;
+  int refused_after_halt = 0;
+  bool flat_after_halt = true;
+  std::string oversized_refusal;
+};
+
+TEST(KitRun, TheRiskGuardHaltsOnALossLimitAndFlattens) {
+  tolbu_test::SimProcess sim({"--replay", "--seed", "5", "--jwt", "t"});
+  kit::RunOptions options{.name = "churner", .symbols = {"VN30F2412"}};
+  options.backend = sim.base_url();
+  options.ws = kit::streaming_url(sim.base_url());
+  options.token = "t";
+  options.history_bars = 5;
+  options.duration_seconds = 120;
+  options.control_port = -1;
+  options.log_dir = (fs::temp_directory_path() / ("tolbu-kit-risk-" + std::to_string(::getpid())))
+                        .string();
+  options.backtest = true;
+  options.from_ms = *kit::parse_time_ms("2024-01-02");
+  options.to_ms = options.from_ms + 300 * 60'000;
+  options.capital = 100'000;
+  options.risk = kit::RiskLimits{.max_order_qty = 2, .max_drawdown_pct = 0.01};
+  Churner churner;
+  EXPECT_EQ(kit::run(churner, options), 0);
+
+  EXPECT_NE(churner.oversized_refusal.find("over the limit of 2"), std::string::npos)
+      << churner.oversized_refusal;
+  ASSERT_GT(churner.halted_at, 0) << "the fees never crossed 0.01 % of drawdown";
+  EXPECT_TRUE(churner.flat_after_halt);
+  EXPECT_EQ(churner.refused_after_halt, 8);
+  fs::remove_all(options.log_dir);
+}
+
 }  // namespace

@@ -104,6 +104,8 @@ class TOLBU_API OrderManager {
   // Asks the back end to cancel a working order (its answer or report tells the outcome); a
   // second call while the first is on its way sends nothing.
   void cancel(const std::string& ref);
+  // The signed position of a symbol once every order still open has filled.
+  std::int64_t expected_position(const std::string& symbol) const;
   // Orders towards a signed position in a symbol, counting what working orders will add;
   // the reference id, or "" when nothing needs sending.
   std::string target_position(const strategy::Symbol& symbol, std::int64_t target,

@@ -33,6 +33,7 @@
 
 #include "tolbu_sdk/kit/orders.hpp"
 #include "tolbu_sdk/kit/portfolio.hpp"
+#include "tolbu_sdk/kit/risk.hpp"
 #include "tolbu_sdk/platform/datetime.hpp"
 #include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/strategy/bar.hpp"
@@ -68,6 +69,8 @@ struct TOLBU_API RunOptions {
   std::int64_t to_ms = 0;
   double capital = 100000.0;                // starting equity of the report
   CostModel costs{};
+  // The pre-trade risk guard: off unless set (--risk, or any --max-... option).
+  std::optional<RiskLimits> risk{};
   std::map<std::string, std::string> params{};  // --set KEY=VALUE, for the strategy
 };
 
@@ -108,8 +111,13 @@ class TOLBU_API Context {
   // The latest closed bar's time.
   platform::LocalDateTime now() const;
 
-  // Orders by intent; each returns the reference id ("" when refused: the reason is logged).
-  // price 0 is a market order.
+  // The run's risk guard, or null without one: its limits, whether it has halted, refusals.
+  const RiskGuard* risk() const;
+  // Why the latest buy, sell or target was refused; "" after one that went out.
+  const std::string& refusal() const;
+
+  // Orders by intent; each returns the reference id ("" when refused: the reason is logged
+  // and kept in refusal()). price 0 is a market order.
   std::string buy(const std::string& symbol, std::int64_t qty, double price = 0.0,
                   std::string tag = "");
   std::string sell(const std::string& symbol, std::int64_t qty, double price = 0.0,
@@ -147,5 +155,7 @@ class TOLBU_API Strategy {
 TOLBU_API int run(Strategy& strategy, const RunOptions& options);
 // parse_run_options with the name, then run.
 TOLBU_API int run_main(int argc, char** argv, Strategy& strategy, std::string name);
+// The same from the strategy's own defaults, which the command line then changes.
+TOLBU_API int run_main(int argc, char** argv, Strategy& strategy, RunOptions defaults);
 
 }  // namespace tolbu_sdk::kit
