@@ -4,7 +4,7 @@
 // How to write an indicator
 // -------------------------
 // 1. One header and one source per indicator, in its family folder:
-//    include/tolbu_sdk/ta/<family>/<name>.hpp and src/platform/ta/<family>/<name>.cpp
+//    `include/tolbu_sdk/ta/<family>/<name>.hpp` and `src/platform/ta/<family>/<name>.cpp`
 //    (families: averages, momentum, trend, levels, statistics, volatility, volume; shared
 //    building blocks live in support/). Sources are globbed: no CMake edit is needed.
 // 2. Derive from Indicator<In, Out>: In is double (fed closes) or OHLCV (fed whole bars); Out
