@@ -10,6 +10,7 @@
 
 namespace tolbu_sdk::ta::support {
 
+// The interface of a part an indicator manages: undone, reset and bounded with it.
 class TOLBU_API Undoable {
  public:
   virtual ~Undoable() = default;
