@@ -14,8 +14,10 @@ namespace tolbu_sdk::platform::http {
 
 // Request headers and query parameters: sent in insertion order.
 using Headers = std::vector<std::pair<std::string, std::string>>;
+// @copydoc Headers
 using Params = std::vector<std::pair<std::string, std::string>>;
 
+// Timeouts, connection reuse, size limits and TLS checks of the HTTP client.
 struct TOLBU_API Options {
   // Time allowed to connect and complete the TLS handshake (name resolution is bounded by
   // the system resolver).
