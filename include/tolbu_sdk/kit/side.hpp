@@ -12,6 +12,7 @@
 
 namespace tolbu_sdk::kit {
 
+// Buying or selling.
 enum class Side { BUY, SELL };
 
 // "B", "S", "BUY", "SELL" in any case; any other text is a ValueError naming it.
@@ -21,6 +22,7 @@ TOLBU_API std::string_view to_backend(Side side) noexcept;
 // "BUY" or "SELL".
 TOLBU_API std::string_view to_string(Side side) noexcept;
 
+// The other side.
 constexpr Side opposite(Side side) noexcept { return side == Side::BUY ? Side::SELL : Side::BUY; }
 // +1 for a buy, -1 for a sell: the sign of the position change.
 constexpr int sign(Side side) noexcept { return side == Side::BUY ? 1 : -1; }
@@ -32,6 +34,7 @@ constexpr strategy::PositionSide position_side(Side side) noexcept {
 constexpr Side opening_side(strategy::PositionSide side) noexcept {
   return side == strategy::PositionSide::LONG ? Side::BUY : Side::SELL;
 }
+// @copydoc opening_side
 constexpr Side closing_side(strategy::PositionSide side) noexcept {
   return opposite(opening_side(side));
 }
