@@ -34,7 +34,7 @@ constexpr strategy::PositionSide position_side(Side side) noexcept {
 constexpr Side opening_side(strategy::PositionSide side) noexcept {
   return side == strategy::PositionSide::LONG ? Side::BUY : Side::SELL;
 }
-// @copydoc opening_side
+// The side that closes a position of this side.
 constexpr Side closing_side(strategy::PositionSide side) noexcept {
   return opposite(opening_side(side));
 }

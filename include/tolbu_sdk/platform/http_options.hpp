@@ -14,7 +14,7 @@ namespace tolbu_sdk::platform::http {
 
 // Request headers and query parameters: sent in insertion order.
 using Headers = std::vector<std::pair<std::string, std::string>>;
-// @copydoc Headers
+// Query parameters, likewise.
 using Params = std::vector<std::pair<std::string, std::string>>;
 
 // Timeouts, connection reuse, size limits and TLS checks of the HTTP client.
