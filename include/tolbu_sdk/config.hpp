@@ -19,6 +19,8 @@
 #include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/utils/defaults.hpp"
 
+// The Tolbu C++ SDK: the configuration, the errors and the control API; each module has a
+// namespace of its own inside.
 namespace tolbu_sdk {
 
 // Where the back end is and who the user is: the REST bases, the streaming address, the token.

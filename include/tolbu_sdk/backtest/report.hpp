@@ -30,7 +30,7 @@
 #include <string>
 #include <vector>
 
-// std::filesystem::path by name only where the library declares it apart: `<filesystem>` costs
+// std::filesystem::path by name only where the library declares it apart: <filesystem> costs
 // more than the rest of this header. Callers that pass a path have included it already.
 #if defined(__GLIBCXX__) && __has_include(<bits/fs_fwd.h>)
 #include <bits/fs_fwd.h>

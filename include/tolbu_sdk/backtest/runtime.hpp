@@ -38,6 +38,7 @@
 #include "tolbu_sdk/platform/detail/co_await_safe.hpp"
 #include "tolbu_sdk/platform/export.hpp"
 
+// Backtests: candle history replayed through the strategy, and the report of the result.
 namespace tolbu_sdk::backtest {
 
 // The bars a backtest replays: one or more instruments, one resolution, a time range.

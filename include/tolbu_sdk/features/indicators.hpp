@@ -98,6 +98,7 @@
 #include "tolbu_sdk/strategy/bar.hpp"
 #include "tolbu_sdk/types/records.hpp"
 
+// The smart indicators: every library indicator fed bars, candles or numbers alike.
 namespace tolbu_sdk::features::indicators {
 
 using ta::IndicatorOptions;

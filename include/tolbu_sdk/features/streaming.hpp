@@ -83,6 +83,8 @@ struct SubscribedContext;
 struct SubscriptionErrorContext;
 }  // namespace tolbu_sdk::platform::centrifuge
 
+// The services between a strategy and the back end: the stream, market data, orders and the
+// smart indicators.
 namespace tolbu_sdk::features {
 
 namespace detail {

@@ -10,6 +10,8 @@
 #include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/strategy/position.hpp"
 
+// The strategy kit: a class with hooks, run live or over a replay, with its orders, fills and
+// portfolio.
 namespace tolbu_sdk::kit {
 
 // Buying or selling.

@@ -39,6 +39,7 @@
 #include "tolbu_sdk/errors.hpp"
 #include "tolbu_sdk/platform/export.hpp"
 
+// A client of the Centrifugo real-time protocol over WebSocket.
 namespace tolbu_sdk::platform::centrifuge {
 
 // The connection's state, as Client::state() reports it.

@@ -10,6 +10,7 @@
 
 #include "tolbu_sdk/platform/export.hpp"
 
+// The SDK's HTTP/1.1 client and its settings.
 namespace tolbu_sdk::platform::http {
 
 // Request headers and query parameters: sent in insertion order.

@@ -26,6 +26,7 @@
 #include "tolbu_sdk/platform/detail/level_macros_push.hpp"
 #include "tolbu_sdk/platform/export.hpp"
 
+// The process-wide hierarchical logging facility, also named tolbu_sdk::logging.
 namespace tolbu_sdk::platform::logging {
 
 // No level of its own: a logger defers to its parent, a handler passes everything.

@@ -8,6 +8,7 @@
 #include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/types/records_fwd.hpp"
 
+// What a strategy keeps per instrument: bars, bar histories, symbols and positions.
 namespace tolbu_sdk::strategy {
 
 using platform::LocalDateTime;

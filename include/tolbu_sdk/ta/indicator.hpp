@@ -71,6 +71,8 @@
 #include "tolbu_sdk/ta/support/undoable.hpp"
 #include "tolbu_sdk/ta/values.hpp"
 
+// The incremental indicator library: typed indicators fed numbers or bars, chained, resampled
+// and built by name.
 namespace tolbu_sdk::ta {
 
 class IndicatorBase;

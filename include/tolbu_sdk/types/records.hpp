@@ -25,6 +25,7 @@
 #include "tolbu_sdk/platform/json.hpp"
 #include "tolbu_sdk/types/records_fwd.hpp"
 
+// The records exchanged with the back end, read from and written to its JSON.
 namespace tolbu_sdk::types {
 
 // One OHLCV candle.

@@ -10,6 +10,7 @@
 
 #include "tolbu_sdk/platform/export.hpp"
 
+// The SDK's built-in defaults and the logging set-up of a strategy.
 namespace tolbu_sdk::utils {
 
 // The module's documentation text (defined in the library).
