@@ -221,30 +221,31 @@ class TOLBU_API Logger {
   void log(int level, fmt::format_string<Args...> f, Args&&... args) {
     if (is_enabled_for(level)) emit_formatted(level, nullptr, f, fmt::make_format_args(args...));
   }
-  // @name Logging at a fixed level
-  //@{
-  // log() at the level of the name.
+  // log() at DEBUG.
   template <typename... Args>
   void debug(fmt::format_string<Args...> f, Args&&... args) {
     log(DEBUG, f, std::forward<Args>(args)...);
   }
+  // log() at INFO.
   template <typename... Args>
   void info(fmt::format_string<Args...> f, Args&&... args) {
     log(INFO, f, std::forward<Args>(args)...);
   }
+  // log() at WARNING.
   template <typename... Args>
   void warning(fmt::format_string<Args...> f, Args&&... args) {
     log(WARNING, f, std::forward<Args>(args)...);
   }
+  // log() at ERROR.
   template <typename... Args>
   void error(fmt::format_string<Args...> f, Args&&... args) {
     log(ERROR, f, std::forward<Args>(args)...);
   }
+  // log() at CRITICAL.
   template <typename... Args>
   void critical(fmt::format_string<Args...> f, Args&&... args) {
     log(CRITICAL, f, std::forward<Args>(args)...);
   }
-  //@}
   // A record carrying exception information, rendered below the line.
   template <typename... Args>
   void log_exc(int level, std::exception_ptr exc, fmt::format_string<Args...> f, Args&&... args) {

@@ -89,33 +89,36 @@ class TOLBU_API Bars {
   // Chronological iteration, oldest first.
   class const_iterator {
    public:
-    // @name Iterator traits
-    //@{
-    // What the standard algorithms ask of a forward iterator.
+    // A forward iterator.
     using iterator_category = std::forward_iterator_tag;
+    // It visits bars.
     using value_type = Bar;
+    // The distance between two positions.
     using difference_type = std::ptrdiff_t;
+    // What operator->() returns.
     using pointer = const Bar*;
+    // What operator*() returns.
     using reference = const Bar&;
-    //@}
 
-    // @name Forward iterator operations
-    //@{
-    // As on a pointer into the bars laid out oldest first.
+    // A singular iterator, to be assigned.
     const_iterator() = default;
+    // The bar.
     reference operator*() const noexcept { return _owner->at_logical(_pos); }
+    // The bar's members.
     pointer operator->() const noexcept { return &_owner->at_logical(_pos); }
+    // On to the next newer bar.
     const_iterator& operator++() noexcept {
       ++_pos;
       return *this;
     }
+    // On to the next newer bar, returning the position before.
     const_iterator operator++(int) noexcept {
       const_iterator old = *this;
       ++_pos;
       return old;
     }
+    // Same position.
     bool operator==(const const_iterator& o) const noexcept { return _pos == o._pos; }
-    //@}
 
    private:
     friend class Bars;

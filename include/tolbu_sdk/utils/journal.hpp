@@ -128,14 +128,13 @@ class TOLBU_API StrategyLogger {
   // Uses the logger "tolbu_sdk.strategy." + strategy_name, setting up logging if needed.
   explicit StrategyLogger(std::string strategy_name);
 
-  // @name Logging at a level
-  //@{
   // Log debug message. (And likewise below: fmt-style substitution by the facility; the
   // variants taking an exception render it below the line.)
   template <typename... Args>
   void debug(fmt::format_string<Args...> msg, Args&&... args) {
     _logger->log(logging::DEBUG, msg, std::forward<Args>(args)...);
   }
+  // The same with the exception `exc` rendered below the line.
   template <typename... Args>
   void debug(std::exception_ptr exc, fmt::format_string<Args...> msg, Args&&... args) {
     _logger->log_exc(logging::DEBUG, std::move(exc), msg, std::forward<Args>(args)...);
@@ -145,6 +144,7 @@ class TOLBU_API StrategyLogger {
   void info(fmt::format_string<Args...> msg, Args&&... args) {
     _logger->log(logging::INFO, msg, std::forward<Args>(args)...);
   }
+  // The same with the exception `exc` rendered below the line.
   template <typename... Args>
   void info(std::exception_ptr exc, fmt::format_string<Args...> msg, Args&&... args) {
     _logger->log_exc(logging::INFO, std::move(exc), msg, std::forward<Args>(args)...);
@@ -154,6 +154,7 @@ class TOLBU_API StrategyLogger {
   void warning(fmt::format_string<Args...> msg, Args&&... args) {
     _logger->log(logging::WARNING, msg, std::forward<Args>(args)...);
   }
+  // The same with the exception `exc` rendered below the line.
   template <typename... Args>
   void warning(std::exception_ptr exc, fmt::format_string<Args...> msg, Args&&... args) {
     _logger->log_exc(logging::WARNING, std::move(exc), msg, std::forward<Args>(args)...);
@@ -163,6 +164,7 @@ class TOLBU_API StrategyLogger {
   void error(fmt::format_string<Args...> msg, Args&&... args) {
     _logger->log(logging::ERROR, msg, std::forward<Args>(args)...);
   }
+  // The same with the exception `exc` rendered below the line.
   template <typename... Args>
   void error(std::exception_ptr exc, fmt::format_string<Args...> msg, Args&&... args) {
     _logger->log_exc(logging::ERROR, std::move(exc), msg, std::forward<Args>(args)...);
@@ -172,11 +174,11 @@ class TOLBU_API StrategyLogger {
   void critical(fmt::format_string<Args...> msg, Args&&... args) {
     _logger->log(logging::CRITICAL, msg, std::forward<Args>(args)...);
   }
+  // The same with the exception `exc` rendered below the line.
   template <typename... Args>
   void critical(std::exception_ptr exc, fmt::format_string<Args...> msg, Args&&... args) {
     _logger->log_exc(logging::CRITICAL, std::move(exc), msg, std::forward<Args>(args)...);
   }
-  //@}
   // ERROR with exception information.
   template <typename... Args>
   void exception(std::exception_ptr exc, fmt::format_string<Args...> msg, Args&&... args) {
