@@ -19,8 +19,11 @@
 #include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/utils/defaults.hpp"
 
+// The Tolbu C++ SDK: the configuration, the errors and the control API; each module has a
+// namespace of its own inside.
 namespace tolbu_sdk {
 
+// Where the back end is and who the user is: the REST bases, the streaming address, the token.
 struct TOLBU_API TolbuConfig {
   // Base URL of the main REST service, without a trailing "/": "/api/v1/..." is appended.
   std::string rest_api_url =
@@ -45,6 +48,7 @@ struct TOLBU_API TolbuConfig {
   // True when a non-empty token is set.
   bool has_token() const noexcept { return jwt_token.has_value() && !jwt_token->empty(); }
 
+  // Every member equal.
   bool operator==(const TolbuConfig&) const = default;
 };
 
@@ -52,29 +56,43 @@ struct TOLBU_API TolbuConfig {
 // channel ":" data type ":" identifier, e.g. "order:MarginCall:USER123", and for candles
 // "market:OHLCV:VN30F1M:60" (symbol and resolution in seconds).
 struct TOLBU_API Channels {
+  // Market data: depth, candles, product information and statistics, trades.
   static constexpr const char* MARKET = "market";
+  // Order events.
   static constexpr const char* ORDER = "order";
+  // Algorithm records.
   static constexpr const char* ALGO = "algo";
 };
 
+// Data types of the streaming channels, by channel family.
 struct TOLBU_API DataTypes {
-  // market:<type>:<symbol>
+  // `market:<type>:<symbol>`: the order book.
   static constexpr const char* DEPTH = "Depth";
+  // Candles; the identifier is `<symbol>:<resolution>`.
   static constexpr const char* OHLCV = "OHLCV";
+  // Trading rules.
   static constexpr const char* PRODUCT_INFO = "ProductInfo";
+  // Session statistics.
   static constexpr const char* PRODUCT_STAT = "ProductStat";
+  // Trades on the market.
   static constexpr const char* TRADE_LOG = "TradeLog";
-  // order:<type>:<connection or account id>
+  // `order:<type>:<connection or account id>`: order events of a connection.
   static constexpr const char* ORDER_EXECUTION_REPORT = "OrderExecutionReport";
+  // Margin calls.
   static constexpr const char* MARGIN_CALL = "MarginCall";
-  // algo:<type>:<account id>
+  // `algo:<type>:<account id>`: the algorithm records of an account.
   static constexpr const char* ALGO_MASTER = "AlgoMaster";
+  // The algorithm's orders.
   static constexpr const char* ALGO_ORDER = "AlgoOrder";
+  // The algorithm's positions.
   static constexpr const char* ALGO_POSITION = "AlgoPosition";
 };
 
 // Candle lengths in seconds.
 struct TOLBU_API TimeResolution {
+  // @name Resolutions
+  //@{
+  // One second to one week.
   static constexpr int SECOND_1 = 1;
   static constexpr int MINUTE_1 = 60;
   static constexpr int MINUTE_5 = 300;
@@ -84,6 +102,7 @@ struct TOLBU_API TimeResolution {
   static constexpr int HOUR_4 = 14400;
   static constexpr int DAY_1 = 86400;
   static constexpr int WEEK_1 = 604800;
+  //@}
 };
 
 }  // namespace tolbu_sdk

@@ -48,6 +48,7 @@ class TOLBU_API Application {
     // drive the io_context themselves (run_for, several threads, ...).
     class Scope {
      public:
+      // Marks `loop` running until destroyed.
       explicit Scope(EventLoop& loop) noexcept;
       ~Scope();
       Scope(const Scope&) = delete;
@@ -59,8 +60,11 @@ class TOLBU_API Application {
 
     // Attaches the strategy's io_context; null detaches. The context must outlive its use.
     void attach(boost::asio::io_context* context) noexcept;
+    // The attached context; null when none.
     boost::asio::io_context* get() const noexcept;
+    // Whether a context is attached.
     explicit operator bool() const noexcept { return get() != nullptr; }
+    // How long is_running() and call_if_running() wait for a loop outside run() by default.
     static constexpr std::chrono::milliseconds DEFAULT_PATIENCE{200};
     // True when the loop runs; from another thread than the loop's, a loop outside run() and
     // Scope that runs nothing within `patience` (busy, or not run at all) counts as stopped.
@@ -85,9 +89,13 @@ class TOLBU_API Application {
   // A flag the runtime waits on when the stop command arrives without a running loop.
   class StopEvent {
    public:
+    // Sets the flag and wakes every waiter.
     void set();
+    // Clears the flag.
     void clear();
+    // Whether the flag is set.
     bool is_set() const;
+    // Waits until the flag is set.
     void wait() const;
     // True when the event was set within the timeout.
     bool wait_for(std::chrono::milliseconds timeout) const;
@@ -102,9 +110,13 @@ class TOLBU_API Application {
   class StatusText {
    public:
     StatusText() = default;
+    // Starts with `text`.
     explicit StatusText(std::string text) : text_(std::move(text)) {}
+    // Replaces the text.
     StatusText& operator=(std::string text);
+    // A copy of the text.
     std::string get() const;
+    // Whether the text equals `text`.
     bool operator==(std::string_view text) const;
 
    private:
@@ -123,23 +135,33 @@ class TOLBU_API Application {
   virtual double get_progress() = 0;
   // A non-empty object, or an empty value (null, {}, ...) when there is no report yet.
   virtual boost::json::value get_algo_stat_report() = 0;
+  // The newest `limit` log lines, oldest first, as JSON strings.
   virtual boost::json::array get_logs(std::int64_t limit) = 0;
+  // The orders, filtered by account and symbol when given.
   virtual boost::json::array get_orders(const std::optional<std::string>& account_id,
                                         const std::optional<std::string>& symbol) = 0;
+  // The trades, filtered by account when given.
   virtual boost::json::array get_trades(const std::optional<std::string>& account_id) = 0;
   // Stops the strategy; started as a new task on the loop's own thread.
   virtual platform::detail::awaitable<void> stop() = 0;
 
+  // The strategy's event loop, for the control server's calls into it.
   EventLoop _loop;
+  // Set by the stop command when no loop runs.
   StopEvent _stop_event;
+  // The status text; the control server reads and writes it.
   StatusText _status;
 };
 
 // One HTTP answer of the control API.
 struct TOLBU_API APIResponse {
+  // HTTP status code.
   int status = 200;
+  // The Content-Type header.
   std::string content_type;
+  // The body.
   std::string body;
+  // Same status, type and body.
   bool operator==(const APIResponse&) const = default;
 };
 
@@ -147,6 +169,7 @@ struct TOLBU_API APIResponse {
 // thread, given the raw request target. It reaches the application object it was given.
 class TOLBU_API APIHandler {
  public:
+  // A handler of the request for `path` (the raw target, query included) on `app_instance`.
   APIHandler(Application& app_instance, std::string path);
 
   // Routes one request by method: GET and POST are served, anything else is answered 501. A
@@ -154,11 +177,15 @@ class TOLBU_API APIHandler {
   // {"error": ...}; nothing escapes.
   APIResponse handle(std::string_view method);
 
+  // Serves a GET: the status, progress, report, logs, orders and trades routes, the OpenAPI
+  // document and the docs page.
   void do_GET();
+  // Serves a POST: the stop command.
   void do_POST();
   // The answer built by the last do_GET or do_POST.
   const APIResponse& response() const { return response_; }
 
+  // The request target it was made with.
   const std::string& path() const { return path_; }
 
   // The OpenAPI document of the routes above.
@@ -183,11 +210,13 @@ class TOLBU_API APIHandler {
 // together wait at most once for the shutdown timeout, so the process can always end.
 class TOLBU_API APIServer {
  public:
+  // How the control server listens and how long it waits.
   struct Options {
     // All interfaces by default; "127.0.0.1" keeps the unauthenticated API local.
     std::string host = "0.0.0.0";
     // A connection must deliver its whole request within this time (answered 408).
     std::chrono::milliseconds read_timeout{5000};
+    // A connection must take its answer within this time.
     std::chrono::milliseconds write_timeout{5000};
     // Request line plus headers (answered 431 beyond it).
     std::size_t header_limit = 16 * 1024;
@@ -206,11 +235,13 @@ class TOLBU_API APIServer {
   // Port 0 picks a free port, reported by port() once listening. Throws ValueError for a port
   // outside 0..65535. Starts nothing.
   explicit APIServer(Application& app_instance, int port = 8000);
+  // The same with its own Options.
   APIServer(Application& app_instance, int port, Options options);
   ~APIServer();
   APIServer(const APIServer&) = delete;
   APIServer& operator=(const APIServer&) = delete;
 
+  // The application it serves.
   Application& app_instance() const { return app_; }
   // The constructor's port; the bound port once the server listens.
   int port() const;

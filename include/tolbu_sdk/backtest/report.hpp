@@ -48,38 +48,55 @@ using platform::LocalDateTime;
 
 // Account equity at the close of one bar, and whether a position was open during it.
 struct TOLBU_API EquityPoint {
+  // The bar's close time.
   LocalDateTime time;
+  // Account equity, in money.
   double equity;
+  // Whether a position was open during the bar.
   bool in_position = false;
 
+  // Every field equal.
   bool operator==(const EquityPoint&) const = default;
 };
 
 // The traded instrument's price at the close of one bar.
 struct TOLBU_API PricePoint {
+  // The bar's close time.
   LocalDateTime time;
+  // The close price.
   double price;
 
+  // Every field equal.
   bool operator==(const PricePoint&) const = default;
 };
 
+// The figures of a backtest, by the conventions at the top of this file.
 struct TOLBU_API Metrics {
+  // Closed trades counted.
   std::size_t trades = 0;
   std::size_t wins = 0;    // pnl > 0
   std::size_t losses = 0;  // pnl < 0
   double win_rate = 0.0;   // per cent
   double total_pnl = 0.0;  // sum of the trades' pnl
+  // total_pnl over trades; 0 without trades.
   double average_trade = 0.0;
   double initial_equity = 0.0;  // first and last points of the curve; 0 without one
+  // @copydoc initial_equity
   double final_equity = 0.0;
   double return_percent = 0.0;  // final over initial equity; 0 unless initial equity > 0
   double max_drawdown = 0.0;    // money, >= 0
+  // The largest fall below a positive peak, in per cent of that peak.
   double max_drawdown_percent = 0.0;
+  // Time from the peak before the deepest drawdown to the recovery (or the last bar).
   double max_drawdown_duration_seconds = 0.0;
+  // The same in bars.
   std::size_t max_drawdown_duration_bars = 0;
+  // mean(r) / sample stddev(r), annualised when periods_per_year is set.
   double sharpe_ratio = 0.0;
+  // mean(r) / downside deviation, annualised when periods_per_year is set.
   double sortino_ratio = 0.0;
   double exposure = 0.0;  // per cent of bars
+  // Points of the equity curve.
   std::size_t bars = 0;
   std::optional<double> periods_per_year;  // set when the ratios are annualised
 
@@ -92,15 +109,20 @@ struct TOLBU_API Metrics {
   // Keys in the order of the fields; "periods_per_year" is null when not annualised.
   boost::json::object to_json() const;
 
+  // Every field equal.
   bool operator==(const Metrics&) const = default;
 };
 
 // Everything one report shows.
 struct TOLBU_API BacktestResult {
   std::string title;  // page heading, e.g. strategy, symbol and resolution
+  // The traded instrument's closes, one per bar.
   std::vector<PricePoint> prices;
+  // Account equity at each bar's close.
   std::vector<EquityPoint> equity_curve;
+  // The closed trades.
   std::vector<strategy::ClosedPosition> trades;
+  // Bars per year, to annualise the ratios; absent: not annualised.
   std::optional<double> periods_per_year;
   // The position still open when the report is made (a report taken during the run).
   std::optional<strategy::Position> open_position;
@@ -122,8 +144,9 @@ TOLBU_API std::string report_html(const BacktestResult& result);
 
 // Write the texts above to a file (replaced if it exists, written whole or not at all).
 // Throws RuntimeError naming the file when it cannot be written. Passing a file name needs
-// <filesystem> at the call.
+// `<filesystem>` at the call.
 TOLBU_API void write_json_report(const std::filesystem::path& file, const BacktestResult& result);
+// @copydoc write_json_report
 TOLBU_API void write_html_report(const std::filesystem::path& file, const BacktestResult& result);
 
 }  // namespace tolbu_sdk::backtest

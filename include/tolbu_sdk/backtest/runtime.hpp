@@ -38,9 +38,12 @@
 #include "tolbu_sdk/platform/detail/co_await_safe.hpp"
 #include "tolbu_sdk/platform/export.hpp"
 
+// Backtests: candle history replayed through the strategy, and the report of the result.
 namespace tolbu_sdk::backtest {
 
+// The bars a backtest replays: one or more instruments, one resolution, a time range.
 struct TOLBU_API ReplayRange {
+  // The first instrument; its candles define the steps.
   std::string symbol;
   int resolution = 60;       // seconds
   std::int64_t from_ms = 0;  // the first bar is the first candle starting at or after this
@@ -54,20 +57,28 @@ struct TOLBU_API ReplayBar {
   std::size_t index = 0;     // from 0
   std::size_t count = 0;     // bars in the range
   std::int64_t time_ms = 0;  // the bar's start
+  // The bar's close.
   double close = 0.0;
 };
 
+// How far a replay has come, readable from any thread.
 struct TOLBU_API ReplayProgress {
+  // Bars handled.
   std::size_t done = 0;
+  // Bars in the range.
   std::size_t total = 0;
   double seconds = 0.0;  // since run() began
+  // Bars handled per second of run() so far; 0 at the start.
   double bars_per_second() const { return seconds > 0 ? static_cast<double>(done) / seconds : 0; }
+  // Seconds the remaining bars take at the pace so far.
   double seconds_left() const;
+  // Bars handled, in per cent of the range.
   double percent() const {
     return total == 0 ? 0.0 : 100.0 * static_cast<double>(done) / static_cast<double>(total);
   }
 };
 
+// Steps a replay of the sim's candle history through the strategy, one bar at a time.
 class TOLBU_API BacktestRuntime {
  public:
   // Keeps references to both; the replay runs over the stream's connection.
@@ -94,6 +105,7 @@ class TOLBU_API BacktestRuntime {
   void request_stop();
   ReplayProgress progress() const;  // any thread
 
+  // How long a step may take before run() fails.
   std::chrono::milliseconds step_timeout{30000};
   // Awaited before every step: what the strategy sent while handling a bar (orders whose
   // answers are still on their way) reaches the back end before its clock moves on.

@@ -98,6 +98,7 @@
 #include "tolbu_sdk/strategy/bar.hpp"
 #include "tolbu_sdk/types/records.hpp"
 
+// The smart indicators: every library indicator fed bars, candles or numbers alike.
 namespace tolbu_sdk::features::indicators {
 
 using ta::IndicatorOptions;
@@ -147,6 +148,7 @@ inline constexpr std::array<std::string_view, 35> OHLCV_INDICATORS{"ADX",
                                                                    "Williams",
                                                                    "ZigZag"};
 
+// Whether indicator `name` takes whole bars (is in OHLCV_INDICATORS).
 constexpr bool is_ohlcv_indicator(std::string_view name) {
   return std::find(OHLCV_INDICATORS.begin(), OHLCV_INDICATORS.end(), name) !=
          OHLCV_INDICATORS.end();
@@ -156,6 +158,7 @@ constexpr bool is_ohlcv_indicator(std::string_view name) {
 // input sampling in front of an indicator that cannot sample its own input.
 class TOLBU_API Resampler : public ta::Indicator<OHLCV, OHLCV> {
  public:
+  // Folds bars into `input_sampling` periods; holds at most `max_history` of them (0: all).
   explicit Resampler(SamplingPeriodType input_sampling, std::size_t max_history = 0);
 
  protected:
@@ -164,6 +167,7 @@ class TOLBU_API Resampler : public ta::Indicator<OHLCV, OHLCV> {
 
 // The inputs a smart indicator takes, as the library's dynamic value.
 TOLBU_API OHLCV to_ohlcv(const strategy::Bar& bar);
+// The same for a candle of the market data service.
 TOLBU_API OHLCV to_ohlcv(const types::Candle& candle);
 // The input modifier a resampled value indicator gets by default: the close of a bar.
 TOLBU_API Value close_of(const Value& v);
@@ -204,10 +208,13 @@ TOLBU_API void feed_resampler(SmartState& state, ResamplerOp op, const Value& v 
 template <class T, detail::FixedName Name>
 class SmartWrapper : public detail::SmartState, public T {
  public:
-  using library_type = T;
+  using library_type = T;  // the library indicator it wraps
 
+  // The name it is exported and created under.
   static constexpr std::string_view name() { return Name.view(); }
+  // Whether it takes whole bars; the others take the close of a bar.
   static constexpr bool is_ohlcv_native() { return is_ohlcv_indicator(Name.view()); }
+  // name(), for code that holds only the indicator's SmartState.
   std::string_view smart_name() const override { return Name.view(); }
 
   // The library's parameters (or its Params, for building by name), then its options; see
@@ -218,6 +225,10 @@ class SmartWrapper : public detail::SmartState, public T {
       : detail::SmartState(),
         T(_route(*static_cast<detail::SmartState*>(this), std::forward<A>(args))...) {}
 
+  // @name Adding inputs
+  //@{
+  // Adds an input: a number, or a bar (OHLCV, strategy Bar, Candle) that a close-based
+  // indicator reduces to its close; with input_sampling it goes through the resampler first.
   void add(double v) { _add(Value(v)); }
   void add(const OHLCV& v) { _add(Value(v)); }
   void add(const strategy::Bar& v) { _add(Value(to_ohlcv(v))); }
@@ -227,10 +238,13 @@ class SmartWrapper : public detail::SmartState, public T {
   void add(const Range& values) {
     for (const auto& v : values) add(v);
   }
+  //@}
 
   // Chained outputs (the resampler's among them) arrive here.
   void add_value(const Value& v) override { _add(v); }
 
+  // @name Replacing the newest input
+  //@{
   // Replaces the newest input, converted as add converts it; on a resampled indicator, the
   // newest bar held by the resampler.
   void update(double v) { update_value(Value(v)); }
@@ -246,6 +260,7 @@ class SmartWrapper : public detail::SmartState, public T {
       T::update_value(_converted(v));
     }
   }
+  //@}
 
   // On a resampled indicator the resampler's newest bar goes too, so that the next bar of its
   // period starts afresh instead of folding into a bar that is gone.
@@ -256,6 +271,7 @@ class SmartWrapper : public detail::SmartState, public T {
       detail::feed_resampler(*this, detail::ResamplerOp::REMOVE);
     }
   }
+  // Drops every input and output, the resampler's bars included.
   void remove_all() override {
     if (this->_is_feeding || !this->_resampler) {
       T::remove_all();
@@ -295,6 +311,10 @@ class SmartWrapper : public detail::SmartState, public T {
   }
 };
 
+// @name The smart indicators
+//@{
+// The ta:: indicator of the same name, fed bars, candles or numbers alike. Built with that
+// indicator's parameters, then IndicatorOptions (input_sampling resamples any of them).
 using ADX = SmartWrapper<ta::ADX, "ADX">;
 using ALMA = SmartWrapper<ta::ALMA, "ALMA">;
 using AO = SmartWrapper<ta::AO, "AO">;
@@ -354,6 +374,7 @@ using WMA = SmartWrapper<ta::WMA, "WMA">;
 using Williams = SmartWrapper<ta::Williams, "Williams">;
 using ZLEMA = SmartWrapper<ta::ZLEMA, "ZLEMA">;
 using ZigZag = SmartWrapper<ta::ZigZag, "ZigZag">;
+//@}
 
 // Not an indicator: the retracement coefficients and the level of a value.
 using FibonacciRetracement = ta::FibonacciRetracement;

@@ -47,6 +47,7 @@ class Client;
 
 namespace tolbu_sdk::features {
 
+// Orders over REST: placement, cancellation, stop and bracket orders, and the account's queries.
 class TOLBU_API OrderService {
  public:
   // Copies the base URL; keeps a reference to config, whose jwt_token is read on every
@@ -65,7 +66,7 @@ class TOLBU_API OrderService {
                                    std::string_view account_id = "",
                                    std::optional<std::string> ref_order_id = std::nullopt);
 
-  // account_id is not sent: the order id names the order.
+  // Cancels order `order_id`; account_id is not sent, the order id names the order.
   types::OrderResponse cancel_order(std::string_view order_id, std::string_view account_id);
 
   // Closes a position with an opposing "MTL" order at price 0: side "B", "BUY" or "LONG"
@@ -73,6 +74,7 @@ class TOLBU_API OrderService {
   types::OrderResponse close_position(std::string_view symbol, double qty, std::string_view side,
                                       std::string_view account_id);
 
+  // A stop order at `stop_price`, becoming a limit order at `limit_price` when given.
   types::OrderResponse place_stop_order(std::string_view symbol, std::string_view side,
                                         double stop_price, std::int64_t qty,
                                         std::string_view account_id,
@@ -87,21 +89,28 @@ class TOLBU_API OrderService {
 
   // Filters left absent, empty or 0 are not sent.
   struct OrderQuery {
+    // Only this account's.
     std::optional<std::string> account_id = std::nullopt;
     std::optional<std::int64_t> start_time = std::nullopt;  // epoch ms
     std::optional<std::int64_t> end_time = std::nullopt;    // epoch ms
+    // Only this instrument's.
     std::optional<std::string> symbol = std::nullopt;
+    // Only orders in this status ("FILLED", ...).
     std::optional<std::string> status = std::nullopt;
   };
+  // The account's orders, filtered as OrderQuery describes; empty after an unsuccessful status.
   std::vector<types::OrderData> get_orders(std::optional<std::string> account_id = std::nullopt,
                                            std::optional<std::int64_t> start_time = std::nullopt,
                                            std::optional<std::int64_t> end_time = std::nullopt,
                                            std::optional<std::string> symbol = std::nullopt,
                                            std::optional<std::string> status = std::nullopt);
+  // The same with the filters in one object.
   std::vector<types::OrderData> get_orders(const OrderQuery& query);
 
+  // The execution reports of the orders; empty after an unsuccessful status.
   std::vector<types::OrderData> get_execution_reports();
 
+  // The trades (fills), filtered by account and time when given.
   std::vector<types::Trade> get_trades(std::optional<std::string> account_id = std::nullopt,
                                        std::optional<std::int64_t> start_time = std::nullopt,
                                        std::optional<std::int64_t> end_time = std::nullopt);
@@ -110,6 +119,7 @@ class TOLBU_API OrderService {
   // unsuccessful status).
   std::optional<std::vector<boost::json::object>> get_stop_orders(
       std::optional<std::string> account_id = std::nullopt);
+  // @copydoc get_stop_orders
   std::optional<std::vector<boost::json::object>> get_bracket_orders(
       std::optional<std::string> account_id = std::nullopt);
   // The back end's accounts with their positions and P&L ("/api/v1/accounts"), to check a
@@ -121,36 +131,47 @@ class TOLBU_API OrderService {
       std::string symbol, std::string side, double price, std::int64_t qty,
       std::string order_type = "LO", std::string account_id = "",
       std::optional<std::string> ref_order_id = std::nullopt);
+  // @copydoc cancel_order
   platform::detail::awaitable<types::OrderResponse> async_cancel_order(std::string order_id,
                                                                        std::string account_id);
+  // @copydoc close_position
   platform::detail::awaitable<types::OrderResponse> async_close_position(std::string symbol,
                                                                          double qty,
                                                                          std::string side,
                                                                          std::string account_id);
+  // @copydoc place_stop_order
   platform::detail::awaitable<types::OrderResponse> async_place_stop_order(
       std::string symbol, std::string side, double stop_price, std::int64_t qty,
       std::string account_id, std::optional<double> limit_price = std::nullopt);
+  // @copydoc place_bracket_order
   platform::detail::awaitable<types::OrderResponse> async_place_bracket_order(
       std::string symbol, std::string side, double price, std::int64_t qty, std::string account_id,
       double take_profit_price, double stop_loss_price);
+  // @copydoc get_orders(const OrderQuery&)
   platform::detail::awaitable<std::vector<types::OrderData>> async_get_orders(OrderQuery query);
+  // @copydoc get_execution_reports
   platform::detail::awaitable<std::vector<types::OrderData>> async_get_execution_reports();
   // The account's orders as received, or nothing when the back end did not answer with them:
   // for where "no such order" and "the look-up failed" must not be confused (an order whose
   // placement answer was lost); async_get_orders answers both with an empty list.
   platform::detail::awaitable<std::optional<std::vector<boost::json::object>>> async_find_orders(
       std::string account_id);
+  // @copydoc get_trades
   platform::detail::awaitable<std::vector<types::Trade>> async_get_trades(
       std::optional<std::string> account_id = std::nullopt,
       std::optional<std::int64_t> start_time = std::nullopt,
       std::optional<std::int64_t> end_time = std::nullopt);
   platform::detail::awaitable<std::optional<std::vector<boost::json::object>>>
+  // @copydoc get_stop_orders
   async_get_stop_orders(std::optional<std::string> account_id = std::nullopt);
   platform::detail::awaitable<std::optional<std::vector<boost::json::object>>>
+  // @copydoc get_stop_orders
   async_get_bracket_orders(std::optional<std::string> account_id = std::nullopt);
   platform::detail::awaitable<std::optional<std::vector<boost::json::object>>>
+  // @copydoc get_accounts
   async_get_accounts();
 
+  // The configuration; its jwt_token is read on every request.
   const TolbuConfig& config;
 
  private:

@@ -40,6 +40,7 @@ class Client;
 
 namespace tolbu_sdk::features {
 
+// Market data over REST: candle history, latest and closing prices, master data, margin.
 class TOLBU_API MarketDataService {
  public:
   // Copies the two base URLs; keeps a reference to config, whose jwt_token is read on every
@@ -89,17 +90,24 @@ class TOLBU_API MarketDataService {
   platform::detail::awaitable<std::vector<types::Candle>> async_fetch_candles(
       std::string symbol, std::int64_t resolution, std::int64_t from_ts, std::int64_t to_ts,
       bool divide_price = false, std::optional<std::int64_t> count_back = std::nullopt);
+  // @copydoc get_latest_price
   platform::detail::awaitable<std::optional<double>> async_get_latest_price(std::string symbol);
+  // @copydoc get_closing_price
   platform::detail::awaitable<std::optional<double>> async_get_closing_price(
       std::string symbol, platform::LocalDateTime date);
+  // @copydoc get_closing_prices
   platform::detail::awaitable<std::map<std::string, double>> async_get_closing_prices(
       std::vector<std::string> symbols, platform::LocalDateTime date);
+  // @copydoc get_daily_candles
   platform::detail::awaitable<std::vector<types::Candle>> async_get_daily_candles(
       std::string symbol, platform::LocalDateTime start_date, platform::LocalDateTime end_date);
+  // @copydoc get_product_master
   platform::detail::awaitable<std::optional<types::ProductMaster>> async_get_product_master(
       std::string symbol);
+  // @copydoc get_margin_rate
   platform::detail::awaitable<double> async_get_margin_rate(std::string symbol);
 
+  // The configuration; its jwt_token is read on every authenticated request.
   const TolbuConfig& config;
 
  private:

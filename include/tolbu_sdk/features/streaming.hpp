@@ -83,6 +83,8 @@ struct SubscribedContext;
 struct SubscriptionErrorContext;
 }  // namespace tolbu_sdk::platform::centrifuge
 
+// The services between a strategy and the back end: the stream, market data, orders and the
+// smart indicators.
 namespace tolbu_sdk::features {
 
 namespace detail {
@@ -123,9 +125,12 @@ enum class AwaitedResults { VOID_ONLY, ANY };
 template <AwaitedResults Awaited, typename... Args>
 class BasicCallback {
  public:
+  // An empty callback.
   BasicCallback() = default;
+  // An empty callback, from nullptr.
   BasicCallback(std::nullptr_t) {}
 
+  // Wraps any callable taking `Args`; its type's name is the callback's name in log lines.
   template <typename F>
   requires(!std::is_base_of_v<BasicCallback, std::decay_t<F>> &&
            !std::is_same_v<std::decay_t<F>, std::nullptr_t> &&
@@ -158,8 +163,11 @@ class BasicCallback {
     impl_ = std::move(impl);
   }
 
+  // Whether a callable is set.
   explicit operator bool() const noexcept { return impl_ != nullptr; }
+  // Whether it is awaited (its callable returns an awaitable that Awaited admits).
   bool is_async() const noexcept { return impl_ && static_cast<bool>(impl_->async); }
+  // The name for log lines; "None" when empty.
   const std::string& name() const noexcept {
     static const std::string none = "None";
     return impl_ ? impl_->name : none;
@@ -181,6 +189,7 @@ class BasicCallback {
     }
   }
 
+  // The same callable: copies of one callback.
   friend bool operator==(const BasicCallback& a, const BasicCallback& b) noexcept {
     return a.impl_ == b.impl_;
   }
@@ -203,6 +212,7 @@ using ErrorCallback = BasicCallback<AwaitedResults::VOID_ONLY, const std::except
 // How a connection ended, for the on_disconnect form that wants to know.
 struct TOLBU_API DisconnectInfo {
   std::uint32_t code = 0;  // the server's disconnect code, or the client's own (0-5)
+  // Said in words.
   std::string reason;
   bool reconnect = false;  // the client will connect again by itself
 };
@@ -210,12 +220,18 @@ struct TOLBU_API DisconnectInfo {
 // on_disconnect: either with no argument or with a DisconnectInfo.
 class TOLBU_API DisconnectCallback {
  public:
+  // The on_disconnect form that receives a DisconnectInfo.
   using Detailed = BasicCallback<AwaitedResults::VOID_ONLY, const DisconnectInfo&>;
 
+  // An empty callback.
   DisconnectCallback() = default;
+  // An empty callback, from nullptr.
   DisconnectCallback(std::nullptr_t) {}
+  // The form without an argument.
   DisconnectCallback(ConnectionCallback cb) : plain_(std::move(cb)) {}
+  // The form with a DisconnectInfo.
   DisconnectCallback(Detailed cb) : detailed_(std::move(cb)) {}
+  // Any callable taking no argument.
   template <typename F>
   requires(!std::is_base_of_v<DisconnectCallback, std::decay_t<F>> &&
            !std::is_base_of_v<ConnectionCallback, std::decay_t<F>> &&
@@ -223,6 +239,7 @@ class TOLBU_API DisconnectCallback {
            !std::is_same_v<std::decay_t<F>, std::nullptr_t> &&
            std::is_invocable_v<std::decay_t<F>&>) DisconnectCallback(F&& f)  // NOLINT
       : plain_(std::forward<F>(f)) {}
+  // Any callable taking a DisconnectInfo.
   template <typename F>
   requires(!std::is_base_of_v<DisconnectCallback, std::decay_t<F>> &&
            !std::is_base_of_v<Detailed, std::decay_t<F>> && !std::is_invocable_v<std::decay_t<F>&> &&
@@ -230,6 +247,7 @@ class TOLBU_API DisconnectCallback {
       DisconnectCallback(F&& f)  // NOLINT
       : detailed_(std::forward<F>(f)) {}
 
+  // Whether a callable is set.
   explicit operator bool() const noexcept {
     return static_cast<bool>(plain_) || static_cast<bool>(detailed_);
   }
@@ -246,8 +264,11 @@ using GapCallback = BasicCallback<AwaitedResults::VOID_ONLY, const std::string&>
 
 // Typed callbacks of the converting subscriptions.
 using DepthCallback = BasicCallback<AwaitedResults::ANY, const types::Depth&>;
+// Takes each candle of an OHLCV channel.
 using CandleCallback = BasicCallback<AwaitedResults::ANY, const types::Candle&>;
+// Takes each ProductInfo publication.
 using ProductInfoCallback = BasicCallback<AwaitedResults::ANY, const types::ProductInfo&>;
+// Takes each ProductStat publication.
 using ProductStatCallback = BasicCallback<AwaitedResults::ANY, const types::ProductStat&>;
 
 // Represents an active subscription wrapper.
@@ -257,31 +278,42 @@ struct TOLBU_API TolbuSubscription {
   std::shared_ptr<platform::centrifuge::Subscription> sub_obj{};  // once created
   bool active = true;                                             // false once unsubscribed
 
+  // Same channel, callbacks, subscription object and state.
   bool operator==(const TolbuSubscription&) const = default;
 };
 
 // The registry: at most one record per full channel name, in registration order.
 class TOLBU_API SubscriptionRegistry {
  public:
+  // The record registered under `channel_name`, or null.
   std::shared_ptr<TolbuSubscription> find(std::string_view channel_name) const;
+  // Whether a record is registered under `channel_name`.
   bool contains(std::string_view channel_name) const { return find(channel_name) != nullptr; }
   // Registers under the record's channel name (replacing what was there).
   void insert(std::shared_ptr<TolbuSubscription> record);
   // Removes whatever record is registered under the name; false when none is.
   bool erase(std::string_view channel_name);
+  // Forgets every record.
   void clear() noexcept { entries_.clear(); }
+  // Number of records.
   std::size_t size() const noexcept { return entries_.size(); }
+  // Whether no record is registered.
   bool empty() const noexcept { return entries_.empty(); }
+  // The records, in registration order.
   std::vector<std::shared_ptr<TolbuSubscription>> records() const;
+  // Their channel names, in registration order.
   std::vector<std::string> channel_names() const;
 
  private:
   std::vector<std::pair<std::string, std::shared_ptr<TolbuSubscription>>> entries_;
 };
 
+// The market-data and order-event stream: one Centrifugo connection and its subscriptions.
 class TOLBU_API TolbuStream {
  public:
+  // A record of one channel, shared with the registry.
   using SubscriptionPtr = std::shared_ptr<TolbuSubscription>;
+  // The coroutine type of the stream's operations.
   template <typename T>
   using Task = platform::detail::awaitable<T>;
   // A callback of an awaited call: under g++ an owning lambda written inline there does not
@@ -321,49 +353,56 @@ class TOLBU_API TolbuStream {
 
   // Generic subscription to any channel string.
   Task<SubscriptionPtr> subscribe(std::string channel, CoAwaitSafe<PublicationCallback> callback);
+  // Stops the subscription and removes it from the registry; nothing happens when inactive.
   Task<void> unsubscribe(TolbuSubscription& subscription);
+  // The same through the shared pointer; TypeError for null.
   Task<void> unsubscribe(const SubscriptionPtr& subscription);
+  // Unsubscribes every registered channel.
   Task<void> unsubscribe_all();
 
-  // market:Depth:<symbol>, the payload as a Depth; empty payloads skipped.
+  // `market:Depth:<symbol>`, the payload as a Depth; empty payloads skipped. `listener_id` is
+  // accepted and has no effect, here and below.
   Task<SubscriptionPtr> subscribe_depth(std::string symbol, CoAwaitSafe<DepthCallback> callback,
                                         std::optional<std::string> listener_id = std::nullopt);
-  // market:OHLCV:<symbol>:<resolution>, the payload as a Candle, prices divided by 1000 on
+  // `market:OHLCV:<symbol>:<resolution>`, the payload as a Candle, prices divided by 1000 on
   // request; empty payloads skipped.
   Task<SubscriptionPtr> subscribe_candles(std::string symbol, int resolution,
                                           CoAwaitSafe<CandleCallback> callback, bool divide_price = false,
                                           std::optional<std::string> listener_id = std::nullopt);
-  // market:ProductInfo:<symbol>, the payload as a ProductInfo; empty payloads skipped.
+  // `market:ProductInfo:<symbol>`, the payload as a ProductInfo; empty payloads skipped.
   Task<SubscriptionPtr> subscribe_product_info(
       std::string symbol, CoAwaitSafe<ProductInfoCallback> callback,
       std::optional<std::string> listener_id = std::nullopt);
-  // market:ProductStat:<symbol>, the payload as a ProductStat; empty payloads skipped.
+  // `market:ProductStat:<symbol>`, the payload as a ProductStat; empty payloads skipped.
   Task<SubscriptionPtr> subscribe_product_stat(
       std::string symbol, CoAwaitSafe<ProductStatCallback> callback,
       std::optional<std::string> listener_id = std::nullopt);
-  // market:TradeLog:<symbol>, the payload unchanged.
+  // `market:TradeLog:<symbol>`, the payload unchanged.
   Task<SubscriptionPtr> subscribe_trade_log(std::string symbol, CoAwaitSafe<PublicationCallback> callback,
                                             std::optional<std::string> listener_id = std::nullopt);
   // The same as subscribe_trade_log.
   Task<SubscriptionPtr> subscribe_market_trades(
       std::string symbol, CoAwaitSafe<PublicationCallback> callback,
       std::optional<std::string> listener_id = std::nullopt);
-  // order:OrderExecutionReport:<connection_id>, the payload unchanged.
+  // `order:OrderExecutionReport:<connection_id>`, the payload unchanged.
   Task<SubscriptionPtr> subscribe_order_execution_report(
       std::string connection_id, CoAwaitSafe<PublicationCallback> callback,
       std::optional<std::string> listener_id = std::nullopt);
-  // algo:AlgoMaster|AlgoOrder|AlgoPosition:<account_id>, the payload unchanged.
+  // `algo:AlgoMaster|AlgoOrder|AlgoPosition:<account_id>`, the payload unchanged.
   Task<SubscriptionPtr> subscribe_algo_master(
       std::string account_id, CoAwaitSafe<PublicationCallback> callback,
       std::optional<std::string> listener_id = std::nullopt);
+  // @copydoc subscribe_algo_master
   Task<SubscriptionPtr> subscribe_algo_order(std::string account_id, CoAwaitSafe<PublicationCallback> callback,
                                              std::optional<std::string> listener_id = std::nullopt);
+  // @copydoc subscribe_algo_master
   Task<SubscriptionPtr> subscribe_algo_position(
       std::string account_id, CoAwaitSafe<PublicationCallback> callback,
       std::optional<std::string> listener_id = std::nullopt);
 
   // Inspection: the registry and the current client (null before the first connect).
   const SubscriptionRegistry& subscriptions() const;
+  // @copydoc subscriptions
   std::shared_ptr<platform::centrifuge::Client> client() const;
 
   struct State;

@@ -11,9 +11,13 @@
 
 namespace tolbu_sdk::kit {
 
+// The fee model of a fill: a per cent of the traded value plus a fixed fee per contract.
 struct CostModel {
+  // Commission in per cent of the traded value.
   double commission_pct = utils::DEFAULT_COMMISSION_PCT;
+  // Fixed fee per contract traded.
   double fee_per_contract = 0.0;
+  // Decimals the fee is rounded to (the currency's smallest unit).
   int fee_decimals = 2;
 
   // The fee of qty at price.

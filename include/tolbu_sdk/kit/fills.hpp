@@ -24,7 +24,9 @@ namespace tolbu_sdk::kit {
 // One execution report: the order's state, and the back end's cumulative fee when it
 // reports one ("fee").
 struct TOLBU_API ExecutionReport {
+  // The order as the report gives it: cumulative filled quantity and average price.
   types::OrderData order;
+  // The back end's cumulative fee of the order, when it reports one.
   std::optional<double> fee{};
 
   // The back end's layout (types::OrderData's, plus an optional "fee"); a ValueError for a
@@ -34,20 +36,29 @@ struct TOLBU_API ExecutionReport {
 
 // One fill: the quantity that an order filled since its previous report.
 struct TOLBU_API Fill {
+  // The back end's id of the order.
   std::string order_id;
+  // The kit's reference id of the order.
   std::string ref_order_id;
+  // The instrument.
   std::string symbol;
+  // Buying or selling.
   Side side = Side::BUY;
+  // The quantity filled since the previous report.
   std::int64_t qty = 0;
   double price = 0.0;    // of this quantity
   double fee = 0.0;      // of this quantity
+  // The order's update time in the report, epoch ms.
   std::int64_t time_ms = 0;
 
+  // Every field equal.
   bool operator==(const Fill&) const = default;
 };
 
+// Turns cumulative execution reports into fills, each once, whatever the order of arrival.
 class TOLBU_API FillTracker {
  public:
+  // Fees computed by `costs` where a report carries none.
   explicit FillTracker(CostModel costs = {}) : costs_(costs) {}
 
   // The fill this report adds, or nothing when it adds none (no new quantity, a duplicate,

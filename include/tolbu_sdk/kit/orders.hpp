@@ -40,12 +40,15 @@ namespace tolbu_sdk::kit {
 // An order as the strategy means it.
 struct TOLBU_API OrderIntent {
   std::string symbol{};  // empty: the symbol whose rules check it
+  // Buying or selling.
   Side side = Side::BUY;
+  // Units to trade; submit() checks them against the symbol's rules.
   std::int64_t qty = 0;
   double price = 0.0;  // 0: at the market
   std::string tag{};   // the strategy's own label, handed back with every event
 };
 
+// Where a kit order stands.
 enum class OrderStatus {
   SENDING,     // placed, no answer yet
   UNCERTAIN,   // the answer was lost: the order may or may not exist
@@ -55,7 +58,9 @@ enum class OrderStatus {
   REJECTED,    // refused by the back end
   NOT_PLACED,  // never reached the back end (the answer was lost and the look-up found none)
 };
+// The member's name ("WORKING").
 TOLBU_API const char* to_string(OrderStatus status) noexcept;
+// Whether the order can no longer change (FILLED, CANCELLED, REJECTED, NOT_PLACED).
 constexpr bool is_final(OrderStatus status) noexcept {
   return status != OrderStatus::SENDING && status != OrderStatus::UNCERTAIN &&
          status != OrderStatus::WORKING;
@@ -65,24 +70,34 @@ constexpr bool is_final(OrderStatus status) noexcept {
 struct TOLBU_API KitOrder {
   std::string ref;             // the kit's reference id, known from the start
   std::string order_id{};      // the back end's id, once known
+  // What the strategy asked for.
   OrderIntent intent{};
+  // Where it stands.
   OrderStatus status = OrderStatus::SENDING;
+  // Quantity filled so far.
   std::int64_t filled_qty = 0;
+  // Average price of the filled quantity.
   double avg_price = 0.0;
   std::string message{};       // why it was refused or not placed
 };
 
+// Something that happened to a kit order, as OrderManager::on_event hands it out.
 struct TOLBU_API OrderEvent {
+  // What happened.
   enum class Kind {
     ACCEPTED,  // the back end holds the order
     FILL,      // some quantity filled (fill is set)
     DONE,      // the order is final: filled, cancelled, refused or never placed
   };
+  // What happened.
   Kind kind;
+  // The order as it stands after the event.
   KitOrder order;
+  // The fill, for a FILL event.
   std::optional<Fill> fill{};
 };
 
+// The strategy's orders: sent at most once, tracked to their end, every fill applied once.
 class TOLBU_API OrderManager {
  public:
   // The service must outlive the manager's calls in flight; so must the portfolio, into
@@ -120,10 +135,14 @@ class TOLBU_API OrderManager {
   // Waits until no placement or cancellation is in flight.
   platform::detail::awaitable<void> settle();
 
+  // Whether an order's outcome is unknown, which blocks submit() until reconcile() settles it.
   bool uncertain() const;
   std::vector<KitOrder> orders() const;  // every order, oldest first
+  // The orders not final yet, oldest first.
   std::vector<KitOrder> open_orders() const;
+  // The order with reference id `ref`; absent when unknown.
   std::optional<KitOrder> find(const std::string& ref) const;
+  // The account the orders go to.
   const std::string& account_id() const;
 
   struct State;

@@ -10,8 +10,11 @@
 #include "tolbu_sdk/platform/export.hpp"
 #include "tolbu_sdk/strategy/position.hpp"
 
+// The strategy kit: a class with hooks, run live or over a replay, with its orders, fills and
+// portfolio.
 namespace tolbu_sdk::kit {
 
+// Buying or selling.
 enum class Side { BUY, SELL };
 
 // "B", "S", "BUY", "SELL" in any case; any other text is a ValueError naming it.
@@ -21,6 +24,7 @@ TOLBU_API std::string_view to_backend(Side side) noexcept;
 // "BUY" or "SELL".
 TOLBU_API std::string_view to_string(Side side) noexcept;
 
+// The other side.
 constexpr Side opposite(Side side) noexcept { return side == Side::BUY ? Side::SELL : Side::BUY; }
 // +1 for a buy, -1 for a sell: the sign of the position change.
 constexpr int sign(Side side) noexcept { return side == Side::BUY ? 1 : -1; }
@@ -32,6 +36,7 @@ constexpr strategy::PositionSide position_side(Side side) noexcept {
 constexpr Side opening_side(strategy::PositionSide side) noexcept {
   return side == strategy::PositionSide::LONG ? Side::BUY : Side::SELL;
 }
+// The side that closes a position of this side.
 constexpr Side closing_side(strategy::PositionSide side) noexcept {
   return opposite(opening_side(side));
 }

@@ -45,29 +45,39 @@ namespace tolbu_sdk::kit {
 // How a run is set up; parse_run_options reads it from the command line and environment.
 struct TOLBU_API RunOptions {
   std::string name = "strategy";            // the strategy logger's name, the report's title
+  // The instruments traded.
   std::vector<std::string> symbols{};
   int resolution = 60;                      // seconds per bar
   std::string backend = "http://127.0.0.1:8080";  // REST and micro API base
   std::string ws{};                         // empty: the backend's /connection/websocket
   std::string token{};                      // from TOLBU_JWT or --token-file, never argv
+  // The account orders go to.
   std::string account_id = "SIM0001";
+  // Closed bars loaded per symbol before the run, to warm up.
   std::size_t history_bars = 200;
   double duration_seconds = 0.0;            // 0: until stopped
+  // The interface the control API listens on.
   std::string control_host = "127.0.0.1";
   int control_port = 8000;                  // 0 picks a free port; -1 runs without it
   std::string control_token{};              // TOLBU_CONTROL_TOKEN: a bearer token it requires
+  // Level name of the least severe log lines kept.
   std::string log_level = "INFO";
+  // Directory of the log files.
   std::string log_dir = "logs";
   std::string report_dir{};                 // report.json and report.html there when set
   std::string title{};                      // the report's heading; empty: name and symbols
   double linger_seconds = 0.0;              // the control API outlives a backtest this long
+  // Whether stopping cancels working orders and closes every position.
   bool flatten_on_stop = true;
   // A backtest: the back end is a tolbu-sim started with --replay, stepped bar by bar over
   // [from_ms, to_ms) for every symbol at once.
   bool backtest = false;
+  // First bar time of a backtest, epoch ms.
   std::int64_t from_ms = 0;
+  // End of a backtest (exclusive), epoch ms.
   std::int64_t to_ms = 0;
   double capital = 100000.0;                // starting equity of the report
+  // The fee model of the strategy's accounting.
   CostModel costs{};
   // The pre-trade risk guard: off unless set (--risk, or any --max-... option).
   std::optional<RiskLimits> risk{};
@@ -96,6 +106,7 @@ class TOLBU_API Context {
   const RunOptions& options() const;
   // A parameter of --set, or the fallback.
   std::string param(const std::string& key, const std::string& fallback) const;
+  // A parameter of --set read as a number, or the fallback; ValueError when it is not one.
   double param(const std::string& key, double fallback) const;
 
   // A traded symbol: its rules (tick, lot), bars, last price, and bid and ask from the depth.
@@ -120,6 +131,7 @@ class TOLBU_API Context {
   // and kept in refusal()). price 0 is a market order.
   std::string buy(const std::string& symbol, std::int64_t qty, double price = 0.0,
                   std::string tag = "");
+  // @copydoc buy
   std::string sell(const std::string& symbol, std::int64_t qty, double price = 0.0,
                    std::string tag = "");
   // Towards a signed position, counting the orders still working.
@@ -132,6 +144,7 @@ class TOLBU_API Context {
   Runner& runner_;
 };
 
+// The base of a strategy on the kit: override on_bar, and the other hooks as needed.
 class TOLBU_API Strategy {
  public:
   virtual ~Strategy() = default;

@@ -8,6 +8,7 @@
 
 #include "tolbu_sdk/platform/export.hpp"
 
+// The layers under the services: time, JSON, numbers as text, logging, HTTP and WebSocket.
 namespace tolbu_sdk::platform {
 
 // A zone-less local date-time with microsecond resolution.

@@ -41,7 +41,9 @@
 
 namespace tolbu_sdk::platform::http {
 
+// One HTTP answer, whatever its status.
 struct TOLBU_API Response {
+  // The HTTP status code.
   int status_code = 0;
   std::string reason;  // the status line's reason phrase (a standard one when the server sent none)
   std::string text;    // the body, as received
@@ -59,8 +61,10 @@ struct TOLBU_API Response {
   std::string header(std::string_view name) const;
 };
 
+// The SDK's HTTP/1.1 client: blocking and awaitable calls over pooled keep-alive connections.
 class TOLBU_API Client {
  public:
+  // A client with its timeouts and pool settings; connects nothing yet.
   explicit Client(Options options = {});
   ~Client();
   Client(const Client&) = delete;
@@ -81,6 +85,7 @@ class TOLBU_API Client {
   // blocks it. Arguments and the client's state are taken when the call is made, so the
   // Client may be destroyed before the returned operation runs.
   boost::asio::awaitable<Response> async_get(std::string url, Headers headers = {});
+  // @copydoc request
   boost::asio::awaitable<Response> async_request(
       std::string method, std::string url, Headers headers = {},
       std::optional<boost::json::value> json_body = std::nullopt,
@@ -95,8 +100,10 @@ class TOLBU_API Client {
     run_void(store(std::move(operation), result));
     return std::move(*result);
   }
+  // The same for an operation without a result.
   void run(boost::asio::awaitable<void> operation) { run_void(std::move(operation)); }
 
+  // The settings it was made with.
   const Options& options() const noexcept;
   // Connections opened so far (a connection reused for many calls counts once).
   std::size_t connections_opened() const noexcept;

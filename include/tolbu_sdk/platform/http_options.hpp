@@ -10,12 +10,15 @@
 
 #include "tolbu_sdk/platform/export.hpp"
 
+// The SDK's HTTP/1.1 client and its settings.
 namespace tolbu_sdk::platform::http {
 
 // Request headers and query parameters: sent in insertion order.
 using Headers = std::vector<std::pair<std::string, std::string>>;
+// Query parameters, likewise.
 using Params = std::vector<std::pair<std::string, std::string>>;
 
+// Timeouts, connection reuse, size limits and TLS checks of the HTTP client.
 struct TOLBU_API Options {
   // Time allowed to connect and complete the TLS handshake (name resolution is bounded by
   // the system resolver).

@@ -20,11 +20,13 @@ namespace tolbu_sdk::platform {
 // with an arena keeps it (the default resource without one). Every JSON text the SDK reads
 // goes through here. On failure ec is set and the result is null.
 TOLBU_API boost::json::value parse_json(std::string_view text, boost::system::error_code& ec);
+// The same, allocating from `storage`.
 TOLBU_API boost::json::value parse_json(std::string_view text, boost::system::error_code& ec,
                                         boost::json::storage_ptr storage);
 
 // True for a missing value (nullptr) and for null, false, 0, "", [] and {}.
 TOLBU_API bool is_empty(const boost::json::value* value) noexcept;
+// The same for a value at hand.
 TOLBU_API bool is_empty(const boost::json::value& value) noexcept;
 
 // Looks a key up in an object; nullptr when absent.
@@ -32,9 +34,10 @@ TOLBU_API const boost::json::value* find(const boost::json::object& object,
                                          std::string_view key) noexcept;
 
 // JSON text with ", " and ": " separators, keys in insertion order, every non-ASCII character
-// as a \uXXXX escape (surrogate pairs above U+FFFF), and the tokens NaN, Infinity and
+// as a `\uXXXX` escape (surrogate pairs above U+FFFF), and the tokens NaN, Infinity and
 // -Infinity for non-finite doubles. Doubles use number_text, integers plain decimal.
 TOLBU_API std::string to_json_text(const boost::json::value& value);
+// Appends what to_json_text() returns to `out`.
 TOLBU_API void append_json_text(std::string& out, const boost::json::value& value);
 
 // A JSON value held by a record: a boost::json::value with value semantics (deep copies,
@@ -47,11 +50,17 @@ class TOLBU_API JsonValue {
   JsonValue() noexcept;
   JsonValue(const boost::json::value& value);  // NOLINT: implicit, as the value it holds
   JsonValue(boost::json::value&& value);       // NOLINT
+  // A deep copy.
   JsonValue(const JsonValue& other);
+  // Takes the value of `other`, which is left null.
   JsonValue(JsonValue&& other) noexcept;
+  // A deep copy.
   JsonValue& operator=(const JsonValue& other);
+  // Takes the value of `other`, which is left null.
   JsonValue& operator=(JsonValue&& other) noexcept;
+  // Holds a copy of `value`.
   JsonValue& operator=(const boost::json::value& value);
+  // Holds `value`, moved in.
   JsonValue& operator=(boost::json::value&& value);
   ~JsonValue();
 
@@ -59,13 +68,20 @@ class TOLBU_API JsonValue {
   const boost::json::value& get() const noexcept;
   // The value for changing it (a null one is created first).
   boost::json::value& get();
+  // @copydoc get() const
   const boost::json::value& operator*() const noexcept { return get(); }
+  // @copydoc get()
   boost::json::value& operator*() { return get(); }
+  // A pointer to the value; see get() const.
   const boost::json::value* operator->() const noexcept { return &get(); }
+  // A pointer to the value for changing it; see get().
   boost::json::value* operator->() { return &get(); }
+  // The value, where a const boost::json::value& is wanted.
   operator const boost::json::value&() const noexcept { return get(); }  // NOLINT
 
+  // Equal content; a null JsonValue equals a JSON null.
   friend TOLBU_API bool operator==(const JsonValue& a, const JsonValue& b) noexcept;
+  // Equal content.
   friend TOLBU_API bool operator==(const JsonValue& a, const boost::json::value& b) noexcept;
 
  private:

@@ -26,13 +26,20 @@
 #include "tolbu_sdk/platform/detail/level_macros_push.hpp"
 #include "tolbu_sdk/platform/export.hpp"
 
+// The process-wide hierarchical logging facility, also named tolbu_sdk::logging.
 namespace tolbu_sdk::platform::logging {
 
+// No level of its own: a logger defers to its parent, a handler passes everything.
 inline constexpr int NOTSET = 0;
+// Detail for diagnosing a problem.
 inline constexpr int DEBUG = 10;
+// Normal operation worth a line.
 inline constexpr int INFO = 20;
+// Something unexpected; the work goes on. The root logger's default level.
 inline constexpr int WARNING = 30;
+// An operation failed.
 inline constexpr int ERROR = 40;
+// The program may not be able to go on.
 inline constexpr int CRITICAL = 50;
 
 // "DEBUG", ..., "CRITICAL"; other numbers read "Level 25".
@@ -40,15 +47,19 @@ TOLBU_API std::string level_name(int level);
 // The level of an upper-case name among the five above; absent for any other text.
 TOLBU_API std::optional<int> level_from_name(std::string_view name);
 
+// One log event as handlers and formatters see it; its texts live only during the call.
 struct TOLBU_API LogRecord {
   std::string_view name;  // logger name
+  // The event's level.
   int levelno = 0;
+  // The level's name ("INFO").
   std::string_view levelname;
   std::int64_t created_ms = 0;            // creation time, Unix milliseconds
   std::string_view message;               // arguments already substituted
   std::exception_ptr exc_info = nullptr;  // optional exception
 };
 
+// Turns a LogRecord into one line, in a printf-like layout of named fields.
 class TOLBU_API Formatter {
  public:
   // Layout fields: %(asctime)s, %(msecs)03d, %(levelname)s, %(levelname)-8s, %(name)s,
@@ -58,8 +69,11 @@ class TOLBU_API Formatter {
   explicit Formatter(std::string fmt = "%(levelname)s:%(name)s:%(message)s",
                      std::string datefmt = "%Y-%m-%d %H:%M:%S");
   virtual ~Formatter();
+  // Copies the layouts.
   Formatter(const Formatter&);
+  // Takes the layouts of `other`.
   Formatter& operator=(const Formatter&);
+  // The record's line: the layout filled in, then any exception on the following lines.
   virtual std::string format(const LogRecord& record) const;
   // The record's creation time in the date layout, local time.
   std::string format_time(const LogRecord& record) const;
@@ -67,7 +81,9 @@ class TOLBU_API Formatter {
   // (std::throw_with_nested) follow on "Caused by: " lines. Empty for a null pointer.
   static std::string format_exception(const std::exception_ptr& exc);
 
+  // The line layout it was made with.
   const std::string& layout() const { return fmt_; }
+  // The date layout it was made with.
   const std::string& date_layout() const { return datefmt_; }
 
  protected:
@@ -84,6 +100,7 @@ class TOLBU_API Formatter {
   std::uint64_t id_;  // keys the per-thread date cache
 };
 
+// Where records go: a level filter, a formatter, and emit() in a derived class.
 class TOLBU_API Handler {
  public:
   Handler();
@@ -91,9 +108,13 @@ class TOLBU_API Handler {
   Handler(const Handler&) = delete;
   Handler& operator=(const Handler&) = delete;
 
+  // Records below `level` are dropped (NOTSET: none).
   void set_level(int level) { level_.store(level, std::memory_order_relaxed); }
+  // The level set with set_level().
   int level() const { return level_.load(std::memory_order_relaxed); }
+  // The formatter of every line from now on (null: the bare message).
   void set_formatter(std::shared_ptr<const Formatter> formatter);
+  // The formatter in use; null when none.
   std::shared_ptr<const Formatter> formatter() const;
 
   // Formats and writes the record if its level passes; one line is never split. A failure
@@ -118,6 +139,7 @@ class TOLBU_API Handler {
 // standard error, and other handlers still get every record.
 class TOLBU_API StreamHandler : public Handler {
  public:
+  // Writes to file descriptor `fd` (1: standard output).
   explicit StreamHandler(int fd = 1);
 
  protected:
@@ -137,8 +159,10 @@ class TOLBU_API StreamHandler : public Handler {
 // a negative backup_count. A failed rotation keeps writing to the current file.
 class TOLBU_API RotatingFileHandler : public Handler {
  public:
+  // Appends to `filename`; rotates past `max_bytes`, keeping `backup_count` old files.
   RotatingFileHandler(std::string filename, std::uint64_t max_bytes = 0, int backup_count = 0);
   ~RotatingFileHandler() override;
+  // The file written to.
   const std::string& filename() const { return filename_; }
 
  protected:
@@ -154,52 +178,70 @@ class TOLBU_API RotatingFileHandler : public Handler {
   std::uint64_t size_ = 0;
 };
 
+// A named logger: filters by level and passes records to its handlers and its ancestors'.
 class TOLBU_API Logger {
  public:
   Logger(const Logger&) = delete;
   Logger& operator=(const Logger&) = delete;
 
+  // The dotted name ("tolbu_sdk.features.orders"); "root" for the root.
   const std::string& name() const { return name_; }
+  // The parent in the dotted hierarchy; null for the root.
   Logger* parent() const { return parent_; }
 
+  // Records below `level` are dropped (NOTSET: the parent's level decides).
   void set_level(int level);
+  // The level set on this logger (NOTSET when none).
   int level() const { return level_.load(std::memory_order_relaxed); }
   // The nearest level set on this logger or an ancestor (the root's when none is).
   int effective_level() const { return effective_.load(std::memory_order_relaxed); }
+  // Whether a record at `level` would be handled: the cheap test before building one.
   bool is_enabled_for(int level) const {
     return level >= effective_.load(std::memory_order_relaxed);
   }
 
   // A handler is attached once; adding it again does nothing.
   void add_handler(std::shared_ptr<Handler> handler);
+  // Detaches `handler`; nothing happens when it is not attached.
   void remove_handler(const std::shared_ptr<Handler>& handler);
+  // Detaches every handler of this logger.
   void clear_handlers();
+  // The handlers attached to this logger (not its ancestors').
   std::vector<std::shared_ptr<Handler>> handlers() const;
+  // Whether this logger has a handler of its own.
   bool has_handlers() const;
 
+  // Whether records go on to the ancestors' handlers too (on by default).
   void set_propagate(bool propagate) { propagate_.store(propagate, std::memory_order_relaxed); }
+  // Whether records go on to the ancestors' handlers.
   bool propagate() const { return propagate_.load(std::memory_order_relaxed); }
 
+  // A record at `level`, the message formatted by {fmt} from `f` and `args`.
   template <typename... Args>
   void log(int level, fmt::format_string<Args...> f, Args&&... args) {
     if (is_enabled_for(level)) emit_formatted(level, nullptr, f, fmt::make_format_args(args...));
   }
+  // log() at DEBUG.
   template <typename... Args>
   void debug(fmt::format_string<Args...> f, Args&&... args) {
     log(DEBUG, f, std::forward<Args>(args)...);
   }
+  // log() at INFO.
   template <typename... Args>
   void info(fmt::format_string<Args...> f, Args&&... args) {
     log(INFO, f, std::forward<Args>(args)...);
   }
+  // log() at WARNING.
   template <typename... Args>
   void warning(fmt::format_string<Args...> f, Args&&... args) {
     log(WARNING, f, std::forward<Args>(args)...);
   }
+  // log() at ERROR.
   template <typename... Args>
   void error(fmt::format_string<Args...> f, Args&&... args) {
     log(ERROR, f, std::forward<Args>(args)...);
   }
+  // log() at CRITICAL.
   template <typename... Args>
   void critical(fmt::format_string<Args...> f, Args&&... args) {
     log(CRITICAL, f, std::forward<Args>(args)...);
@@ -243,6 +285,7 @@ class TOLBU_API Logger {
 // The one logger of a dotted name for the whole process; "" or "root" is the root logger.
 // Loggers live until the process ends, so the reference stays valid.
 TOLBU_API Logger& get_logger(std::string_view name);
+// The root logger: get_logger("").
 TOLBU_API Logger& root_logger();
 
 // For tests only: detaches every handler from every logger, unsets every level (the root

@@ -22,33 +22,55 @@ namespace tolbu_sdk::strategy {
 // One (price, quantity) level of the order book.
 using DepthPair = std::pair<double, double>;
 
+// One instrument as the strategy sees it: trading rules, latest market state and bars.
 struct TOLBU_API Symbol {
+  // The instrument's code ("FPT").
   std::string name;
+  // Smallest price step.
   double tick_size = 0.01;
+  // Quantity step.
   int lot_size = 1;
+  // Smallest order quantity.
   int min_qty = 1;
+  // Largest order quantity.
   int max_qty = 1000000;
   int digits = 2;  // price decimals, held for the strategy
+  // Currency of prices.
   std::string currency = "VND";
+  // Money per price point per unit.
   double point_value = 1.0;
+  // Share of the position value required as margin.
   double margin_rate = 1.0;
+  // Best bid price.
   double bid = 0.0;
+  // Best ask price.
   double ask = 0.0;
+  // Last traded price.
   double last_price = 0.0;
   double volume = 0.0;  // total traded quantity from the statistics
+  // Session open price.
   double open_price = 0.0;
+  // Session high price.
   double high_price = 0.0;
+  // Session low price.
   double low_price = 0.0;
+  // Session close price.
   double close_price = 0.0;
+  // Change against the reference price.
   double change = 0.0;
+  // Change against the reference price, in per cent.
   double change_pct = 0.0;
+  // The bar history.
   Bars bars{};
   std::vector<DepthPair> bid_depth{};  // up to five levels, best first
   std::vector<DepthPair> ask_depth{};  // up to five levels, best first
 
+  // Depth levels kept per side.
   static constexpr std::size_t DEPTH_LEVELS = 5;
 
+  // Ask minus bid.
   double spread() const noexcept { return ask - bid; }
+  // Midpoint of bid and ask.
   double mid_price() const noexcept { return (bid + ask) / 2; }
   // Spread in per cent of the mid price; 0 when the mid price is not positive.
   double spread_pct() const noexcept {
@@ -58,6 +80,7 @@ struct TOLBU_API Symbol {
 
   // Copy the record's values unchanged (the records are in tolbu_sdk/types/records.hpp).
   void update_from_stat(const types::ProductStat& stat);
+  // Copies the trading rules of `info` (tick, lot and currency).
   void update_from_info(const types::ProductInfo& info);
   // Uses master.info when present; does nothing otherwise.
   void update_from_master(const types::ProductMaster& master);
@@ -75,6 +98,7 @@ struct TOLBU_API Symbol {
   // 64-bit range. Only NaN is a ValueError.
   std::int64_t normalize_quantity(double qty) const;
 
+  // Every field equal, the bars included.
   bool operator==(const Symbol&) const = default;
 };
 

@@ -4,7 +4,7 @@
 // How to write an indicator
 // -------------------------
 // 1. One header and one source per indicator, in its family folder:
-//    include/tolbu_sdk/ta/<family>/<name>.hpp and src/platform/ta/<family>/<name>.cpp
+//    `include/tolbu_sdk/ta/<family>/<name>.hpp` and `src/platform/ta/<family>/<name>.cpp`
 //    (families: averages, momentum, trend, levels, statistics, volatility, volume; shared
 //    building blocks live in support/). Sources are globbed: no CMake edit is needed.
 // 2. Derive from Indicator<In, Out>: In is double (fed closes) or OHLCV (fed whole bars); Out
@@ -71,6 +71,8 @@
 #include "tolbu_sdk/ta/support/undoable.hpp"
 #include "tolbu_sdk/ta/values.hpp"
 
+// The incremental indicator library: typed indicators fed numbers or bars, chained, resampled
+// and built by name.
 namespace tolbu_sdk::ta {
 
 class IndicatorBase;
@@ -86,11 +88,12 @@ concept InputRange = requires(const R& r) {
 // Applied to every input before use; may return an absent Value.
 using InputModifier = std::function<Value(const Value&)>;
 
+// How an indicator is fed and how much it keeps; every field may stay at its default.
 struct TOLBU_API IndicatorOptions {
   // Chaining: every new, updated or removed output of this indicator reaches ours. It must
   // outlive ours or be destroyed first (either way the link is cut cleanly).
   IndicatorBase* input_indicator = nullptr;
-  InputModifier input_modifier{};
+  InputModifier input_modifier{};  // applied to every input first, see InputModifier
   // Fold inputs of the same period into one (OHLCV inputs that carry a time).
   std::optional<SamplingPeriodType> input_sampling{};
   // Keep at most this many inputs and outputs (0: everything). The indicator still keeps
@@ -98,6 +101,7 @@ struct TOLBU_API IndicatorOptions {
   std::size_t max_history = 0;
 };
 
+// What an indicator takes in: numbers (closes, another indicator's outputs) or whole bars.
 enum class InputKind { NUMBER, OHLCV };
 
 // The type-independent face of an indicator: what chaining, the name-based factory and the
@@ -108,25 +112,34 @@ class TOLBU_API IndicatorBase : public support::Undoable {
   IndicatorBase& operator=(const IndicatorBase&) = delete;
   ~IndicatorBase() override;
 
+  // Whether add_value() expects numbers or OHLCV bars.
   virtual InputKind input_kind() const = 0;
 
   // Dynamic input: a number, an OHLCV or absent; the input modifier applies first.
   virtual void add_value(const Value& v) = 0;
+  // Replaces the newest input with `v` (absent: the newest output becomes absent); ValueError
+  // when there is no input yet.
   virtual void update_value(const Value& v) = 0;
   // Drops the newest input and its output; nothing happens when there is none.
   virtual void remove() = 0;
+  // Drops every input and output and restarts the computation; dependents are cleared too.
   virtual void remove_all() = 0;
   // Drops the n oldest outputs (and their inputs), keeping what the computation needs.
   virtual void purge_oldest(std::size_t n) = 0;
   // Number of outputs held.
   virtual std::size_t size() const = 0;
+  // Whether no output is held.
   bool empty() const { return size() == 0; }
   // The output at index i (negative: from the newest), as a dynamic value.
   virtual Value output_value(std::ptrdiff_t i) const = 0;
 
+  // The indicator whose outputs feed this one, or null.
   IndicatorBase* input_indicator() const { return source_; }
+  // The function applied to every input first (empty: none).
   const InputModifier& input_modifier() const { return modifier_; }
+  // The period inputs are folded into, when sampling is on.
   std::optional<SamplingPeriodType> input_sampling() const { return sampling_; }
+  // The bound on held inputs and outputs (0: unbounded).
   std::size_t max_history() const { return max_history_; }
   // Bounds the history from now on (0: unbounded).
   void set_max_history(std::size_t n) { set_history_limit(n); }
@@ -141,9 +154,12 @@ class TOLBU_API IndicatorBase : public support::Undoable {
   }
 
  protected:
+  // Keeps the options and registers with `options.input_indicator`, when there is one.
   explicit IndicatorBase(const IndicatorOptions& options);
 
+  // What happened to an output, as told to the dependents.
   enum class Event { ADD, UPDATE, REMOVE, CLEAR };
+  // Whether another indicator is fed by this one (no output needs converting otherwise).
   bool _has_dependents() const { return !dependents_.empty(); }
   // Tells every dependent; if one throws, those told before it are put back (`old` is the
   // output an UPDATE or REMOVE replaced) and the exception goes on.
@@ -154,11 +170,11 @@ class TOLBU_API IndicatorBase : public support::Undoable {
       const_cast<IndicatorBase*>(this)->_catch_up();
   }
 
-  std::size_t max_history_ = 0;
-  InputModifier modifier_;
-  std::optional<SamplingPeriodType> sampling_;
-  bool checks_input_ = true;  // false for a part of another indicator
-  bool is_part_ = false;      // managed by another indicator, which bounds it
+  std::size_t max_history_ = 0;                 // 0: unbounded
+  InputModifier modifier_;                      // may be empty
+  std::optional<SamplingPeriodType> sampling_;  // absent: no folding
+  bool checks_input_ = true;                    // false for a part of another indicator
+  bool is_part_ = false;                        // managed by another indicator, which bounds it
 
  private:
   void _on_source_event(Event e, const Value& v);
@@ -198,19 +214,24 @@ inline void check_finite(const OHLCV& b) {
 TOLBU_API void check_sampling_allowed(bool input_has_time, const IndicatorOptions& o);
 }  // namespace detail
 
+// An indicator fed `In` values (double or OHLCV) that produces one `std::optional<Out>` per
+// input: the typed face (add, update, value, the histories) over IndicatorBase.
 template <class In, class Out>
 class Indicator : public IndicatorBase {
   static_assert(std::is_same_v<In, double> || std::is_same_v<In, OHLCV>,
                 "indicators take numbers or OHLCV");
 
  public:
-  using input_type = In;
-  using output_type = Out;
+  using input_type = In;    // what add() takes: double or OHLCV
+  using output_type = Out;  // what a present output holds
 
+  // @copydoc tolbu_sdk::ta::IndicatorBase::input_kind
   InputKind input_kind() const override {
     return std::is_same_v<In, double> ? InputKind::NUMBER : InputKind::OHLCV;
   }
 
+  // Adds an input and computes its output. A NaN or infinite input is refused with ValueError
+  // and changes nothing.
   void add(const In& v) {
     _sync();
     if (modifier_) {
@@ -228,14 +249,17 @@ class Indicator : public IndicatorBase {
       _accept_absent();
     }
   }
+  // Adds each value in turn.
   void add(std::initializer_list<In> values) {
     for (const auto& v : values) add(v);
   }
+  // Adds each value in turn: any iterable of `In` or `std::optional<In>`.
   template <InputRange Range>
   void add(const Range& values) {
     for (const auto& v : values) add(v);
   }
 
+  // @copydoc tolbu_sdk::ta::IndicatorBase::add_value
   void add_value(const Value& v) override {
     _sync();
     if (const Value* m = _modified(v)) {
@@ -256,6 +280,7 @@ class Indicator : public IndicatorBase {
     _replace(&v);
   }
 
+  // @copydoc tolbu_sdk::ta::IndicatorBase::update_value
   void update_value(const Value& v) override {
     _sync();
     if (outputs_.empty()) detail::throw_nothing_to_update();
@@ -267,6 +292,7 @@ class Indicator : public IndicatorBase {
     }
   }
 
+  // @copydoc tolbu_sdk::ta::IndicatorBase::remove
   void remove() override {
     _sync();
     if (outputs_.empty()) return;
@@ -285,6 +311,7 @@ class Indicator : public IndicatorBase {
     }
   }
 
+  // @copydoc tolbu_sdk::ta::IndicatorBase::remove_all
   void remove_all() override {
     _sync();
     inputs_.clear();
@@ -297,6 +324,7 @@ class Indicator : public IndicatorBase {
     if (_has_dependents()) _notify(Event::CLEAR, Value{}, Value{});
   }
 
+  // @copydoc tolbu_sdk::ta::IndicatorBase::purge_oldest
   void purge_oldest(std::size_t n) override {
     _sync();
     std::size_t inputs = 0;
@@ -314,11 +342,13 @@ class Indicator : public IndicatorBase {
     dropped_ = true;
   }
 
+  // @copydoc tolbu_sdk::ta::IndicatorBase::size
   std::size_t size() const override {
     _sync();
     return outputs_.size();
   }
 
+  // @copydoc tolbu_sdk::ta::IndicatorBase::output_value
   Value output_value(std::ptrdiff_t i) const override { return to_value(output_values()[i]); }
 
   // Inputs held, oldest first; absent inputs are not among them.
@@ -355,16 +385,20 @@ class Indicator : public IndicatorBase {
   }
 
  protected:
+  // Checks that sampling is asked only of OHLCV inputs and applies `options.max_history`.
   explicit Indicator(const IndicatorOptions& options) : IndicatorBase(options) {
     detail::check_sampling_allowed(std::is_same_v<In, OHLCV>, options);
     if (options.max_history != 0) set_history_limit(options.max_history);
   }
 
+  // The output for the newest input (input_values().back()); absent during warm-up.
   virtual std::optional<Out> _calculate_new_value() = 0;
   // Called before the newest present input and its output are dropped.
   virtual void _on_remove() {}
+  // Called by remove_all(), after the managed parts were reset: clears any other state.
   virtual void _on_reset() {}
 
+  // Registers a part holding incremental state, to be undone, reset and bounded with this one.
   void _manage(support::Undoable& part) {
     part.mark_as_part();
     parts_.push_back(&part);
@@ -540,13 +574,15 @@ class Indicator : public IndicatorBase {
 template <class In, class Out>
 class PeriodIndicator : public Indicator<In, Out> {
  public:
+  // The window's length in inputs.
   int period() const { return period_; }
 
  protected:
+  // Takes a `period` the derived class has already checked.
   PeriodIndicator(int period, const IndicatorOptions& options)
       : Indicator<In, Out>(options), period_(period) {}
 
-  const int period_;
+  const int period_;  // the window's length
 };
 
 }  // namespace tolbu_sdk::ta

@@ -10,9 +10,12 @@
 
 namespace tolbu_sdk::ta {
 
+// The moving averages make_ma() builds and the indicators with an `ma_type` parameter accept.
 enum class MAType { ALMA, DEMA, EMA, HMA, KAMA, SMA, SMMA, T3, TEMA, TRIX, VWMA, WMA, ZLEMA };
 
+// The member's name, as written in C++ ("EMA").
 TOLBU_API std::string_view enum_name(MAType t);
+// The member named `name` ("EMA"); absent for an unknown name.
 TOLBU_API std::optional<MAType> ma_type_from_name(std::string_view name);
 
 // A moving average of numbers with its usual defaults for the other parameters (ALMA offset

@@ -18,8 +18,11 @@ namespace tolbu_sdk::ta {
 
 // A parameter value: a number, or the name of an enumeration member ("EMA").
 using ParamValue = std::variant<double, std::string>;
+// A parameter given by name.
 struct TOLBU_API NamedParam {
+  // The constructor parameter's name ("period").
   std::string name;
+  // Its value.
   ParamValue value;
 };
 
@@ -27,13 +30,21 @@ struct TOLBU_API NamedParam {
 // takes the next positional argument, else the named one, else the default.
 class TOLBU_API Params {
  public:
+  // The arguments for `indicator` (named in error messages): `positional` first, then `named`.
   Params(std::string_view indicator, std::vector<ParamValue> positional,
          std::vector<NamedParam> named);
 
+  // The next parameter as a whole number; TypeError when missing or not a number, ValueError
+  // when not whole.
   int integer(std::string_view name);
+  // The same, `fallback` when not given.
   int integer(std::string_view name, int fallback);
+  // The next parameter as a number; TypeError when missing or not a number.
   double number(std::string_view name);
+  // The same, `fallback` when not given.
   double number(std::string_view name, double fallback);
+  // The next parameter as an MAType by name, `fallback` when not given; TypeError for a number,
+  // ValueError for an unknown name.
   MAType ma_type(std::string_view name, MAType fallback);
 
   // Throws for arguments no read took (too many positional ones, unknown names).
@@ -51,6 +62,7 @@ class TOLBU_API Params {
   std::size_t next_ = 0;
 };
 
+// Builds an indicator from its parameters; construct<T> is the usual one.
 using Factory = std::unique_ptr<IndicatorBase> (*)(Params&, const IndicatorOptions&);
 
 // Builds T from its parameters: T, or a class deriving from it, has T's reading constructor.
@@ -64,8 +76,11 @@ std::unique_ptr<IndicatorBase> construct(Params& params, const IndicatorOptions&
 class TOLBU_API Registry {
  public:
   Registry() = default;
+  // The library's own table, where TOLBU_TA_REGISTER puts every indicator.
   static Registry& instance();
+  // Registers `factory` under `name`; std::logic_error when the name is taken.
   void add(std::string_view name, Factory factory);
+  // Whether `name` is registered.
   bool contains(std::string_view name) const;
   // Registered names, ascending.
   std::vector<std::string> names() const;
@@ -79,6 +94,7 @@ class TOLBU_API Registry {
   std::vector<std::pair<std::string, Factory>> entries_;  // sorted by name
 };
 
+// Builds the named indicator from the library's table: Registry::instance().create(...).
 inline std::unique_ptr<IndicatorBase> create_indicator(std::string_view name,
                                                        std::vector<ParamValue> positional = {},
                                                        std::vector<NamedParam> named = {},
@@ -86,7 +102,9 @@ inline std::unique_ptr<IndicatorBase> create_indicator(std::string_view name,
   return Registry::instance().create(name, std::move(positional), std::move(named), options);
 }
 
+// Registers a factory with the library's table when constructed; see TOLBU_TA_REGISTER.
 struct TOLBU_API Registrar {
+  // Adds `factory` under `name` to Registry::instance().
   Registrar(std::string_view name, Factory factory) { Registry::instance().add(name, factory); }
 };
 

@@ -12,6 +12,7 @@
 
 namespace tolbu_sdk::ta {
 
+// The periods an indicator's inputs can be folded into (IndicatorOptions::input_sampling).
 enum class SamplingPeriodType {
   SEC_1,
   SEC_3,
@@ -32,6 +33,7 @@ enum class SamplingPeriodType {
   DAY_1,
 };
 
+// The member's name, as written in C++ ("MIN_5").
 TOLBU_API std::string_view enum_name(SamplingPeriodType p);
 // The member named `name` ("MIN_5"); absent for an unknown name.
 TOLBU_API std::optional<SamplingPeriodType> sampling_period_from_name(std::string_view name);

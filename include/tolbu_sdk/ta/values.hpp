@@ -18,13 +18,20 @@ using platform::LocalDateTime;
 
 // One bar. `time` is needed only by input sampling.
 struct TOLBU_API OHLCV {
+  // Opening price.
   double open = 0.0;
+  // Highest price.
   double high = 0.0;
+  // Lowest price.
   double low = 0.0;
+  // Closing price.
   double close = 0.0;
+  // Volume traded.
   double volume = 0.0;
+  // When the bar started, if known.
   std::optional<LocalDateTime> time{};
 
+  // Every field equal, the time included.
   bool operator==(const OHLCV&) const = default;
 };
 
@@ -33,7 +40,9 @@ enum class Trend { UP, DOWN };
 // Kind of a confirmed pivot (PivotsHL, ZigZag).
 enum class PivotType { HIGH, LOW };
 
+// "UP" or "DOWN".
 constexpr std::string_view enum_name(Trend t) { return t == Trend::UP ? "UP" : "DOWN"; }
+// "HIGH" or "LOW".
 constexpr std::string_view enum_name(PivotType t) { return t == PivotType::HIGH ? "HIGH" : "LOW"; }
 
 // A field of an output record, seen dynamically. Enumerations appear as their member names.
@@ -59,15 +68,20 @@ FieldValue to_field_value(const std::optional<T>& v) {
 }
 }  // namespace detail
 
+// A named field of an output record.
 struct TOLBU_API Field {
   std::string_view name;  // always a literal: records name their own fields
+  // Absent, a number, a flag, an enumeration member's name or a bar.
   FieldValue value;
 
+  // A field from a value already dynamic.
   Field(std::string_view n, FieldValue v) : name(n), value(std::move(v)) {}
+  // A field from a typed value: a number, flag, bar, named enumeration or an optional of one.
   template <class T>
   requires(!std::is_same_v<std::decay_t<T>, FieldValue>) Field(std::string_view n, const T& v)
       : name(n), value(detail::to_field_value(v)) {}
 
+  // Same name and same value.
   bool operator==(const Field&) const = default;
 };
 
@@ -83,6 +97,7 @@ concept RecordType = requires(const T& r) {
   { r.fields() } -> std::same_as<Record>;
 };
 
+// `v` as a dynamic Value: a number, a bar, or a record's fields().
 template <class T>
 Value to_value(const T& v) {
   if constexpr (std::is_same_v<T, double> || std::is_same_v<T, OHLCV>) {
@@ -94,6 +109,7 @@ Value to_value(const T& v) {
   }
 }
 
+// Absent when `v` is, else as to_value(const T&).
 template <class T>
 Value to_value(const std::optional<T>& v) {
   if (!v) return std::monostate{};

@@ -9,17 +9,29 @@
 
 namespace tolbu_sdk::types {
 
+// One snapshot of a trading account: equity, margin, results and buying power.
 struct TOLBU_API Account {
+  // The back end's record id.
   std::string id;
+  // The account's number.
   std::string account_id;
+  // The account's name.
   std::string account_name{};
+  // The account's total value.
   double total_equity = 0.0;
+  // Credit granted.
   double credit = 0.0;
+  // Margin required to keep the positions open.
   double maintenance_margin = 0.0;
+  // The back end's provisional maintenance margin.
   double temp_maintenance_margin = 0.0;
+  // Results realised so far.
   double total_realized_pnl = 0.0;
+  // Results of the open positions.
   double total_unrealized_pnl = 0.0;
+  // Buying power for new orders.
   double trading_power = 0.0;
+  // Whether the account uses cross margin (shared by all positions).
   bool cross_margin = false;
 
   // Builds an account from the back end's JSON object. Keys (preferred, then the fallback
@@ -38,6 +50,7 @@ struct TOLBU_API Account {
   // field holds an unparseable string or a non-empty array or object.
   static Account from_dict(const boost::json::value& data);
 
+  // Every field equal.
   bool operator==(const Account&) const = default;
 };
 

@@ -25,6 +25,7 @@
 #include "tolbu_sdk/platform/json.hpp"
 #include "tolbu_sdk/types/records_fwd.hpp"
 
+// The records exchanged with the back end, read from and written to its JSON.
 namespace tolbu_sdk::types {
 
 // One OHLCV candle.
@@ -38,8 +39,11 @@ struct TOLBU_API Candle {
   double close = 0.0;     // "close", required
   double volume = 0.0;    // "volume", optional (0)
 
+  // Reads the JSON layout above; errors name the field (see the rules at the top).
   static Candle from_dict(const boost::json::value& data);
+  // Writes the JSON layout above.
   boost::json::object to_json() const;
+  // Every field equal.
   bool operator==(const Candle&) const = default;
 };
 
@@ -49,8 +53,11 @@ struct TOLBU_API DepthLevel {
   double price = 0.0;  // "price", required
   double qty = 0.0;    // "qty", required
 
+  // Reads the JSON layout above; errors name the field (see the rules at the top).
   static DepthLevel from_dict(const boost::json::value& data);
+  // Writes the JSON layout above.
   boost::json::object to_json() const;
+  // Every field equal.
   bool operator==(const DepthLevel&) const = default;
 };
 
@@ -64,8 +71,11 @@ struct TOLBU_API Depth {
   std::vector<DepthLevel> bid_price_depth{};  // "bidPriceDepth", optional ([]), best first
   std::vector<DepthLevel> ask_price_depth{};  // "askPriceDepth", optional ([]), best first
 
+  // Reads the JSON layout above; errors name the field (see the rules at the top).
   static Depth from_dict(const boost::json::value& data);
+  // Writes the JSON layout above.
   boost::json::object to_json() const;
+  // Every field equal.
   bool operator==(const Depth&) const = default;
 };
 
@@ -85,8 +95,11 @@ struct TOLBU_API ProductInfo {
   double floor_price = 0.0;      // "floorPrice", optional (0)
   double reference_price = 0.0;  // "referencePrice", optional (0)
 
+  // Reads the JSON layout above; errors name the field (see the rules at the top).
   static ProductInfo from_dict(const boost::json::value& data);
+  // Writes the JSON layout above.
   boost::json::object to_json() const;
+  // Every field equal.
   bool operator==(const ProductInfo&) const = default;
 };
 
@@ -108,8 +121,11 @@ struct TOLBU_API ProductStat {
   double change = 0.0;            // "change", required: against the reference price
   double change_pct = 0.0;        // "changePct", required: in per cent
 
+  // Reads the JSON layout above; errors name the field (see the rules at the top).
   static ProductStat from_dict(const boost::json::value& data);
+  // Writes the JSON layout above.
   boost::json::object to_json() const;
+  // Every field equal.
   bool operator==(const ProductStat&) const = default;
 };
 
@@ -123,8 +139,11 @@ struct TOLBU_API ProductMaster {
   std::string product_type{};         // "productType", optional ("")
   std::optional<ProductInfo> info{};  // "info", optional (absent); an empty {} is absent too
 
+  // Reads the JSON layout above; errors name the field (see the rules at the top).
   static ProductMaster from_dict(const boost::json::value& data);
+  // Writes the JSON layout above.
   boost::json::object to_json() const;
+  // Every field equal.
   bool operator==(const ProductMaster&) const = default;
 };
 
@@ -150,8 +169,11 @@ struct TOLBU_API OrderData {
   std::int64_t updated_time = 0;  // "updatedTime", optional (0), epoch ms
   std::string message{};          // "message", optional (""): reject reason and the like
 
+  // Reads the JSON layout above; errors name the field (see the rules at the top).
   static OrderData from_dict(const boost::json::value& data);
+  // Writes the JSON layout above.
   boost::json::object to_json() const;
+  // Every field equal.
   bool operator==(const OrderData&) const = default;
 };
 
@@ -169,8 +191,11 @@ struct TOLBU_API Trade {
   double fee = 0.0;             // "fee", optional (0)
   std::int64_t trade_time = 0;  // "tradeTime", required, epoch ms
 
+  // Reads the JSON layout above; errors name the field (see the rules at the top).
   static Trade from_dict(const boost::json::value& data);
+  // Writes the JSON layout above.
   boost::json::object to_json() const;
+  // Every field equal.
   bool operator==(const Trade&) const = default;
 };
 
@@ -190,9 +215,13 @@ struct TOLBU_API OrderResponse {
                                // *data or data->at("status") with Boost.JSON included
 
   static OrderResponse from_dict(const boost::json::value& data);
+  // Reads an answer given as an object; see from_dict(const boost::json::value&).
   static OrderResponse from_dict(const boost::json::object& data);
+  // Reads an answer that may be absent: absent gives success false and "Empty response".
   static OrderResponse from_dict(const std::optional<boost::json::object>& data);
+  // Writes the JSON layout above.
   boost::json::object to_json() const;
+  // Every field equal.
   bool operator==(const OrderResponse&) const = default;
 };
 

@@ -2,10 +2,10 @@
 // Logging configuration for Tolbu Algo SDK.
 // Provides detailed logging with colors, file rotation, and formatted output.
 //
-//   tolbu_sdk::utils::setup_logging("INFO");                  // or setup_logging({.console =
-//   false}) tolbu_sdk::utils::StrategyLogger log("alpha");           // logger
-//   tolbu_sdk.strategy.alpha log.info("Warm-up done after {} bars", n); log.order("buy",
-//   "VN30F2406", 2, 1250.5);
+//   tolbu_sdk::utils::setup_logging("INFO");       // or setup_logging({.console = false})
+//   tolbu_sdk::utils::StrategyLogger log("alpha");  // the logger tolbu_sdk.strategy.alpha
+//   log.info("Warm-up done after {} bars", n);
+//   log.order("buy", "VN30F2406", 2, 1250.5);
 
 #include <fmt/core.h>
 
@@ -27,6 +27,10 @@ namespace tolbu_sdk::utils {
 
 // ANSI color codes for terminal output.
 struct TOLBU_API Colors {
+  // @name Escape sequences
+  //@{
+  // Reset, bold, one colour per level, then those of times, logger names, buys, sells,
+  // profits and losses.
   static constexpr char RESET[] = "\x1b[0m";
   static constexpr char BOLD[] = "\x1b[1m";
   static constexpr char DEBUG[] = "\x1b[36m";
@@ -40,11 +44,13 @@ struct TOLBU_API Colors {
   static constexpr char SELL[] = "\x1b[31m";
   static constexpr char PROFIT[] = "\x1b[32m";
   static constexpr char LOSS[] = "\x1b[31m";
+  //@}
 };
 
 // Formatter with ANSI colors for console output.
 class TOLBU_API ColoredFormatter : public logging::Formatter {
  public:
+  // The colour of each level's name on the console.
   static constexpr std::array<std::pair<int, const char*>, 5> LEVEL_COLORS{{
       {logging::DEBUG, Colors::DEBUG},
       {logging::INFO, Colors::INFO},
@@ -62,20 +68,29 @@ class TOLBU_API ColoredFormatter : public logging::Formatter {
 // Detailed formatter for file logging.
 class TOLBU_API DetailedFormatter : public logging::Formatter {
  public:
+  // Time with milliseconds, level padded to 8, logger name and message, joined by " | ".
   static constexpr char LAYOUT[] =
       "%(asctime)s.%(msecs)03d | %(levelname)-8s | %(name)s | %(message)s";
+  // Date part of the time, as in LAYOUT.
   static constexpr char DATE_LAYOUT[] = "%Y-%m-%d %H:%M:%S";
   DetailedFormatter();
 };
 
 // The arguments of setup_logging, for designated initialisation.
 struct TOLBU_API LoggingOptions {
+  // Level name of the least severe records kept (DEBUG to CRITICAL, any letter case).
   std::string level = DEFAULT_LOG_LEVEL;
+  // The main log file; absent or empty: none.
   std::optional<std::string> log_file = DEFAULT_LOG_FILE;
+  // The file of WARNING and worse; absent or empty: none.
   std::optional<std::string> warn_log_file = DEFAULT_WARN_LOG_FILE;
+  // The streaming loggers' own file; absent or empty: none.
   std::optional<std::string> stream_log_file = DEFAULT_STREAM_LOG_FILE;
+  // Whether records go to the console too.
   bool console = true;
+  // Size in MiB at which a file rotates (0: never).
   int max_size_mb = DEFAULT_LOG_MAX_SIZE_MB;
+  // Rotated files kept per log file.
   int backup_count = DEFAULT_LOG_BACKUP_COUNT;
 };
 
@@ -93,6 +108,7 @@ TOLBU_API void setup_logging(std::string_view level = DEFAULT_LOG_LEVEL,
                              std::optional<std::string> stream_log_file = DEFAULT_STREAM_LOG_FILE,
                              bool console = true, int max_size_mb = DEFAULT_LOG_MAX_SIZE_MB,
                              int backup_count = DEFAULT_LOG_BACKUP_COUNT);
+// The same with the arguments in one object.
 TOLBU_API void setup_logging(const LoggingOptions& options);
 
 // The logger "tolbu_sdk." + name ("tolbu" gives "tolbu_sdk.core"); runs the default
@@ -118,6 +134,7 @@ class TOLBU_API StrategyLogger {
   void debug(fmt::format_string<Args...> msg, Args&&... args) {
     _logger->log(logging::DEBUG, msg, std::forward<Args>(args)...);
   }
+  // The same with the exception `exc` rendered below the line.
   template <typename... Args>
   void debug(std::exception_ptr exc, fmt::format_string<Args...> msg, Args&&... args) {
     _logger->log_exc(logging::DEBUG, std::move(exc), msg, std::forward<Args>(args)...);
@@ -127,6 +144,7 @@ class TOLBU_API StrategyLogger {
   void info(fmt::format_string<Args...> msg, Args&&... args) {
     _logger->log(logging::INFO, msg, std::forward<Args>(args)...);
   }
+  // The same with the exception `exc` rendered below the line.
   template <typename... Args>
   void info(std::exception_ptr exc, fmt::format_string<Args...> msg, Args&&... args) {
     _logger->log_exc(logging::INFO, std::move(exc), msg, std::forward<Args>(args)...);
@@ -136,6 +154,7 @@ class TOLBU_API StrategyLogger {
   void warning(fmt::format_string<Args...> msg, Args&&... args) {
     _logger->log(logging::WARNING, msg, std::forward<Args>(args)...);
   }
+  // The same with the exception `exc` rendered below the line.
   template <typename... Args>
   void warning(std::exception_ptr exc, fmt::format_string<Args...> msg, Args&&... args) {
     _logger->log_exc(logging::WARNING, std::move(exc), msg, std::forward<Args>(args)...);
@@ -145,6 +164,7 @@ class TOLBU_API StrategyLogger {
   void error(fmt::format_string<Args...> msg, Args&&... args) {
     _logger->log(logging::ERROR, msg, std::forward<Args>(args)...);
   }
+  // The same with the exception `exc` rendered below the line.
   template <typename... Args>
   void error(std::exception_ptr exc, fmt::format_string<Args...> msg, Args&&... args) {
     _logger->log_exc(logging::ERROR, std::move(exc), msg, std::forward<Args>(args)...);
@@ -154,6 +174,7 @@ class TOLBU_API StrategyLogger {
   void critical(fmt::format_string<Args...> msg, Args&&... args) {
     _logger->log(logging::CRITICAL, msg, std::forward<Args>(args)...);
   }
+  // The same with the exception `exc` rendered below the line.
   template <typename... Args>
   void critical(std::exception_ptr exc, fmt::format_string<Args...> msg, Args&&... args) {
     _logger->log_exc(logging::CRITICAL, std::move(exc), msg, std::forward<Args>(args)...);
@@ -179,12 +200,14 @@ class TOLBU_API StrategyLogger {
   // Log risk management event. WARNING: "RISK: " + msg, taken as plain text.
   void risk(std::string_view msg);
 
+  // The logger it writes to.
   logging::Logger& logger() const { return *_logger; }
 
  private:
   logging::Logger* _logger;
 
  public:
+  // The name it was made with.
   std::string strategy_name;
 };
 

@@ -7,8 +7,10 @@
 
 namespace tolbu_sdk::ta {
 
+// Double exponential moving average, 2 * EMA - EMA(EMA): an EMA with less lag.
 class TOLBU_API DEMA : public PeriodIndicator<double, double> {
  public:
+  // Both EMAs over `period` inputs; ValueError for a period below 1.
   explicit DEMA(int period, const IndicatorOptions& options = {});
   DEMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 

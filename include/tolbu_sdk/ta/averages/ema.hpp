@@ -7,8 +7,10 @@
 
 namespace tolbu_sdk::ta {
 
+// Exponential moving average over `period` inputs, seeded with their simple average.
 class TOLBU_API EMA : public PeriodIndicator<double, double> {
  public:
+  // Smoothing 2 / (period + 1); ValueError for a period below 1.
   explicit EMA(int period, const IndicatorOptions& options = {});
   EMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 

@@ -8,8 +8,10 @@
 
 namespace tolbu_sdk::ta {
 
+// Hull moving average: a fast, smooth average built from three WMAs.
 class TOLBU_API HMA : public PeriodIndicator<double, double> {
  public:
+  // WMAs over `period`, `period` / 2 and sqrt(`period`); ValueError for a period below 1.
   explicit HMA(int period, const IndicatorOptions& options = {});
   HMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 

@@ -10,8 +10,11 @@
 
 namespace tolbu_sdk::ta {
 
+// Kaufman's adaptive moving average: fast in a trend, slow in noise.
 class TOLBU_API KAMA : public PeriodIndicator<double, double> {
  public:
+  // Efficiency measured over `period` inputs; smoothing between the constants of EMAs over
+  // `fast_ema_constant_period` and `slow_ema_constant_period`. ValueError for any period below 1.
   KAMA(int period, int fast_ema_constant_period, int slow_ema_constant_period,
        const IndicatorOptions& options = {});
   KAMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp

@@ -8,8 +8,10 @@
 
 namespace tolbu_sdk::ta {
 
+// McGinley Dynamic: an average that speeds up when the price runs away from it.
 class TOLBU_API McGinleyDynamic : public PeriodIndicator<double, double> {
  public:
+  // Seeded with the mean of the first `period` inputs; ValueError for a period below 1.
   explicit McGinleyDynamic(int period, const IndicatorOptions& options = {});
   McGinleyDynamic(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 

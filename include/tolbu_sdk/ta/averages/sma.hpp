@@ -7,8 +7,10 @@
 
 namespace tolbu_sdk::ta {
 
+// Simple moving average: the mean of the newest `period` inputs.
 class TOLBU_API SMA : public PeriodIndicator<double, double> {
  public:
+  // ValueError for a `period` below 1.
   explicit SMA(int period, const IndicatorOptions& options = {});
   SMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 

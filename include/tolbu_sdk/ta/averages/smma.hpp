@@ -7,8 +7,10 @@
 
 namespace tolbu_sdk::ta {
 
+// Smoothed moving average (Wilder's): (previous * (period - 1) + input) / period.
 class TOLBU_API SMMA : public PeriodIndicator<double, double> {
  public:
+  // Seeded with the mean of the first `period` inputs; ValueError for a period below 1.
   explicit SMMA(int period, const IndicatorOptions& options = {});
   SMMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 

@@ -10,10 +10,14 @@
 
 namespace tolbu_sdk::ta {
 
+// Tillson's T3: six EMAs in a row combined by the volume factor, a smooth low-lag average.
 class TOLBU_API T3 : public PeriodIndicator<double, double> {
  public:
+  // EMAs over `period` inputs, combined with volume factor `factor` (0.7 is Tillson's);
+  // ValueError for a period below 1.
   explicit T3(int period, double factor = 0.7, const IndicatorOptions& options = {});
   T3(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  // The volume factor the EMAs are combined with.
   double factor() const { return factor_; }
 
  protected:

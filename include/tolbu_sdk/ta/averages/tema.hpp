@@ -7,8 +7,10 @@
 
 namespace tolbu_sdk::ta {
 
+// Triple exponential moving average, 3 * EMA - 3 * EMA(EMA) + EMA(EMA(EMA)).
 class TOLBU_API TEMA : public PeriodIndicator<double, double> {
  public:
+  // All three EMAs over `period` inputs; ValueError for a period below 1.
   explicit TEMA(int period, const IndicatorOptions& options = {});
   TEMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 

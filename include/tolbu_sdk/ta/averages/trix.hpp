@@ -8,8 +8,10 @@
 
 namespace tolbu_sdk::ta {
 
+// TRIX: the one-step rate of change of a triple-smoothed EMA, in basis points.
 class TOLBU_API TRIX : public PeriodIndicator<double, double> {
  public:
+  // The EMAs over `period` inputs; ValueError for a period below 1.
   explicit TRIX(int period, const IndicatorOptions& options = {});
   TRIX(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 

@@ -7,8 +7,10 @@
 
 namespace tolbu_sdk::ta {
 
+// Volume-weighted moving average of the closes of the newest `period` bars.
 class TOLBU_API VWMA : public PeriodIndicator<OHLCV, double> {
  public:
+  // ValueError for a `period` below 1.
   explicit VWMA(int period, const IndicatorOptions& options = {});
   VWMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 

@@ -7,8 +7,10 @@
 
 namespace tolbu_sdk::ta {
 
+// Weighted moving average: linear weights from `period` for the newest input down to 1.
 class TOLBU_API WMA : public PeriodIndicator<double, double> {
  public:
+  // ValueError for a `period` below 1.
   explicit WMA(int period, const IndicatorOptions& options = {});
   WMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 

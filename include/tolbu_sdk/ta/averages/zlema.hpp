@@ -8,8 +8,10 @@
 
 namespace tolbu_sdk::ta {
 
+// Zero-lag EMA: an EMA of 2 * input - input (period - 1) / 2 places back.
 class TOLBU_API ZLEMA : public PeriodIndicator<double, double> {
  public:
+  // The EMA over `period` inputs; ValueError for a period below 1.
   explicit ZLEMA(int period, const IndicatorOptions& options = {});
   ZLEMA(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 

@@ -18,14 +18,20 @@
 
 namespace tolbu_sdk::ta {
 
+// A confirmed or provisional turning bar, as PivotsHL and ZigZag report it.
 struct TOLBU_API Pivot {
+  // The bar at the turn.
   OHLCV ohlcv;
+  // HIGH for a top, LOW for a bottom.
   PivotType type = PivotType::HIGH;
 
+  // Same bar and same type.
   bool operator==(const Pivot&) const = default;
+  // The fields by name, in order, for handling the output dynamically.
   Record fields() const { return {{"ohlcv", ohlcv}, {"type", type}}; }
 };
 
+// The base of the indicators whose outputs are pivots rather than one value per bar.
 class TOLBU_API PivotIndicator : public Indicator<OHLCV, Pivot> {
  public:
   // The pivots found so far, oldest first; the newest is provisional.
@@ -33,7 +39,9 @@ class TOLBU_API PivotIndicator : public Indicator<OHLCV, Pivot> {
     _sync();
     return list_.pivots;
   }
+  // Number of pivots found so far.
   std::size_t size() const override { return pivots().size(); }
+  // The pivot at index i (negative: from the newest), as a dynamic value.
   Value output_value(std::ptrdiff_t i) const override { return to_value(pivots()[i]); }
   // Checked; negative indices count from the newest.
   const Pivot& operator[](std::ptrdiff_t i) const { return pivots()[i]; }
@@ -46,13 +54,17 @@ class TOLBU_API PivotIndicator : public Indicator<OHLCV, Pivot> {
   void purge_oldest(std::size_t n) override;
 
  protected:
+  // For a derived search; the options are an indicator's.
   explicit PivotIndicator(const IndicatorOptions& options);
 
   // What one bar does to the pivots.
   struct Step {
-    enum Kind { NONE, START, MOVE } kind = NONE;
+    // NONE: no change; START: a new provisional pivot; MOVE: the provisional one moves.
+    enum Kind { NONE, START, MOVE } kind = NONE;  // what this bar does
+    // The type of the pivot started or moved.
     PivotType type = PivotType::HIGH;
   };
+  // The bar changes nothing.
   static Step none() { return {}; }
   // A new provisional pivot of `type` at the newest bar; the one before becomes final.
   static Step start(PivotType type) { return {Step::START, type}; }
@@ -64,6 +76,7 @@ class TOLBU_API PivotIndicator : public Indicator<OHLCV, Pivot> {
 
   // The provisional pivot, if any, and the input_count() of its bar.
   const Pivot* _newest() const { return list_.pivots.empty() ? nullptr : &list_.pivots.back(); }
+  // @copydoc _newest
   std::size_t _newest_position() const { return list_.positions.back(); }
 
  private:
@@ -71,12 +84,16 @@ class TOLBU_API PivotIndicator : public Indicator<OHLCV, Pivot> {
 
   // The pivots and, per bar, what the bar changed, so that removing a bar restores them.
   struct List final : support::Undoable {
+    // What one bar changed, kept so that removing the bar can put it back.
     struct Change {
+      // What the bar did.
       Step::Kind kind = Step::NONE;
       // MOVE: the pivot before the move; START: the one it made final, which a removal makes
       // the newest again even once purged (if there was one).
       Pivot replaced;
+      // The input_count() of the bar of `replaced`.
       std::size_t replaced_position = 0;
+      // Whether `replaced` holds a pivot.
       bool has_replaced = false;
     };
     support::RingBuffer<Pivot> pivots;

@@ -11,11 +11,16 @@
 
 namespace tolbu_sdk::ta {
 
+// Pivot highs and lows: alternating tops and bottoms of rolling windows of highs and lows.
 class TOLBU_API PivotsHL : public PivotIndicator {
  public:
+  // High candidates over `high_period` bars, low candidates over `low_period`; ValueError for a
+  // period below 1.
   PivotsHL(int high_period, int low_period, const IndicatorOptions& options = {});
   PivotsHL(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  // Bars whose highest high makes a high candidate.
   int high_period() const { return high_period_; }
+  // Bars whose lowest low makes a low candidate.
   int low_period() const { return low_period_; }
 
  protected:

@@ -7,8 +7,10 @@
 
 namespace tolbu_sdk::ta {
 
+// Balance of Power: (C - O) / (H - L), how far buyers moved the bar within its range.
 class TOLBU_API BOP : public Indicator<OHLCV, double> {
  public:
+  // Has no parameter: each output depends on its bar alone (or repeats the previous one).
   explicit BOP(const IndicatorOptions& options = {});
   BOP(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 

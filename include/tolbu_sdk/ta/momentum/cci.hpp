@@ -9,8 +9,10 @@
 
 namespace tolbu_sdk::ta {
 
+// Commodity Channel Index: the typical price's distance from its mean, in mean deviations.
 class TOLBU_API CCI : public PeriodIndicator<OHLCV, double> {
  public:
+  // Over `period` bars; ValueError for a period below 1.
   explicit CCI(int period, const IndicatorOptions& options = {});
   CCI(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 

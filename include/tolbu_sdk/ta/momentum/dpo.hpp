@@ -9,8 +9,11 @@
 
 namespace tolbu_sdk::ta {
 
+// Detrended Price Oscillator: a past input minus the moving average, leaving the cycles.
 class TOLBU_API DPO : public PeriodIndicator<double, double> {
  public:
+  // An average of kind `ma_type` over `period` inputs, against the input period / 2 + 1 places
+  // back; ValueError for a period below 1.
   explicit DPO(int period, MAType ma_type = MAType::SMA, const IndicatorOptions& options = {});
   DPO(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 

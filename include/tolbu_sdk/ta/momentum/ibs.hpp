@@ -7,8 +7,10 @@
 
 namespace tolbu_sdk::ta {
 
+// Internal Bar Strength: (C - L) / (H - L), 0 for a close at the low, 1 at the high.
 class TOLBU_API IBS : public Indicator<OHLCV, double> {
  public:
+  // Has no parameter: each output depends on its bar alone (or repeats the previous one).
   explicit IBS(const IndicatorOptions& options = {});
   IBS(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 

@@ -10,16 +10,24 @@
 
 namespace tolbu_sdk::ta {
 
+// One output of KST; absent fields are still warming up.
 struct TOLBU_API KSTValue {
+  // The weighted sum of the four smoothed rates of change.
   std::optional<double> kst;
+  // A moving average of `kst` over the signal period.
   std::optional<double> signal;
 
+  // Field by field; absent equals absent.
   bool operator==(const KSTValue&) const = default;
+  // The fields by name, in order, for handling the output dynamically.
   Record fields() const { return {{"kst", kst}, {"signal", signal}}; }
 };
 
+// Know Sure Thing: four smoothed rates of change weighted 1 to 4, and a signal line.
 class TOLBU_API KST : public Indicator<double, KSTValue> {
  public:
+  // Rate of change `rocN_period` smoothed over `rocN_ma_period` for N = 1 to 4, the signal over
+  // `signal_period`, all averages of kind `ma_type`; ValueError for a period below 1.
   KST(int roc1_period, int roc1_ma_period, int roc2_period, int roc2_ma_period, int roc3_period,
       int roc3_ma_period, int roc4_period, int roc4_ma_period, int signal_period,
       MAType ma_type = MAType::SMA, const IndicatorOptions& options = {});

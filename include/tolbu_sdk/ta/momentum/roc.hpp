@@ -7,8 +7,10 @@
 
 namespace tolbu_sdk::ta {
 
+// Rate of Change: the per-cent change of the input over `period` inputs.
 class TOLBU_API ROC : public PeriodIndicator<double, double> {
  public:
+  // ValueError for a `period` below 1.
   explicit ROC(int period, const IndicatorOptions& options = {});
   ROC(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 

@@ -10,8 +10,10 @@
 
 namespace tolbu_sdk::ta {
 
+// Relative Strength Index over `period` changes (Wilder's smoothing), 0 to 100.
 class TOLBU_API RSI : public PeriodIndicator<double, double> {
  public:
+  // ValueError for a `period` below 1.
   explicit RSI(int period, const IndicatorOptions& options = {});
   RSI(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 

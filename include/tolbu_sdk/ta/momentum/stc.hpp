@@ -13,8 +13,12 @@
 
 namespace tolbu_sdk::ta {
 
+// Schaff Trend Cycle: the MACD line put through a smoothed stochastic twice, 0 to 100.
 class TOLBU_API STC : public Indicator<double, double> {
  public:
+  // EMAs over `fast_macd_period` and `slow_macd_period`, %K over `stoch_period` smoothed by
+  // averages of kind `stoch_ma_type` over `stoch_smoothing_period`; ValueError for a period
+  // below 1.
   STC(int fast_macd_period, int slow_macd_period, int stoch_period, int stoch_smoothing_period,
       MAType stoch_ma_type = MAType::SMA, const IndicatorOptions& options = {});
   STC(Params& params, const IndicatorOptions& options);  // by name, registry.hpp

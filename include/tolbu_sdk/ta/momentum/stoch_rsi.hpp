@@ -12,16 +12,24 @@
 
 namespace tolbu_sdk::ta {
 
+// One output of StochRSI; absent fields are still warming up.
 struct TOLBU_API StochRSIValue {
+  // The smoothed stochastic %K of the RSI, 0 to 100.
   std::optional<double> k;
+  // `k` smoothed again.
   std::optional<double> d;
 
+  // Field by field; absent equals absent.
   bool operator==(const StochRSIValue&) const = default;
+  // The fields by name, in order, for handling the output dynamically.
   Record fields() const { return {{"k", k}, {"d", d}}; }
 };
 
+// Stochastic RSI: the stochastic of the RSI, smoothed into k and d.
 class TOLBU_API StochRSI : public Indicator<double, StochRSIValue> {
  public:
+  // RSI over `rsi_period`, %K over `stoch_period` RSI values, averages of kind `ma_type` over
+  // `k_smoothing_period` (k) and `d_smoothing_period` (d); ValueError for a period below 1.
   StochRSI(int rsi_period, int stoch_period, int k_smoothing_period, int d_smoothing_period,
            MAType ma_type = MAType::SMA, const IndicatorOptions& options = {});
   StochRSI(Params& params, const IndicatorOptions& options);  // by name, registry.hpp

@@ -10,12 +10,17 @@
 
 namespace tolbu_sdk::ta {
 
+// True Strength Index: the doubly smoothed change as a per-cent share of its absolute value.
 class TOLBU_API TSI : public Indicator<double, double> {
  public:
+  // Averages of kind `ma_type` over `slow_period`, then `fast_period`; ValueError for a period
+  // below 1.
   TSI(int fast_period, int slow_period, MAType ma_type = MAType::EMA,
       const IndicatorOptions& options = {});
   TSI(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  // Values in the second (fast) smoothing.
   int fast_period() const { return fast_.period(); }
+  // Values in the first (slow) smoothing.
   int slow_period() const { return slow_.period(); }
 
  protected:

@@ -11,12 +11,17 @@
 
 namespace tolbu_sdk::ta {
 
+// Ultimate Oscillator: buying pressure over true range in three windows, weighted 4 : 2 : 1.
 class TOLBU_API UO : public Indicator<OHLCV, double> {
  public:
+  // Windows of `fast_period`, `mid_period` and `slow_period` bars; ValueError for a period below 1.
   UO(int fast_period, int mid_period, int slow_period, const IndicatorOptions& options = {});
   UO(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  // Bars in the shortest window (weight 4).
   int fast_period() const { return fast_period_; }
+  // Bars in the middle window (weight 2).
   int mid_period() const { return mid_period_; }
+  // Bars in the longest window (weight 1).
   int slow_period() const { return slow_period_; }
 
  protected:

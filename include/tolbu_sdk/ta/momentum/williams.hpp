@@ -9,8 +9,10 @@
 
 namespace tolbu_sdk::ta {
 
+// Williams %R: the close's place in the recent range, 0 at the highest high, -100 at the lowest.
 class TOLBU_API Williams : public PeriodIndicator<OHLCV, double> {
  public:
+  // Over `period` bars; ValueError for a period below 1.
   explicit Williams(int period, const IndicatorOptions& options = {});
   Williams(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 

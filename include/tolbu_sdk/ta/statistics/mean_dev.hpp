@@ -10,8 +10,10 @@
 
 namespace tolbu_sdk::ta {
 
+// Mean absolute deviation of the newest `period` inputs from their moving average.
 class TOLBU_API MeanDev : public PeriodIndicator<double, double> {
  public:
+  // The average of kind `ma_type` over the same `period` inputs; ValueError for a period below 1.
   explicit MeanDev(int period, MAType ma_type = MAType::SMA, const IndicatorOptions& options = {});
   MeanDev(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 

@@ -7,8 +7,10 @@
 
 namespace tolbu_sdk::ta {
 
+// Population standard deviation of the newest `period` inputs.
 class TOLBU_API StdDev : public PeriodIndicator<double, double> {
  public:
+  // ValueError for a period below 1.
   explicit StdDev(int period, const IndicatorOptions& options = {});
   StdDev(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 

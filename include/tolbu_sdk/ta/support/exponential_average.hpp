@@ -14,14 +14,18 @@
 
 namespace tolbu_sdk::ta::support {
 
+// Exponential average block: seeded with a simple average, then value += alpha * (x - value).
 class TOLBU_API ExponentialAverage final : public Undoable {
  public:
+  // Smoothing 2 / (period + 1); a `period` of 0 counts as 1.
   explicit ExponentialAverage(std::size_t period)
       : ExponentialAverage(period,
                            2.0 / (static_cast<double>(std::max<std::size_t>(period, 1)) + 1.0)) {}
+  // Smoothing `alpha` (Wilder's is 1 / period), seeded over `period` values.
   ExponentialAverage(std::size_t period, double alpha)
       : period_(std::max<std::size_t>(period, 1)), alpha_(alpha) {}
 
+  // Adds `x` to the seed, or moves the average towards it.
   void push(double x) {
     saved_.push_back(state_);
     if (state_.count < period_) {
@@ -31,6 +35,7 @@ class TOLBU_API ExponentialAverage final : public Undoable {
       state_.value += alpha_ * (x - state_.value);
     }
   }
+  // Keeps step with an absent input of the owner: nothing changes, but an undo is due.
   void push_absent() { saved_.push_back(state_); }
 
   void undo() override {
@@ -46,12 +51,15 @@ class TOLBU_API ExponentialAverage final : public Undoable {
     saved_.set_max_size(n == 0 ? 0 : n + 1);  // previous() reads one more
   }
 
+  // Whether the seed is complete, so that value() is the average.
   bool ready() const { return state_.count >= period_; }
   // The average; only once ready().
   double value() const { return state_.value; }
   // Whether there was an average before the newest push, and what it was.
   bool was_ready() const { return !saved_.empty() && saved_.back().count >= period_; }
+  // The average before the newest push; only when was_ready().
   double previous() const { return saved_.back().value; }
+  // Values in the seed.
   std::size_t period() const { return period_; }
 
  private:

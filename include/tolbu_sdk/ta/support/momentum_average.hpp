@@ -20,8 +20,11 @@
 
 namespace tolbu_sdk::ta::support {
 
+// Moving average block of any MAType, SMA and EMA computed in place, one push per input.
 class TOLBU_API MomentumAverage final : public Undoable {
  public:
+  // An average of kind `type` over `period` values; ValueError for a period below 1, and for
+  // VWMA (it needs bars).
   MomentumAverage(MAType type, int period)
       : type_(type),
         period_(static_cast<std::size_t>(period)),
@@ -31,8 +34,11 @@ class TOLBU_API MomentumAverage final : public Undoable {
     if (type_ != MAType::SMA && type_ != MAType::EMA) other_ = make_ma(type, period);
   }
 
+  // Values in the average.
   int period() const { return static_cast<int>(period_); }
 
+  // Adds `x` (absent: the owner's input was absent) and returns the newest value; absent
+  // during warm-up and after an absent push.
   std::optional<double> push(std::optional<double> x) {
     if (x ? add(*x) : add_absent()) return current();
     return std::nullopt;
@@ -67,6 +73,7 @@ class TOLBU_API MomentumAverage final : public Undoable {
     newest_ = e;
     return e.count >= period_;
   }
+  // The absent push of push(), likewise without optionals: never gives a value.
   bool add_absent() {
     if (other_) [[unlikely]]
       return add_other(std::nullopt);

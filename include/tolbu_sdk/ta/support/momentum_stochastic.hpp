@@ -14,6 +14,7 @@
 
 namespace tolbu_sdk::ta::support {
 
+// Stochastic %K block over a window of numbers, 0 to 100, one push per input of its owner.
 class TOLBU_API MomentumStochastic final : public Undoable {
  public:
   // The first value comes with the `min_count`-th value (a partial window before `period`);
@@ -21,6 +22,7 @@ class TOLBU_API MomentumStochastic final : public Undoable {
   MomentumStochastic(std::size_t period, std::size_t min_count, std::optional<double> flat)
       : min_count_(min_count), flat_(flat), range_(period) {}
 
+  // Adds `x` (absent: the owner's input was absent) and returns %K, absent while warming up.
   std::optional<double> push(std::optional<double> x) {
     if (x ? add(*x) : add_absent()) return current();
     return std::nullopt;
@@ -62,6 +64,7 @@ class TOLBU_API MomentumStochastic final : public Undoable {
   // The newest value, when there is one.
   double current() const { return steps_.newest().value; }
 
+  // The newest %K; absent while warming up and after an absent push.
   std::optional<double> value() const {
     if (!steps_.newest().has_value) return std::nullopt;
     return current();

@@ -11,10 +11,13 @@
 
 namespace tolbu_sdk::ta::support {
 
+// Wilder's RSI block over `period` changes, one push per present input of its owner.
 class TOLBU_API RelativeStrength final : public Undoable {
  public:
+  // Over `period` changes; the owner checks that it is at least 1.
   explicit RelativeStrength(int period) : period_(period) {}
 
+  // Adds `x` and returns the index; absent until `period` changes are in.
   std::optional<double> push(double x) {
     if (add(x)) return current();
     return std::nullopt;
@@ -55,7 +58,9 @@ class TOLBU_API RelativeStrength final : public Undoable {
     return keep(s);
   }
 
+  // The newest index, when there is one.
   double current() const { return steps_.newest().value; }
+  // The newest index; absent while warming up.
   std::optional<double> value() const {
     if (!steps_.newest().has_value) return std::nullopt;
     return current();

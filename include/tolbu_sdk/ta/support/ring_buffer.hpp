@@ -16,12 +16,17 @@
 namespace tolbu_sdk::ta::support {
 
 template <class T>
+// A circular buffer of `T` (default-constructible, movable), oldest first; the history type
+// of every indicator and support block.
 class RingBuffer {
  public:
   RingBuffer() = default;
+  // Bounded to `max_size` elements (0: unbounded).
   explicit RingBuffer(std::size_t max_size) { set_max_size(max_size); }
 
+  // A copy holds the same elements and bound.
   RingBuffer(const RingBuffer& o) { *this = o; }
+  // Takes the elements and bound of `o`.
   RingBuffer& operator=(const RingBuffer& o) {
     if (this == &o) return *this;
     clear();
@@ -30,12 +35,15 @@ class RingBuffer {
     for (std::size_t i = 0; i < o.size_; ++i) push_back(o.from_front(i));
     return *this;
   }
+  // Takes over the elements of `o`, which is left empty.
   RingBuffer(RingBuffer&& o) noexcept { swap(o); }
+  // Exchanges contents with `o`.
   RingBuffer& operator=(RingBuffer&& o) noexcept {
     swap(o);
     return *this;
   }
 
+  // Exchanges contents and bounds with `o`.
   void swap(RingBuffer& o) noexcept {
     std::swap(data_, o.data_);
     std::swap(capacity_, o.capacity_);
@@ -52,11 +60,15 @@ class RingBuffer {
       reserve(max_size_);
     }
   }
+  // The bound set by set_max_size() (0: unbounded).
   std::size_t max_size() const { return max_size_; }
 
+  // Number of elements held.
   std::size_t size() const { return size_; }
+  // Whether no element is held.
   bool empty() const { return size_ == 0; }
 
+  // Makes room for `n` elements without reallocating on the way (rounded up to a power of two).
   void reserve(std::size_t n) {
     if (n <= capacity_) return;
     std::size_t cap = capacity_ == 0 ? 8 : capacity_;
@@ -64,9 +76,12 @@ class RingBuffer {
     regrow(cap);
   }
 
+  // Appends `v` as the newest element; a full bounded buffer drops its oldest first.
   void push_back(const T& v) { emplace_back(v); }
+  // Moves `v` in as the newest element, likewise.
   void push_back(T&& v) { emplace_back(std::move(v)); }
 
+  // Constructs the newest element from `a`; a full bounded buffer drops its oldest first.
   template <class... A>
   T& emplace_back(A&&... a) {
     T value(std::forward<A>(a)...);  // first: the arguments may refer to our own elements
@@ -81,6 +96,7 @@ class RingBuffer {
     return slot;
   }
 
+  // Drops the newest element; the buffer must not be empty (asserted).
   void pop_back() {
     assert(size_ > 0);
     if constexpr (!std::is_trivially_destructible_v<T>) {
@@ -89,11 +105,13 @@ class RingBuffer {
     --size_;
   }
 
+  // Drops the `n` oldest elements (all of them when there are fewer).
   void pop_front(std::size_t n = 1) {
     if (n > size_) n = size_;
     for (std::size_t i = 0; i < n; ++i) drop_oldest();
   }
 
+  // Drops every element; the bound stays.
   void clear() { pop_front(size_); }
 
   // k = 0 is the newest element. Unchecked (asserted).
@@ -101,6 +119,7 @@ class RingBuffer {
     assert(k < size_);
     return data_[(head_ + size_ - 1 - k) & (capacity_ - 1)];
   }
+  // @copydoc back(std::size_t) const
   T& back(std::size_t k = 0) {
     assert(k < size_);
     return data_[(head_ + size_ - 1 - k) & (capacity_ - 1)];
@@ -110,10 +129,12 @@ class RingBuffer {
     assert(i < size_);
     return data_[(head_ + i) & (capacity_ - 1)];
   }
+  // @copydoc from_front(std::size_t) const
   T& from_front(std::size_t i) {
     assert(i < size_);
     return data_[(head_ + i) & (capacity_ - 1)];
   }
+  // The oldest element. Unchecked (asserted).
   const T& front() const { return from_front(0); }
 
   // The newest n elements as two contiguous pieces, older first (the second may be empty),
@@ -128,15 +149,24 @@ class RingBuffer {
 
   // Checked indexing; negative indices count from the newest (-1 is the newest).
   const T& operator[](std::ptrdiff_t i) const { return from_front(checked(i)); }
+  // @copydoc operator[](std::ptrdiff_t) const
   T& operator[](std::ptrdiff_t i) { return from_front(checked(i)); }
 
+  // Iterates the elements oldest first; invalidated by any change to the buffer.
   class const_iterator {
    public:
+    // @name Iterator traits
+    //@{
+    // What the standard algorithms ask of a random-access iterator.
     using difference_type = std::ptrdiff_t;
     using value_type = T;
     using reference = const T&;
     using pointer = const T*;
     using iterator_category = std::random_access_iterator_tag;
+    //@}
+    // @name Random-access iterator operations
+    //@{
+    // As on a pointer into the elements laid out oldest first.
     const_iterator() = default;
     const_iterator(const RingBuffer* b, std::size_t i) : b_(b), i_(i) {}
     reference operator*() const { return b_->from_front(i_); }
@@ -177,11 +207,14 @@ class RingBuffer {
     friend bool operator==(const_iterator a, const_iterator b) { return a.i_ == b.i_; }
     friend auto operator<=>(const_iterator a, const_iterator b) { return a.i_ <=> b.i_; }
 
+    //@}
    private:
     const RingBuffer* b_ = nullptr;
     std::size_t i_ = 0;
   };
+  // Iterator to the oldest element.
   const_iterator begin() const { return {this, 0}; }
+  // Iterator past the newest element.
   const_iterator end() const { return {this, size_}; }
 
  private:

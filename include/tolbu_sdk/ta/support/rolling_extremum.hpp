@@ -16,16 +16,20 @@
 
 namespace tolbu_sdk::ta::support {
 
+// Which of equal extremes RollingExtremum reports (it matters to age()).
 enum class Ties { Newest, Oldest };
 
+// Highest (RollingMax) or lowest (RollingMin) of the newest `period` values, amortised O(1).
 template <class Better>  // std::greater<> for the maximum, std::less<> for the minimum
 class RollingExtremum final : public Undoable {
  public:
+  // Over `period` values; on ties the newest (or, with Ties::Oldest, the oldest) counts.
   explicit RollingExtremum(std::size_t period, Ties ties = Ties::Newest)
       : period_(std::max<std::size_t>(period, 1)), ties_(ties) {
     queue_.reserve(period_ + 1);
   }
 
+  // Adds `x` as the newest value of the window.
   void push(double x) {
     if (window_.stale) rebuild();
     const std::uint64_t i = window_.push(x);
@@ -41,9 +45,13 @@ class RollingExtremum final : public Undoable {
   }
   void set_history_limit(std::size_t n) override { window_.set_history_limit(n, period_); }
 
+  // Whether nothing was pushed (or all was undone).
   bool empty() const { return window_.values.empty(); }
+  // Values in the window: the period once that many were pushed.
   std::size_t count() const { return std::min(window_.values.size(), period_); }
+  // Whether the window holds `period` values.
   bool full() const { return window_.values.size() >= period_; }
+  // The window's length.
   std::size_t period() const { return period_; }
 
   // The extreme of the window; the window must not be empty.
@@ -87,7 +95,9 @@ class RollingExtremum final : public Undoable {
   mutable RingBuffer<std::uint64_t> queue_;  // positions, extremes first
 };
 
+// The highest of the newest `period` values.
 using RollingMax = RollingExtremum<std::greater<>>;
+// The lowest of the newest `period` values.
 using RollingMin = RollingExtremum<std::less<>>;
 
 }  // namespace tolbu_sdk::ta::support

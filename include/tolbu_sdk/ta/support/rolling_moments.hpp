@@ -14,10 +14,13 @@
 
 namespace tolbu_sdk::ta::support {
 
+// Mean and variance of the newest `period` values, O(1) per push and undo, precise far from 0.
 class TOLBU_API RollingMoments final : public Undoable {
  public:
+  // Over `period` values (0 counts as 1).
   explicit RollingMoments(std::size_t period) : period_(std::max<std::size_t>(period, 1)) {}
 
+  // Adds `x` as the newest value of the window.
   void push(double x) {
     saved_.push_back({shift_, s1_, s2_, since_renew_});
     if (values_.empty()) shift_ = x;
@@ -57,14 +60,19 @@ class TOLBU_API RollingMoments final : public Undoable {
     saved_.set_max_size(n == 0 ? 0 : n + period_);
   }
 
+  // Values in the window: the period once that many were pushed.
   std::size_t count() const { return std::min(values_.size(), period_); }
+  // Whether the window holds `period` values.
   bool full() const { return values_.size() >= period_; }
+  // The window's length.
   std::size_t period() const { return period_; }
 
+  // Mean of the values in the window.
   double mean() const {
     const double n = static_cast<double>(count());
     return n == 0 ? 0.0 : shift_ + s1_ / n;
   }
+  // Sum of the values in the window.
   double sum() const { return shift_ * static_cast<double>(count()) + s1_; }
   // Population variance (divides by n).
   double variance() const {
@@ -78,8 +86,11 @@ class TOLBU_API RollingMoments final : public Undoable {
     if (n < 2) return 0.0;
     return std::max(0.0, (s2_ - s1_ * s1_ / n) / (n - 1));
   }
+  // Population standard deviation (divides by n).
   double stddev() const { return std::sqrt(variance()); }
+  // Sample standard deviation (divides by n - 1).
   double sample_stddev() const { return std::sqrt(sample_variance()); }
+  // The value pushed `k` pushes ago (0: the newest). Unchecked (asserted).
   double back(std::size_t k = 0) const { return values_.back(k); }
 
  private:

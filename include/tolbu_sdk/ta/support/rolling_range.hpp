@@ -22,10 +22,13 @@
 
 namespace tolbu_sdk::ta::support {
 
+// Highest high and lowest low over up to four windows of the newest (high, low) pairs.
 class TOLBU_API RollingRange final : public Undoable {
  public:
+  // The most windows one block serves.
   static constexpr std::size_t kMaxWindows = 4;
 
+  // One window of `period` pairs.
   explicit RollingRange(std::size_t period) : RollingRange({period}) {}
   // Periods of the windows, in the order high(w) and low(w) take them.
   explicit RollingRange(std::initializer_list<std::size_t> periods) {
@@ -46,20 +49,24 @@ class TOLBU_API RollingRange final : public Undoable {
     lows_.allocate(capacity);
   }
 
+  // Adds a (high, low) pair as the newest of every window.
   void push(double high, double low) {
     if (window_.stale) rebuild();
     insert(window_.push({high, low}), high, low);
   }
+  // Adds a number as both high and low, for the range of a series.
   void push(double x) { push(x, x); }
 
   // Pairs pushed (less those undone), also those a bounded history no longer holds.
   std::size_t count() const { return static_cast<std::size_t>(window_.count); }
+  // Whether window w holds its period of pairs.
   bool full(std::size_t w = 0) const { return window_.count >= periods_[w]; }
   // The extremes of window w; at least one pair must have been pushed.
   double high(std::size_t w = 0) const {
     if (window_.stale) rebuild();
     return highs_.front(w);
   }
+  // @copydoc high
   double low(std::size_t w = 0) const {
     if (window_.stale) rebuild();
     return lows_.front(w);

@@ -11,10 +11,13 @@
 
 namespace tolbu_sdk::ta::support {
 
+// Least-squares line through the newest `period` values, read at the newest; O(1) per push.
 class TOLBU_API RollingRegression final : public Undoable {
  public:
+  // Over `period` values (0 counts as 1).
   explicit RollingRegression(std::size_t period) : period_(std::max<std::size_t>(period, 1)) {}
 
+  // Adds `y` as the newest value of the window.
   void push(double y) {
     const auto last = static_cast<double>(period_ - 1);
     if (values_.size() >= period_) {
@@ -53,8 +56,11 @@ class TOLBU_API RollingRegression final : public Undoable {
 
   void set_history_limit(std::size_t n) override { values_.set_max_size(n == 0 ? 0 : n + period_); }
 
+  // Values in the window: the period once that many were pushed.
   std::size_t count() const { return std::min(values_.size(), period_); }
+  // Whether the window holds `period` values.
   bool full() const { return values_.size() >= period_; }
+  // The window's length.
   std::size_t period() const { return period_; }
 
   // The fitted line at the newest value; the window must not be empty.

@@ -11,10 +11,13 @@
 
 namespace tolbu_sdk::ta::support {
 
+// Sum of the newest `period` values, O(1) per push and undo, undone bit for bit.
 class TOLBU_API RollingSum final : public Undoable {
  public:
+  // Over `period` values (0 counts as 1).
   explicit RollingSum(std::size_t period) : period_(std::max<std::size_t>(period, 1)) {}
 
+  // Adds `x` as the newest value of the window.
   void push(double x) {
     saved_.push_back({sum_, since_resum_});
     values_.push_back(x);
@@ -49,14 +52,19 @@ class TOLBU_API RollingSum final : public Undoable {
     saved_.set_max_size(n == 0 ? 0 : n + period_);
   }
 
+  // Sum of the values in the window.
   double sum() const { return sum_; }
   // Values in the window: the period once that many were pushed.
   std::size_t count() const { return std::min(values_.size(), period_); }
+  // Whether the window holds `period` values.
   bool full() const { return values_.size() >= period_; }
+  // Mean of the values in the window (0 when empty).
   double mean() const { return count() == 0 ? 0.0 : sum_ / static_cast<double>(count()); }
+  // The window's length.
   std::size_t period() const { return period_; }
   // k = 0 is the newest value pushed.
   double back(std::size_t k = 0) const { return values_.back(k); }
+  // The values held, oldest first (beyond the window when the history allows).
   const RingBuffer<double>& values() const { return values_; }
 
  private:

@@ -12,10 +12,13 @@
 
 namespace tolbu_sdk::ta::support {
 
+// Linearly weighted sum of the newest `period` values, O(1) per push and undo.
 class TOLBU_API RollingWeightedSum final : public Undoable {
  public:
+  // Over `period` values (0 counts as 1).
   explicit RollingWeightedSum(std::size_t period) : period_(std::max<std::size_t>(period, 1)) {}
 
+  // Adds `x` as the newest value, weight `period`; the others lose one each.
   void push(double x) {
     saved_.push_back({sum_, weighted_, since_resum_});
     const std::size_t n = values_.size();
@@ -65,9 +68,13 @@ class TOLBU_API RollingWeightedSum final : public Undoable {
     saved_.set_max_size(n == 0 ? 0 : n + period_);
   }
 
+  // Whether the window holds `period` values.
   bool full() const { return values_.size() >= period_; }
+  // The window's length.
   std::size_t period() const { return period_; }
+  // Sum of the values in the window, each times its weight.
   double weighted_sum() const { return weighted_; }
+  // Plain sum of the values in the window.
   double sum() const { return sum_; }
   // The weighted mean once the window is full.
   double mean() const {

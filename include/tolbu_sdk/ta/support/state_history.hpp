@@ -12,14 +12,19 @@
 
 namespace tolbu_sdk::ta::support {
 
+// Snapshots of state `T`, one per input of the owner, undone by popping the newest.
 template <class T>
 class StateHistory final : public Undoable {
  public:
+  // Keeps `depth` snapshots readable beyond those the owner may undo (at least 1).
   explicit StateHistory(std::size_t depth = 1) : depth_(std::max<std::size_t>(depth, 1)) {}
 
+  // Records the state after the newest input.
   void push(const T& state) { states_.push_back(state); }
 
+  // Whether no snapshot is held.
   bool empty() const { return states_.empty(); }
+  // Number of snapshots held.
   std::size_t size() const { return states_.size(); }
   // k = 0 is the newest snapshot. Unchecked (asserted).
   const T& back(std::size_t k = 0) const { return states_.back(k); }
@@ -42,19 +47,24 @@ class StateHistory final : public Undoable {
 template <class Step>
 class StepHistory {
  public:
+  // The newest step, or the empty step when there is none.
   const Step& newest() const { return newest_; }
+  // Records the step of a new push.
   void push(const Step& s) {
     steps_.push(s);
     newest_ = s;
   }
+  // Drops the newest step; the one before is newest again.
   void undo() {
     steps_.undo();
     newest_ = steps_.empty() ? Step{} : steps_.back();
   }
+  // Drops every step.
   void reset() {
     steps_.reset();
     newest_ = Step{};
   }
+  // Bounds the steps kept as Undoable::set_history_limit does.
   void set_history_limit(std::size_t n) { steps_.set_history_limit(n); }
 
  private:

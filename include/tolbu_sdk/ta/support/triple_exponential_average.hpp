@@ -10,10 +10,13 @@
 
 namespace tolbu_sdk::ta::support {
 
+// Three exponential averages in cascade over the same period, for TEMA and TRIX.
 class TOLBU_API TripleExponentialAverage final : public Undoable {
  public:
+  // Each average over `period` values.
   explicit TripleExponentialAverage(std::size_t period) : e1_(period), e2_(period), e3_(period) {}
 
+  // Feeds `x` to the first average, and each ready average to the next.
   void push(double x) {
     e1_.push(x);
     e1_.ready() ? e2_.push(e1_.value()) : e2_.push_absent();
@@ -38,7 +41,9 @@ class TOLBU_API TripleExponentialAverage final : public Undoable {
 
   // The average of the inputs, of that average, and of that one.
   const ExponentialAverage& single() const { return e1_; }
+  // The average of single().
   const ExponentialAverage& double_smoothed() const { return e2_; }
+  // The average of double_smoothed().
   const ExponentialAverage& triple_smoothed() const { return e3_; }
 
  private:

@@ -8,8 +8,10 @@
 
 #include "tolbu_sdk/platform/export.hpp"
 
+// Building blocks of the indicators: rolling windows and averages whose pushes can be undone.
 namespace tolbu_sdk::ta::support {
 
+// The interface of a part an indicator manages: undone, reset and bounded with it.
 class TOLBU_API Undoable {
  public:
   virtual ~Undoable() = default;

@@ -12,10 +12,13 @@
 
 namespace tolbu_sdk::ta::support {
 
+// Wilder's smoothing block: the mean of the first `period` values, then 1 / period steps.
 class TOLBU_API WilderAverage final : public Undoable {
  public:
+  // Over `period` values; the owner checks that it is at least 1.
   explicit WilderAverage(int period) : period_(period) {}
 
+  // Adds `x` and returns the average; absent until `period` values are in.
   std::optional<double> push(double x) {
     Step s = steps_.newest();
     if (s.count < static_cast<std::size_t>(period_)) {
@@ -28,6 +31,7 @@ class TOLBU_API WilderAverage final : public Undoable {
     return value();
   }
 
+  // The newest average; absent until `period` values are in.
   std::optional<double> value() const {
     const Step& s = steps_.newest();
     if (s.count < static_cast<std::size_t>(period_)) return std::nullopt;

@@ -10,8 +10,10 @@
 
 namespace tolbu_sdk::ta::support {
 
+// The values behind a rolling block's monotonic queues, with the bookkeeping of undo.
 template <class T>
 struct WindowValues {
+  // The newest values, oldest first.
   RingBuffer<T> values;
   std::uint64_t count = 0;     // values pushed (less undone), also those a bounded history dropped
   mutable bool stale = false;  // the queues miss an undo
@@ -21,12 +23,14 @@ struct WindowValues {
     values.push_back(v);
     return count++;
   }
+  // Drops the newest value and marks the queues stale.
   void undo() {
     if (values.empty()) return;
     values.pop_back();
     --count;
     stale = true;
   }
+  // Drops every value.
   void clear() {
     values.clear();
     count = 0;

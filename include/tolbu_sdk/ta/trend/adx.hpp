@@ -11,17 +11,26 @@
 
 namespace tolbu_sdk::ta {
 
+// One output of ADX; absent fields are still warming up.
 struct TOLBU_API ADXValue {
+  // Average Directional Index: the strength of the trend, 0 to 100, whatever its direction.
   std::optional<double> adx;
+  // +DI: the smoothed upward movement as a share of the ATR, in per cent.
   std::optional<double> plus_di;
+  // -DI: the smoothed downward movement as a share of the ATR, in per cent.
   std::optional<double> minus_di;
 
+  // Field by field; absent equals absent.
   bool operator==(const ADXValue&) const = default;
+  // The fields by name, in order, for handling the output dynamically.
   Record fields() const { return {{"adx", adx}, {"plus_di", plus_di}, {"minus_di", minus_di}}; }
 };
 
+// Average Directional Index with its +DI and -DI (Wilder's smoothing).
 class TOLBU_API ADX : public Indicator<OHLCV, ADXValue> {
  public:
+  // +DI and -DI over `di_period` bars, the ADX over `adx_period` DX values; ValueError for a
+  // period below 1.
   ADX(int di_period, int adx_period, const IndicatorOptions& options = {});
   ADX(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 

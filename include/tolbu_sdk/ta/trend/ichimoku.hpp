@@ -17,14 +17,22 @@
 
 namespace tolbu_sdk::ta {
 
+// One output of Ichimoku: the five lines; each is absent until its windows are filled.
 struct TOLBU_API IchimokuValue {
+  // Kijun-sen: midpoint of the newest `kijun_period` bars.
   std::optional<double> base_line;
+  // Tenkan-sen: midpoint of the newest `tenkan_period` bars.
   std::optional<double> conversion_line;
+  // Chikou span: the close, belonging `chikou_lag_period` bars back.
   std::optional<double> lagging_line;
+  // Senkou span A: mean of the base and conversion lines `senkou_lookup_period` bars ago.
   std::optional<double> cloud_leading_fast_line;
+  // Senkou span B: midpoint of `senkou_slow_period` bars ending `senkou_lookup_period` + 1 ago.
   std::optional<double> cloud_leading_slow_line;
 
+  // Field by field; absent equals absent.
   bool operator==(const IchimokuValue&) const = default;
+  // The fields by name, in order, for handling the output dynamically.
   Record fields() const {
     return {{"base_line", base_line},
             {"conversion_line", conversion_line},
@@ -34,8 +42,10 @@ struct TOLBU_API IchimokuValue {
   }
 };
 
+// Ichimoku Kinko Hyo: base, conversion and lagging lines and the two lines of the cloud.
 class TOLBU_API Ichimoku : public Indicator<OHLCV, IchimokuValue> {
  public:
+  // Window lengths in bars, as in IchimokuValue; ValueError for any below 1.
   Ichimoku(int kijun_period, int tenkan_period, int chikou_lag_period, int senkou_slow_period,
            int senkou_lookup_period, const IndicatorOptions& options = {});
   Ichimoku(Params& params, const IndicatorOptions& options);  // by name, registry.hpp

@@ -14,27 +14,41 @@
 
 namespace tolbu_sdk::ta {
 
+// One output of ParabolicSAR; absent during the first four bars.
 struct TOLBU_API ParabolicSARValue {
+  // The stop.
   std::optional<double> value;
+  // The direction of the trend the stop trails.
   std::optional<Trend> trend;
+  // The trend's extreme point: highest high of an up trend, lowest low of a down trend.
   std::optional<double> ep;
+  // The acceleration factor applied to this bar.
   std::optional<double> accel_factor;
 
+  // Field by field; absent equals absent.
   bool operator==(const ParabolicSARValue&) const = default;
+  // The fields by name, in order, for handling the output dynamically.
   Record fields() const {
     return {{"value", value}, {"trend", trend}, {"ep", ep}, {"accel_factor", accel_factor}};
   }
 };
 
+// Parabolic SAR: a stop that trails the trend and speeds up with each new extreme.
 class TOLBU_API ParabolicSAR : public Indicator<OHLCV, ParabolicSARValue> {
  public:
+  // ValueError unless 0 < `init_accel_factor` <= `max_accel_factor` and `accel_factor_inc` >= 0
+  // (all finite).
   ParabolicSAR(double init_accel_factor, double accel_factor_inc, double max_accel_factor,
                const IndicatorOptions& options = {});
   ParabolicSAR(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  // The acceleration factor at the start of each trend.
   double init_accel_factor() const { return init_; }
+  // What each new extreme adds to the factor.
   double accel_factor_inc() const { return inc_; }
+  // The ceiling of the factor.
   double max_accel_factor() const { return max_; }
 
+  // Bars before the first value.
   static constexpr std::size_t WARM_UP = 5;
 
  protected:

@@ -14,16 +14,23 @@
 
 namespace tolbu_sdk::ta {
 
+// One output of SuperTrend; absent fields are still warming up.
 struct TOLBU_API SuperTrendValue {
+  // The line: the lower band in an up trend, the upper band in a down trend.
   std::optional<double> value;
+  // The direction of the trend the line follows.
   std::optional<Trend> trend;
 
+  // Field by field; absent equals absent.
   bool operator==(const SuperTrendValue&) const = default;
+  // The fields by name, in order, for handling the output dynamically.
   Record fields() const { return {{"value", value}, {"trend", trend}}; }
 };
 
+// SuperTrend: an ATR band trailing stop that flips when the close crosses it.
 class TOLBU_API SuperTrend : public Indicator<OHLCV, SuperTrendValue> {
  public:
+  // ATR over `atr_period` bars (ValueError below 1), bands `mult` ATRs from the bar's midpoint.
   SuperTrend(int atr_period, double mult, const IndicatorOptions& options = {});
   SuperTrend(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 

@@ -10,16 +10,23 @@
 
 namespace tolbu_sdk::ta {
 
+// One output of VTX; absent fields are still warming up.
 struct TOLBU_API VTXValue {
+  // VI+: summed upward vortex movement over the summed true range.
   std::optional<double> plus_vtx;
+  // VI-: summed downward vortex movement over the summed true range.
   std::optional<double> minus_vtx;
 
+  // Field by field; absent equals absent.
   bool operator==(const VTXValue&) const = default;
+  // The fields by name, in order, for handling the output dynamically.
   Record fields() const { return {{"plus_vtx", plus_vtx}, {"minus_vtx", minus_vtx}}; }
 };
 
+// Vortex Indicator: upward and downward vortex movement relative to the true range.
 class TOLBU_API VTX : public PeriodIndicator<OHLCV, VTXValue> {
  public:
+  // Over `period` bars (plus one before); ValueError for a period below 1.
   explicit VTX(int period, const IndicatorOptions& options = {});
   VTX(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 

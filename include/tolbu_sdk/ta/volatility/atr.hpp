@@ -18,8 +18,10 @@ inline double true_range(const OHLCV& bar, const OHLCV* previous) {
       {range, std::abs(bar.high - previous->close), std::abs(bar.low - previous->close)});
 }
 
+// Average True Range over `period` bars (Wilder's smoothing).
 class TOLBU_API ATR : public PeriodIndicator<OHLCV, double> {
  public:
+  // ValueError for a period below 1.
   explicit ATR(int period, const IndicatorOptions& options = {});
   ATR(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 

@@ -11,16 +11,24 @@
 
 namespace tolbu_sdk::ta {
 
+// One output of ChandeKrollStop; absent fields are still warming up.
 struct TOLBU_API ChandeKrollStopValue {
+  // The stop for a short position: the highest preliminary high stop.
   std::optional<double> short_stop;
+  // The stop for a long position: the lowest preliminary low stop.
   std::optional<double> long_stop;
 
+  // Field by field; absent equals absent.
   bool operator==(const ChandeKrollStopValue&) const = default;
+  // The fields by name, in order, for handling the output dynamically.
   Record fields() const { return {{"short_stop", short_stop}, {"long_stop", long_stop}}; }
 };
 
+// Chande Kroll Stop: ATR-based stops for long and short positions.
 class TOLBU_API ChandeKrollStop : public Indicator<OHLCV, ChandeKrollStopValue> {
  public:
+  // Preliminary stops `atr_mult` ATRs (over `atr_period` bars) from the extremes, the stops
+  // their extremes over `period` bars; ValueError for a period below 1.
   ChandeKrollStop(int atr_period, double atr_mult, int period,
                   const IndicatorOptions& options = {});
   ChandeKrollStop(Params& params, const IndicatorOptions& options);  // by name, registry.hpp

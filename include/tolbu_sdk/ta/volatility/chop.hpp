@@ -9,9 +9,11 @@
 
 namespace tolbu_sdk::ta {
 
+// Choppiness Index over `period` bars: near 100 sideways, near 0 trending.
 class TOLBU_API CHOP : public PeriodIndicator<OHLCV, double> {
  public:
   // period must be at least 2 (log10(1) is 0).
+  // ValueError for a `period` below 2 (log10(1) would divide by zero).
   explicit CHOP(int period, const IndicatorOptions& options = {});
   CHOP(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 

@@ -11,8 +11,11 @@
 
 namespace tolbu_sdk::ta {
 
+// Mass Index: summed ratios of the smoothed range to its own average; spikes on range expansion.
 class TOLBU_API MassIndex : public Indicator<OHLCV, double> {
  public:
+  // Averages of kind `ma_type` over `ma_period` and `ma_ma_period`, the ratio summed over
+  // `ma_ratio_period` bars; ValueError for a period below 1.
   MassIndex(int ma_period, int ma_ma_period, int ma_ratio_period, MAType ma_type = MAType::EMA,
             const IndicatorOptions& options = {});
   MassIndex(Params& params, const IndicatorOptions& options);  // by name, registry.hpp

@@ -7,10 +7,13 @@
 
 namespace tolbu_sdk::ta {
 
+// Normalised Average True Range: the ATR over `period` bars as a percentage of the close.
 class TOLBU_API NATR : public Indicator<OHLCV, double> {
  public:
+  // ValueError for a period below 1.
   explicit NATR(int period, const IndicatorOptions& options = {});
   NATR(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  // Bars in the ATR.
   int period() const { return atr_.period(); }
 
  protected:

@@ -8,8 +8,10 @@
 
 namespace tolbu_sdk::ta {
 
+// Rogers-Satchell volatility over `period` bars, independent of the drift.
 class TOLBU_API RogersSatchell : public PeriodIndicator<OHLCV, double> {
  public:
+  // ValueError for a period below 1. A bar with a price not above 0 is refused with ValueError.
   explicit RogersSatchell(int period, const IndicatorOptions& options = {});
   RogersSatchell(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 

@@ -18,16 +18,24 @@
 
 namespace tolbu_sdk::ta {
 
+// One output of TTM; absent fields are still warming up.
 struct TOLBU_API TTMValue {
+  // Whether the Bollinger Bands lie inside the Keltner Channels.
   std::optional<bool> squeeze;
+  // The momentum: the least-squares value of the detrended close.
   std::optional<double> histogram;
 
+  // Field by field; absent equals absent.
   bool operator==(const TTMValue&) const = default;
+  // The fields by name, in order, for handling the output dynamically.
   Record fields() const { return {{"squeeze", squeeze}, {"histogram", histogram}}; }
 };
 
+// TTM Squeeze: Bollinger Bands inside Keltner Channels, and a momentum histogram.
 class TOLBU_API TTM : public Indicator<OHLCV, TTMValue> {
  public:
+  // Everything over `period` bars: bands `bb_std_dev_mult` deviations around an average of kind
+  // `ma_type`, channels `kc_atr_mult` ATRs around an EMA; ValueError for a period below 1.
   explicit TTM(int period, double bb_std_dev_mult = 2.0, double kc_atr_mult = 1.5,
                MAType ma_type = MAType::SMA, const IndicatorOptions& options = {});
   TTM(Params& params, const IndicatorOptions& options);  // by name, registry.hpp

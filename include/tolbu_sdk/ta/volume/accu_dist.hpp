@@ -14,8 +14,10 @@ inline double money_flow_volume(const OHLCV& bar) {
   return ((bar.close - bar.low) - (bar.high - bar.close)) / range * bar.volume;
 }
 
+// Accumulation/Distribution line: the running total of volume weighted by the close's place.
 class TOLBU_API AccuDist : public Indicator<OHLCV, double> {
  public:
+  // Has no parameter: a running total from the first bar.
   explicit AccuDist(const IndicatorOptions& options = {});
   AccuDist(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 

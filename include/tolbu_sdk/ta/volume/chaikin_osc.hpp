@@ -11,8 +11,11 @@
 
 namespace tolbu_sdk::ta {
 
+// Chaikin Oscillator: fast minus slow moving average of the Accumulation/Distribution line.
 class TOLBU_API ChaikinOsc : public Indicator<OHLCV, double> {
  public:
+  // Averages of kind `ma_type` over `fast_period` and `slow_period` bars; ValueError for a
+  // period below 1.
   ChaikinOsc(int fast_period, int slow_period, MAType ma_type = MAType::EMA,
              const IndicatorOptions& options = {});
   ChaikinOsc(Params& params, const IndicatorOptions& options);  // by name, registry.hpp

@@ -11,8 +11,11 @@
 
 namespace tolbu_sdk::ta {
 
+// Ease of Movement: how far the price moves per unit of volume, smoothed.
 class TOLBU_API EMV : public Indicator<OHLCV, double> {
  public:
+  // Volume scaled down by `volume_div` (ValueError unless above 0), smoothed by an average of
+  // kind `ma_type` over `period` values; ValueError for a period below 1.
   EMV(int period, double volume_div, MAType ma_type = MAType::SMA,
       const IndicatorOptions& options = {});
   EMV(Params& params, const IndicatorOptions& options);  // by name, registry.hpp

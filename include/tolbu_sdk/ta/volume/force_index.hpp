@@ -10,8 +10,10 @@
 
 namespace tolbu_sdk::ta {
 
+// Force Index: the change of the close times the volume, smoothed.
 class TOLBU_API ForceIndex : public Indicator<OHLCV, double> {
  public:
+  // An average of kind `ma_type` over `period` values; ValueError for a period below 1.
   explicit ForceIndex(int period, MAType ma_type = MAType::EMA,
                       const IndicatorOptions& options = {});
   ForceIndex(Params& params, const IndicatorOptions& options);  // by name, registry.hpp

@@ -13,8 +13,11 @@
 
 namespace tolbu_sdk::ta {
 
+// Klinger Volume Oscillator: fast minus slow moving average of the volume force.
 class TOLBU_API KVO : public Indicator<OHLCV, double> {
  public:
+  // Averages of kind `ma_type` over `fast_period` and `slow_period` bars; ValueError for a
+  // period below 1.
   KVO(int fast_period, int slow_period, MAType ma_type = MAType::EMA,
       const IndicatorOptions& options = {});
   KVO(Params& params, const IndicatorOptions& options);  // by name, registry.hpp

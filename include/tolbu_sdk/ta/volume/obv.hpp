@@ -7,8 +7,10 @@
 
 namespace tolbu_sdk::ta {
 
+// On-Balance Volume: volume added on up closes and taken off on down closes.
 class TOLBU_API OBV : public Indicator<OHLCV, double> {
  public:
+  // Has no parameter: a running total from the first bar's volume.
   explicit OBV(const IndicatorOptions& options = {});
   OBV(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 

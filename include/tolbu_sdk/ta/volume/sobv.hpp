@@ -8,10 +8,13 @@
 
 namespace tolbu_sdk::ta {
 
+// Smoothed On-Balance Volume: the simple moving average of OBV over `period` bars.
 class TOLBU_API SOBV : public Indicator<OHLCV, double> {
  public:
+  // ValueError for a period below 1.
   explicit SOBV(int period, const IndicatorOptions& options = {});
   SOBV(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
+  // Bars in the average.
   int period() const { return sma_.period(); }
 
  protected:

@@ -9,8 +9,10 @@
 
 namespace tolbu_sdk::ta {
 
+// Volume-Weighted Average Price of the typical price, from the first bar on.
 class TOLBU_API VWAP : public Indicator<OHLCV, double> {
  public:
+  // Has no parameter: a running average from the first bar; absent until volume trades.
   explicit VWAP(const IndicatorOptions& options = {});
   VWAP(Params& params, const IndicatorOptions& options);  // by name, registry.hpp
 
