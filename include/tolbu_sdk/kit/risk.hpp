@@ -41,15 +41,17 @@ struct TOLBU_API RiskLimits {
 
 // An order the guard refused, for the report and the strategy.
 struct TOLBU_API RiskRefusal {
-  platform::LocalDateTime time;
-  std::string symbol;
-  Side side = Side::BUY;
-  std::int64_t qty = 0;
-  std::string reason;
+  platform::LocalDateTime time;  // the bar time of the guard's latest update
+  std::string symbol;            // the order's symbol
+  Side side = Side::BUY;         // the order's side
+  std::int64_t qty = 0;          // the order's quantity
+  std::string reason;            // which limit refused it, with the figures
 
+  // Every field equal.
   bool operator==(const RiskRefusal&) const = default;
 };
 
+// Checks orders against RiskLimits and halts on a loss limit; see the rules above.
 class TOLBU_API RiskGuard {
  public:
   // Throws ValueError for a negative limit.
@@ -64,9 +66,12 @@ class TOLBU_API RiskGuard {
   // flattens then); the reason is logged as a WARNING and kept in halt_reason().
   bool update(const platform::LocalDateTime& time, double equity);
 
+  // True from a loss limit's crossing until the next day (daily loss) or for good (drawdown).
   bool halted() const;
   std::string halt_reason() const;  // "" while not halted
+  // Every order refused so far, oldest first.
   std::vector<RiskRefusal> refusals() const;
+  // The limits it enforces.
   const RiskLimits& limits() const noexcept { return limits_; }
 
  private:
