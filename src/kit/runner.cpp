@@ -12,6 +12,7 @@
 #include <malloc.h>
 #endif
 
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -672,10 +673,10 @@ double Context::param(const std::string& key, double fallback) const {
   try {
     std::size_t used = 0;
     const double value = std::stod(text, &used);
-    if (used == text.size()) return value;
+    if (used == text.size() && std::isfinite(value)) return value;
   } catch (const std::exception&) {
   }
-  throw ValueError("Parameter " + key + " must be a number, got \"" + text + "\"");
+  throw ValueError("Parameter " + key + " must be a finite number, got \"" + text + "\"");
 }
 
 const RunOptions& Context::options() const { return runner_.options(); }

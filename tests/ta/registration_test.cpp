@@ -4,7 +4,13 @@
 #include <gtest/gtest.h>
 
 #include "family_helpers.hpp"
+#include "tolbu_sdk/ta/averages/alma.hpp"
 #include "tolbu_sdk/ta/registry.hpp"
+#include "tolbu_sdk/ta/trend/super_trend.hpp"
+#include "tolbu_sdk/ta/volatility/bb.hpp"
+#include "tolbu_sdk/ta/volatility/chande_kroll_stop.hpp"
+#include "tolbu_sdk/ta/volatility/keltner_channels.hpp"
+#include "tolbu_sdk/ta/volatility/ttm.hpp"
 
 namespace tolbu_sdk::ta::testing {
 namespace {
@@ -211,6 +217,24 @@ TEST(Registration, BadParametersAreValueErrors) {
   EXPECT_THROW(create_indicator("ZigZag", {0.02, 0.0}), ValueError);
   EXPECT_THROW(create_indicator("MACD", {12.0, 26.0, 9.0}, {{"ma_type", std::string("XMA")}}),
                ValueError);
+}
+
+// A NaN or infinite setting would make every value NaN: refused at construction, by name too.
+TEST(Registration, NonFiniteSettingsAreValueErrors) {
+  const double bad[] = {std::nan(""), INFINITY};
+  for (const double x : bad) {
+    SCOPED_TRACE(x);
+    EXPECT_THROW(ALMA(9, x, 6.0), ValueError);
+    EXPECT_THROW(BB(20, x), ValueError);
+    EXPECT_THROW(KeltnerChannels(20, 10, x, 2.0), ValueError);
+    EXPECT_THROW(KeltnerChannels(20, 10, 2.0, x), ValueError);
+    EXPECT_THROW(ChandeKrollStop(10, x, 20), ValueError);
+    EXPECT_THROW(TTM(20, x, 1.5), ValueError);
+    EXPECT_THROW(TTM(20, 2.0, x), ValueError);
+    EXPECT_THROW(SuperTrend(10, x), ValueError);
+    EXPECT_THROW(create_indicator("SMA", {x}), ValueError);
+    EXPECT_THROW(create_indicator("BB", {20.0}, {{"std_dev_mult", x}}), ValueError);
+  }
 }
 
 }  // namespace

@@ -32,7 +32,12 @@ const ParamValue* Params::take(std::string_view name) {
 }
 
 double Params::to_number(std::string_view name, const ParamValue& v) const {
-  if (const double* d = std::get_if<double>(&v)) return *d;
+  if (const double* d = std::get_if<double>(&v)) {
+    if (!std::isfinite(*d)) {
+      throw ValueError(fmt::format("{}: parameter '{}' must be a finite number", indicator_, name));
+    }
+    return *d;
+  }
   throw TypeError(fmt::format("{}: parameter '{}' must be a number", indicator_, name));
 }
 

@@ -12,7 +12,7 @@ ALMA::ALMA(int period, double offset, double sigma, const IndicatorOptions& opti
   if (!(sigma > 0.0) || !std::isfinite(sigma)) {
     throw ValueError("ALMA: sigma must be a positive number");
   }
-  const double m = offset * (period - 1);
+  const double m = detail::finite("ALMA", "offset", offset) * (period - 1);
   const double s = period / sigma;
   double total = 0.0;
   for (int i = 0; i < period; ++i) {

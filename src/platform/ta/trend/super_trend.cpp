@@ -7,7 +7,7 @@ namespace tolbu_sdk::ta {
 
 SuperTrend::SuperTrend(int atr_period, double mult, const IndicatorOptions& options)
     : Indicator(options),
-      mult_(mult),
+      mult_(detail::finite("SuperTrend", "mult", mult)),
       atr_(detail::positive("SuperTrend", "atr_period", atr_period)) {
   _keep_history(2);
   _manage(atr_);

@@ -7,7 +7,7 @@ namespace tolbu_sdk::ta {
 
 BB::BB(int period, double std_dev_mult, MAType ma_type, const IndicatorOptions& options)
     : PeriodIndicator(detail::positive("BB", "period", period), options),
-      mult_(std_dev_mult),
+      mult_(detail::finite("BB", "std_dev_mult", std_dev_mult)),
       ma_(make_ma(ma_type, period)),
       moments_(static_cast<std::size_t>(period)) {
   _manage(*ma_);

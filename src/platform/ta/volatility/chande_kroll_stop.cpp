@@ -12,7 +12,7 @@ ChandeKrollStop::ChandeKrollStop(int atr_period, double atr_mult, int period,
     : Indicator(options),
       atr_period_(
           static_cast<std::size_t>(detail::positive("ChandeKrollStop", "atr_period", atr_period))),
-      atr_mult_(atr_mult),
+      atr_mult_(detail::finite("ChandeKrollStop", "atr_mult", atr_mult)),
       period_(static_cast<std::size_t>(detail::positive("ChandeKrollStop", "period", period))),
       atr_(atr_period),
       range_(atr_period_),

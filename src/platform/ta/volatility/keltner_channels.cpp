@@ -9,8 +9,8 @@ KeltnerChannels::KeltnerChannels(int ma_period, int atr_period, double atr_mult_
                                  double atr_mult_down, MAType ma_type,
                                  const IndicatorOptions& options)
     : Indicator(options),
-      mult_up_(atr_mult_up),
-      mult_down_(atr_mult_down),
+      mult_up_(detail::finite("KeltnerChannels", "atr_mult_up", atr_mult_up)),
+      mult_down_(detail::finite("KeltnerChannels", "atr_mult_down", atr_mult_down)),
       ma_(make_ma(ma_type, detail::positive("KeltnerChannels", "ma_period", ma_period))),
       atr_(detail::positive("KeltnerChannels", "atr_period", atr_period)) {
   _manage(*ma_);

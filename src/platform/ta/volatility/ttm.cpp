@@ -8,8 +8,8 @@ namespace tolbu_sdk::ta {
 TTM::TTM(int period, double bb_std_dev_mult, double kc_atr_mult, MAType ma_type,
          const IndicatorOptions& options)
     : Indicator(options),
-      bb_mult_(bb_std_dev_mult),
-      kc_mult_(kc_atr_mult),
+      bb_mult_(detail::finite("TTM", "bb_std_dev_mult", bb_std_dev_mult)),
+      kc_mult_(detail::finite("TTM", "kc_atr_mult", kc_atr_mult)),
       bb_average_(ma_type, detail::positive("TTM", "period", period)),
       bb_moments_(static_cast<std::size_t>(period)),
       kc_average_(MAType::EMA, period),
