@@ -33,6 +33,11 @@ Options:
   --fee-per-contract X  fixed fee per contract filled (default 0)
   --slippage-ticks N  ticks a market order, or a limit order marketable on arrival (within
                       its limit), trades worse than the last price (default 0)
+  --fill-volume-share X  replay: the most of a bar's volume that fills in that bar, across
+                      the orders of its symbol, oldest first (default 0.25; 0: no limit).
+                      The rest of a limit order rests and fills on later bars; the rest of a
+                      market order trades at the open of each following bar, within that
+                      bar's share, until it is done
   --history-size N    streaming: publications kept per channel for recovery (default 1000;
                       0: no history, channels not recoverable)
   --history-ttl S     streaming: seconds a publication stays in the history (default 300)
@@ -203,6 +208,9 @@ std::optional<SimOptions> parse_options(int argc, char** argv, std::ostream& out
            options.costs.fee_per_contract >= 0;
     } else if (arg == "--slippage-ticks") {
       ok = parse_number(value, options.slippage_ticks) && options.slippage_ticks >= 0;
+    } else if (arg == "--fill-volume-share") {
+      ok = parse_number(value, options.fill_volume_share) && options.fill_volume_share >= 0 &&
+           options.fill_volume_share <= 1;
     } else if (arg == "--max-candles") {
       ok = parse_number(value, options.max_candles) && options.max_candles > 0;
     } else if (arg == "--journal-limit") {
