@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "tolbu_sdk/backtest/runtime.hpp"
 #include "tolbu_sdk/config.hpp"
 #include "tolbu_sdk/errors.hpp"
 #include "tolbu_sdk/features/streaming.hpp"
@@ -87,6 +88,7 @@ class Replay {
     if (failure) std::rethrow_exception(failure);
   }
 
+  tolbu_sdk::features::TolbuStream& stream() { return *stream_; }
   asio::awaitable<json::value> rpc(std::string method, json::value data) {
     co_return co_await stream_->client()->rpc(std::move(method), std::move(data), 10s);
   }
@@ -369,4 +371,22 @@ TEST(SimReplay, OrdersBeyondTheMarginAreRefused) {
     return;
   }
   ADD_FAILURE() << "no account C";
+}
+
+// The backtest runtime passes its capital on: the sim's account starts with it as cash.
+TEST(SimReplay, TheBacktestsCapitalIsTheAccountsCash) {
+  Replay replay({"--seed", "2"});
+  replay.run([&](Replay& x) -> asio::awaitable<void> {
+    tolbu_sdk::backtest::BacktestRuntime runtime(
+        tolbu_sdk::TolbuConfig::from_endpoints(x.sim.base_url(), x.sim.base_url(),
+                                               x.sim.ws_url(), x.sim.jwt()),
+        x.stream(),
+        {.symbol = kSymbol, .resolution = 60, .from_ms = kFrom, .to_ms = kFrom + 3 * kBar,
+         .capital = 12'345.0});
+    co_await runtime.start();
+  });
+  const auto accounts = replay.list("/api/v1/accounts");
+  ASSERT_EQ(accounts.size(), 1u);
+  EXPECT_DOUBLE_EQ(accounts[0].at("cash").to_number<double>(), 12'345.0);
+  EXPECT_DOUBLE_EQ(accounts[0].at("equity").to_number<double>(), 12'345.0);
 }
