@@ -38,6 +38,9 @@ struct SimOptions {
   double fill_volume_share = 0.25;
   // Backtest replay: the clock is frozen and moves one bar per "replay.next" rpc.
   bool replay = false;
+  // --sessions vn-derivatives: the market trades only in the Vietnamese derivatives
+  // market's sessions (see market/market.hpp); otherwise around the clock.
+  bool vn_sessions = false;
 };
 
 // The text printed by --help: every option and every HTTP endpoint.

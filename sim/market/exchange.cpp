@@ -77,7 +77,7 @@ std::string number_text(double v) {
 
 Exchange::Exchange(const SimOptions& options)
     : options_(options),
-      market_(options.seed),
+      market_(options.seed, options.vn_sessions ? Sessions::kVnDerivatives : Sessions::kAllDay),
       clock_(options.start_ms.value_or(std::chrono::duration_cast<std::chrono::milliseconds>(
                                            std::chrono::system_clock::now().time_since_epoch())
                                            .count()),

@@ -115,16 +115,27 @@ class Replay {
     }
     if (*resolution <= 0 || *resolution > 86400) return fail("resolution must be 1 to 86400 s");
     if (*from < 0 || *to <= *from) return fail("the range needs 0 <= from < to");
+    auto& market = ctx_.exchange.market();
     const std::int64_t length = *resolution * 1000;
-    const std::int64_t first = (*from + length - 1) / length * length;
-    const std::int64_t bars = first < *to ? (*to - first + length - 1) / length : 0;
-    if (bars == 0) return fail("no bar starts in the range");
-    if (static_cast<std::uint64_t>(bars) > kMaxBars)
+    const int res = static_cast<int>(*resolution);
+    // Bars that start in the market's sessions (every bar without sessions).
+    const auto first = market.next_bar(*from, res, *to);
+    if (!first) return fail("no bar starts in the range");
+    std::uint64_t bars = 0;
+    if (market.sessions() == Sessions::kAllDay) {
+      bars = static_cast<std::uint64_t>((*to - *first + length - 1) / length);
+    } else {
+      for (auto t = first; t && bars <= kMaxBars; t = market.next_bar(*t + length, res, *to))
+        ++bars;
+    }
+    if (bars > kMaxBars)
       return fail("the range holds more than " + std::to_string(kMaxBars) + " bars");
     symbols_ = std::move(symbols);
-    resolution_ = static_cast<int>(*resolution);
-    first_ = first;
-    count_ = static_cast<std::uint64_t>(bars);
+    resolution_ = res;
+    first_ = *first;
+    to_ = *to;
+    cursor_ = *first;
+    count_ = bars;
     next_ = 0;
     ctx_.exchange.begin_replay(resolution_, capital);
     ctx_.exchange.set_time(first_);
@@ -144,11 +155,15 @@ class Replay {
     }
     const std::uint64_t k = next_++;
     const std::int64_t length = std::int64_t{resolution_} * 1000;
-    const std::int64_t start = first_ + static_cast<std::int64_t>(k) * length;
+    const std::int64_t start = cursor_;
     const std::int64_t end = start + length;
     auto& exchange = ctx_.exchange;
     auto& market = exchange.market();
-    exchange.set_time(end);
+    // The clock moves on to the next bar's start: the bar's end, or the next session's open.
+    const auto found = k + 1 < count_ ? market.next_bar(end, resolution_, to_) : std::nullopt;
+    const bool more = found.has_value();
+    const std::int64_t following = found.value_or(end);
+    exchange.set_time(following);
     double close = 0.0;
     std::vector<SimCandle> closed;
     for (const auto& symbol : symbols_) {
@@ -161,13 +176,15 @@ class Replay {
       const SimCandle& bar = closed[i];
       if (&symbol == &symbols_.front()) close = bar.close;
       exchange.publish(channel, candle_json(bar));
-      if (k + 1 < count_)
-        exchange.publish(channel, candle_json(market.candle(symbol, resolution_, end, end)));
+      if (more)
+        exchange.publish(channel,
+                         candle_json(market.candle(symbol, resolution_, following, following)));
     }
     hub->publish(
         kMarkerChannel,
         json::object{
             {"bar", k}, {"bars", count_}, {"time", start}, {"close", close}, {"done", false}});
+    cursor_ = following;
     return R"({"bar":)" + std::to_string(k) + "}";
   }
 
@@ -175,6 +192,8 @@ class Replay {
   std::vector<std::string> symbols_;  // stepped together; the marker's close is the first's
   int resolution_ = 60;
   std::int64_t first_ = 0;
+  std::int64_t to_ = 0;
+  std::int64_t cursor_ = 0;  // start of the next bar to step
   std::uint64_t count_ = 0;
   std::uint64_t next_ = 0;
 };

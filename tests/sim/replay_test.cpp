@@ -390,3 +390,55 @@ TEST(SimReplay, TheBacktestsCapitalIsTheAccountsCash) {
   EXPECT_DOUBLE_EQ(accounts[0].at("cash").to_number<double>(), 12'345.0);
   EXPECT_DOUBLE_EQ(accounts[0].at("equity").to_number<double>(), 12'345.0);
 }
+
+// With sessions a replay steps only through bars in them: from Friday's last minutes to
+// Monday's first, and a market order sent while Friday's last bar is handled fills at
+// Monday's open, not at Friday's close.
+TEST(SimReplay, WithSessionsTheReplaySkipsToTheNextSession) {
+  constexpr std::int64_t kFriday = 1'733'470'800'000;  // 2024-12-06 14:40 UTC+7
+  constexpr std::int64_t kMonday = 1'733'709'600'000;  // 2024-12-09 09:00 UTC+7
+  tolbu_test::SimProcess ref({"--speed", "0", "--sessions", "vn-derivatives", "--start-ms",
+                              std::to_string(kMonday + 86'400'000)});
+  const json::value monday = json::parse(
+      ref.get("/GetOhlcvHis/" + std::string(kSymbol) + "/60/" + std::to_string(kMonday) + "/" +
+              std::to_string(kMonday))
+          .body);
+  const json::value friday = json::parse(
+      ref.get("/GetOhlcvHis/" + std::string(kSymbol) + "/60/" + std::to_string(kFriday + 4 * kBar) +
+              "/" + std::to_string(kFriday + 4 * kBar))
+          .body);
+  ASSERT_EQ(monday.as_array().size(), 1u);
+  ASSERT_EQ(friday.as_array().size(), 1u);
+  const double monday_open = monday.at(0).at("open").to_number<double>();
+  ASSERT_NE(monday_open, friday.at(0).at("close").to_number<double>());
+
+  Replay replay({"--seed", "1", "--sessions", "vn-derivatives"});
+  std::vector<std::int64_t> times;
+  replay.run([&](Replay& x) -> asio::awaitable<void> {
+    json::object request{{"symbol", kSymbol},
+                         {"resolution", 60},
+                         {"from", kFriday},
+                         {"to", kMonday + 10 * kBar}};
+    const json::value started = co_await x.rpc("replay.start", request);
+    EXPECT_EQ(started.at("bars").to_number<int>(), 15);
+    json::value step;
+    do {
+      // The clock stands at the start of the bar to come.
+      times.push_back(json::parse(x.sim.get("/_sim/clock").body).at("time_ms").as_int64());
+      if (times.size() == 6) {  // Friday's last bar handled
+        auto reply = x.order("W", "B", 0, 1, "MTL");
+        EXPECT_EQ(reply.status, 200) << reply.body;
+      }
+      step = co_await x.rpc("replay.next", json::object());
+    } while (!step.as_object().contains("done"));
+  });
+  std::vector<std::int64_t> expected;
+  for (int i = 0; i < 5; ++i) expected.push_back(kFriday + i * kBar);
+  for (int i = 0; i < 10; ++i) expected.push_back(kMonday + i * kBar);
+  expected.push_back(kMonday + 10 * kBar);  // after the last bar: its end
+  EXPECT_EQ(times, expected);
+  const auto trades = replay.trades("W");
+  ASSERT_EQ(trades.size(), 1u);
+  EXPECT_DOUBLE_EQ(trades[0].at("price").to_number<double>(), monday_open);
+  EXPECT_EQ(trades[0].at("tradeTime").to_number<std::int64_t>(), kMonday);
+}

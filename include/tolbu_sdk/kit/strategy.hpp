@@ -67,6 +67,7 @@ struct TOLBU_API RunOptions {
   std::int64_t from_ms = 0;
   std::int64_t to_ms = 0;
   double capital = 100000.0;                // starting equity of the report
+  bool capital_given = false;               // --capital given: a backtest's account cash too
   CostModel costs{};
   std::map<std::string, std::string> params{};  // --set KEY=VALUE, for the strategy
 };
