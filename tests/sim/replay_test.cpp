@@ -442,3 +442,32 @@ TEST(SimReplay, WithSessionsTheReplaySkipsToTheNextSession) {
   EXPECT_DOUBLE_EQ(trades[0].at("price").to_number<double>(), monday_open);
   EXPECT_EQ(trades[0].at("tradeTime").to_number<std::int64_t>(), kMonday);
 }
+
+// Resting orders are margined when they fill: of two limits each within the capital alone,
+// the one filling second gets what the margin still covers, and its rest is cancelled with
+// the reason.
+TEST(SimReplay, ARestingOrderBeyondTheMarginWhenItFillsIsCancelled) {
+  constexpr int kBars = 30;
+  const auto bars = reference_bars("2", kBars);
+  double lowest = bars[0].open;
+  for (const auto& b : bars) lowest = std::min(lowest, b.low);
+  ASSERT_LT(lowest, bars[0].open - kTick);
+  Replay replay({"--seed", "2", "--fill-volume-share", "0"});
+  replay.run([&](Replay& x) -> asio::awaitable<void> {
+    co_await x.rpc("replay.start", start_request(kBars, 300'000.0));
+    for (int i = 0; i < 2; ++i) {
+      auto reply = x.order("R", "B", lowest, 1000, "LO");
+      EXPECT_EQ(reply.status, 200) << reply.body;
+    }
+    for (int k = 0; k < kBars; ++k) co_await x.step();
+  });
+  const auto orders = replay.list("/api/v1/orders?accountId=R");
+  ASSERT_EQ(orders.size(), 2u);
+  EXPECT_EQ(orders[0].at("status").as_string(), "FILLED");
+  EXPECT_EQ(orders[1].at("status").as_string(), "CANCELLED");
+  const auto part = orders[1].at("filledQty").to_number<std::int64_t>();
+  EXPECT_GT(part, 0);
+  EXPECT_LT(part, 1000);
+  const std::string message(orders[1].at("message").as_string());
+  EXPECT_EQ(message.rfind("Insufficient margin: needs ", 0), 0u) << message;
+}
