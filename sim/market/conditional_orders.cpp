@@ -117,10 +117,10 @@ void ConditionalOrders::match(std::string_view symbol, const PriceRange& range, 
       submit(std::move(entry), *hit);
     } else if (b.status == "ACTIVE") {
       // The stop-loss first: when one range reaches both, the worse exit is taken.
-      const auto stop = buy ? reached_down(range, b.stop_loss_price)
-                            : reached_up(range, b.stop_loss_price);
-      const auto target = buy ? reached_up(range, b.take_profit_price)
-                              : reached_down(range, b.take_profit_price);
+      const auto stop =
+          buy ? reached_down(range, b.stop_loss_price) : reached_up(range, b.stop_loss_price);
+      const auto target =
+          buy ? reached_up(range, b.take_profit_price) : reached_down(range, b.take_profit_price);
       if (stop && (kinds & kAdverse)) {
         exit_order("STOP_LOSS", *stop);
       } else if (target && (kinds & kFavourable)) {

@@ -210,16 +210,19 @@ void Exchange::report(const SimOrder& order) {
 std::int64_t Exchange::volume_left(std::string_view symbol, std::int64_t bar_start) {
   if (!bar_resolution_s_ || options_.fill_volume_share <= 0) return INT64_MAX;
   auto it = volume_used_.find(symbol);
-  if (it == volume_used_.end()) it = volume_used_.emplace(std::string(symbol), std::pair{0, 0}).first;
+  if (it == volume_used_.end())
+    it = volume_used_.emplace(std::string(symbol), std::pair{0, 0}).first;
   auto& [start, used] = it->second;
   if (start != bar_start) {
     start = bar_start;
     used = 0;
   }
   const std::int64_t length = std::int64_t{*bar_resolution_s_} * 1000;
-  const SimCandle bar = market_.candle(symbol, *bar_resolution_s_, bar_start, bar_start + length - 1);
+  const SimCandle bar =
+      market_.candle(symbol, *bar_resolution_s_, bar_start, bar_start + length - 1);
   const auto lot = static_cast<double>(market_.instrument(symbol).lot_size);
-  const auto cap = static_cast<std::int64_t>(std::floor(options_.fill_volume_share * bar.volume / lot) * lot);
+  const auto cap =
+      static_cast<std::int64_t>(std::floor(options_.fill_volume_share * bar.volume / lot) * lot);
   return std::max<std::int64_t>(0, cap - used);
 }
 
@@ -409,7 +412,8 @@ ExchangeResult Exchange::cancel_order(std::string_view order_id) {
     bracket->status = "CANCELLED";
     bracket->updated_time = now;
     // A resting entry goes with its bracket.
-    if (SimOrder* entry = book_.find(bracket->entry_order_id); entry && OrderBook::is_open(*entry)) {
+    if (SimOrder* entry = book_.find(bracket->entry_order_id);
+        entry && OrderBook::is_open(*entry)) {
       entry->status = "CANCELLED";
       entry->updated_time = now;
       report(*entry);
@@ -490,10 +494,9 @@ void Exchange::match(std::string_view symbol) {
       fill(*order, order->price);
     }
   }
-  conditional_.match(symbol, PriceRange::at(last), now_ms(), ids_,
-                     [this](SimOrder order, double at) -> SimOrder& {
-                       return submit(std::move(order), at);
-                     });
+  conditional_.match(
+      symbol, PriceRange::at(last), now_ms(), ids_,
+      [this](SimOrder order, double at) -> SimOrder& { return submit(std::move(order), at); });
 }
 
 void Exchange::begin_replay(int resolution_s, std::optional<double> capital) {

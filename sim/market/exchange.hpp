@@ -141,8 +141,8 @@ class Exchange {
   Accounts accounts_;
   OrderBook book_;
   ConditionalOrders conditional_;
-  std::optional<int> bar_resolution_s_;        // replay
-  std::optional<std::int64_t> bar_in_match_;   // start of the bar match_bar is matching
+  std::optional<int> bar_resolution_s_;       // replay
+  std::optional<std::int64_t> bar_in_match_;  // start of the bar match_bar is matching
   std::map<std::string, std::pair<std::int64_t, std::int64_t>, std::less<>> volume_used_;
 };
 

@@ -256,7 +256,8 @@ double Market::raw_price(Path& p, std::int64_t ms) {
       const double v0 = normal(at(p.key, salt, n)), v1 = normal(at(p.key, salt, n + 1));
       noise += v0 + (v1 - v0) * frac;
     }
-    log_price += today.deviations[i] * 0.5 * 2.0 * std::sqrt(f * (1.0 - f)) * noise / std::sqrt(5.0);
+    log_price +=
+        today.deviations[i] * 0.5 * 2.0 * std::sqrt(f * (1.0 - f)) * noise / std::sqrt(5.0);
   }
   double price = std::exp(log_price);
   auto it = std::upper_bound(p.factors.begin(), p.factors.end(), ms,

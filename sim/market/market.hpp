@@ -54,8 +54,8 @@ struct SimCandle {
 
 // When the market trades.
 enum class Sessions {
-  kAllDay,          // every minute of every day
-  kVnDerivatives,   // Mon-Fri 09:00-11:30 and 13:00-14:45 UTC+7
+  kAllDay,         // every minute of every day
+  kVnDerivatives,  // Mon-Fri 09:00-11:30 and 13:00-14:45 UTC+7
 };
 
 class Market {

@@ -27,8 +27,8 @@ struct Candle {
 
 std::vector<Candle> candles(const SimProcess& sim, const std::string& symbol, std::int64_t from,
                             std::int64_t to) {
-  auto reply = sim.get("/GetOhlcvHis/" + symbol + "/60/" + std::to_string(from) + "/" +
-                       std::to_string(to));
+  auto reply =
+      sim.get("/GetOhlcvHis/" + symbol + "/60/" + std::to_string(from) + "/" + std::to_string(to));
   EXPECT_EQ(reply.status, 200) << reply.body;
   std::vector<Candle> out;
   const json::value list = json::parse(reply.body);
@@ -103,7 +103,8 @@ TEST(SimMarket, OneMinuteChangesAreUncorrelatedAndTheirSizesCluster) {
       EXPECT_EQ(month.size(), 22u * 255u);
       for (const auto& c : month) {
         const auto m = local_minute(c.time);
-        const bool in_session = (m >= 9 * 60 && m < 11 * 60 + 30) || (m >= 13 * 60 && m < 14 * 60 + 45);
+        const bool in_session =
+            (m >= 9 * 60 && m < 11 * 60 + 30) || (m >= 13 * 60 && m < 14 * 60 + 45);
         ASSERT_TRUE(local_weekday(c.time) && in_session) << c.time;
         EXPECT_GT(c.volume, 0) << c.time;
       }

@@ -124,10 +124,8 @@ class Replay {
 };
 
 json::object start_request(int bars, std::optional<double> capital = std::nullopt) {
-  json::object request{{"symbol", kSymbol},
-                       {"resolution", 60},
-                       {"from", kFrom},
-                       {"to", kFrom + bars * kBar}};
+  json::object request{
+      {"symbol", kSymbol}, {"resolution", 60}, {"from", kFrom}, {"to", kFrom + bars * kBar}};
   if (capital) request["capital"] = *capital;
   return request;
 }
@@ -152,8 +150,7 @@ TEST(SimReplay, RestingOrdersTradeInsideTheBarInTheConservativeOrder) {
   // Bars the old one-price match would have missed: the next open stays off the level.
   auto find = [&](auto fits) {
     for (int k = 0; k + 1 < kBars; ++k)
-      if (fits(bars[static_cast<std::size_t>(k)], bars[static_cast<std::size_t>(k + 1)]))
-        return k;
+      if (fits(bars[static_cast<std::size_t>(k)], bars[static_cast<std::size_t>(k + 1)])) return k;
     return -1;
   };
   const int dip = find([](const Bar& b, const Bar& next) {
@@ -184,45 +181,49 @@ TEST(SimReplay, RestingOrdersTradeInsideTheBarInTheConservativeOrder) {
                      ASSERT_EQ(reply.status, 200) << reply.body;
                    },
                    r.high, ""});
-  cases.push_back(
-      {"buy stop at the high", "S1", rise,
-       [](Replay& x, const Bar& b) {
-         auto reply = x.sim.authorized(
-             "POST", "/api/v1/stop-orders",
-             json::serialize(json::object{{"refOrderID", "s1"}, {"accountID", "S1"},
-                                          {"symbol", kSymbol}, {"orderSide", "B"},
-                                          {"stopPrice", grid(b.high)},
-                                          {"qty", 1}}));
-         ASSERT_EQ(reply.status, 200) << reply.body;
-       },
-       r.high + 2 * kTick, ""});
-  cases.push_back(
-      {"sell stop at the low", "S2", dip,
-       [](Replay& x, const Bar& b) {
-         auto reply = x.sim.authorized(
-             "POST", "/api/v1/stop-orders",
-             json::serialize(json::object{{"refOrderID", "s2"}, {"accountID", "S2"},
-                                          {"symbol", kSymbol}, {"orderSide", "S"},
-                                          {"stopPrice", grid(b.low)},
-                                          {"qty", 1}}));
-         ASSERT_EQ(reply.status, 200) << reply.body;
-       },
-       d.low - 2 * kTick, ""});
+  cases.push_back({"buy stop at the high", "S1", rise,
+                   [](Replay& x, const Bar& b) {
+                     auto reply =
+                         x.sim.authorized("POST", "/api/v1/stop-orders",
+                                          json::serialize(json::object{{"refOrderID", "s1"},
+                                                                       {"accountID", "S1"},
+                                                                       {"symbol", kSymbol},
+                                                                       {"orderSide", "B"},
+                                                                       {"stopPrice", grid(b.high)},
+                                                                       {"qty", 1}}));
+                     ASSERT_EQ(reply.status, 200) << reply.body;
+                   },
+                   r.high + 2 * kTick, ""});
+  cases.push_back({"sell stop at the low", "S2", dip,
+                   [](Replay& x, const Bar& b) {
+                     auto reply =
+                         x.sim.authorized("POST", "/api/v1/stop-orders",
+                                          json::serialize(json::object{{"refOrderID", "s2"},
+                                                                       {"accountID", "S2"},
+                                                                       {"symbol", kSymbol},
+                                                                       {"orderSide", "S"},
+                                                                       {"stopPrice", grid(b.low)},
+                                                                       {"qty", 1}}));
+                     ASSERT_EQ(reply.status, 200) << reply.body;
+                   },
+                   d.low - 2 * kTick, ""});
   // Entered at once at the open; the bar reaches both exits: the stop-loss is taken.
-  cases.push_back(
-      {"bracket reaching both exits", "K1", both,
-       [](Replay& x, const Bar& b) {
-         auto reply = x.sim.authorized(
-             "POST", "/api/v1/orders/bracket-order",
-             json::serialize(json::object{
-                 {"symbol", kSymbol}, {"side", "B"}, {"account", "K1"}, {"quantity", 1},
-                 {"orderType", "LO"}, {"conditionPrice", grid(b.open)},
-                 {"conditionType", "<="},
-                 {"takeProfitPrice", grid(b.high)},
-                 {"stopLossPrice", grid(b.low)}}));
-         ASSERT_EQ(reply.status, 200) << reply.body;
-       },
-       w.low - 2 * kTick, "STOP_LOSS"});
+  cases.push_back({"bracket reaching both exits", "K1", both,
+                   [](Replay& x, const Bar& b) {
+                     auto reply = x.sim.authorized(
+                         "POST", "/api/v1/orders/bracket-order",
+                         json::serialize(json::object{{"symbol", kSymbol},
+                                                      {"side", "B"},
+                                                      {"account", "K1"},
+                                                      {"quantity", 1},
+                                                      {"orderType", "LO"},
+                                                      {"conditionPrice", grid(b.open)},
+                                                      {"conditionType", "<="},
+                                                      {"takeProfitPrice", grid(b.high)},
+                                                      {"stopLossPrice", grid(b.low)}}));
+                     ASSERT_EQ(reply.status, 200) << reply.body;
+                   },
+                   w.low - 2 * kTick, "STOP_LOSS"});
 
   Replay replay({"--seed", "3", "--slippage-ticks", "2"});
   replay.run([&](Replay& x) -> asio::awaitable<void> {
@@ -245,8 +246,7 @@ TEST(SimReplay, RestingOrdersTradeInsideTheBarInTheConservativeOrder) {
     ASSERT_FALSE(trades.empty());
     const auto& last = trades.back().as_object();
     EXPECT_NEAR(last.at("price").to_number<double>(), c.expected_price, 1e-9);
-    EXPECT_EQ(last.at("tradeTime").to_number<std::int64_t>(),
-              kFrom + (c.bar + 1) * kBar);
+    EXPECT_EQ(last.at("tradeTime").to_number<std::int64_t>(), kFrom + (c.bar + 1) * kBar);
     if (!c.expected_bracket.empty()) {
       const auto brackets = replay.list("/api/v1/bracket-orders?accountId=" + c.account);
       ASSERT_EQ(brackets.size(), 1u);
@@ -339,11 +339,11 @@ TEST(SimReplay, OrdersBeyondTheMarginAreRefused) {
     };
     // VN30F2412 about 1300 with margin ratio 0.17: about 221 a contract.
     const std::vector<Step> steps = {
-        {"B", 1000, 200},   // about 221,000 of 300,000
-        {"B", 1000, 400},   // another 221,000 is not there
-        {"S", 2000, 200},   // a reversal into a position of the same size
-        {"S", 1000, 400},   // adds exposure again
-        {"B", 1000, 200},   // back to flat: a reduction
+        {"B", 1000, 200},  // about 221,000 of 300,000
+        {"B", 1000, 400},  // another 221,000 is not there
+        {"S", 2000, 200},  // a reversal into a position of the same size
+        {"S", 1000, 400},  // adds exposure again
+        {"B", 1000, 200},  // back to flat: a reduction
     };
     for (const auto& s : steps) {
       auto reply = x.order("C", s.side, 0, s.qty, "MTL");
@@ -366,7 +366,7 @@ TEST(SimReplay, OrdersBeyondTheMarginAreRefused) {
     if (a.at("accountId").as_string() != "C") continue;
     const double equity = a.at("equity").to_number<double>();
     EXPECT_DOUBLE_EQ(equity, a.at("cash").to_number<double>());  // flat again
-    EXPECT_LT(equity, 300'000.0);  // fees
+    EXPECT_LT(equity, 300'000.0);                                // fees
     EXPECT_GT(equity, 250'000.0);
     return;
   }
@@ -378,10 +378,13 @@ TEST(SimReplay, TheBacktestsCapitalIsTheAccountsCash) {
   Replay replay({"--seed", "2"});
   replay.run([&](Replay& x) -> asio::awaitable<void> {
     tolbu_sdk::backtest::BacktestRuntime runtime(
-        tolbu_sdk::TolbuConfig::from_endpoints(x.sim.base_url(), x.sim.base_url(),
-                                               x.sim.ws_url(), x.sim.jwt()),
+        tolbu_sdk::TolbuConfig::from_endpoints(x.sim.base_url(), x.sim.base_url(), x.sim.ws_url(),
+                                               x.sim.jwt()),
         x.stream(),
-        {.symbol = kSymbol, .resolution = 60, .from_ms = kFrom, .to_ms = kFrom + 3 * kBar,
+        {.symbol = kSymbol,
+         .resolution = 60,
+         .from_ms = kFrom,
+         .to_ms = kFrom + 3 * kBar,
          .capital = 12'345.0});
     co_await runtime.start();
   });
@@ -399,14 +402,14 @@ TEST(SimReplay, WithSessionsTheReplaySkipsToTheNextSession) {
   constexpr std::int64_t kMonday = 1'733'709'600'000;  // 2024-12-09 09:00 UTC+7
   tolbu_test::SimProcess ref({"--speed", "0", "--sessions", "vn-derivatives", "--start-ms",
                               std::to_string(kMonday + 86'400'000)});
-  const json::value monday = json::parse(
-      ref.get("/GetOhlcvHis/" + std::string(kSymbol) + "/60/" + std::to_string(kMonday) + "/" +
-              std::to_string(kMonday))
-          .body);
-  const json::value friday = json::parse(
-      ref.get("/GetOhlcvHis/" + std::string(kSymbol) + "/60/" + std::to_string(kFriday + 4 * kBar) +
-              "/" + std::to_string(kFriday + 4 * kBar))
-          .body);
+  const json::value monday =
+      json::parse(ref.get("/GetOhlcvHis/" + std::string(kSymbol) + "/60/" +
+                          std::to_string(kMonday) + "/" + std::to_string(kMonday))
+                      .body);
+  const json::value friday = json::parse(ref.get("/GetOhlcvHis/" + std::string(kSymbol) + "/60/" +
+                                                 std::to_string(kFriday + 4 * kBar) + "/" +
+                                                 std::to_string(kFriday + 4 * kBar))
+                                             .body);
   ASSERT_EQ(monday.as_array().size(), 1u);
   ASSERT_EQ(friday.as_array().size(), 1u);
   const double monday_open = monday.at(0).at("open").to_number<double>();
@@ -415,10 +418,8 @@ TEST(SimReplay, WithSessionsTheReplaySkipsToTheNextSession) {
   Replay replay({"--seed", "1", "--sessions", "vn-derivatives"});
   std::vector<std::int64_t> times;
   replay.run([&](Replay& x) -> asio::awaitable<void> {
-    json::object request{{"symbol", kSymbol},
-                         {"resolution", 60},
-                         {"from", kFriday},
-                         {"to", kMonday + 10 * kBar}};
+    json::object request{
+        {"symbol", kSymbol}, {"resolution", 60}, {"from", kFriday}, {"to", kMonday + 10 * kBar}};
     const json::value started = co_await x.rpc("replay.start", request);
     EXPECT_EQ(started.at("bars").to_number<int>(), 15);
     json::value step;
