@@ -178,8 +178,10 @@ void Exchange::publish_market(const Instrument& in, std::int64_t now) {
 void Exchange::tick() {
   ++ticks_;
   std::int64_t now = now_ms();
+  // Outside the market's sessions nothing trades, so nothing is published.
+  const bool open = market_.trades_at(floor_to(now, 60'000), 60);
   for (const Instrument* in : market_.listed()) {
-    if (has_observers()) publish_market(*in, now);
+    if (has_observers() && open) publish_market(*in, now);
     match(in->symbol);
   }
 }

@@ -182,22 +182,17 @@ double Market::round_to_tick(const Instrument& instrument, double price) const {
 
 double Market::day_level(Path& p, std::int64_t d) {
   // Sum of the shocks of the last kLevelTerms days, each worth phi^age: the log level's
-  // AR(1) around the base price, from the previous day's sum when it is known.
-  auto shock = [&](std::int64_t day) { return normal(at(p.key, 0x4c45564cULL, day)); };
-  double sum;
-  if (auto it = p.levels.find(d); it != p.levels.end()) {
-    sum = it->second;
-  } else if (auto prev = p.levels.find(d - 1); prev != p.levels.end()) {
-    sum = shock(d) + kLevelPhi * prev->second -
-          std::pow(kLevelPhi, kLevelTerms) * shock(d - kLevelTerms);
-  } else {
-    sum = 0;
-    double weight = 1;
-    for (int j = 0; j < kLevelTerms; ++j, weight *= kLevelPhi) sum += weight * shock(d - j);
+  // AR(1) around the base price. Always summed whole (never from the day before), so that
+  // a day's level is the same bits whatever was asked before it.
+  auto it = p.levels.find(d);
+  if (it == p.levels.end()) {
+    if (p.levels.size() > 100'000) p.levels.clear();
+    double sum = 0, weight = 1;
+    for (int j = 0; j < kLevelTerms; ++j, weight *= kLevelPhi)
+      sum += weight * normal(at(p.key, 0x4c45564cULL, d - j));
+    it = p.levels.emplace(d, sum).first;
   }
-  if (p.levels.size() > 100'000) p.levels.clear();
-  p.levels[d] = sum;
-  return std::log(p.instrument.base_price) + p.instrument.volatility * sum;
+  return std::log(p.instrument.base_price) + p.instrument.volatility * it->second;
 }
 
 const Market::Day& Market::day(Path& p, std::int64_t d) {
