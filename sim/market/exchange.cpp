@@ -210,7 +210,7 @@ void Exchange::report(const SimOrder& order) {
 }
 
 std::int64_t Exchange::volume_left(std::string_view symbol, std::int64_t bar_start) {
-  if (!bar_resolution_s_ || options_.fill_volume_share <= 0) return INT64_MAX;
+  if (!bar_resolution_s_ || replay_over_ || options_.fill_volume_share <= 0) return INT64_MAX;
   auto it = volume_used_.find(symbol);
   if (it == volume_used_.end())
     it = volume_used_.emplace(std::string(symbol), std::pair{0, 0}).first;
@@ -504,10 +504,11 @@ void Exchange::match(std::string_view symbol) {
 void Exchange::begin_replay(int resolution_s, std::optional<double> capital) {
   reset();
   bar_resolution_s_ = resolution_s;
+  replay_over_ = false;
   accounts_.set_initial_cash(capital.value_or(Accounts::kDefaultCash));
 }
 
-void Exchange::match_bar(std::string_view symbol, const SimCandle& bar) {
+void Exchange::match_bar(std::string_view symbol, const SimCandle& bar, bool last) {
   const std::int64_t now = now_ms();
   const PriceRange range{bar.open, bar.high, bar.low};
   auto send = [this](SimOrder order, double at) -> SimOrder& {
@@ -529,6 +530,7 @@ void Exchange::match_bar(std::string_view symbol, const SimCandle& bar) {
   // Brackets entered in this bar: their stop-loss may be reached in it too.
   conditional_.match(symbol, range, now, ids_, send, ConditionalOrders::kAdverse);
   bar_in_match_.reset();
+  if (last) replay_over_ = true;
   const double next_open = last_price(symbol);
   for (SimOrder* order : book_.open_orders(symbol)) {
     if (order->order_type != "LO") execute(*order, next_open);

@@ -76,8 +76,10 @@ class Exchange {
   // Replay step: the bar that just closed, matched over its whole range in the conservative
   // order (stops and stop-losses, then limits, entries and take-profits, then the
   // stop-losses of brackets entered in it); then the rest of market orders trades at the
-  // price now, the open of the next bar.
-  void match_bar(std::string_view symbol, const SimCandle& bar);
+  // price now, the open of the next bar. After the last bar (`last`) nothing is left to
+  // spread fills over: from then on orders fill whole, without the volume share, so that a
+  // strategy's final flattening is not left hanging.
+  void match_bar(std::string_view symbol, const SimCandle& bar, bool last = false);
   // Sets the last price of a listed symbol from now on, then matches orders.
   bool set_price(std::string_view symbol, double price, std::string& message);
 
@@ -143,6 +145,7 @@ class Exchange {
   ConditionalOrders conditional_;
   std::optional<int> bar_resolution_s_;       // replay
   std::optional<std::int64_t> bar_in_match_;  // start of the bar match_bar is matching
+  bool replay_over_ = false;                   // the last bar was matched
   std::map<std::string, std::pair<std::int64_t, std::int64_t>, std::less<>> volume_used_;
 };
 

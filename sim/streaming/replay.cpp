@@ -160,15 +160,17 @@ class Replay {
     auto& exchange = ctx_.exchange;
     auto& market = exchange.market();
     // The clock moves on to the next bar's start: the bar's end, or the next session's open.
-    const auto found = k + 1 < count_ ? market.next_bar(end, resolution_, to_) : std::nullopt;
-    const bool more = found.has_value();
-    const std::int64_t following = found.value_or(end);
+    const bool more = k + 1 < count_;
+    // After the last bar too: orders sent then (a final flattening) fill at the next bar's
+    // open, which may be a later session's, past the range.
+    const std::int64_t following =
+        market.next_bar(end, resolution_, more ? to_ : end + 30 * 86'400'000LL).value_or(end);
     exchange.set_time(following);
     double close = 0.0;
     std::vector<SimCandle> closed;
     for (const auto& symbol : symbols_) {
       closed.push_back(market.candle(symbol, resolution_, start, end - 1));
-      exchange.match_bar(symbol, closed.back());
+      exchange.match_bar(symbol, closed.back(), !more);
     }
     for (std::size_t i = 0; i < symbols_.size(); ++i) {
       const auto& symbol = symbols_[i];

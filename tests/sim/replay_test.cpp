@@ -274,6 +274,9 @@ TEST(SimReplay, LargeOrdersFillPartByPartWithinTheVolumeShare) {
     EXPECT_EQ(limit.status, 200) << limit.body;
     limit_id = std::string(json::parse(limit.body).at("data").at("orderID").as_string());
     for (int k = 0; k < kBars; ++k) co_await x.step();
+    // After the last bar nothing is left to spread a fill over: a final order fills whole.
+    auto last = x.order("F", "S", 0, kQty, "MTL");
+    EXPECT_EQ(json::parse(last.body).at("data").at("status").as_string(), "FILLED") << last.body;
   });
   // Both orders share each bar's volume: their parts together stay within the share.
   std::map<std::int64_t, std::int64_t> per_bar;
