@@ -26,7 +26,7 @@ constexpr double kArchAlpha = 0.08;
 constexpr double kGarchBeta = 0.90;
 constexpr double kLevelPhi = 0.995;
 constexpr int kLevelTerms = 2000;  // 0.995^2000 is about 4e-5: older shocks are forgotten
-constexpr std::size_t kCachedDays = 512;
+constexpr std::size_t kCachedDays = 1024;  // about 24 MB of one-minute paths at most
 
 std::uint64_t mix(std::uint64_t x) {
   x += 0x9e3779b97f4a7c15ULL;
@@ -186,7 +186,7 @@ double Market::day_level(Path& p, std::int64_t d) {
   // a day's level is the same bits whatever was asked before it.
   auto it = p.levels.find(d);
   if (it == p.levels.end()) {
-    if (p.levels.size() > 100'000) p.levels.clear();
+    if (p.levels.size() > 20'000) p.levels.clear();
     double sum = 0, weight = 1;
     for (int j = 0; j < kLevelTerms; ++j, weight *= kLevelPhi)
       sum += weight * normal(at(p.key, 0x4c45564cULL, d - j));
@@ -197,7 +197,13 @@ double Market::day_level(Path& p, std::int64_t d) {
 
 const Market::Day& Market::day(Path& p, std::int64_t d) {
   if (auto it = p.days.find(d); it != p.days.end()) return it->second;
-  if (p.days.size() >= kCachedDays) p.days.clear();
+  // One bound over every symbol's days: any code gets a path, so a client naming many
+  // symbols must not grow the cache without limit.
+  if (cached_days_ >= kCachedDays) {
+    for (auto& [symbol, other] : paths_) other->days.clear();
+    cached_days_ = 0;
+  }
+  ++cached_days_;
   Day out;
   const auto minutes = static_cast<std::size_t>(day_minutes(sessions_, d));
   if (minutes > 0) {
@@ -366,7 +372,8 @@ std::optional<std::vector<SimCandle>> Market::history(std::string_view symbol, i
     // The last count_back candles the sessions hold: looked for further back, within reason
     // (a long weekend of one-second candles).
     std::vector<std::int64_t> starts;
-    const std::int64_t reach = 4 * kDayMs + count_back * length * 12;
+    const double wide = 4.0 * kDayMs + 12.0 * static_cast<double>(count_back) * length;
+    const std::int64_t reach = wide > 1e17 ? last_start : static_cast<std::int64_t>(wide);
     for (std::int64_t t = last_start;
          t >= 0 && t >= last_start - reach && std::cmp_less(starts.size(), count_back);
          t -= length) {

@@ -110,6 +110,7 @@ class Market {
 
   std::uint64_t seed_;
   Sessions sessions_;
+  std::size_t cached_days_ = 0;  // days held by every path together
   std::map<std::string, std::unique_ptr<Path>, std::less<>> paths_;
 };
 
