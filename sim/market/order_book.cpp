@@ -39,14 +39,6 @@ const SimTrade& OrderBook::fill(SimOrder& order, double price, std::int64_t qty,
   return trades_.back();
 }
 
-std::vector<SimOrder*> OrderBook::crossed(std::string_view symbol, double price) {
-  std::vector<SimOrder*> out;
-  for (SimOrder* order : open_orders(symbol)) {
-    if (order->order_type == "LO" && marketable(*order, price)) out.push_back(order);
-  }
-  return out;
-}
-
 std::vector<SimOrder*> OrderBook::open_orders(std::string_view symbol) {
   while (first_open_ < orders_.size() && !is_open(orders_[first_open_])) ++first_open_;
   std::vector<SimOrder*> out;

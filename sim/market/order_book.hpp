@@ -1,7 +1,8 @@
 #pragma once
 // The plain orders of every account: their states, the references taken, the execution
 // reports they gave and the fills they made. Matching rules: a limit order trades when the
-// market price reaches it; market orders trade at once.
+// market price reaches it; market orders trade at once (in a replay, within each bar's
+// volume share; Exchange decides how much of an order a fill takes).
 
 #include <cstdint>
 #include <deque>
@@ -37,8 +38,6 @@ class OrderBook {
   }
   // The order's state as an execution report.
   void record(const SimOrder& order) { reports_.push_back(order); }
-  // The resting limit orders of a symbol that this price reaches, oldest first.
-  std::vector<SimOrder*> crossed(std::string_view symbol, double price);
   // The open orders of a symbol (limit and the rest of market orders), oldest first.
   std::vector<SimOrder*> open_orders(std::string_view symbol);
 
