@@ -220,8 +220,9 @@ SimExtension extension{
        "symbols": [...] steps several symbols together, in the order given;
        the clock stands at the start of the first bar (the first candle starting at or
        after "from"; bars start before "to"). Answers {"bars","start","resolution"}.
-  replay.next {}   one bar: the clock moves to the end of bar K, resting orders are matched
-       against bar K's range, bar K is published complete on market:OHLCV:SYMBOL:RES,
+  replay.next {}   one bar: the clock moves to the start of bar K+1 (the end of bar K, or
+       with --sessions the next session's open), resting orders are matched against bar
+       K's range, bar K is published complete on market:OHLCV:SYMBOL:RES,
        then the opening candle of bar K+1, then {"bar","bars","time","close","done"} on
        "replay:clock". Answers {"bar":K}; after the last bar {"done":true}.
   Fills: while bar K is handled the clock stands at its end, the open of bar K+1: market
@@ -233,8 +234,9 @@ SimExtension extension{
   bracket entered in that bar; never its take-profit in the same bar).
   Volume: at most --fill-volume-share of a bar's volume fills in it (per symbol, oldest
   order first); a limit order's rest waits for later bars, a market order's rest trades at
-  the open of each following bar. Reports carry the cumulative filledQty.
-  Margin: an order adding exposure needs price x margin ratio per unit (point value 1),
+  the open of each following bar. Reports carry the cumulative filledQty. After the last
+  bar orders fill whole at the next bar's open (a final flattening is not left hanging).
+  Margin (live too): an order adding exposure needs price x margin ratio per unit (point value 1),
   plus its fee, out of equity (cash + positions at market) less the margin of the open
   positions; else it is refused (400, and a REJECTED report): "Insufficient margin: needs
   X, available Y". A resting order's fill beyond the margin is cut, its rest cancelled with
