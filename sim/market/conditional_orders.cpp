@@ -41,15 +41,19 @@ std::optional<double> reached_up(const PriceRange& r, double level) {
 }  // namespace
 
 void ConditionalOrders::on_order(const SimOrder& order, std::int64_t now) {
-  for (auto& b : brackets_) {
-    if (b.status != "PENDING" || b.entry_order_id != order.order_id) continue;
-    if (order.status == "FILLED") {
-      b.status = "ACTIVE";
-      b.updated_time = now;
-    } else if (order.status == "CANCELLED" || order.status == "REJECTED") {
-      b.status = "CANCELLED";
-      b.updated_time = now;
-    }
+  auto it = entries_.find(order.order_id);
+  if (it == entries_.end()) return;
+  SimBracketOrder& b = brackets_[it->second];
+  if (b.status != "PENDING") {
+    entries_.erase(it);  // cancelled meanwhile
+  } else if (order.status == "FILLED") {
+    b.status = "ACTIVE";
+    b.updated_time = now;
+    entries_.erase(it);
+  } else if (order.status == "CANCELLED" || order.status == "REJECTED") {
+    b.status = "CANCELLED";
+    b.updated_time = now;
+    entries_.erase(it);
   }
 }
 
@@ -114,6 +118,7 @@ void ConditionalOrders::match(std::string_view symbol, const PriceRange& range, 
       // (on_order).
       brackets_[i].entry_order_id = entry.order_id;
       brackets_[i].updated_time = now;
+      entries_[entry.order_id] = i;
       submit(std::move(entry), *hit);
     } else if (b.status == "ACTIVE") {
       // The stop-loss first: when one range reaches both, the worse exit is taken.

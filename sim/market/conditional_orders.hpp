@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -49,11 +51,15 @@ class ConditionalOrders {
   void clear() {
     stops_.clear();
     brackets_.clear();
+    entries_.clear();
   }
 
  private:
   std::vector<SimStopOrder> stops_;
   std::vector<SimBracketOrder> brackets_;
+  // Brackets waiting for their entry's fill, by the entry's order id: every report looks
+  // here, so it is not a scan of every bracket.
+  std::map<std::string, std::size_t, std::less<>> entries_;
 };
 
 }  // namespace tolbu_sim
