@@ -145,7 +145,7 @@ class Exchange {
   ConditionalOrders conditional_;
   std::optional<int> bar_resolution_s_;       // replay
   std::optional<std::int64_t> bar_in_match_;  // start of the bar match_bar is matching
-  bool replay_over_ = false;                   // the last bar was matched
+  bool replay_over_ = false;                  // the last bar was matched
   std::map<std::string, std::pair<std::int64_t, std::int64_t>, std::less<>> volume_used_;
 };
 

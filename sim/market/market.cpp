@@ -25,7 +25,7 @@ constexpr Window kVnSessions[] = {{9 * 3'600'000, 11 * 3'600'000 + 30 * kMinute}
 constexpr double kArchAlpha = 0.08;
 constexpr double kGarchBeta = 0.90;
 constexpr double kLevelPhi = 0.995;
-constexpr int kLevelTerms = 2000;  // 0.995^2000 is about 4e-5: older shocks are forgotten
+constexpr int kLevelTerms = 2000;          // 0.995^2000 is about 4e-5: older shocks are forgotten
 constexpr std::size_t kCachedDays = 1024;  // about 24 MB of one-minute paths at most
 
 std::uint64_t mix(std::uint64_t x) {
