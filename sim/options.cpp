@@ -33,6 +33,17 @@ Options:
   --fee-per-contract X  fixed fee per contract filled (default 0)
   --slippage-ticks N  ticks a market order, or a limit order marketable on arrival (within
                       its limit), trades worse than the last price (default 0)
+  --fill-volume-share X  replay: the most of a bar's volume that fills in that bar, across
+                      the orders of its symbol, oldest first (default 0.25; 0: no limit).
+                      The rest of a limit order rests and fills on later bars; the rest of a
+                      market order trades at the open of each following bar, within that
+                      bar's share, until it is done
+  --sessions NAME     when the market trades: "all-day" (default: every minute, every day)
+                      or "vn-derivatives": Monday to Friday 09:00-11:30 and 13:00-14:45
+                      Asia/Ho_Chi_Minh (UTC+7, i.e. 02:00-04:30 and 06:00-07:45 UTC). The
+                      price stands still outside them, candle history holds no candle
+                      starting outside them (daily candles: weekdays), and a replay steps
+                      only through bars that start in them
   --history-size N    streaming: publications kept per channel for recovery (default 1000;
                       0: no history, channels not recoverable)
   --history-ttl S     streaming: seconds a publication stays in the history (default 300)
@@ -50,8 +61,11 @@ Options:
   --help              this text
 
 Instruments: VN30F2412 (index future), HPG, VIC, FPT; any other code gets a generated
-history with tick size 10. Prices follow a seeded random walk: the same seed gives the same
-candles for any symbol, resolution and range. Currency "VND".
+history with tick size 10. Prices are a pure function of seed, symbol and time: the same
+seed gives the same candles for any symbol, resolution and range. Each day (UTC+7) opens at
+a level from a mean-reverting walk over days; within it one-minute log returns follow a
+GARCH(1,1) (variance w + 0.08 r^2 + 0.90 var), tied to close at the next day's level:
+one-minute changes are nearly uncorrelated and their sizes cluster. Currency "VND".
 
 Micro API (no authentication):
   GET  /GetOhlcvHis/SYMBOL/RESOLUTION/FROM_MS/TO_MS[/COUNT_BACK]
@@ -203,6 +217,12 @@ std::optional<SimOptions> parse_options(int argc, char** argv, std::ostream& out
            options.costs.fee_per_contract >= 0;
     } else if (arg == "--slippage-ticks") {
       ok = parse_number(value, options.slippage_ticks) && options.slippage_ticks >= 0;
+    } else if (arg == "--fill-volume-share") {
+      ok = parse_number(value, options.fill_volume_share) && options.fill_volume_share >= 0 &&
+           options.fill_volume_share <= 1;
+    } else if (arg == "--sessions") {
+      ok = value == "all-day" || value == "vn-derivatives";
+      options.vn_sessions = value == "vn-derivatives";
     } else if (arg == "--max-candles") {
       ok = parse_number(value, options.max_candles) && options.max_candles > 0;
     } else if (arg == "--journal-limit") {

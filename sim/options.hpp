@@ -33,8 +33,14 @@ struct SimOptions {
   // marketable on arrival, within its limit) trades worse than the last price.
   tolbu_sdk::kit::CostModel costs{};
   int slippage_ticks = 0;
+  // Replay: the most of a bar's volume that fills in that bar (0: no limit); the rest of an
+  // order waits for the following bars.
+  double fill_volume_share = 0.25;
   // Backtest replay: the clock is frozen and moves one bar per "replay.next" rpc.
   bool replay = false;
+  // --sessions vn-derivatives: the market trades only in the Vietnamese derivatives
+  // market's sessions (see market/market.hpp); otherwise around the clock.
+  bool vn_sessions = false;
 };
 
 // The text printed by --help: every option and every HTTP endpoint.

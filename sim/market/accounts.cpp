@@ -5,16 +5,12 @@
 
 namespace tolbu_sim {
 
-namespace {
-constexpr double kInitialCash = 10'000'000'000.0;
-}
-
 SimAccount& Accounts::get(std::string_view account_id) {
   auto it = accounts_.find(account_id);
   if (it == accounts_.end()) {
     it = accounts_
              .emplace(std::string(account_id),
-                      SimAccount{std::string(account_id), kInitialCash, {}})
+                      SimAccount{std::string(account_id), initial_cash_, {}})
              .first;
   }
   return it->second;

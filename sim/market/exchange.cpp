@@ -77,7 +77,7 @@ std::string number_text(double v) {
 
 Exchange::Exchange(const SimOptions& options)
     : options_(options),
-      market_(options.seed),
+      market_(options.seed, options.vn_sessions ? Sessions::kVnDerivatives : Sessions::kAllDay),
       clock_(options.start_ms.value_or(std::chrono::duration_cast<std::chrono::milliseconds>(
                                            std::chrono::system_clock::now().time_since_epoch())
                                            .count()),
@@ -178,8 +178,10 @@ void Exchange::publish_market(const Instrument& in, std::int64_t now) {
 void Exchange::tick() {
   ++ticks_;
   std::int64_t now = now_ms();
+  // Outside the market's sessions nothing trades, so nothing is published.
+  const bool open = market_.trades_at(floor_to(now, 60'000), 60);
   for (const Instrument* in : market_.listed()) {
-    if (has_observers()) publish_market(*in, now);
+    if (has_observers() && open) publish_market(*in, now);
     match(in->symbol);
   }
 }
@@ -203,42 +205,137 @@ bool Exchange::set_price(std::string_view symbol, double price, std::string& mes
 
 void Exchange::report(const SimOrder& order) {
   book_.record(order);
+  conditional_.on_order(order, now_ms());
   if (has_observers()) publish(order_channel(order.account_id), layouts::order(order));
+}
+
+std::int64_t Exchange::volume_left(std::string_view symbol, std::int64_t bar_start) {
+  if (!bar_resolution_s_ || replay_over_ || options_.fill_volume_share <= 0) return INT64_MAX;
+  auto it = volume_used_.find(symbol);
+  if (it == volume_used_.end())
+    it = volume_used_.emplace(std::string(symbol), std::pair{0, 0}).first;
+  auto& [start, used] = it->second;
+  if (start != bar_start) {
+    start = bar_start;
+    used = 0;
+  }
+  const std::int64_t length = std::int64_t{*bar_resolution_s_} * 1000;
+  const SimCandle bar =
+      market_.candle(symbol, *bar_resolution_s_, bar_start, bar_start + length - 1);
+  const auto lot = static_cast<double>(market_.instrument(symbol).lot_size);
+  const auto cap =
+      static_cast<std::int64_t>(std::floor(options_.fill_volume_share * bar.volume / lot) * lot);
+  return std::max<std::int64_t>(0, cap - used);
+}
+
+std::int64_t Exchange::marginable(const SimOrder& order, std::int64_t qty, double price,
+                                  std::string& reason) {
+  SimAccount& acct = accounts_.get(order.account_id);
+  auto held = acct.positions.find(order.symbol);
+  const std::int64_t position = held == acct.positions.end() ? 0 : held->second.qty;
+  const std::int64_t sign = order.side == "B" ? 1 : -1;
+  // Up to twice the position an order only reduces it (or reverses it into a smaller one):
+  // always allowed, even to an account under water.
+  const std::int64_t reducing = std::min(qty, 2 * std::abs(position));
+  if (sign * position < 0 && qty <= reducing) return qty;
+  const double ratio = market_.instrument(order.symbol).margin_ratio;
+  const std::int64_t now = now_ms();
+  double equity = acct.cash, used = 0;
+  for (const auto& [symbol, pos] : acct.positions) {
+    if (pos.qty == 0) continue;
+    const double last = market_.price(symbol, now);
+    equity += static_cast<double>(pos.qty) * last;
+    used += std::abs(static_cast<double>(pos.qty)) * last * market_.instrument(symbol).margin_ratio;
+  }
+  const double available = equity - used;
+  // Initial margin of the exposure the fill adds (price x point value 1 x margin ratio),
+  // with its fee.
+  auto needs = [&](std::int64_t q) {
+    const double added = static_cast<double>(std::abs(position + sign * q) - std::abs(position));
+    return added * price * ratio + options_.costs.fee(price, q);
+  };
+  if (needs(qty) <= available) return qty;
+  reason = "Insufficient margin: needs " + number_text(round_to(needs(qty), 2)) + ", available " +
+           number_text(round_to(available, 2));
+  // The most that fits, in lots, beyond the reducing part (where the need only grows).
+  const std::int64_t lot = market_.instrument(order.symbol).lot_size;
+  std::int64_t lo = sign * position < 0 ? reducing / lot : 0, hi = qty / lot;
+  while (lo < hi) {
+    const std::int64_t mid = lo + (hi - lo + 1) / 2;
+    if (needs(mid * lot) <= available) {
+      lo = mid;
+    } else {
+      hi = mid - 1;
+    }
+  }
+  return lo * lot;
 }
 
 void Exchange::fill(SimOrder& order, double price) {
   const std::int64_t now = now_ms();
-  const double fee = options_.costs.fee(price, order.qty - order.filled_qty);
-  const SimTrade& trade = book_.fill(order, price, fee, ids_.next('T'), now);
-  accounts_.apply(trade);
-  report(order);
-  if (has_observers()) {
-    publish(market_channel(DataTypes::TRADE_LOG, order.symbol),
-            json::object{{"symbol", order.symbol},
-                         {"time", now},
-                         {"price", price},
-                         {"qty", trade.qty},
-                         {"side", order.side}});
+  std::int64_t qty = order.qty - order.filled_qty;
+  std::int64_t bar_start = 0;
+  if (bar_resolution_s_) {
+    bar_start = bar_in_match_.value_or(floor_to(now, std::int64_t{*bar_resolution_s_} * 1000));
+    qty = std::min(qty, volume_left(order.symbol, bar_start));
+  }
+  std::string refusal;
+  const std::int64_t allowed = qty > 0 ? marginable(order, qty, price, refusal) : 0;
+  if (allowed > 0) {
+    const double fee = options_.costs.fee(price, allowed);
+    const SimTrade& trade = book_.fill(order, price, allowed, fee, ids_.next('T'), now);
+    if (bar_resolution_s_) volume_used_[order.symbol].second += allowed;
+    accounts_.apply(trade);
+    report(order);
+    if (has_observers()) {
+      publish(market_channel(DataTypes::TRADE_LOG, order.symbol),
+              json::object{{"symbol", order.symbol},
+                           {"time", now},
+                           {"price", price},
+                           {"qty", trade.qty},
+                           {"side", order.side}});
+    }
+  }
+  if (allowed < qty) {
+    // What the margin no longer covers is not left to fill later: cancelled, loudly.
+    order.status = "CANCELLED";
+    order.message = refusal;
+    order.updated_time = now;
+    report(order);
   }
 }
 
-SimOrder& Exchange::submit(SimOrder order) {
-  SimOrder& placed = book_.add(std::move(order), now_ms());
-  report(placed);
-  // A market order, or a limit marketable on arrival, trades at the market, the slippage
+void Exchange::execute(SimOrder& order, double reference) {
+  // A market order, or a limit marketable at the reference, trades there, the slippage
   // worse, but never beyond a limit.
-  const double last = last_price(placed.symbol);
-  if (!OrderBook::marketable(placed, last)) return placed;
-  double price = last;
+  if (!OrderBook::marketable(order, reference)) return;
+  double price = reference;
   if (options_.slippage_ticks > 0) {
-    const double tick = market_.instrument(placed.symbol).tick_size;
-    const double worse = (placed.side == "B" ? 1.0 : -1.0) * options_.slippage_ticks * tick;
-    price = round_to(std::round((last + worse) / tick) * tick, 6);
-    if (placed.order_type == "LO") {
-      price = placed.side == "B" ? std::min(price, placed.price) : std::max(price, placed.price);
+    const double tick = market_.instrument(order.symbol).tick_size;
+    const double worse = (order.side == "B" ? 1.0 : -1.0) * options_.slippage_ticks * tick;
+    price = round_to(std::round((reference + worse) / tick) * tick, 6);
+    if (order.order_type == "LO") {
+      price = order.side == "B" ? std::min(price, order.price) : std::max(price, order.price);
     }
   }
-  fill(placed, price);
+  fill(order, price);
+}
+
+SimOrder& Exchange::submit(SimOrder order, std::optional<double> reference) {
+  const double at = reference.value_or(last_price(order.symbol));
+  // An order the account cannot margin is refused whole, as an exchange would.
+  const double price = OrderBook::marketable(order, at) ? at : order.price;
+  std::string refusal;
+  if (marginable(order, order.qty, price, refusal) < order.qty) {
+    SimOrder& refused = book_.add(std::move(order), now_ms());
+    refused.status = "REJECTED";
+    refused.message = refusal;
+    report(refused);
+    return refused;
+  }
+  SimOrder& placed = book_.add(std::move(order), now_ms());
+  report(placed);
+  execute(placed, at);
   return placed;
 }
 
@@ -287,13 +384,14 @@ ExchangeResult Exchange::place_order(std::string_view ref_order_id, std::string_
   order.price = order_type == "LO" ? *price : 0.0;
   order.qty = *qty;
   SimOrder& placed = submit(std::move(order));
+  if (placed.status == "REJECTED") return rejection(400, placed.message);
   return accepted("Order accepted", layouts::order(placed));
 }
 
 ExchangeResult Exchange::cancel_order(std::string_view order_id) {
   const std::int64_t now = now_ms();
   if (SimOrder* order = book_.find(order_id)) {
-    if (order->status != "NEW")
+    if (!OrderBook::is_open(*order))
       return rejection(
           409, "Order " + order->order_id + " is " + order->status + " and cannot be cancelled");
     order->status = "CANCELLED";
@@ -315,6 +413,13 @@ ExchangeResult Exchange::cancel_order(std::string_view order_id) {
                                 " and cannot be cancelled");
     bracket->status = "CANCELLED";
     bracket->updated_time = now;
+    // A resting entry goes with its bracket.
+    if (SimOrder* entry = book_.find(bracket->entry_order_id);
+        entry && OrderBook::is_open(*entry)) {
+      entry->status = "CANCELLED";
+      entry->updated_time = now;
+      report(*entry);
+    }
     return accepted("Bracket order cancelled", layouts::bracket_order(*bracket));
   }
   return rejection(404, "Order '" + std::string(order_id) + "' not found");
@@ -382,10 +487,54 @@ ExchangeResult Exchange::place_bracket_order(SimBracketOrder b) {
 
 void Exchange::match(std::string_view symbol) {
   const double last = last_price(symbol);
-  // Resting limit orders trade at their limit when the market reaches them.
-  for (SimOrder* order : book_.crossed(symbol, last)) fill(*order, order->price);
-  conditional_.match(symbol, last, now_ms(), ids_,
-                     [this](SimOrder order) -> SimOrder& { return submit(std::move(order)); });
+  // Resting limit orders trade at their limit when the market reaches them; what is left of
+  // market orders (a replay's volume share) trades at the market.
+  for (SimOrder* order : book_.open_orders(symbol)) {
+    if (order->order_type != "LO") {
+      execute(*order, last);
+    } else if (OrderBook::marketable(*order, last)) {
+      fill(*order, order->price);
+    }
+  }
+  conditional_.match(
+      symbol, PriceRange::at(last), now_ms(), ids_,
+      [this](SimOrder order, double at) -> SimOrder& { return submit(std::move(order), at); });
+}
+
+void Exchange::begin_replay(int resolution_s, std::optional<double> capital) {
+  reset();
+  bar_resolution_s_ = resolution_s;
+  replay_over_ = false;
+  accounts_.set_initial_cash(capital.value_or(Accounts::kDefaultCash));
+}
+
+void Exchange::match_bar(std::string_view symbol, const SimCandle& bar, bool last) {
+  const std::int64_t now = now_ms();
+  const PriceRange range{bar.open, bar.high, bar.low};
+  auto send = [this](SimOrder order, double at) -> SimOrder& {
+    return submit(std::move(order), at);
+  };
+  // Nobody knows the path inside a bar: what trades against the strategy is taken first.
+  bar_in_match_ = bar.time;
+  conditional_.match(symbol, range, now, ids_, send, ConditionalOrders::kAdverse);
+  for (SimOrder* order : book_.open_orders(symbol)) {
+    if (order->order_type != "LO") continue;
+    // At the limit, or at the open when the bar opened through it.
+    if (order->side == "B" && range.low <= order->price) {
+      fill(*order, std::min(order->price, range.open));
+    } else if (order->side == "S" && range.high >= order->price) {
+      fill(*order, std::max(order->price, range.open));
+    }
+  }
+  conditional_.match(symbol, range, now, ids_, send, ConditionalOrders::kFavourable);
+  // Brackets entered in this bar: their stop-loss may be reached in it too.
+  conditional_.match(symbol, range, now, ids_, send, ConditionalOrders::kAdverse);
+  bar_in_match_.reset();
+  if (last) replay_over_ = true;
+  const double next_open = last_price(symbol);
+  for (SimOrder* order : book_.open_orders(symbol)) {
+    if (order->order_type != "LO") execute(*order, next_open);
+  }
 }
 
 boost::json::array Exchange::orders(const OrderFilter& f) const {
@@ -442,6 +591,8 @@ boost::json::array Exchange::accounts() {
 
 void Exchange::reset() {
   accounts_.clear();
+  accounts_.set_initial_cash(Accounts::kDefaultCash);
+  volume_used_.clear();
   book_.clear();
   conditional_.clear();
   market_.clear_overrides();

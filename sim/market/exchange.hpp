@@ -26,6 +26,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -68,6 +69,17 @@ class Exchange {
   void tick();
   // Matches resting orders, stop orders and brackets of a symbol against its price now.
   void match_orders(std::string_view symbol) { match(symbol); }
+
+  // Replay: bars of resolution_s seconds; from then on no fill takes more than the share of
+  // its bar's volume (--fill-volume-share), and accounts open with `capital` in cash.
+  void begin_replay(int resolution_s, std::optional<double> capital);
+  // Replay step: the bar that just closed, matched over its whole range in the conservative
+  // order (stops and stop-losses, then limits, entries and take-profits, then the
+  // stop-losses of brackets entered in it); then the rest of market orders trades at the
+  // price now, the open of the next bar. After the last bar (`last`) nothing is left to
+  // spread fills over: from then on orders fill whole, without the volume share, so that a
+  // strategy's final flattening is not left hanging.
+  void match_bar(std::string_view symbol, const SimCandle& bar, bool last = false);
   // Sets the last price of a listed symbol from now on, then matches orders.
   bool set_price(std::string_view symbol, double price, std::string& message);
 
@@ -102,8 +114,21 @@ class Exchange {
 
  private:
   double last_price(std::string_view symbol);
-  SimOrder& submit(SimOrder order);  // validates nothing; fills what is marketable
+  // Checks the margin, then trades what is marketable at the reference (default: the last
+  // price).
+  SimOrder& submit(SimOrder order, std::optional<double> reference = std::nullopt);
+  // Trades the order against a market price: a market order there with the slippage, a
+  // limit order when it reaches it (never beyond its limit).
+  void execute(SimOrder& order, double reference);
+  // Fills as much of the order as the bar's volume share and the account's margin allow,
+  // at the price; a rest the margin refuses is cancelled with the reason.
   void fill(SimOrder& order, double price);
+  // Quantity of the bar starting at bar_start still free for fills (replay with a share).
+  std::int64_t volume_left(std::string_view symbol, std::int64_t bar_start);
+  // The most of qty (in lots) the account can margin at the price, and the reason when it
+  // is less than qty.
+  std::int64_t marginable(const SimOrder& order, std::int64_t qty, double price,
+                          std::string& reason);
   void report(const SimOrder& order);
   void match(std::string_view symbol);
   void publish_market(const Instrument& instrument, std::int64_t now);
@@ -118,6 +143,10 @@ class Exchange {
   Accounts accounts_;
   OrderBook book_;
   ConditionalOrders conditional_;
+  std::optional<int> bar_resolution_s_;       // replay
+  std::optional<std::int64_t> bar_in_match_;  // start of the bar match_bar is matching
+  bool replay_over_ = false;                  // the last bar was matched
+  std::map<std::string, std::pair<std::int64_t, std::int64_t>, std::less<>> volume_used_;
 };
 
 }  // namespace tolbu_sim

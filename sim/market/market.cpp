@@ -3,13 +3,30 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <utility>
 
 namespace tolbu_sim {
 
 namespace {
 
-constexpr int kOctaves = 25;  // periods of 1 s up to 2^24 s (about 194 days)
-constexpr int kSamples = 6;   // interior points per candle for its high and low
+constexpr int kSamples = 6;  // interior points per candle for its sub-minute high and low
+constexpr std::int64_t kMinute = 60'000;
+constexpr std::int64_t kDayMs = 86'400'000;
+constexpr std::int64_t kLocalOffset = 7 * 3'600'000;  // Asia/Ho_Chi_Minh, UTC+7, no DST
+
+// Continuous sessions of the Vietnamese derivatives market, ms after local midnight.
+struct Window {
+  std::int64_t from, to;
+};
+constexpr Window kVnSessions[] = {{9 * 3'600'000, 11 * 3'600'000 + 30 * kMinute},
+                                  {13 * 3'600'000, 14 * 3'600'000 + 45 * kMinute}};
+
+// GARCH(1,1) on one-minute log returns, and the AR(1) of daily log levels.
+constexpr double kArchAlpha = 0.08;
+constexpr double kGarchBeta = 0.90;
+constexpr double kLevelPhi = 0.995;
+constexpr int kLevelTerms = 2000;          // 0.995^2000 is about 4e-5: older shocks are forgotten
+constexpr std::size_t kCachedDays = 1024;  // about 24 MB of one-minute paths at most
 
 std::uint64_t mix(std::uint64_t x) {
   x += 0x9e3779b97f4a7c15ULL;
@@ -28,31 +45,6 @@ double normal(std::uint64_t h) {
   return (sum / 65535.0 - 2.0) * 1.7320508075688772;
 }
 
-constexpr std::array<double, 25> kInversePeriods = [] {
-  std::array<double, 25> a{};
-  double v = 1.0;
-  for (auto& x : a) {
-    x = v;
-    v *= 0.5;
-  }
-  return a;
-}();
-
-// Amplitude of each octave: sqrt(period) for a random walk, with short periods boosted
-// because intraday prices wander more than a daily walk implies.
-const std::array<double, 25>& amplitudes() {
-  static const std::array<double, 25> table = [] {
-    std::array<double, 25> a{};
-    for (std::size_t k = 0; k < a.size(); ++k) {
-      double period = std::ldexp(1.0, static_cast<int>(k));
-      double boost = period < 3600.0 ? std::pow(3600.0 / period, 0.3) : 1.0;
-      a[k] = boost * std::sqrt(period);
-    }
-    return a;
-  }();
-  return table;
-}
-
 std::uint64_t text_hash(std::string_view text) {
   std::uint64_t h = 1469598103934665603ULL;
   for (unsigned char c : text) h = (h ^ c) * 1099511628211ULL;
@@ -62,6 +54,44 @@ std::uint64_t text_hash(std::string_view text) {
 std::int64_t floor_div(std::int64_t a, std::int64_t b) {
   std::int64_t q = a / b;
   return (a % b != 0 && ((a < 0) != (b < 0))) ? q - 1 : q;
+}
+
+std::uint64_t at(std::uint64_t key, std::uint64_t salt, std::int64_t n) {
+  return mix(key ^ salt) + static_cast<std::uint64_t>(n) * 0x9e3779b97f4a7c15ULL;
+}
+
+// Local day number (days since 1970-01-01 in UTC+7) and whether it is Monday to Friday.
+std::int64_t local_day(std::int64_t ms) { return floor_div(ms + kLocalOffset, kDayMs); }
+bool weekday(std::int64_t day) {
+  const std::int64_t dow = ((day % 7) + 7 + 3) % 7;  // 1970-01-01 was a Thursday; 0: Monday
+  return dow < 5;
+}
+
+// Trading ms of a local day before `into` ms after its midnight.
+std::int64_t traded_before(Sessions sessions, std::int64_t day, std::int64_t into) {
+  if (sessions == Sessions::kAllDay) return into;
+  if (!weekday(day)) return 0;
+  std::int64_t total = 0;
+  for (const auto& w : kVnSessions) total += std::clamp(into, w.from, w.to) - w.from;
+  return total;
+}
+
+std::int64_t day_minutes(Sessions sessions, std::int64_t day) {
+  return traded_before(sessions, day, kDayMs) / kMinute;
+}
+
+// Trading ms in [a, b).
+std::int64_t traded_between(Sessions sessions, std::int64_t a, std::int64_t b) {
+  if (b <= a) return 0;
+  if (sessions == Sessions::kAllDay) return b - a;
+  std::int64_t total = 0;
+  for (std::int64_t d = local_day(a); d <= local_day(b - 1); ++d) {
+    const std::int64_t midnight = d * kDayMs - kLocalOffset;
+    const std::int64_t from = std::clamp<std::int64_t>(a - midnight, 0, kDayMs);
+    const std::int64_t to = std::clamp<std::int64_t>(b - midnight, 0, kDayMs);
+    total += traded_before(sessions, d, to) - traded_before(sessions, d, from);
+  }
+  return total;
 }
 
 std::vector<Instrument> listed_instruments() {
@@ -79,26 +109,31 @@ std::vector<Instrument> listed_instruments() {
 
 }  // namespace
 
+struct Market::Day {
+  // Log price at each minute boundary of the day's trading time, relative to the day's
+  // level (minutes + 1 points), and each minute's deviation.
+  std::vector<double> offsets;
+  std::vector<double> deviations;
+};
+
 struct Market::Path {
   Instrument instrument;
   std::uint64_t key = 0;
-  double noise_scale = 0;  // per-octave amplitude factor
   // From each time on, the raw path is multiplied by its factor (sorted by time).
   std::vector<std::pair<std::int64_t, double>> factors;
+  // Computed days and daily log levels (sums of the level shocks), by local day.
+  std::map<std::int64_t, Day> days;
+  std::map<std::int64_t, double> levels;
 };
 
-Market::Market(std::uint64_t seed) : seed_(seed) {
+Market::Market(std::uint64_t seed, Sessions sessions) : seed_(seed), sessions_(sessions) {
   for (auto& instrument : listed_instruments()) {
     auto symbol = instrument.symbol;
     auto p = std::make_unique<Path>();
     p->instrument = std::move(instrument);
     paths_.emplace(symbol, std::move(p));
   }
-  for (auto& [symbol, p] : paths_) {
-    p->key = mix(seed_ ^ text_hash(symbol));
-    // The increment over one day then has about the instrument's volatility.
-    p->noise_scale = p->instrument.volatility / std::sqrt(6.0 * 86400.0);
-  }
+  for (auto& [symbol, p] : paths_) p->key = mix(seed_ ^ text_hash(symbol));
 }
 
 Market::~Market() = default;
@@ -120,7 +155,6 @@ Market::Path& Market::path(std::string_view symbol) {
   in.volatility = 0.02;
   in.base_volume = 1000;
   p->key = h;
-  p->noise_scale = in.volatility / std::sqrt(6.0 * 86400.0);
   return *paths_.emplace(std::string(symbol), std::move(p)).first->second;
 }
 
@@ -146,25 +180,112 @@ double Market::round_to_tick(const Instrument& instrument, double price) const {
   return std::round(value * 1e6) / 1e6;
 }
 
-double Market::raw_price(Path& p, std::int64_t ms) const {
-  const auto& amplitude = amplitudes();
-  double seconds = static_cast<double>(ms) / 1000.0;
-  double noise = 0;
-  for (int k = 0; k < kOctaves; ++k) {
-    double position = seconds * kInversePeriods[static_cast<std::size_t>(k)];
-    double cell = std::floor(position);
-    double frac = position - cell;
-    auto n = static_cast<std::uint64_t>(static_cast<std::int64_t>(cell));
-    std::uint64_t base = p.key ^ (static_cast<std::uint64_t>(k) * 0x632be59bd9b4e019ULL);
-    double v0 = normal(base + n * 0x9e3779b97f4a7c15ULL);
-    double v1 = normal(base + (n + 1) * 0x9e3779b97f4a7c15ULL);
-    noise += amplitude[static_cast<std::size_t>(k)] * (v0 + (v1 - v0) * frac);
+double Market::day_level(Path& p, std::int64_t d) {
+  // Sum of the shocks of the last kLevelTerms days, each worth phi^age: the log level's
+  // AR(1) around the base price. Always summed whole (never from the day before), so that
+  // a day's level is the same bits whatever was asked before it.
+  auto it = p.levels.find(d);
+  if (it == p.levels.end()) {
+    if (p.levels.size() > 20'000) p.levels.clear();
+    double sum = 0, weight = 1;
+    for (int j = 0; j < kLevelTerms; ++j, weight *= kLevelPhi)
+      sum += weight * normal(at(p.key, 0x4c45564cULL, d - j));
+    it = p.levels.emplace(d, sum).first;
   }
-  double price = p.instrument.base_price * std::exp(noise * p.noise_scale);
+  return std::log(p.instrument.base_price) + p.instrument.volatility * it->second;
+}
+
+const Market::Day& Market::day(Path& p, std::int64_t d) {
+  if (auto it = p.days.find(d); it != p.days.end()) return it->second;
+  // One bound over every symbol's days: any code gets a path, so a client naming many
+  // symbols must not grow the cache without limit.
+  if (cached_days_ >= kCachedDays) {
+    for (auto& [symbol, other] : paths_) other->days.clear();
+    cached_days_ = 0;
+  }
+  ++cached_days_;
+  Day out;
+  const auto minutes = static_cast<std::size_t>(day_minutes(sessions_, d));
+  if (minutes > 0) {
+    const double daily = p.instrument.volatility;
+    // Per-minute variance so that a day's returns add up to the instrument's volatility;
+    // each day starts from a variance of its own (volatility regimes).
+    const double variance = daily * daily / static_cast<double>(minutes);
+    const double omega = variance * (1.0 - kArchAlpha - kGarchBeta);
+    double h = variance * std::exp(0.7 * normal(at(p.key, 0x56415231ULL, d)) - 0.245);
+    std::vector<double> walk(minutes + 1, 0.0);
+    out.deviations.resize(minutes);
+    for (std::size_t i = 0; i < minutes; ++i) {
+      const double deviation = std::sqrt(h);
+      const double r =
+          deviation * normal(at(p.key, 0x4d494e55ULL, d * 2048 + static_cast<std::int64_t>(i)));
+      walk[i + 1] = walk[i] + r;
+      out.deviations[i] = deviation;
+      h = omega + kArchAlpha * r * r + kGarchBeta * h;
+    }
+    // Tied so that the day closes at the next day's level: a constant drift per minute.
+    const double target = day_level(p, d + 1) - day_level(p, d);
+    const double drift = (target - walk[minutes]) / static_cast<double>(minutes);
+    out.offsets.resize(minutes + 1);
+    for (std::size_t i = 0; i <= minutes; ++i)
+      out.offsets[i] = walk[i] + drift * static_cast<double>(i);
+  }
+  return p.days.emplace(d, std::move(out)).first->second;
+}
+
+double Market::raw_price(Path& p, std::int64_t ms) {
+  const std::int64_t d = local_day(ms);
+  const std::int64_t into = ms + kLocalOffset - d * kDayMs;
+  const double level = day_level(p, d);
+  const Day& today = day(p, d);
+  double log_price = level;
+  if (!today.deviations.empty()) {
+    const std::size_t minutes = today.deviations.size();
+    const double u = static_cast<double>(traded_before(sessions_, d, into)) / kMinute;
+    const auto i = std::min(static_cast<std::size_t>(u), minutes - 1);
+    const double f = std::clamp(u - static_cast<double>(i), 0.0, 1.0);
+    log_price += today.offsets[i] + f * (today.offsets[i + 1] - today.offsets[i]);
+    // Inside the minute: value noise over 2 to 32 s, held to zero at the minute's ends.
+    double noise = 0;
+    const double seconds = static_cast<double>(ms) / 1000.0;
+    for (int k = 1; k <= 5; ++k) {
+      const double position = seconds / std::ldexp(1.0, k);
+      const double cell = std::floor(position);
+      const double frac = position - cell;
+      const auto n = static_cast<std::int64_t>(cell);
+      const std::uint64_t salt = 0x5355424dULL + static_cast<std::uint64_t>(k);
+      const double v0 = normal(at(p.key, salt, n)), v1 = normal(at(p.key, salt, n + 1));
+      noise += v0 + (v1 - v0) * frac;
+    }
+    log_price +=
+        today.deviations[i] * 0.5 * 2.0 * std::sqrt(f * (1.0 - f)) * noise / std::sqrt(5.0);
+  }
+  double price = std::exp(log_price);
   auto it = std::upper_bound(p.factors.begin(), p.factors.end(), ms,
                              [](std::int64_t t, const auto& f) { return t < f.first; });
   if (it != p.factors.begin()) price *= std::prev(it)->second;
   return price;
+}
+
+bool Market::trades_at(std::int64_t start_ms, int resolution_s) const {
+  if (sessions_ == Sessions::kAllDay) return true;
+  if (resolution_s >= 86400) return resolution_s > 86400 || weekday(local_day(start_ms));
+  const std::int64_t d = local_day(start_ms);
+  if (!weekday(d)) return false;
+  const std::int64_t into = start_ms + kLocalOffset - d * kDayMs;
+  for (const auto& w : kVnSessions)
+    if (into >= w.from && into < w.to) return true;
+  return false;
+}
+
+std::optional<std::int64_t> Market::next_bar(std::int64_t from_ms, int resolution_s,
+                                             std::int64_t limit_ms) const {
+  const std::int64_t length = std::int64_t{resolution_s} * 1000;
+  for (std::int64_t t = floor_div(from_ms + length - 1, length) * length; t < limit_ms;
+       t += length) {
+    if (trades_at(t, resolution_s)) return t;
+  }
+  return std::nullopt;
 }
 
 double Market::price(std::string_view symbol, std::int64_t ms) {
@@ -193,9 +314,18 @@ SimCandle Market::candle(std::string_view symbol, int resolution_s, std::int64_t
     c.high = std::max(c.high, v);
     c.low = std::min(c.low, v);
   }
-  double elapsed = static_cast<double>(end - start_ms + 1) / static_cast<double>(length);
+  // Longer candles: every minute boundary in them (at most about 2000 points).
+  const std::int64_t minutes = (end - start_ms) / kMinute;
+  const std::int64_t stride = std::max<std::int64_t>(1, minutes / 2000);
+  for (std::int64_t m = 1; m <= minutes; m += stride) {
+    double v = round_to_tick(p.instrument, raw_price(p, start_ms + m * kMinute));
+    c.high = std::max(c.high, v);
+    c.low = std::min(c.low, v);
+  }
+  // Volume only where the market traded.
+  const double traded = static_cast<double>(traded_between(sessions_, start_ms, end + 1));
   double per_minute = p.instrument.base_volume * (0.5 + unit(mix(h + 99)));
-  double lots = std::round(per_minute * resolution_s / 60.0 * elapsed / p.instrument.lot_size);
+  double lots = std::round(per_minute * traded / kMinute / p.instrument.lot_size);
   c.volume = lots * p.instrument.lot_size;
   return c;
 }
@@ -238,9 +368,24 @@ std::optional<std::vector<SimCandle>> Market::history(std::string_view symbol, i
               std::to_string(max_candles);
     return std::nullopt;
   }
+  if (count_back > 0 && sessions_ != Sessions::kAllDay) {
+    // The last count_back candles the sessions hold: looked for further back, within reason
+    // (a long weekend of one-second candles).
+    std::vector<std::int64_t> starts;
+    const double wide = 4.0 * kDayMs + 12.0 * static_cast<double>(count_back) * length;
+    const std::int64_t reach = wide > 1e17 ? last_start : static_cast<std::int64_t>(wide);
+    for (std::int64_t t = last_start;
+         t >= 0 && t >= last_start - reach && std::cmp_less(starts.size(), count_back);
+         t -= length) {
+      if (trades_at(t, resolution_s)) starts.push_back(t);
+    }
+    for (auto it = starts.rbegin(); it != starts.rend(); ++it)
+      out.push_back(candle(symbol, resolution_s, *it, now_ms));
+    return out;
+  }
   out.reserve(count);
   for (std::int64_t t = first_start; t <= last_start; t += length) {
-    out.push_back(candle(symbol, resolution_s, t, now_ms));
+    if (trades_at(t, resolution_s)) out.push_back(candle(symbol, resolution_s, t, now_ms));
   }
   return out;
 }

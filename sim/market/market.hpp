@@ -1,8 +1,26 @@
 #pragma once
 // Instruments and their deterministic price paths. The price of a symbol at any instant is a
-// function of the seed, the symbol and the time alone (a sum of seeded random-walk octaves),
-// so candle history for any range and resolution is reproducible and consistent with the
-// live market. Prices set by tests scale the path from that instant on.
+// function of the seed, the symbol and the time alone, so candle history for any range and
+// resolution is reproducible and consistent with the live market. Prices set by tests scale
+// the path from that instant on.
+//
+// The model, chosen not to flatter strategies:
+// - Each trading day (days of Asia/Ho_Chi_Minh, UTC+7) opens at a level of its own: a
+//   mean-reverting walk over days (log level AR(1), coefficient 0.995, daily shocks of the
+//   instrument's volatility), a pure function of the day.
+// - Inside a day, one-minute log returns follow GARCH(1,1): variance
+//   w + 0.08 r[t-1]^2 + 0.90 var[t-1], scaled so that a day moves by the instrument's
+//   volatility, starting each day from a level of its own; computed forward from the day's
+//   seed and tied (a constant drift per minute, a Brownian bridge) so that the day closes
+//   at the next day's level. One-minute changes are then nearly uncorrelated (lag 1 within
+//   +-0.05) while their sizes cluster.
+// - Inside a minute the price moves on a bridge between the minute's ends, about half the
+//   minute's deviation.
+// - Sessions (--sessions vn-derivatives): the price moves only in the Vietnamese derivatives
+//   market's continuous sessions, Monday to Friday 09:00-11:30 and 13:00-14:45 UTC+7
+//   (02:00-04:30 and 06:00-07:45 UTC); it stands still in between, and candle history has no
+//   candle starting outside them (daily candles: weekdays only). Without sessions every
+//   minute of every day trades.
 
 #include <cstdint>
 #include <map>
@@ -34,9 +52,15 @@ struct SimCandle {
   double open = 0, high = 0, low = 0, close = 0, volume = 0;
 };
 
+// When the market trades.
+enum class Sessions {
+  kAllDay,         // every minute of every day
+  kVnDerivatives,  // Mon-Fri 09:00-11:30 and 13:00-14:45 UTC+7
+};
+
 class Market {
  public:
-  explicit Market(std::uint64_t seed);
+  explicit Market(std::uint64_t seed, Sessions sessions = Sessions::kAllDay);
   ~Market();
   Market(const Market&) = delete;
   Market& operator=(const Market&) = delete;
@@ -67,12 +91,26 @@ class Market {
 
   double round_to_tick(const Instrument& instrument, double price) const;
 
+  Sessions sessions() const { return sessions_; }
+  // Whether a candle of resolution_s starting at start_ms exists: it starts in a session
+  // (daily candles: on a weekday). Always true without sessions.
+  bool trades_at(std::int64_t start_ms, int resolution_s) const;
+  // The first candle start of resolution_s at or after from_ms that trades_at; absent when
+  // there is none before limit_ms.
+  std::optional<std::int64_t> next_bar(std::int64_t from_ms, int resolution_s,
+                                       std::int64_t limit_ms) const;
+
  private:
   struct Path;
+  struct Day;
   Path& path(std::string_view symbol);
-  double raw_price(Path& path, std::int64_t ms) const;
+  double raw_price(Path& path, std::int64_t ms);
+  const Day& day(Path& path, std::int64_t day_index);
+  double day_level(Path& path, std::int64_t day_index);
 
   std::uint64_t seed_;
+  Sessions sessions_;
+  std::size_t cached_days_ = 0;  // days held by every path together
   std::map<std::string, std::unique_ptr<Path>, std::less<>> paths_;
 };
 

@@ -1,5 +1,7 @@
 #include "market/order_book.hpp"
 
+#include <algorithm>
+
 namespace tolbu_sim {
 
 SimOrder& OrderBook::add(SimOrder order, std::int64_t now) {
@@ -21,14 +23,15 @@ bool OrderBook::marketable(const SimOrder& order, double price) {
   return order.side == "B" ? price <= order.price : price >= order.price;
 }
 
-const SimTrade& OrderBook::fill(SimOrder& order, double price, double fee, std::string trade_id,
-                                std::int64_t now) {
-  const std::int64_t qty = order.qty - order.filled_qty;
+const SimTrade& OrderBook::fill(SimOrder& order, double price, std::int64_t qty, double fee,
+                                std::string trade_id, std::int64_t now) {
+  qty = std::clamp<std::int64_t>(qty, 0, order.qty - order.filled_qty);
+  const std::int64_t filled = order.filled_qty + qty;
   order.avg_price =
       (order.avg_price * static_cast<double>(order.filled_qty) + price * static_cast<double>(qty)) /
-      static_cast<double>(order.qty);
-  order.filled_qty = order.qty;
-  order.status = "FILLED";
+      static_cast<double>(filled);
+  order.filled_qty = filled;
+  order.status = filled == order.qty ? "FILLED" : "PARTIALLY_FILLED";
   order.updated_time = now;
   order.fee += fee;
   trades_.push_back(SimTrade{std::move(trade_id), order.order_id, order.account_id, order.symbol,
@@ -36,15 +39,12 @@ const SimTrade& OrderBook::fill(SimOrder& order, double price, double fee, std::
   return trades_.back();
 }
 
-std::vector<SimOrder*> OrderBook::crossed(std::string_view symbol, double price) {
-  while (first_open_ < orders_.size() && orders_[first_open_].status != "NEW") ++first_open_;
+std::vector<SimOrder*> OrderBook::open_orders(std::string_view symbol) {
+  while (first_open_ < orders_.size() && !is_open(orders_[first_open_])) ++first_open_;
   std::vector<SimOrder*> out;
   for (std::size_t i = first_open_; i < orders_.size(); ++i) {
     SimOrder& order = orders_[i];
-    if (order.status == "NEW" && order.symbol == symbol && order.order_type == "LO" &&
-        marketable(order, price)) {
-      out.push_back(&order);
-    }
+    if (is_open(order) && order.symbol == symbol) out.push_back(&order);
   }
   return out;
 }

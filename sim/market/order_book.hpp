@@ -1,7 +1,8 @@
 #pragma once
 // The plain orders of every account: their states, the references taken, the execution
 // reports they gave and the fills they made. Matching rules: a limit order trades when the
-// market price reaches it; market orders trade at once.
+// market price reaches it; market orders trade at once (in a replay, within each bar's
+// volume share; Exchange decides how much of an order a fill takes).
 
 #include <cstdint>
 #include <deque>
@@ -28,13 +29,17 @@ class OrderBook {
   // Whether the order trades at this price now: a market order always, a limit order when
   // the price reaches its limit.
   static bool marketable(const SimOrder& order, double price);
-  // Fills what is left of the order at the price; the fill is kept and returned.
-  const SimTrade& fill(SimOrder& order, double price, double fee, std::string trade_id,
-                       std::int64_t now);
+  // Fills qty more of the order at the price (PARTIALLY_FILLED until all of it traded); the
+  // fill is kept and returned. filled_qty stays the cumulative quantity, avg_price its mean.
+  const SimTrade& fill(SimOrder& order, double price, std::int64_t qty, double fee,
+                       std::string trade_id, std::int64_t now);
+  static bool is_open(const SimOrder& order) {
+    return order.status == "NEW" || order.status == "PARTIALLY_FILLED";
+  }
   // The order's state as an execution report.
   void record(const SimOrder& order) { reports_.push_back(order); }
-  // The resting limit orders of a symbol that this price reaches, oldest first.
-  std::vector<SimOrder*> crossed(std::string_view symbol, double price);
+  // The open orders of a symbol (limit and the rest of market orders), oldest first.
+  std::vector<SimOrder*> open_orders(std::string_view symbol);
 
   const std::deque<SimOrder>& orders() const { return orders_; }
   const std::vector<SimOrder>& reports() const { return reports_; }

@@ -111,6 +111,9 @@ json::array accounts(const Accounts& all, Market& market, std::int64_t now_ms) {
                                {"accountId", id},
                                {"accountName", "Simulated account " + id},
                                {"totalEquity", round_to(equity, 2)},
+                               {"cash", round_to(acct.cash, 2)},
+                               // Cash plus open positions at the market: what margin draws on.
+                               {"equity", round_to(equity, 2)},
                                {"credit", 0.0},
                                {"maintenanceMargin", round_to(margin, 2)},
                                {"tempMaintenanceMargin", 0.0},

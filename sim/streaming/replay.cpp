@@ -15,14 +15,24 @@
 //       publishes reaches a subscriber before the marker.
 // Fill rule: while the strategy handles bar K the clock stands at the end of bar K, which is
 // the start of bar K+1, so a market order fills at once at the open of bar K+1 and a limit
-// order fills at that open when it crosses it. Orders that rest are matched at every later
-// bar boundary, at their limit.
+// order fills at that open when it crosses it. When bar K+1 closes, resting orders are
+// matched against its whole range (Exchange::match_bar): a limit at its limit (at the open
+// when the bar opened through it), a stop at its stop price (at the open on a gap) with the
+// slippage. Inside a bar the path is unknown, so the conservative order is taken: stops and
+// stop-losses first, then limits, bracket entries and take-profits, then the stop-losses of
+// brackets entered in that bar; a take-profit is never taken in the bar of its entry. No
+// bar fills more than --fill-volume-share of its volume per symbol: the rest of a limit
+// order rests for later bars, the rest of a market order trades at the open of each
+// following bar. Each part is an execution report with the cumulative filledQty.
+// "capital" in replay.start sets the accounts' cash; orders the account cannot margin are
+// refused ("Insufficient margin: needs X, available Y").
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/json.hpp>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -89,6 +99,13 @@ class Replay {
           symbols.push_back(name);
       }
     }
+    std::optional<double> capital;
+    if (const auto* c = o ? o->if_contains("capital") : nullptr; c && !c->is_null()) {
+      if (!c->is_number() || !(c->to_number<double>() > 0) ||
+          !std::isfinite(c->to_number<double>()))
+        return fail("\"capital\" must be a positive number");
+      capital = c->to_number<double>();
+    }
     if (symbols.empty() || !resolution || !from || !to)
       return fail(
           R"(expected {"symbol": TEXT or "symbols": [TEXT...], "resolution": S, "from": MS, "to": MS})");
@@ -98,18 +115,29 @@ class Replay {
     }
     if (*resolution <= 0 || *resolution > 86400) return fail("resolution must be 1 to 86400 s");
     if (*from < 0 || *to <= *from) return fail("the range needs 0 <= from < to");
+    auto& market = ctx_.exchange.market();
     const std::int64_t length = *resolution * 1000;
-    const std::int64_t first = (*from + length - 1) / length * length;
-    const std::int64_t bars = first < *to ? (*to - first + length - 1) / length : 0;
-    if (bars == 0) return fail("no bar starts in the range");
-    if (static_cast<std::uint64_t>(bars) > kMaxBars)
+    const int res = static_cast<int>(*resolution);
+    // Bars that start in the market's sessions (every bar without sessions).
+    const auto first = market.next_bar(*from, res, *to);
+    if (!first) return fail("no bar starts in the range");
+    std::uint64_t bars = 0;
+    if (market.sessions() == Sessions::kAllDay) {
+      bars = static_cast<std::uint64_t>((*to - *first + length - 1) / length);
+    } else {
+      for (auto t = first; t && bars <= kMaxBars; t = market.next_bar(*t + length, res, *to))
+        ++bars;
+    }
+    if (bars > kMaxBars)
       return fail("the range holds more than " + std::to_string(kMaxBars) + " bars");
     symbols_ = std::move(symbols);
-    resolution_ = static_cast<int>(*resolution);
-    first_ = first;
-    count_ = static_cast<std::uint64_t>(bars);
+    resolution_ = res;
+    first_ = *first;
+    to_ = *to;
+    cursor_ = *first;
+    count_ = bars;
     next_ = 0;
-    ctx_.exchange.reset();
+    ctx_.exchange.begin_replay(resolution_, capital);
     ctx_.exchange.set_time(first_);
     return json::serialize(
         json::object{{"bars", count_}, {"start", first_}, {"resolution", resolution_}});
@@ -127,25 +155,38 @@ class Replay {
     }
     const std::uint64_t k = next_++;
     const std::int64_t length = std::int64_t{resolution_} * 1000;
-    const std::int64_t start = first_ + static_cast<std::int64_t>(k) * length;
+    const std::int64_t start = cursor_;
     const std::int64_t end = start + length;
     auto& exchange = ctx_.exchange;
     auto& market = exchange.market();
-    exchange.set_time(end);
+    // The clock moves on to the next bar's start: the bar's end, or the next session's open.
+    const bool more = k + 1 < count_;
+    // After the last bar too: orders sent then (a final flattening) fill at the next bar's
+    // open, which may be a later session's, past the range.
+    const std::int64_t following =
+        market.next_bar(end, resolution_, more ? to_ : end + 30 * 86'400'000LL).value_or(end);
+    exchange.set_time(following);
     double close = 0.0;
-    for (const auto& symbol : symbols_) exchange.match_orders(symbol);
+    std::vector<SimCandle> closed;
     for (const auto& symbol : symbols_) {
+      closed.push_back(market.candle(symbol, resolution_, start, end - 1));
+      exchange.match_bar(symbol, closed.back(), !more);
+    }
+    for (std::size_t i = 0; i < symbols_.size(); ++i) {
+      const auto& symbol = symbols_[i];
       const auto channel = Exchange::candle_channel(symbol, resolution_);
-      const SimCandle bar = market.candle(symbol, resolution_, start, end - 1);
+      const SimCandle& bar = closed[i];
       if (&symbol == &symbols_.front()) close = bar.close;
       exchange.publish(channel, candle_json(bar));
-      if (k + 1 < count_)
-        exchange.publish(channel, candle_json(market.candle(symbol, resolution_, end, end)));
+      if (more)
+        exchange.publish(channel,
+                         candle_json(market.candle(symbol, resolution_, following, following)));
     }
     hub->publish(
         kMarkerChannel,
         json::object{
             {"bar", k}, {"bars", count_}, {"time", start}, {"close", close}, {"done", false}});
+    cursor_ = following;
     return R"({"bar":)" + std::to_string(k) + "}";
   }
 
@@ -153,6 +194,8 @@ class Replay {
   std::vector<std::string> symbols_;  // stepped together; the marker's close is the first's
   int resolution_ = 60;
   std::int64_t first_ = 0;
+  std::int64_t to_ = 0;
+  std::int64_t cursor_ = 0;  // start of the next bar to step
   std::uint64_t count_ = 0;
   std::uint64_t next_ = 0;
 };
@@ -172,17 +215,32 @@ void install(SimContext& ctx) {
 SimExtension extension{
     "replay", install,
     R"(Replay (--replay), for backtests: Centrifugo "rpc" commands on a streaming connection
-  replay.start {"symbol","resolution","from","to"}  forgets orders, trades and positions;
+  replay.start {"symbol","resolution","from","to"[,"capital"]}  forgets orders, trades and
+       positions; "capital" is the accounts' cash (default 10000000000);
        "symbols": [...] steps several symbols together, in the order given;
        the clock stands at the start of the first bar (the first candle starting at or
        after "from"; bars start before "to"). Answers {"bars","start","resolution"}.
-  replay.next {}   one bar: the clock moves to the end of bar K, resting orders are matched
-       at that instant's price, bar K is published complete on market:OHLCV:SYMBOL:RES,
+  replay.next {}   one bar: the clock moves to the start of bar K+1 (the end of bar K, or
+       with --sessions the next session's open), resting orders are matched against bar
+       K's range, bar K is published complete on market:OHLCV:SYMBOL:RES,
        then the opening candle of bar K+1, then {"bar","bars","time","close","done"} on
        "replay:clock". Answers {"bar":K}; after the last bar {"done":true}.
   Fills: while bar K is handled the clock stands at its end, the open of bar K+1: market
-  orders fill there at once, limit orders when that price crosses them; resting orders are
-  matched at each later bar boundary at their limit.
+  orders fill there at once, limit orders when that price crosses them. When a bar closes,
+  resting orders are matched against its high and low: a limit at its limit, a stop at its
+  stop price plus the slippage, either at the open instead when the bar opened through it.
+  Path inside a bar: the conservative order, the fill worse for the strategy first (stops
+  and stop-losses, then limits, bracket entries and take-profits, then the stop-loss of a
+  bracket entered in that bar; never its take-profit in the same bar).
+  Volume: at most --fill-volume-share of a bar's volume fills in it (per symbol, oldest
+  order first); a limit order's rest waits for later bars, a market order's rest trades at
+  the open of each following bar. Reports carry the cumulative filledQty. After the last
+  bar orders fill whole at the next bar's open (a final flattening is not left hanging).
+  Margin (live too): an order adding exposure needs price x margin ratio per unit (point value 1),
+  plus its fee, out of equity (cash + positions at market) less the margin of the open
+  positions; else it is refused (400, and a REJECTED report): "Insufficient margin: needs
+  X, available Y". A resting order's fill beyond the margin is cut, its rest cancelled with
+  that reason. Reductions of a position are always allowed.
 )"};
 
 }  // namespace

@@ -100,6 +100,7 @@ asio::awaitable<std::size_t> BacktestRuntime::start() {
     for (const auto& symbol : s.range.more_symbols) symbols.emplace_back(symbol);
     request.as_object()["symbols"] = std::move(symbols);
   }
+  if (s.range.capital) request.as_object()["capital"] = *s.range.capital;
   std::string method = "replay.start";
   const json::value answer = co_await s.call(std::move(method), std::move(request), step_timeout);
   const auto* bars = answer.is_object() ? answer.get_object().if_contains("bars") : nullptr;

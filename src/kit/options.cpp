@@ -37,7 +37,8 @@ constexpr const char* kUsage = R"(Usage: {name} [options]
   --log-dir DIR         log files' folder (default logs)
   --report-dir DIR      write report.json and report.html there at the end
   --title TEXT          heading of the report (default: the name and the symbols)
-  --capital AMOUNT      starting equity of the report (default 100000)
+  --capital AMOUNT      starting equity of the report (default 100000); given, in a
+                        backtest also the sim account's cash, which must margin the orders
   --commission-pct PCT  fee per fill in per cent of its value, when the back end reports none
   --no-flatten          leave positions open when the run ends
   --risk                turn on the risk guard with the default limits (--no-risk: off); any
@@ -185,6 +186,7 @@ std::optional<RunOptions> parse_run_options(int argc, char** argv, RunOptions op
       ok = number(value, options.linger_seconds) && options.linger_seconds >= 0;
     } else if (arg == "--capital") {
       ok = number(value, options.capital) && options.capital > 0;
+      options.capital_given = true;
     } else if (arg == "--commission-pct") {
       ok = number(value, options.costs.commission_pct) && options.costs.commission_pct >= 0;
     } else if (arg.starts_with("--max-")) {

@@ -485,6 +485,8 @@ asio::awaitable<int> Runner::run() {
                                 .resolution = options_.resolution,
                                 .from_ms = options_.from_ms,
                                 .to_ms = options_.to_ms};
+    // Given, the capital is also the sim account's cash: orders beyond its margin are refused.
+    if (options_.capital_given) range.capital = options_.capital;
     range.more_symbols.assign(options_.symbols.begin() + 1, options_.symbols.end());
     replay.emplace(config_, stream, range);
     // Orders sent while a bar is handled reach the sim before its clock moves on.

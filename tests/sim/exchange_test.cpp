@@ -150,6 +150,31 @@ TEST_F(ExchangeTest, StopWithLimitRestsAfterTriggerAndBracketStopsOut) {
             "Bracket order K-1 is STOP_LOSS and cannot be cancelled");
 }
 
+// A bracket whose entry rests (a buy limit at the condition while the market is above it)
+// sends that entry once, however many ticks the condition holds; its fill arms the exits,
+// and cancelling the bracket takes a resting entry with it.
+TEST_F(ExchangeTest, ABracketsRestingEntryIsSentOnce) {
+  set_price("VN30F2412", 1300);
+  const std::string bracket = R"({"symbol": "VN30F2412", "side": "B", "account": "E",
+      "quantity": 1, "orderType": "LO", "conditionPrice": 1299.5, "conditionType": ">=",
+      "takeProfitPrice": 1310, "stopLossPrice": 1290})";
+  call("POST", "/api/v1/orders/bracket-order", 200, bracket);
+  call("POST", "/api/v1/orders/bracket-order", 200, bracket);
+  for (int i = 0; i < 5; ++i) ASSERT_EQ(sim.post("/_sim/tick").status, 200);
+  set_price("VN30F2412", 1300.2);
+  auto orders = call("GET", "/api/v1/orders?accountId=E").at("data").as_array();
+  ASSERT_EQ(orders.size(), 2u);  // one entry each
+  for (auto& o : orders) EXPECT_EQ(o.at("status"), "NEW");
+  call("POST", "/api/v1/orders/cancel/K-2");
+  EXPECT_EQ(call("GET", "/api/v1/orders?accountId=E&status=CANCELLED").at("data").as_array().size(),
+            1u);
+  set_price("VN30F2412", 1299.5);
+  auto brackets = call("GET", "/api/v1/bracket-orders?accountId=E").at("data").as_array();
+  EXPECT_EQ(brackets.at(0).at("status"), "ACTIVE");
+  EXPECT_EQ(brackets.at(1).at("status"), "CANCELLED");
+  EXPECT_EQ(call("GET", "/api/v1/orders?accountId=E").at("data").as_array().size(), 2u);
+}
+
 TEST_F(ExchangeTest, ClockAdvancesHistoryAndResetForgetsOrders) {
   auto before = json::parse(sim.get("/GetOhlcvHis/FPT/60/0/9999999999999/1").body);
   EXPECT_EQ(before.at(0).at("time"), kStart);

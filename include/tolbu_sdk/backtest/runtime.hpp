@@ -29,6 +29,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,8 @@ struct TOLBU_API ReplayRange {
   std::int64_t to_ms = 0;    // bars start before this
   // More symbols stepped in the same lockstep, after `symbol`.
   std::vector<std::string> more_symbols{};
+  // The account's starting cash on the sim, which margins its orders; absent: the sim's own.
+  std::optional<double> capital{};
 };
 
 // One bar the strategy has handled.

@@ -77,6 +77,7 @@ struct TOLBU_API RunOptions {
   // End of a backtest (exclusive), epoch ms.
   std::int64_t to_ms = 0;
   double capital = 100000.0;                // starting equity of the report
+  bool capital_given = false;               // --capital given: a backtest's account cash too
   // The fee model of the strategy's accounting.
   CostModel costs{};
   // The pre-trade risk guard: off unless set (--risk, or any --max-... option).
