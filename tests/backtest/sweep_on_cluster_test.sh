@@ -8,8 +8,16 @@ export TOLBU_BUILD_DIR=$2
 work=$(mktemp -d)
 declare -a pids=()
 cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
+  # Workers first, then the scheduler; whatever does not end within 5 s is killed.
+  local i
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[$i]}" 2>/dev/null || true; done
+  for _ in $(seq 1 50); do
+    local alive=0
+    for pid in "${pids[@]}"; do kill -0 "$pid" 2>/dev/null && alive=1; done
+    [ $alive -eq 0 ] && break
+    sleep 0.1
+  done
+  for pid in "${pids[@]}"; do kill -9 "$pid" 2>/dev/null || true; done
   [ -n "${KEEP:-}" ] || rm -rf "$work"
 }
 trap cleanup EXIT
