@@ -58,8 +58,8 @@ std::string annualisation_text(std::optional<double> periods_per_year,
         platform::seconds_between(curve.front().time, curve.back().time) / kSecondsPerYear;
     return fmt::format(
         "Sharpe and Sortino are annualised by sqrt({:.1f}) bars a year: {} bar steps over "
-        "{:.4f} calendar years from the first bar to the last",
-        *periods_per_year, curve.size() - 1, years);
+        "{:.4g} calendar years ({:.2f} days) from the first bar to the last",
+        *periods_per_year, curve.size() - 1, years, years * 365.25);
   }
   return fmt::format("Sharpe and Sortino are annualised by sqrt({:.1f}) periods a year (given)",
                      *periods_per_year);
