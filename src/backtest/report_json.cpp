@@ -5,6 +5,7 @@
 #include <boost/json/value.hpp>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -94,6 +95,16 @@ json::object report_json(const BacktestResult& result) {
     out.emplace("open_position", result.open_position->to_dict());
   else
     out.emplace("open_position", nullptr);
+  json::array positions;
+  for (const OpenHolding& h : result.positions) {
+    if (!std::isfinite(h.avg_price) || !std::isfinite(h.unrealized_pnl))
+      throw ValueError("Open position of " + h.symbol + " is not finite");
+    positions.push_back(json::object{{"symbol", h.symbol},
+                                     {"qty", h.qty},
+                                     {"avg_price", h.avg_price},
+                                     {"unrealized_pnl", h.unrealized_pnl}});
+  }
+  out.emplace("positions", std::move(positions));
   return out;
 }
 

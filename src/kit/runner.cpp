@@ -293,6 +293,10 @@ backtest::BacktestResult Runner::result() const {
   // From the bars themselves: whatever sessions the market keeps, they are in the data.
   out.periods_per_year = backtest::periods_per_year_of(out.equity_curve);
   out.price_symbol = options_.symbols.front();
+  // The same keys during the run and after it: what is open is listed either way.
+  for (const auto& h : portfolio_.holdings()) {
+    if (h.qty != 0) out.positions.push_back({h.symbol, h.qty, h.avg_price, h.unrealized_pnl()});
+  }
   out.commission = portfolio_.fees();
   out.slippage = portfolio_.slippage();
   std::size_t n = 0;

@@ -42,7 +42,8 @@ TEST(ReportJson, LayoutServedByReportAndIdenticalBytesForIdenticalInput) {
   costed.commission = 0.7;
   costed.slippage = 0.05;
   const json::object report = report_json(costed);
-  ASSERT_EQ(report.size(), 5u);
+  ASSERT_EQ(report.size(), 6u);
+  EXPECT_TRUE(report.at("positions").as_array().empty());
   EXPECT_TRUE(report.at("open_position").is_null());
   EXPECT_EQ(report.begin()->key(), "metrics");
   const auto& metrics = report.at("metrics").as_object();
@@ -84,7 +85,8 @@ TEST(ReportJson, LayoutServedByReportAndIdenticalBytesForIdenticalInput) {
   // Nothing at all still gives a complete report.
   EXPECT_EQ(report_json_text(BacktestResult{}).substr(0, 28), R"({"metrics": {"trades": 0, "w)");
   EXPECT_NE(report_json_text(BacktestResult{})
-                .find(R"("equity_curve": [], "prices": [], "trades": [], "open_position": null})"),
+                .find(R"("equity_curve": [], "prices": [], "trades": [], "open_position": null, )"
+                      R"("positions": []})"),
             std::string::npos);
 
   // A report taken during the run shows the open position.
@@ -95,6 +97,9 @@ TEST(ReportJson, LayoutServedByReportAndIdenticalBytesForIdenticalInput) {
   const json::object& open = with_open.at("open_position").as_object();
   EXPECT_EQ(open.at("side").as_string(), "LONG");
   EXPECT_EQ(open.at("unrealized_pnl").as_double(), 4.5);
+  running.positions = {{"FPT", 3, 102.5, 4.5}, {"HPG", -100, 25.0, -10.0}};
+  EXPECT_EQ(json::serialize(report_json(running).at("positions").as_array()[1]),
+            R"({"symbol":"HPG","qty":-100,"avg_price":2.5E1,"unrealized_pnl":-1E1})");
 }
 
 TEST(ReportHtml, SelfContainedPageWithEveryTradeInItsData) {

@@ -133,6 +133,16 @@ struct TOLBU_API Metrics {
   bool operator==(const Metrics&) const = default;
 };
 
+// A position still open when the report is made, one per symbol.
+struct TOLBU_API OpenHolding {
+  std::string symbol;
+  std::int64_t qty = 0;  // signed: above 0 long
+  double avg_price = 0.0;
+  double unrealized_pnl = 0.0;
+
+  bool operator==(const OpenHolding&) const = default;
+};
+
 // Everything one report shows.
 struct TOLBU_API BacktestResult {
   std::string title;  // page heading, e.g. strategy, symbol and resolution
@@ -150,6 +160,7 @@ struct TOLBU_API BacktestResult {
   // The symbol whose prices are charted: only its trades are marked on them (every trade
   // when empty).
   std::string price_symbol{};
+  std::vector<OpenHolding> positions{};  // every open position (a report taken during the run)
 };
 
 // Bars a year from the calendar of the curve: its steps over the years it spans. Absent with
@@ -159,7 +170,8 @@ TOLBU_API std::optional<double> periods_per_year_of(const std::vector<EquityPoin
 // {"metrics": {...}, "equity_curve": [{"time", "equity", "in_position"}, ...],
 //  "prices": [{"time", "price"}, ...],
 //  "trades": [{"id", "symbol", "side", ..., "commission", "slippage"}, ...],
-//  "open_position": Position::to_dict() or null}:
+//  "open_position": Position::to_dict() or null,
+//  "positions": [{"symbol", "qty", "avg_price", "unrealized_pnl"}, ...]}:
 // a value that get_algo_stat_report() can answer for "/report", the same during a run and
 // after it. Every trade and every bar is kept, so exposure and the rest recompute from the
 // file. Times are ISO texts without a zone.
