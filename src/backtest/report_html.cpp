@@ -22,8 +22,10 @@ using strategy::ClosedPosition;
 namespace {
 
 // Spans a series is kept in: about four times the columns of the widest chart, so that a
-// zoom of four keeps its detail.
+// zoom of four keeps its detail. The price, which the trades sit on, has a finer level too
+// for deeper zooms, as whole steps of its smallest decimal from one span to the next.
 constexpr std::size_t kBuckets = 4000;
+constexpr std::size_t kFineBuckets = 12000;
 
 void append_escaped(std::string& out, std::string_view text) {
   for (char c : text) {
@@ -86,15 +88,6 @@ std::size_t bucket_start(std::size_t i, std::size_t n, std::size_t buckets) {
   return static_cast<std::size_t>(static_cast<unsigned long long>(i) * n / buckets);
 }
 
-// The bucket that holds bar `bar`.
-std::size_t bucket_of(std::size_t bar, std::size_t n, std::size_t buckets) {
-  // The largest i with bucket_start(i) <= bar.
-  std::size_t i = static_cast<std::size_t>(static_cast<unsigned long long>(bar) * buckets / n);
-  while (i + 1 < buckets && bucket_start(i + 1, n, buckets) <= bar) ++i;
-  while (i > 0 && bucket_start(i, n, buckets) > bar) --i;
-  return i;
-}
-
 // One series as {"n", "t", "lo", "hi"} (or "v" when every bucket is one bar): times as seconds
 // from the report's origin, values rounded as given.
 void append_series(std::string& out, std::string_view name, const std::vector<LocalDateTime>& times,
@@ -138,6 +131,56 @@ void append_series(std::string& out, std::string_view name, const std::vector<Lo
   out += '}';
 }
 
+// The decimals that write every price exactly (at most 6), for the fine level's whole steps.
+std::optional<int> price_decimals(const std::vector<double>& prices) {
+  for (int d = 0; d <= 6; ++d) {
+    const double scale = std::pow(10.0, d);
+    bool whole = true;
+    for (double p : prices) {
+      const double scaled = p * scale;
+      if (std::abs(scaled) > 1e15 || std::abs(scaled - std::round(scaled)) > 1e-6) {
+        whole = false;
+        break;
+      }
+    }
+    if (whole) return d;
+  }
+  return std::nullopt;
+}
+
+// The price's fine level: {"k", "d", "t0", "dt", "lo", "span"}: times as seconds from one span
+// to the next, lows as steps of 10^-d from the previous low, and each span's height in steps.
+// Only for runs longer than the coarse level, with prices of at most six decimals.
+void append_fine_prices(std::string& out, const std::vector<LocalDateTime>& times,
+                        const std::vector<double>& prices, LocalDateTime origin) {
+  const std::size_t n = prices.size();
+  if (n <= kBuckets) return;
+  const auto decimals = price_decimals(prices);
+  if (!decimals) return;
+  const double scale = std::pow(10.0, *decimals);
+  const std::size_t k = std::min(n, kFineBuckets);
+  std::string dt, lo, span;
+  double previous_time = 0;
+  long long previous_low = 0;
+  for (std::size_t i = 0; i < k; ++i) {
+    const std::size_t begin = bucket_start(i, n, k), end = bucket_start(i + 1, n, k);
+    const auto [low, high] =
+        std::minmax_element(prices.begin() + static_cast<std::ptrdiff_t>(begin),
+                            prices.begin() + static_cast<std::ptrdiff_t>(end));
+    const auto low_steps = std::llround(*low * scale);
+    const auto high_steps = std::llround(*high * scale);
+    const double time = platform::seconds_between(origin, times[begin]);
+    const char* comma = i == 0 ? "" : ",";
+    fmt::format_to(std::back_inserter(dt), "{}{}", comma, number(time - previous_time));
+    fmt::format_to(std::back_inserter(lo), "{}{}", comma, low_steps - previous_low);
+    fmt::format_to(std::back_inserter(span), "{}{}", comma, high_steps - low_steps);
+    previous_time = time;
+    previous_low = low_steps;
+  }
+  fmt::format_to(std::back_inserter(out), ",\"fine\":{{\"k\":{},\"d\":{},\"dt\":[{}],\"lo\":[{}],"
+                 "\"span\":[{}]}}", k, *decimals, dt, lo, span);
+}
+
 // The trade's bar in the prices: the bar whose close is at or after the time (a fill after a
 // bar's close happens at that instant), or none outside the charted span.
 std::optional<std::size_t> bar_at(const std::vector<PricePoint>& prices, LocalDateTime time) {
@@ -165,7 +208,9 @@ void append_data(std::string& out, const BacktestResult& r) {
   std::vector<double> values;
   for (const PricePoint& p : r.prices) times.push_back(p.time), values.push_back(p.price);
   append_series(out, "price", times, values, values, origin, -1);
-  out += ',';
+  out.pop_back();  // the fine level goes inside the price's object
+  append_fine_prices(out, times, values, origin);
+  out += "},";
 
   times.clear();
   values.clear();
@@ -182,10 +227,15 @@ void append_data(std::string& out, const BacktestResult& r) {
   out += ',';
   append_series(out, "drawdown", times, drawdown, drawdown, origin, 2);
 
+  // Trade times in minutes when they all fall on whole minutes (bar closes do): shorter.
+  double unit = 60;
+  for (const ClosedPosition& t : r.trades)
+    for (LocalDateTime time : {t.entry_time, t.exit_time})
+      if (std::fmod(platform::seconds_between(origin, time), 60.0) != 0) unit = 1;
+  fmt::format_to(std::back_inserter(out), ",\"unit\":{}", number(unit));
+
   std::vector<std::string> symbols;
   out += ",\"trades\":[";
-  const std::size_t n = r.prices.size();
-  const std::size_t buckets = std::min(n, kBuckets);
   for (std::size_t i = 0; i < r.trades.size(); ++i) {
     const ClosedPosition& t = r.trades[i];
     auto symbol = std::find(symbols.begin(), symbols.end(), t.symbol);
@@ -195,14 +245,13 @@ void append_data(std::string& out, const BacktestResult& r) {
     const auto exit = ours ? bar_at(r.prices, t.exit_time) : std::nullopt;
     const bool charted = entry && exit;
     const TradeCosts* costs = r.trade_costs.empty() ? nullptr : &r.trade_costs[i];
-    // [entry bucket, exit bucket (-1: not charted), entry and exit seconds from the origin,
+    // [entry bar, exit bar (-1: not charted), entry and exit time from the origin in units,
     //  side (1 long), quantity, entry, exit, pnl, pnl %, commission, slippage, symbol]
     fmt::format_to(
         std::back_inserter(out), "{}[{},{},{},{},{},{},{},{},{},{},{},{},{}]", i == 0 ? "" : ",",
-        charted ? static_cast<long long>(bucket_of(*entry, n, buckets)) : -1,
-        charted ? static_cast<long long>(bucket_of(*exit, n, buckets)) : -1,
-        number(platform::seconds_between(origin, t.entry_time)),
-        number(platform::seconds_between(origin, t.exit_time)),
+        charted ? static_cast<long long>(*entry) : -1, charted ? static_cast<long long>(*exit) : -1,
+        number(platform::seconds_between(origin, t.entry_time) / unit),
+        number(platform::seconds_between(origin, t.exit_time) / unit),
         t.side == strategy::PositionSide::LONG ? 1 : -1, t.quantity, number(t.entry_price),
         number(t.exit_price), money(t.pnl), money(t.pnl_percent),
         costs ? money(costs->commission) : "null", costs ? money(costs->slippage) : "null",
@@ -292,6 +341,7 @@ const MAX_MARKS = 150, PAGE = 50, NS = "http://www.w3.org/2000/svg";
 const originMs = Date.parse(D.origin + "Z");
 const when = (s) => isFinite(originMs) ? new Date(originMs + s * 1000).toISOString()
   .slice(0, 19).replace("T", " ") : String(s);
+const at = (units) => when(units * D.unit);
 let view = [0, 1];
 
 function norm(s) {
@@ -299,6 +349,31 @@ function norm(s) {
   return { n: s.n, t: s.t, lo: lo, hi: hi, k: lo.length };
 }
 const series = { price: norm(D.price), equity: norm(D.equity), drawdown: norm(D.drawdown) };
+// The price's fine level, decoded the first time a zoom needs it.
+let fine = null;
+function finePrice() {
+  if (fine || !D.price.fine) return fine;
+  const f = D.price.fine, q = Math.pow(10, f.d), t = [], lo = [], hi = [];
+  let time = 0, low = 0;
+  for (let i = 0; i < f.k; i++) {
+    time += f.dt[i];
+    low += f.lo[i];
+    t.push(time);
+    lo.push(low / q);
+    hi.push((low + f.span[i]) / q);
+  }
+  fine = { n: D.price.n, t: t, lo: lo, hi: hi, k: f.k };
+  return fine;
+}
+// The level a chart draws from: the finer one once the coarse one has fewer spans in view
+// than the chart has columns.
+function level(name) {
+  const s = series[name];
+  if (name !== "price" || (view[1] - view[0]) * s.k >= PW) return s;
+  return finePrice() || s;
+}
+// The span of a level that holds bar b: the last one starting at or before it.
+const spanOf = (s, b) => s.k === s.n ? b : Math.ceil((b + 1) * s.k / s.n) - 1;
 
 function el(parent, name, attrs, text) {
   const e = document.createElementNS(NS, name);
@@ -326,7 +401,7 @@ function visible(s) {
 }
 
 function draw(name, yTitle, extra) {
-  const svg = document.getElementById(name + "-chart"), s = series[name];
+  const svg = document.getElementById(name + "-chart"), s = level(name);
   svg.replaceChildren();
   el(svg, "rect", { class: "frame", x: L, y: T, width: PW, height: PH });
   el(svg, "text", { class: "title", x: 14, y: T + PH / 2, "text-anchor": "middle",
@@ -377,17 +452,20 @@ function draw(name, yTitle, extra) {
       if (b > a) add(L + c + 0.5, lo, hi);
     }
   }
+  // Nothing drawn spills out of the plot: lines of trades that began before the view.
+  const clip = el(el(svg, "defs", {}), "clipPath", { id: name + "-plot" });
+  el(clip, "rect", { x: L - 7, y: T - 12, width: PW + 14, height: PH + 24 });
   el(svg, "polyline", { id: name + "-series", class: "series", points: points.join(" "),
     "data-buckets": String(count) });
-  return { svg: svg, x: x, y: y, i0: i0, i1: i1 };
+  return { svg: svg, x: x, y: y, i0: i0, i1: i1, s: s };
 }
 
 function outcome(pnl) { return pnl > 0 ? "win" : pnl < 0 ? "loss" : "flat"; }
 
 function drawPrice() {
-  const s = series.price;
+  const s = level("price");
   const [i0, i1] = s.k ? visible(s) : [0, 0];
-  const shown = D.trades.filter((t) => t[0] >= 0 && t[1] >= i0 && t[0] < i1);
+  const shown = D.trades.filter((t) => t[0] >= 0 && spanOf(s, t[1]) >= i0 && spanOf(s, t[0]) < i1);
   const marks = shown.length <= MAX_MARKS ? shown : [];
   const values = [];
   for (const t of marks) values.push(t[6], t[7]);
@@ -397,11 +475,11 @@ function drawPrice() {
     ? shown.length + " trades in this range: zoom in to at most " + MAX_MARKS + " to see them"
     : shown.length + " trades in this range";
   if (!c) return;
-  const g = el(c.svg, "g", { id: "trade-marks" });
+  const g = el(c.svg, "g", { id: "trade-marks", "clip-path": "url(#price-plot)" });
   for (const t of marks) {
-    const x0 = c.x(t[0]), y0 = c.y(t[6]), x1 = c.x(t[1]), y1 = c.y(t[7]);
+    const x0 = c.x(spanOf(s, t[0])), y0 = c.y(t[6]), x1 = c.x(spanOf(s, t[1])), y1 = c.y(t[7]);
     const title = (t[4] > 0 ? "LONG " : "SHORT ") + t[5] + " " + D.symbols[t[12]] + " @ " +
-      t[6] + " -> " + t[7] + " (" + when(t[3]) + "), pnl " + t[8].toFixed(2);
+      t[6] + " -> " + t[7] + " (" + at(t[3]) + "), pnl " + t[8].toFixed(2);
     el(g, "line", { class: "trade " + outcome(t[8]), x1: x0.toFixed(2), y1: y0.toFixed(2),
       x2: x1.toFixed(2), y2: y1.toFixed(2) });
     const entry = el(g, "path", { class: "entry " + (t[4] > 0 ? "long" : "short"),
@@ -416,7 +494,7 @@ function drawAll() {
   drawPrice();
   draw("equity", "Equity");
   draw("drawdown", "Drawdown");
-  const s = series.price.k ? series.price : series.equity;
+  const s = series.price.k ? level("price") : series.equity;
   const range = document.getElementById("zoom-range");
   if (s.k) {
     const [i0, i1] = visible(s);
@@ -426,7 +504,7 @@ function drawAll() {
 }
 
 function setView(a, b) {
-  const k = Math.max(series.price.k, series.equity.k, 1), least = 2 / k;
+  const k = Math.max(finePrice() ? fine.k : series.price.k, series.equity.k, 1), least = 2 / k;
   if (b - a < least) { const m = (a + b) / 2; a = m - least / 2; b = m + least / 2; }
   if (a < 0) { b -= a; a = 0; }
   if (b > 1) { a -= b - 1; b = 1; }
@@ -438,23 +516,23 @@ function setView(a, b) {
 for (const name of ["price", "equity", "drawdown"]) {
   const svg = document.getElementById(name + "-chart");
   let start = null, box = null;
-  const at = (e) => {
+  const pointer = (e) => {
     const r = svg.getBoundingClientRect();
     return Math.max(L, Math.min(L + PW, (e.clientX - r.left) * W / r.width));
   };
   svg.addEventListener("mousedown", (e) => {
-    start = at(e);
+    start = pointer(e);
     box = el(svg, "rect", { class: "selection", x: start, y: T, width: 0, height: PH });
   });
   svg.addEventListener("mousemove", (e) => {
     if (start === null) return;
-    const now = at(e);
+    const now = pointer(e);
     box.setAttribute("x", Math.min(start, now));
     box.setAttribute("width", Math.abs(now - start));
   });
   window.addEventListener("mouseup", (e) => {
     if (start === null) return;
-    const end = at(e), a = Math.min(start, end), b = Math.max(start, end);
+    const end = pointer(e), a = Math.min(start, end), b = Math.max(start, end);
     start = null;
     if (b - a < 4) { drawAll(); return; }
     const span = view[1] - view[0];
@@ -483,8 +561,8 @@ function showPage(p) {
   for (let i = page * PAGE; i < Math.min(D.trades.length, (page + 1) * PAGE); i++) {
     const t = D.trades[i], tr = body.insertRow();
     tr.className = outcome(t[8]);
-    const cells = [i + 1, D.symbols[t[12]], t[4] > 0 ? "LONG" : "SHORT", t[5], when(t[2]), t[6],
-      when(t[3]), t[7], t[8].toFixed(2), t[9].toFixed(2), cents(t[10]), cents(t[11])];
+    const cells = [i + 1, D.symbols[t[12]], t[4] > 0 ? "LONG" : "SHORT", t[5], at(t[2]), t[6],
+      at(t[3]), t[7], t[8].toFixed(2), t[9].toFixed(2), cents(t[10]), cents(t[11])];
     cells.forEach((v, j) => {
       const td = tr.insertCell();
       td.textContent = String(v);
@@ -514,7 +592,7 @@ std::string report_html(const BacktestResult& result) {
   const std::string title = escaped(result.title.empty() ? "Backtest" : result.title);
 
   std::string out;
-  out.reserve(16384 + 70 * result.trades.size() + 40 * 3 * kBuckets);
+  out.reserve(16384 + 70 * result.trades.size() + 40 * 3 * kBuckets + 12 * kFineBuckets);
   out += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
   fmt::format_to(std::back_inserter(out), "<title>{} - backtest report</title>\n", title);
   out += "<style>";

@@ -117,9 +117,11 @@ TEST(ReportHtml, SelfContainedPageWithEveryTradeInItsData) {
   EXPECT_EQ(data.at("drawdown").at("v").as_array().size(), 10u);
   const auto& trades = data.at("trades").as_array();
   ASSERT_EQ(trades.size(), 2u);
-  // [entry bucket, exit bucket, entry s, exit s, side, qty, entry, exit, pnl, pnl %, ...]
+  // [entry bar, exit bar, entry and exit time in minutes, side, qty, entry, exit, pnl, pnl %,
+  //  commission, slippage, symbol]
+  EXPECT_EQ(data.at("unit").to_number<double>(), 60);
   EXPECT_EQ(trades[1].as_array().size(), 13u);
-  EXPECT_NE(html.find("[6,8,360,480,-1,1,105,107,-2.00,-1.90,null,null,1]"), std::string::npos);
+  EXPECT_NE(html.find("[6,8,6,8,-1,1,105,107,-2.00,-1.90,null,null,1]"), std::string::npos);
   EXPECT_EQ(data.at("symbols").as_array()[0].as_string(), "</script><b>");
   EXPECT_EQ(html.find("</script><b>"), std::string::npos);
 
@@ -157,11 +159,13 @@ TEST(ReportHtml, LongRunsAreKeptAsBucketsAndTradesOutsideThePricesAreNotCharted)
   trades = page_data(report_html(r)).at("trades").as_array();
   for (const auto& t : trades) EXPECT_EQ(t.at(0).as_int64(), -1);
 
-  // 10,007 bars: kept as 4000 buckets of their lows and highs, every extreme kept.
+  // 10,007 bars: kept as 4000 buckets of their lows and highs, every extreme kept; the fine
+  // level holds each bar as whole steps of the price's decimal.
   BacktestResult long_run;
   for (int i = 0; i < 10007; ++i)
-    long_run.prices.push_back({minute(i), 100.0 + (i == 7777 ? 50 : 0) - (i == 3 ? 60 : 0)});
-  long_run.trades.push_back(trade("t", PositionSide::LONG, 7777, 150, 10006, 100, -50));
+    long_run.prices.push_back({minute(i), 100.5 + (i == 7777 ? 50 : 0) - (i == 3 ? 60 : 0)});
+  long_run.trades.push_back(trade("t", PositionSide::LONG, 7777, 150.5, 10005, 100.5, -50));
+  long_run.trades.back().exit_time += std::chrono::seconds(1);  // not on a minute: seconds
   const json::object data = page_data(report_html(long_run));
   const auto& price = data.at("price").as_object();
   EXPECT_EQ(price.at("n").as_int64(), 10007);
@@ -175,15 +179,24 @@ TEST(ReportHtml, LongRunsAreKeptAsBucketsAndTradesOutsideThePricesAreNotCharted)
     lowest = std::min(lowest, lo[i].to_number<double>());
     highest = std::max(highest, hi[i].to_number<double>());
   }
-  EXPECT_EQ(lowest, 40);
-  EXPECT_EQ(highest, 150);
+  EXPECT_EQ(lowest, 40.5);
+  EXPECT_EQ(highest, 150.5);
+  const auto& fine = price.at("fine").as_object();
+  EXPECT_EQ(fine.at("k").as_int64(), 10007);
+  EXPECT_EQ(fine.at("d").as_int64(), 1);
+  std::int64_t steps = 0;
+  double time = 0;
+  for (int i = 0; i <= 7777; ++i) {
+    steps += fine.at("lo").as_array()[static_cast<std::size_t>(i)].as_int64();
+    time += fine.at("dt").as_array()[static_cast<std::size_t>(i)].to_number<double>();
+  }
+  EXPECT_EQ(steps, 1505);  // 150.5 at bar 7777
+  EXPECT_EQ(time, 7777 * 60.0);
+  EXPECT_EQ(data.at("unit").to_number<double>(), 1);
   const auto& t = data.at("trades").as_array()[0].as_array();
-  std::int64_t holder = 0;  // the bucket that holds bar 7777: the last to start at or before it
-  while ((holder + 1) * 10007 / 4000 <= 7777) ++holder;
-  EXPECT_EQ(t[0].as_int64(), holder);
-  EXPECT_EQ(t[1].as_int64(), 3999);
-  EXPECT_EQ(price.at("t").as_array()[t[0].as_int64()].to_number<double>(),
-            60.0 * (t[0].as_int64() * 10007 / 4000));
+  EXPECT_EQ(t[0].as_int64(), 7777);
+  EXPECT_EQ(t[1].as_int64(), 10006);  // the bar whose close is the first at or after the exit
+  EXPECT_EQ(t[3].to_number<double>(), 10005 * 60.0 + 1);
 
   // Nothing, or one flat bar, still makes a page and finite data.
   const std::string empty = report_html(BacktestResult{});
