@@ -64,7 +64,7 @@ th, td { text-align: left; padding: 2px 6px; border-bottom: 1px solid #eaeef2;
   <section>
     <h2>P&amp;L</h2>
     <div class="figures">
-      <div class="figure"><b id="pnl">0.00</b><span>total P&amp;L</span></div>
+      <div class="figure"><b id="pnl">0.00</b><span>net P&amp;L</span></div>
       <div class="figure"><b id="trade-count">0</b><span>trades</span></div>
       <div class="figure"><b id="win-rate">-</b><span>win rate</span></div>
       <div class="figure"><b id="drawdown">-</b><span>max drawdown</span></div>
@@ -107,7 +107,8 @@ const ORDER_KEYS = ["createdTime", "created_time", "symbol", "side", "orderType"
   "price", "qty", "quantity", "filledQty", "filled_qty", "avgPrice", "avg_price", "status",
   "orderID", "order_id"];
 const TRADE_KEYS = ["exit_time", "tradeTime", "trade_time", "symbol", "side", "quantity", "qty",
-  "entry_price", "exit_price", "price", "pnl", "pnl_percent", "fee"];
+  "entry_price", "exit_price", "price", "pnl", "pnl_percent", "fee", "fees", "commission",
+  "slippage"];
 
 const $ = (id) => document.getElementById(id);
 const num = (v) => typeof v === "number" && isFinite(v);

@@ -12,6 +12,7 @@
 #include <malloc.h>
 #endif
 
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -362,7 +363,8 @@ asio::awaitable<void> Runner::flatten() {
 void Runner::print_summary(const backtest::ReplayProgress* replay) const {
   const auto trades = portfolio_.trades();
   std::size_t wins = 0;
-  for (const auto& t : trades) wins += t.net_pnl() > 0 ? 1 : 0;
+  // Won when it made at least a cent, as the report counts it.
+  for (const auto& t : trades) wins += std::round(t.net_pnl() * 100) > 0 ? 1 : 0;
   std::string text = fmt::format("\n=== {} ===\nTrades: {} ({} won)\n", options_.name,
                                  trades.size(), wins);
   for (const auto& h : portfolio_.holdings()) {
