@@ -23,9 +23,13 @@ namespace {
 
 // Spans a series is kept in: about four times the columns of the widest chart, so that a
 // zoom of four keeps its detail. The price, which the trades sit on, has a finer level too
-// for deeper zooms, as whole steps of its smallest decimal from one span to the next.
+// for deeper zooms, as whole steps of its smallest decimal from one span to the next: every
+// bar when the page has room, else as many spans as fit.
 constexpr std::size_t kBuckets = 4000;
 constexpr std::size_t kFineBuckets = 12000;
+// What a page should stay within, and about what it holds besides its data.
+constexpr std::size_t kPageBudget = 1'900'000;
+constexpr std::size_t kPageFrame = 24'000;
 
 void append_escaped(std::string& out, std::string_view text) {
   for (char c : text) {
@@ -148,20 +152,23 @@ std::optional<int> price_decimals(const std::vector<double>& prices) {
   return std::nullopt;
 }
 
-// The price's fine level: {"k", "d", "t0", "dt", "lo", "span"}: times as seconds from one span
-// to the next, lows as steps of 10^-d from the previous low, and each span's height in steps.
-// Only for runs longer than the coarse level, with prices of at most six decimals.
-void append_fine_prices(std::string& out, const std::vector<LocalDateTime>& times,
-                        const std::vector<double>& prices, LocalDateTime origin) {
+// The price's fine level of k spans: {"k", "d", "dt", "lo"[, "span"]}: the times from one span
+// to the next as runs [seconds, count, ...], the lows as steps of 10^-d from the previous low,
+// and each span's height in steps, negative when its high came before its low (left out when
+// every span is one price), so the line runs through them in their order.
+std::string fine_prices(const std::vector<LocalDateTime>& times, const std::vector<double>& prices,
+                        LocalDateTime origin, int decimals, std::size_t k) {
   const std::size_t n = prices.size();
-  if (n <= kBuckets) return;
-  const auto decimals = price_decimals(prices);
-  if (!decimals) return;
-  const double scale = std::pow(10.0, *decimals);
-  const std::size_t k = std::min(n, kFineBuckets);
+  const double scale = std::pow(10.0, decimals);
   std::string dt, lo, span;
-  double previous_time = 0;
+  double previous_time = 0, run_step = 0;
+  std::size_t run = 0;
   long long previous_low = 0;
+  bool flat = true;
+  const auto end_run = [&] {
+    if (run == 0) return;
+    fmt::format_to(std::back_inserter(dt), "{}{},{}", dt.empty() ? "" : ",", number(run_step), run);
+  };
   for (std::size_t i = 0; i < k; ++i) {
     const std::size_t begin = bucket_start(i, n, k), end = bucket_start(i + 1, n, k);
     const auto [low, high] =
@@ -169,16 +176,27 @@ void append_fine_prices(std::string& out, const std::vector<LocalDateTime>& time
                             prices.begin() + static_cast<std::ptrdiff_t>(end));
     const auto low_steps = std::llround(*low * scale);
     const auto high_steps = std::llround(*high * scale);
+    const bool high_first = high < low;
     const double time = platform::seconds_between(origin, times[begin]);
+    const double step = time - previous_time;
+    if (run > 0 && step == run_step) {
+      ++run;
+    } else {
+      end_run();
+      run_step = step;
+      run = 1;
+    }
     const char* comma = i == 0 ? "" : ",";
-    fmt::format_to(std::back_inserter(dt), "{}{}", comma, number(time - previous_time));
     fmt::format_to(std::back_inserter(lo), "{}{}", comma, low_steps - previous_low);
-    fmt::format_to(std::back_inserter(span), "{}{}", comma, high_steps - low_steps);
+    fmt::format_to(std::back_inserter(span), "{}{}", comma,
+                   (high_first ? -1 : 1) * (high_steps - low_steps));
+    flat = flat && high_steps == low_steps;
     previous_time = time;
     previous_low = low_steps;
   }
-  fmt::format_to(std::back_inserter(out), ",\"fine\":{{\"k\":{},\"d\":{},\"dt\":[{}],\"lo\":[{}],"
-                 "\"span\":[{}]}}", k, *decimals, dt, lo, span);
+  end_run();
+  return fmt::format(",\"fine\":{{\"k\":{},\"d\":{},\"dt\":[{}],\"lo\":[{}]{}}}", k, decimals, dt, lo,
+                     flat ? "" : ",\"span\":[" + span + "]");
 }
 
 // The trade's bar in the prices: the bar whose close is at or after the time (a fill after a
@@ -204,14 +222,16 @@ void append_data(std::string& out, const BacktestResult& r) {
   append_json_string(out, iso_text(origin));
   out += ',';
 
-  std::vector<LocalDateTime> times;
-  std::vector<double> values;
-  for (const PricePoint& p : r.prices) times.push_back(p.time), values.push_back(p.price);
-  append_series(out, "price", times, values, values, origin, -1);
-  out.pop_back();  // the fine level goes inside the price's object
-  append_fine_prices(out, times, values, origin);
+  std::vector<LocalDateTime> price_times;
+  std::vector<double> prices;
+  for (const PricePoint& p : r.prices) price_times.push_back(p.time), prices.push_back(p.price);
+  append_series(out, "price", price_times, prices, prices, origin, -1);
+  out.pop_back();  // the fine level goes inside the price's object, once the rest is known
+  const std::size_t fine_at = out.size();
   out += "},";
 
+  std::vector<LocalDateTime> times;
+  std::vector<double> values;
   times.clear();
   values.clear();
   std::vector<double> drawdown;
@@ -263,6 +283,18 @@ void append_data(std::string& out, const BacktestResult& r) {
     append_json_string(out, symbols[i]);
   }
   out += "]}";
+
+  // The price's fine level: every bar when the page has room for it, else halves of that
+  // until it fits, never coarser than kFineBuckets.
+  const std::size_t n = prices.size();
+  const auto decimals = price_decimals(prices);
+  if (n <= kBuckets || !decimals) return;
+  std::string fine;
+  for (std::size_t k = n;; k = std::max(kFineBuckets, k / 2)) {
+    fine = fine_prices(price_times, prices, origin, *decimals, std::min(n, k));
+    if (out.size() + fine.size() + kPageFrame <= kPageBudget || k <= kFineBuckets) break;
+  }
+  out.insert(fine_at, fine);
 }
 
 void metrics_table(std::string& out, const Metrics& m) {
@@ -353,16 +385,18 @@ const series = { price: norm(D.price), equity: norm(D.equity), drawdown: norm(D.
 let fine = null;
 function finePrice() {
   if (fine || !D.price.fine) return fine;
-  const f = D.price.fine, q = Math.pow(10, f.d), t = [], lo = [], hi = [];
-  let time = 0, low = 0;
+  const f = D.price.fine, q = Math.pow(10, f.d), t = [], lo = [], hi = [], hf = [];
+  for (let r = 0, time = 0; r < f.dt.length; r += 2)
+    for (let j = 0; j < f.dt[r + 1]; j++) t.push(time += f.dt[r]);
+  let low = 0;
   for (let i = 0; i < f.k; i++) {
-    time += f.dt[i];
     low += f.lo[i];
-    t.push(time);
+    const span = f.span ? f.span[i] : 0;
     lo.push(low / q);
-    hi.push((low + f.span[i]) / q);
+    hi.push((low + Math.abs(span)) / q);
+    hf.push(span < 0);
   }
-  fine = { n: D.price.n, t: t, lo: lo, hi: hi, k: f.k };
+  fine = { n: D.price.n, t: t, lo: lo, hi: hi, hf: hf, k: f.k };
   return fine;
 }
 // The level a chart draws from: the finer one once the coarse one has fewer spans in view
@@ -438,18 +472,24 @@ function draw(name, yTitle, extra) {
   }
   // The line: each bucket where they fit, else the low and high of each pixel column.
   const points = [];
-  const add = (xv, lo, hi) => {
-    points.push(xv.toFixed(2) + "," + y(lo).toFixed(2));
-    if (hi !== lo) points.push(xv.toFixed(2) + "," + y(hi).toFixed(2));
+  // The low and the high in the order they came, where that is known.
+  const add = (xv, lo, hi, highFirst) => {
+    const first = highFirst ? hi : lo, second = highFirst ? lo : hi;
+    points.push(xv.toFixed(2) + "," + y(first).toFixed(2));
+    if (hi !== lo) points.push(xv.toFixed(2) + "," + y(second).toFixed(2));
   };
+  const hf = (i) => s.hf ? s.hf[i] : false;
   if (count <= PW) {
-    for (let i = i0; i < i1; i++) add(x(i), s.lo[i], s.hi[i]);
+    for (let i = i0; i < i1; i++) add(x(i), s.lo[i], s.hi[i], hf(i));
   } else {
     for (let c = 0; c < PW; c++) {
       const a = i0 + Math.floor(count * c / PW), b = i0 + Math.floor(count * (c + 1) / PW);
-      let lo = Infinity, hi = -Infinity;
-      for (let i = a; i < b; i++) { lo = Math.min(lo, s.lo[i]); hi = Math.max(hi, s.hi[i]); }
-      if (b > a) add(L + c + 0.5, lo, hi);
+      let lo = Infinity, hi = -Infinity, iLo = a, iHi = a;
+      for (let i = a; i < b; i++) {
+        if (s.lo[i] < lo) { lo = s.lo[i]; iLo = i; }
+        if (s.hi[i] > hi) { hi = s.hi[i]; iHi = i; }
+      }
+      if (b > a) add(L + c + 0.5, lo, hi, iHi < iLo || (iHi === iLo && hf(iHi)));
     }
   }
   // Nothing drawn spills out of the plot: lines of trades that began before the view.

@@ -182,9 +182,12 @@ TOLBU_API std::string report_json_text(const BacktestResult& result);
 
 // One HTML page without any outside resource: the price with the trades' entries and exits,
 // the equity curve, the drawdown (inline SVG drawn by inline script, with a shared zoom), the
-// metrics and the trades (paged). Long runs stay small: the series are kept as the minimum
-// and maximum of each of at most a few thousand spans, trade markers are drawn only when the
-// zoomed range has room for them. Identical input gives identical bytes.
+// metrics and the trades (paged). Long runs stay small (under 2 MB for a year of one-minute bars
+// and 20,000 trades): the series are kept as the minimum and maximum of each of a few thousand
+// spans, the price also at every bar or as many finer spans as the page has room for, each
+// chart draws one pixel column's low and high, and trade markers are drawn only when the
+// zoomed range has room for them. "#view=A,B" in the address opens it zoomed to that part
+// (fractions of the run). Identical input gives identical bytes.
 TOLBU_API std::string report_html(const BacktestResult& result);
 
 // Write the texts above to a file (replaced if it exists, written whole or not at all).
