@@ -195,8 +195,8 @@ std::string fine_prices(const std::vector<LocalDateTime>& times, const std::vect
     previous_low = low_steps;
   }
   end_run();
-  return fmt::format(",\"fine\":{{\"k\":{},\"d\":{},\"dt\":[{}],\"lo\":[{}]{}}}", k, decimals, dt, lo,
-                     flat ? "" : ",\"span\":[" + span + "]");
+  return fmt::format(",\"fine\":{{\"k\":{},\"d\":{},\"dt\":[{}],\"lo\":[{}]{}}}", k, decimals, dt,
+                     lo, flat ? "" : ",\"span\":[" + span + "]");
 }
 
 // The trade's bar in the prices: the bar whose close is at or after the time (a fill after a
@@ -267,15 +267,15 @@ void append_data(std::string& out, const BacktestResult& r) {
     const TradeCosts* costs = r.trade_costs.empty() ? nullptr : &r.trade_costs[i];
     // [entry bar, exit bar (-1: not charted), entry and exit time from the origin in units,
     //  side (1 long), quantity, entry, exit, pnl, pnl %, commission, slippage, symbol]
-    fmt::format_to(
-        std::back_inserter(out), "{}[{},{},{},{},{},{},{},{},{},{},{},{},{}]", i == 0 ? "" : ",",
-        charted ? static_cast<long long>(*entry) : -1, charted ? static_cast<long long>(*exit) : -1,
-        number(platform::seconds_between(origin, t.entry_time) / unit),
-        number(platform::seconds_between(origin, t.exit_time) / unit),
-        t.side == strategy::PositionSide::LONG ? 1 : -1, t.quantity, number(t.entry_price),
-        number(t.exit_price), money(t.pnl), money(t.pnl_percent),
-        costs ? money(costs->commission) : "null", costs ? money(costs->slippage) : "null",
-        symbol - symbols.begin());
+    fmt::format_to(std::back_inserter(out), "{}[{},{},{},{},{},{},{},{},{},{},{},{},{}]",
+                   i == 0 ? "" : ",", charted ? static_cast<long long>(*entry) : -1,
+                   charted ? static_cast<long long>(*exit) : -1,
+                   number(platform::seconds_between(origin, t.entry_time) / unit),
+                   number(platform::seconds_between(origin, t.exit_time) / unit),
+                   t.side == strategy::PositionSide::LONG ? 1 : -1, t.quantity,
+                   number(t.entry_price), number(t.exit_price), money(t.pnl), money(t.pnl_percent),
+                   costs ? money(costs->commission) : "null",
+                   costs ? money(costs->slippage) : "null", symbol - symbols.begin());
   }
   out += "],\"symbols\":[";
   for (std::size_t i = 0; i < symbols.size(); ++i) {

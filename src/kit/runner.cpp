@@ -372,29 +372,34 @@ void Runner::print_summary(const backtest::ReplayProgress* replay) const {
                         h.qty, h.realized_pnl, h.fees, h.net_pnl());
   }
   // Slippage is inside the fill prices: the result before costs adds it back.
-  text += fmt::format(
-      "Net P&L: {:.2f} (gross {:.2f}, commission {:.2f}, slippage {:.2f})\n", portfolio_.net_pnl(),
-      portfolio_.net_pnl() + portfolio_.fees() + portfolio_.slippage(), portfolio_.fees(),
-      portfolio_.slippage());
+  text += fmt::format("Net P&L: {:.2f} (gross {:.2f}, commission {:.2f}, slippage {:.2f})\n",
+                      portfolio_.net_pnl(),
+                      portfolio_.net_pnl() + portfolio_.fees() + portfolio_.slippage(),
+                      portfolio_.fees(), portfolio_.slippage());
   if (replay) {
-    const auto r = result();
-    const auto m = backtest::Metrics::compute(r);
-    if (m.ruined_at_bar) {
-      text += fmt::format("RUINED at bar {}: equity reached {:.2f}; the run stopped there\n",
-                          *m.ruined_at_bar, r.equity_curve[*m.ruined_at_bar].equity);
+    try {
+      const auto r = result();
+      const auto m = backtest::Metrics::compute(r);
+      if (m.ruined_at_bar) {
+        text += fmt::format("RUINED at bar {}: equity reached {:.2f}; the run stopped there\n",
+                            *m.ruined_at_bar, r.equity_curve[*m.ruined_at_bar].equity);
+      }
+      text += "== Backtest summary\n";
+      text += fmt::format("Bars:          {} in {:.2f} s ({:.0f} bars/s)\n", replay->done,
+                          replay->seconds, replay->bars_per_second());
+      text += fmt::format("Win rate:      {:.1f}% ({} won, {} lost, {} breakeven)\n", m.win_rate,
+                          m.wins, m.losses, m.breakeven);
+      text += fmt::format("Equity:        {:.2f} -> {:.2f} ({:+.2f}%)\n", m.initial_equity,
+                          m.final_equity, m.return_percent);
+      text += fmt::format("Max drawdown:  {:.2f} ({:.2f}%), {} bars\n", m.max_drawdown,
+                          m.max_drawdown_percent, m.max_drawdown_duration_bars);
+      text += fmt::format("Sharpe:        {:.3f}   Sortino: {:.3f}   Exposure: {:.1f}%\n",
+                          m.sharpe_ratio, m.sortino_ratio, m.exposure);
+      text += fmt::format("               ({})\n", m.annualisation);
+    } catch (const std::exception& e) {
+      // What was made above is still printed: the run's money comes first.
+      text += fmt::format("Backtest figures could not be computed: {}\n", e.what());
     }
-    text += "== Backtest summary\n";
-    text += fmt::format("Bars:          {} in {:.2f} s ({:.0f} bars/s)\n", replay->done,
-                        replay->seconds, replay->bars_per_second());
-    text += fmt::format("Win rate:      {:.1f}% ({} won, {} lost)\n", m.win_rate, m.wins,
-                        m.losses);
-    text += fmt::format("Equity:        {:.2f} -> {:.2f} ({:+.2f}%)\n", m.initial_equity,
-                        m.final_equity, m.return_percent);
-    text += fmt::format("Max drawdown:  {:.2f} ({:.2f}%), {} bars\n", m.max_drawdown,
-                        m.max_drawdown_percent, m.max_drawdown_duration_bars);
-    text += fmt::format("Sharpe:        {:.3f}   Sortino: {:.3f}   Exposure: {:.1f}%\n",
-                        m.sharpe_ratio, m.sortino_ratio, m.exposure);
-    text += fmt::format("               ({})\n", m.annualisation);
   }
   std::fputs(text.c_str(), stdout);
   std::fflush(stdout);

@@ -208,9 +208,9 @@ TEST_F(InBrowser, AYearOfMinuteBarsAndTwentyThousandTradesStaysSmallAndDraws) {
       const double entry_price = r.prices[static_cast<std::size_t>(entry)].price;
       const double pnl = (price - entry_price) * 10 - 0.5;
       equity += pnl;
-      r.trades.push_back(trade("t" + std::to_string(i), i % 2 ? PositionSide::LONG
-                                                                : PositionSide::SHORT,
-                               entry, entry_price, i, price, pnl));
+      r.trades.push_back(trade("t" + std::to_string(i),
+                               i % 2 ? PositionSide::LONG : PositionSide::SHORT, entry, entry_price,
+                               i, price, pnl));
       r.trade_costs.push_back({0.4, 0.1});
     }
     r.equity_curve.push_back({minute(i), equity, k >= kEvery - 11});
@@ -232,17 +232,19 @@ TEST_F(InBrowser, AYearOfMinuteBarsAndTwentyThousandTradesStaysSmallAndDraws) {
   const auto timed = [&](const fs::path& page) {
     const auto started = std::chrono::steady_clock::now();
     BrowserRun run = load("year", "file://" + fs::absolute(page).string(), "--dump-dom", 1000);
-    return std::pair(std::move(run), std::chrono::duration<double>(
-                                         std::chrono::steady_clock::now() - started).count());
+    return std::pair(
+        std::move(run),
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
   };
   const double day_s = timed(small).second;
   const std::string url = "file://" + fs::absolute(file).string();
   const auto [dom, load_s] = timed(file);
-  std::printf("year report: %zu bars, %d trades, %.2f MB, made in %.2f s; headless Chromium "
-              "loads and draws it in %.2f s against %.2f s for a day's report (%.2fx, the "
-              "browser's start included in both)\n",
-              r.prices.size(), kTrades, static_cast<double>(size) / 1e6, make_s, load_s, day_s,
-              load_s / day_s);
+  std::printf(
+      "year report: %zu bars, %d trades, %.2f MB, made in %.2f s; headless Chromium "
+      "loads and draws it in %.2f s against %.2f s for a day's report (%.2fx, the "
+      "browser's start included in both)\n",
+      r.prices.size(), kTrades, static_cast<double>(size) / 1e6, make_s, load_s, day_s,
+      load_s / day_s);
   ASSERT_EQ(dom.exit_code, 0);
   EXPECT_NE(dom.output.find("data-drawn=\"1\""), std::string::npos);  // no script error
   // One pixel column's low and high at most, on each chart.
@@ -303,7 +305,8 @@ TEST_F(InBrowser, DashboardShowsTheRunFromTheJsonRoutes) {
   EXPECT_EQ(body_rows(dom.output, "orders"), 20u);
   EXPECT_EQ(body_rows(dom.output, "trades"), 2u);
   EXPECT_NE(dom.output.find("&lt;b&gt;not markup&lt;/b&gt;"), std::string::npos);
-  EXPECT_NE(dom.output.find("09:02:00 | INFO     | coloured"), std::string::npos);  // no colour codes
+  EXPECT_NE(dom.output.find("09:02:00 | INFO     | coloured"),
+            std::string::npos);  // no colour codes
   EXPECT_EQ(dom.output.find("[0m"), std::string::npos);
   EXPECT_EQ(text_of(dom.output, "connection"), "");
   EXPECT_FALSE(app.locked([&] { return app.limits.empty(); }));

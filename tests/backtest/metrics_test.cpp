@@ -144,7 +144,8 @@ TEST(Metrics, AnnualisedFromTheCalendarOfTheBars) {
   const Case cases[] = {
       {"round the clock", day, 1440 / (86400 / year)},
       {"sessions", sessions,
-       static_cast<double>(sessions.size() - 1) / ((sessions.back() - sessions.front()) * 60 / year)},
+       static_cast<double>(sessions.size() - 1) /
+           ((sessions.back() - sessions.front()) * 60 / year)},
       {"one bar", {0}, std::nullopt},
       {"no time between", {5, 5, 5}, std::nullopt},
       {"none", {}, std::nullopt},

@@ -137,19 +137,26 @@ class Churner : public kit::Strategy {
     const auto& symbol = ctx.symbol(bar.symbol);
     std::string ref;
     switch (++bars % 4) {
-      case 1: ref = ctx.buy(bar.symbol, 3, 0.0, "buy"); break;
-      case 2: ref = ctx.sell(bar.symbol, 2, 0.0, "sell"); break;
+      case 1:
+        ref = ctx.buy(bar.symbol, 3, 0.0, "buy");
+        break;
+      case 2:
+        ref = ctx.sell(bar.symbol, 2, 0.0, "sell");
+        break;
       case 3:  // a sell limit a tick below the market: fills at once, at most there
         ref = ctx.sell(bar.symbol, 2, symbol.normalize_price(symbol.last_price - 0.1), "limit");
         break;
-      default: ref = ctx.target(bar.symbol, 0, 0.0, "flat"); break;
+      default:
+        ref = ctx.target(bar.symbol, 0, 0.0, "flat");
+        break;
     }
     if (!ref.empty()) sent_at[ref] = ctx.now();
   }
   void on_order(kit::Context&, const kit::OrderEvent& event) override {
     if (event.kind != kit::OrderEvent::Kind::FILL) return;
     const auto it = sent_at.find(event.order.ref);
-    const auto filled = tolbu_sdk::platform::from_epoch_ms(static_cast<double>(event.fill->time_ms));
+    const auto filled =
+        tolbu_sdk::platform::from_epoch_ms(static_cast<double>(event.fill->time_ms));
     if (it != sent_at.end() && it->second != filled) ++late_fills;
     slippage += event.fill->slippage;
   }
@@ -173,8 +180,8 @@ TEST(KitRun, BacktestReportAgreesWithTheBackEndToTheCentAndStopsAtRuin) {
   for (const Case c : {Case{"costs", 1e6}, Case{"ruin", 5.0}}) {
     SCOPED_TRACE(c.name);
     const bool ruin = c.capital < 100;
-    tolbu_test::SimProcess sim({"--replay", "--seed", "5", "--jwt", "t", "--commission-pct",
-                                "0.05", "--fee-per-contract", "0.3", "--slippage-ticks", "2"});
+    tolbu_test::SimProcess sim({"--replay", "--seed", "5", "--jwt", "t", "--commission-pct", "0.05",
+                                "--fee-per-contract", "0.3", "--slippage-ticks", "2"});
     const fs::path dir = fs::temp_directory_path() /
                          ("tolbu-kit-costs-" + std::to_string(::getpid()) + "-" + c.name);
     fs::remove_all(dir);
@@ -222,8 +229,8 @@ TEST(KitRun, BacktestReportAgreesWithTheBackEndToTheCentAndStopsAtRuin) {
     // Bars a year from the bars: one a minute round the clock.
     EXPECT_NEAR(m.at("periods_per_year").to_number<double>(), 525'960, 1);
 
-    const auto config = tolbu_sdk::TolbuConfig::from_endpoints(sim.base_url(), sim.base_url(),
-                                                               sim.ws_url(), "t");
+    const auto config =
+        tolbu_sdk::TolbuConfig::from_endpoints(sim.base_url(), sim.base_url(), sim.ws_url(), "t");
     tolbu_sdk::features::OrderService service(config);
     const auto accounts = service.get_accounts();
     ASSERT_TRUE(accounts && accounts->size() == 1);

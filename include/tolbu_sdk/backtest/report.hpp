@@ -110,9 +110,9 @@ struct TOLBU_API Metrics {
   double exposure = 0.0;  // per cent of bars
   std::size_t bars = 0;
   std::optional<double> periods_per_year;  // set when the ratios are annualised
-  std::size_t breakeven = 0;  // trades whose pnl rounds to 0.00
-  double net_pnl = 0.0;       // final - initial equity
-  double gross_pnl = 0.0;     // net_pnl + commission + slippage
+  std::size_t breakeven = 0;               // trades whose pnl rounds to 0.00
+  double net_pnl = 0.0;                    // final - initial equity
+  double gross_pnl = 0.0;                  // net_pnl + commission + slippage
   double commission = 0.0;
   double slippage = 0.0;
   std::optional<std::size_t> ruined_at_bar;
