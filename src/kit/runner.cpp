@@ -506,6 +506,13 @@ asio::awaitable<int> Runner::run() {
     log_.info("History of {}: {} bars", name, candles.size());
   }
   warming_up_ = false;
+  // Live, a price between bars may trade before the first bar closes: the curve starts from
+  // the capital at the end of the history, so that its change is the whole net result. A
+  // replay trades only once its first bar is closed, which is the curve's first point.
+  if (!replay && now_ != platform::LocalDateTime{}) {
+    std::lock_guard lock(report_mutex_);
+    if (equity_.empty()) equity_.push_back({now_, options_.capital, false});
+  }
 
   for (const auto& name : options_.symbols) {
     auto on_candle_of = [this, name, replaying = replay.has_value()](const types::Candle& c) {

@@ -122,6 +122,12 @@ TEST(KitRun, PricesBetweenBarsAndAFlatBookAtTheEnd) {
     std::ifstream in(dir / "report" / "report.html");
     const std::string html(std::istreambuf_iterator<char>(in), {});
     EXPECT_NE(html.find(options.title), std::string::npos);
+    // Flat at the end: the report's net result is the account's, to the cent.
+    std::ifstream json_in(dir / "report" / "report.json");
+    const auto report =
+        boost::json::parse(std::string(std::istreambuf_iterator<char>(json_in), {}));
+    EXPECT_NEAR(report.at("metrics").at("net_pnl").to_number<double>(),
+                accounts->front().at("totalEquity").to_number<double>() - 10'000'000'000.0, 0.005);
     fs::remove_all(dir);
   }
 }
