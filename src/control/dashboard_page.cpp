@@ -113,14 +113,16 @@ const TRADE_KEYS = ["exit_time", "tradeTime", "trade_time", "symbol", "side", "q
 const $ = (id) => document.getElementById(id);
 const num = (v) => typeof v === "number" && isFinite(v);
 const fixed = (v, digits = 2) => num(v) ? v.toFixed(digits) : "-";
-// Axis labels fit the margin: large values in thousands or millions.
-function compact(v) {
+// Axis labels fit the margin: large values in thousands, millions or billions, with the
+// decimals that tell the top of the range from the bottom.
+function compact(v, span) {
   if (!num(v)) return "";
   const a = Math.abs(v);
-  if (a >= 1e9) return (v / 1e9).toFixed(2) + "G";
-  if (a >= 1e6) return (v / 1e6).toFixed(2) + "M";
-  if (a >= 1e4) return (v / 1e3).toFixed(1) + "k";
-  return v.toFixed(2);
+  const [unit, suffix] = a >= 1e9 ? [1e9, "G"] : a >= 1e6 ? [1e6, "M"] : a >= 1e4 ? [1e3, "k"]
+    : [1, ""];
+  const need = num(span) && span > 0 ? Math.ceil(-Math.log10(span / unit)) + 1 : 0;
+  const digits = Math.max(unit === 1 ? 2 : 1, Math.min(6, need));
+  return (v / unit).toFixed(digits) + suffix;
 }
 // Colour codes of a terminal's log lines mean nothing here.
 const ANSI = /\x1b\[[0-9;?]*[ -\/]*[@-~]/g;
@@ -197,8 +199,8 @@ function drawEquity(curve) {
   const y = (v) => 8 + 188 * (high - v) / (high - low);
   line.setAttribute("points",
     values.map((v, i) => x(i).toFixed(1) + "," + y(v).toFixed(1)).join(" "));
-  $("equity-high").textContent = compact(high);
-  $("equity-low").textContent = compact(low);
+  $("equity-high").textContent = compact(high, high - low);
+  $("equity-low").textContent = compact(low, high - low);
   const time = (p) => (p && typeof p === "object" && p.time !== undefined) ? String(p.time) : "";
   $("equity-first").textContent = time(shown[0]);
   $("equity-last").textContent = time(shown[shown.length - 1]);

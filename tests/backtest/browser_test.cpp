@@ -334,6 +334,16 @@ TEST_F(InBrowser, DashboardShowsTheRunFromTheJsonRoutes) {
   EXPECT_EQ(text_of(live.output, "position"), "none");
   EXPECT_EQ(body_rows(live.output, "orders"), 1u);  // "none yet"
   EXPECT_NE(live.output.find("none yet"), std::string::npos);
+
+  // An account of billions: its axis labels still fit the margin.
+  app.locked([&] {
+    app.report = json::parse(R"({"metrics": {"trades": 0}, "equity_curve": [
+      {"time": "09:00", "equity": 12345678901.5}, {"time": "09:01", "equity": 12346678901.5}]})");
+  });
+  const BrowserRun rich = load("dashboard", url, "--dump-dom", 3000);
+  ASSERT_EQ(rich.exit_code, 0);
+  EXPECT_EQ(text_of(rich.output, "equity-high"), "12.3467G");
+  EXPECT_EQ(text_of(rich.output, "equity-low"), "12.3457G");
   server.shutdown();
 }
 
