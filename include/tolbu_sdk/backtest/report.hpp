@@ -115,8 +115,8 @@ struct TOLBU_API Metrics {
   double gross_pnl = 0.0;                  // net_pnl + commission + slippage
   double commission = 0.0;
   double slippage = 0.0;
-  std::optional<std::size_t> ruined_at_bar;
-  std::string annualisation;  // how the ratios are annualised, as the report says it
+  std::optional<std::size_t> ruined_at_bar{};
+  std::string annualisation{};  // how the ratios are annualised, as the report says it
 
   // Throws ValueError for a non-finite value in the input, a non-positive periods_per_year or
   // equity times that go backwards.
@@ -148,15 +148,14 @@ struct TOLBU_API BacktestResult {
   std::string title;  // page heading, e.g. strategy, symbol and resolution
   std::vector<PricePoint> prices;
   std::vector<EquityPoint> equity_curve;
-
   std::vector<strategy::ClosedPosition> trades;
   std::optional<double> periods_per_year;
   // The position still open when the report is made (a report taken during the run).
   std::optional<strategy::Position> open_position;
-  std::vector<TradeCosts> trade_costs;  // one per trade, or empty when not known
-  double commission = 0.0;              // the run's totals, open positions' included
+  std::vector<TradeCosts> trade_costs{};  // one per trade, or empty when not known
+  double commission = 0.0;                // the run's totals, open positions' included
   double slippage = 0.0;
-  std::optional<std::size_t> ruined_at_bar;  // the run stopped there: equity reached 0
+  std::optional<std::size_t> ruined_at_bar{};  // the run stopped there: equity reached 0
   // The symbol whose prices are charted: only its trades are marked on them (every trade
   // when empty).
   std::string price_symbol{};
