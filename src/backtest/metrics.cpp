@@ -41,6 +41,30 @@ void validate(const std::vector<ClosedPosition>& trades, const std::vector<Equit
     throw ValueError("periods_per_year must be a positive finite number");
 }
 
+constexpr double kSecondsPerYear = 365.25 * 86400;
+
+// +1 a win, -1 a loss, 0 neither: what rounds to 0.00 made nothing either way.
+int trade_outcome(double pnl) {
+  const double cents = std::round(pnl * 100);
+  return cents > 0 ? 1 : cents < 0 ? -1 : 0;
+}
+
+std::string annualisation_text(std::optional<double> periods_per_year,
+                               const std::vector<EquityPoint>& curve) {
+  if (!periods_per_year) return "Sharpe and Sortino are per bar (not annualised)";
+  const auto from_bars = periods_per_year_of(curve);
+  if (from_bars && std::abs(*from_bars - *periods_per_year) <= 1e-9 * *periods_per_year) {
+    const double years =
+        platform::seconds_between(curve.front().time, curve.back().time) / kSecondsPerYear;
+    return fmt::format(
+        "Sharpe and Sortino are annualised by sqrt({:.1f}) bars a year: {} bar steps over "
+        "{:.4g} calendar years ({:.2f} days) from the first bar to the last",
+        *periods_per_year, curve.size() - 1, years, years * 365.25);
+  }
+  return fmt::format("Sharpe and Sortino are annualised by sqrt({:.1f}) periods a year (given)",
+                     *periods_per_year);
+}
+
 // Ratios of a mean to a dispersion that is missing or zero are 0, never NaN or infinite.
 double ratio(double mean, double dispersion) {
   if (!(dispersion > 0)) return 0.0;
@@ -108,13 +132,14 @@ Metrics Metrics::compute(const std::vector<ClosedPosition>& trades,
   m.trades = trades.size();
   for (const ClosedPosition& t : trades) {
     m.total_pnl += t.pnl;
-    if (t.pnl > 0) ++m.wins;
-    if (t.pnl < 0) ++m.losses;
+    const int outcome = trade_outcome(t.pnl);
+    m.wins += outcome > 0 ? 1 : 0;
+    m.losses += outcome < 0 ? 1 : 0;
+    m.breakeven += outcome == 0 ? 1 : 0;
   }
-  if (m.trades > 0) {
-    m.win_rate = 100.0 * static_cast<double>(m.wins) / static_cast<double>(m.trades);
-    m.average_trade = m.total_pnl / static_cast<double>(m.trades);
-  }
+  if (m.wins + m.losses > 0)
+    m.win_rate = 100.0 * static_cast<double>(m.wins) / static_cast<double>(m.wins + m.losses);
+  if (m.trades > 0) m.average_trade = m.total_pnl / static_cast<double>(m.trades);
 
   m.bars = equity_curve.size();
   if (!equity_curve.empty()) {
@@ -125,13 +150,51 @@ Metrics Metrics::compute(const std::vector<ClosedPosition>& trades,
     for (const EquityPoint& p : equity_curve) exposed += p.in_position ? 1 : 0;
     m.exposure = 100.0 * static_cast<double>(exposed) / static_cast<double>(m.bars);
   }
+  m.net_pnl = m.final_equity - m.initial_equity;
+  m.gross_pnl = m.net_pnl;
   add_drawdown(m, equity_curve);
   add_ratios(m, equity_curve);
+  m.annualisation = annualisation_text(periods_per_year, equity_curve);
   // Sums of huge finite values can still overflow.
   for (double v : {m.total_pnl, m.average_trade, m.return_percent, m.max_drawdown,
-                   m.max_drawdown_percent, m.sharpe_ratio, m.sortino_ratio})
+                   m.max_drawdown_percent, m.sharpe_ratio, m.sortino_ratio, m.net_pnl})
     if (!std::isfinite(v)) throw ValueError("Backtest figures overflow a double");
   return m;
+}
+
+Metrics Metrics::compute(const BacktestResult& result) {
+  if (!result.trade_costs.empty() && result.trade_costs.size() != result.trades.size())
+    throw ValueError(fmt::format("{} trade costs for {} trades", result.trade_costs.size(),
+                                 result.trades.size()));
+  for (std::size_t i = 0; i < result.prices.size(); ++i) {
+    require_finite(result.prices[i].price, "Price", i);
+    if (i > 0 && result.prices[i].time < result.prices[i - 1].time)
+      throw ValueError(
+          fmt::format("Price time at index {} is before the one at index {}", i, i - 1));
+  }
+  require_finite(result.commission, "Commission", 0);
+  require_finite(result.slippage, "Slippage", 0);
+  for (std::size_t i = 0; i < result.trade_costs.size(); ++i) {
+    require_finite(result.trade_costs[i].commission, "Trade commission", i);
+    require_finite(result.trade_costs[i].slippage, "Trade slippage", i);
+  }
+  if (result.ruined_at_bar && *result.ruined_at_bar >= result.equity_curve.size())
+    throw ValueError(fmt::format("Ruined at bar {} of a curve of {} bars", *result.ruined_at_bar,
+                                 result.equity_curve.size()));
+  Metrics m = compute(result.trades, result.equity_curve, result.periods_per_year);
+  m.commission = result.commission;
+  m.slippage = result.slippage;
+  m.gross_pnl = m.net_pnl + m.commission + m.slippage;
+  m.ruined_at_bar = result.ruined_at_bar;
+  if (!std::isfinite(m.gross_pnl)) throw ValueError("Backtest figures overflow a double");
+  return m;
+}
+
+std::optional<double> periods_per_year_of(const std::vector<EquityPoint>& curve) {
+  if (curve.size() < 2) return std::nullopt;
+  const double seconds = platform::seconds_between(curve.front().time, curve.back().time);
+  if (!(seconds > 0)) return std::nullopt;
+  return static_cast<double>(curve.size() - 1) / (seconds / kSecondsPerYear);
 }
 
 json::object Metrics::to_json() const {
@@ -154,6 +217,13 @@ json::object Metrics::to_json() const {
   out.emplace("exposure", exposure);
   out.emplace("bars", bars);
   out.emplace("periods_per_year", periods_per_year ? json::value(*periods_per_year) : nullptr);
+  out.emplace("breakeven", breakeven);
+  out.emplace("net_pnl", net_pnl);
+  out.emplace("gross_pnl", gross_pnl);
+  out.emplace("commission", commission);
+  out.emplace("slippage", slippage);
+  out.emplace("ruined_at_bar", ruined_at_bar ? json::value(*ruined_at_bar) : nullptr);
+  out.emplace("annualisation", annualisation);
   return out;
 }
 

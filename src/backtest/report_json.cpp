@@ -5,6 +5,7 @@
 #include <boost/json/value.hpp>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -22,7 +23,7 @@ using strategy::ClosedPosition;
 
 namespace {
 
-json::object trade_json(const ClosedPosition& t) {
+json::object trade_json(const ClosedPosition& t, const TradeCosts* costs) {
   json::object out;
   out.emplace("id", t.id);
   out.emplace("symbol", t.symbol);
@@ -35,6 +36,8 @@ json::object trade_json(const ClosedPosition& t) {
   out.emplace("pnl", t.pnl);
   out.emplace("pnl_percent", t.pnl_percent);
   out.emplace("duration_seconds", t.duration_seconds);
+  out.emplace("commission", costs ? json::value(costs->commission) : nullptr);
+  out.emplace("slippage", costs ? json::value(costs->slippage) : nullptr);
   return out;
 }
 
@@ -67,24 +70,41 @@ void write_whole(const std::filesystem::path& file, const std::string& text) {
 }  // namespace
 
 json::object report_json(const BacktestResult& result) {
-  const Metrics metrics =
-      Metrics::compute(result.trades, result.equity_curve, result.periods_per_year);
+  const Metrics metrics = Metrics::compute(result);
   json::array curve;
   curve.reserve(result.equity_curve.size());
   for (const EquityPoint& p : result.equity_curve)
-    curve.push_back(json::object{{"time", iso_text(p.time)}, {"equity", p.equity}});
+    curve.push_back(json::object{
+        {"time", iso_text(p.time)}, {"equity", p.equity}, {"in_position", p.in_position}});
+  json::array prices;
+  prices.reserve(result.prices.size());
+  for (const PricePoint& p : result.prices)
+    prices.push_back(json::object{{"time", iso_text(p.time)}, {"price", p.price}});
   json::array trades;
   trades.reserve(result.trades.size());
-  for (const ClosedPosition& t : result.trades) trades.push_back(trade_json(t));
+  for (std::size_t i = 0; i < result.trades.size(); ++i)
+    trades.push_back(trade_json(result.trades[i],
+                                result.trade_costs.empty() ? nullptr : &result.trade_costs[i]));
 
   json::object out;
   out.emplace("metrics", metrics.to_json());
   out.emplace("equity_curve", std::move(curve));
+  out.emplace("prices", std::move(prices));
   out.emplace("trades", std::move(trades));
   if (result.open_position)
     out.emplace("open_position", result.open_position->to_dict());
   else
     out.emplace("open_position", nullptr);
+  json::array positions;
+  for (const OpenHolding& h : result.positions) {
+    if (!std::isfinite(h.avg_price) || !std::isfinite(h.unrealized_pnl))
+      throw ValueError("Open position of " + h.symbol + " is not finite");
+    positions.push_back(json::object{{"symbol", h.symbol},
+                                     {"qty", h.qty},
+                                     {"avg_price", h.avg_price},
+                                     {"unrealized_pnl", h.unrealized_pnl}});
+  }
+  out.emplace("positions", std::move(positions));
   return out;
 }
 

@@ -64,10 +64,13 @@ th, td { text-align: left; padding: 2px 6px; border-bottom: 1px solid #eaeef2;
   <section>
     <h2>P&amp;L</h2>
     <div class="figures">
-      <div class="figure"><b id="pnl">0.00</b><span>total P&amp;L</span></div>
+      <div class="figure"><b id="pnl">0.00</b><span>net P&amp;L</span></div>
       <div class="figure"><b id="trade-count">0</b><span>trades</span></div>
       <div class="figure"><b id="win-rate">-</b><span>win rate</span></div>
       <div class="figure"><b id="drawdown">-</b><span>max drawdown</span></div>
+      <div class="figure"><b id="return">-</b><span>return</span></div>
+      <div class="figure"><b id="sharpe">-</b><span>Sharpe</span></div>
+      <div class="figure"><b id="costs">-</b><span>commission + slippage</span></div>
     </div>
     <h2 style="margin-top:12px">Open position</h2>
     <div id="position" class="empty">none</div>
@@ -76,10 +79,10 @@ th, td { text-align: left; padding: 2px 6px; border-bottom: 1px solid #eaeef2;
     <h2>Equity curve</h2>
     <svg id="equity-chart" viewBox="0 0 600 220" preserveAspectRatio="none"
       xmlns="http://www.w3.org/2000/svg">
-      <rect class="frame" x="60" y="8" width="532" height="188"></rect>
-      <text id="equity-high" class="axis" x="54" y="18" text-anchor="end"></text>
-      <text id="equity-low" class="axis" x="54" y="196" text-anchor="end"></text>
-      <text id="equity-first" class="axis" x="60" y="214"></text>
+      <rect class="frame" x="76" y="8" width="516" height="188"></rect>
+      <text id="equity-high" class="axis" x="72" y="18" text-anchor="end"></text>
+      <text id="equity-low" class="axis" x="72" y="196" text-anchor="end"></text>
+      <text id="equity-first" class="axis" x="76" y="214"></text>
       <text id="equity-last" class="axis" x="592" y="214" text-anchor="end"></text>
       <polyline id="equity-series" points=""></polyline>
     </svg>
@@ -104,11 +107,26 @@ const ORDER_KEYS = ["createdTime", "created_time", "symbol", "side", "orderType"
   "price", "qty", "quantity", "filledQty", "filled_qty", "avgPrice", "avg_price", "status",
   "orderID", "order_id"];
 const TRADE_KEYS = ["exit_time", "tradeTime", "trade_time", "symbol", "side", "quantity", "qty",
-  "entry_price", "exit_price", "price", "pnl", "pnl_percent", "fee"];
+  "entry_price", "exit_price", "price", "pnl", "pnl_percent", "fee", "fees", "commission",
+  "slippage"];
 
 const $ = (id) => document.getElementById(id);
 const num = (v) => typeof v === "number" && isFinite(v);
 const fixed = (v, digits = 2) => num(v) ? v.toFixed(digits) : "-";
+// Axis labels fit the margin: large values in thousands, millions or billions, with the
+// decimals that tell the top of the range from the bottom.
+function compact(v, span) {
+  if (!num(v)) return "";
+  const a = Math.abs(v);
+  const [unit, suffix] = a >= 1e9 ? [1e9, "G"] : a >= 1e6 ? [1e6, "M"] : a >= 1e4 ? [1e3, "k"]
+    : [1, ""];
+  const need = num(span) && span > 0 ? Math.ceil(-Math.log10(span / unit)) + 1 : 0;
+  const digits = Math.max(unit === 1 ? 2 : 1, Math.min(6, need));
+  return (v / unit).toFixed(digits) + suffix;
+}
+// Colour codes of a terminal's log lines mean nothing here.
+const ANSI = /\x1b\[[0-9;?]*[ -\/]*[@-~]/g;
+const plain = (line) => (typeof line === "string" ? line : JSON.stringify(line)).replace(ANSI, "");
 
 async function getJson(path) {
   const response = await fetch(path, { cache: "no-store" });
@@ -177,15 +195,24 @@ function drawEquity(curve) {
   }
   let low = Math.min(...values), high = Math.max(...values);
   if (!(high > low)) { const pad = Math.max(1, Math.abs(low) * 0.01); low -= pad; high += pad; }
-  const x = (i) => values.length < 2 ? 326 : 60 + 532 * i / (values.length - 1);
+  const x = (i) => values.length < 2 ? 334 : 76 + 516 * i / (values.length - 1);
   const y = (v) => 8 + 188 * (high - v) / (high - low);
   line.setAttribute("points",
     values.map((v, i) => x(i).toFixed(1) + "," + y(v).toFixed(1)).join(" "));
-  $("equity-high").textContent = fixed(high);
-  $("equity-low").textContent = fixed(low);
+  $("equity-high").textContent = compact(high, high - low);
+  $("equity-low").textContent = compact(low, high - low);
   const time = (p) => (p && typeof p === "object" && p.time !== undefined) ? String(p.time) : "";
   $("equity-first").textContent = time(shown[0]);
   $("equity-last").textContent = time(shown[shown.length - 1]);
+}
+
+// The kit's report lists every open holding: one is shown as a position, several as a list.
+function fromHoldings(list) {
+  if (!Array.isArray(list) || list.length === 0) return null;
+  if (list.length > 1) return { text: list.map((h) => h.symbol + " " + h.qty).join(", ") };
+  const h = list[0];
+  return { side: h.qty > 0 ? "LONG" : "SHORT", quantity: Math.abs(h.qty), symbol: h.symbol,
+    entry_price: h.avg_price, unrealized_pnl: h.unrealized_pnl };
 }
 
 function showPosition(position) {
@@ -193,6 +220,11 @@ function showPosition(position) {
   if (!position || typeof position !== "object" || Object.keys(position).length === 0) {
     box.textContent = "none";
     box.className = "empty";
+    return;
+  }
+  if (typeof position.text === "string") {
+    box.textContent = position.text;
+    box.className = "";
     return;
   }
   const parts = [position.side, position.quantity, position.symbol];
@@ -206,23 +238,34 @@ function showPosition(position) {
 
 function showFigures(report, trades) {
   const metrics = report && typeof report.metrics === "object" ? report.metrics : {};
-  let pnl = metrics.total_pnl;
-  if (!num(pnl)) pnl = trades.reduce((sum, t) => sum + (t && num(t.pnl) ? t.pnl : 0), 0);
-  const unrealised = report && report.open_position && num(report.open_position.unrealized_pnl)
-    ? report.open_position.unrealized_pnl : 0;
-  const total = pnl + unrealised;
+  // A backtest's report has the net P&L (equity's change, open positions included); a live
+  // ledger has the closed trades' sum and the open position's unrealised result.
+  let total = metrics.net_pnl;
+  if (!num(total)) {
+    let pnl = metrics.total_pnl;
+    if (!num(pnl)) pnl = trades.reduce((sum, t) => sum + (t && num(t.pnl) ? t.pnl : 0), 0);
+    const unrealised = report && report.open_position && num(report.open_position.unrealized_pnl)
+      ? report.open_position.unrealized_pnl : 0;
+    total = pnl + unrealised;
+  }
   $("pnl").textContent = fixed(total);
   $("pnl").className = total >= 0 ? "up" : "down";
   $("trade-count").textContent = String(num(metrics.trades) ? metrics.trades : trades.length);
   $("win-rate").textContent = num(metrics.win_rate) ? fixed(metrics.win_rate, 1) + " %" : "-";
-  $("drawdown").textContent = num(metrics.max_drawdown) ? fixed(metrics.max_drawdown) : "-";
+  $("drawdown").textContent = num(metrics.max_drawdown)
+    ? fixed(metrics.max_drawdown) + (num(metrics.max_drawdown_percent)
+      ? " (" + fixed(metrics.max_drawdown_percent, 1) + " %)" : "") : "-";
+  $("return").textContent = num(metrics.return_percent) ? fixed(metrics.return_percent) + " %" : "-";
+  $("sharpe").textContent = num(metrics.sharpe_ratio) ? fixed(metrics.sharpe_ratio, 3) : "-";
+  $("costs").textContent = num(metrics.commission) && num(metrics.slippage)
+    ? fixed(metrics.commission) + " + " + fixed(metrics.slippage) : "-";
 }
 
 function showLogs(lines) {
   const box = $("logs");
   const atBottom = box.scrollTop + box.clientHeight >= box.scrollHeight - 4;
   box.textContent = lines.length === 0 ? "no lines yet"
-    : lines.map((l) => typeof l === "string" ? l : JSON.stringify(l)).join("\n");
+    : lines.map(plain).join("\n");
   box.className = lines.length === 0 ? "empty" : "";
   if (atBottom) box.scrollTop = box.scrollHeight;
 }
@@ -266,7 +309,7 @@ async function refresh() {
   const trades = data.trades && Array.isArray(data.trades.trades) ? data.trades.trades : [];
   if (data.report) {
     drawEquity(data.report.equity_curve);
-    showPosition(data.report.open_position);
+    showPosition(data.report.open_position || fromHoldings(data.report.positions));
   }
   if (data.report || data.trades) showFigures(data.report || {}, trades);
   if (data.orders && Array.isArray(data.orders.orders))

@@ -75,6 +75,9 @@ struct OrderManager::State {
   std::vector<KitOrder> orders;
   std::map<std::string, std::size_t> by_ref;
   std::set<std::string> uncertain_refs;  // orders whose answer was lost, until settled
+  // The price each order was sent against, by reference id: a fill's slippage is measured
+  // from it.
+  std::map<std::string, double> reference_prices;
 
   State(asio::any_io_executor ex, features::OrderService& s, std::string account, Portfolio& p,
         CostModel costs, std::string ref_prefix)
@@ -132,6 +135,12 @@ struct OrderManager::State {
         logger().error("Order {}: {}", order->ref, e.what());
       }
       if (fill) {
+        const auto reference = reference_prices.find(order->ref);
+        if (reference != reference_prices.end() && reference->second > 0) {
+          fill->reference_price = reference->second;
+          fill->slippage = static_cast<double>(sign(fill->side)) *
+                           (fill->price - reference->second) * static_cast<double>(fill->qty);
+        }
         portfolio->apply(*fill);
         order->filled_qty = tracker.filled(data.order_id);
         order->avg_price = data.avg_price;
@@ -323,6 +332,8 @@ std::string OrderManager::submit(const strategy::Symbol& symbol, OrderIntent int
     std::lock_guard lock(s.mutex);
     s.by_ref.emplace(ref, s.orders.size());
     s.orders.push_back(KitOrder{.ref = ref, .intent = intent});
+    // A limit order is measured from its limit, a market order from the last price seen.
+    s.reference_prices[ref] = intent.price != 0.0 ? intent.price : symbol.last_price;
   }
   logger().info("Order {}: {} {} {} at {}{}", ref, to_string(intent.side), intent.qty,
                 intent.symbol, intent.price == 0.0 ? "market" : fmt::format("{}", intent.price),

@@ -12,6 +12,7 @@ void Portfolio::apply(const Fill& fill) {
   h.symbol = fill.symbol;
   h.last_price = fill.price;
   h.fees += fill.fee;
+  h.slippage += fill.slippage;
   const std::int64_t signed_qty = sign(fill.side) * fill.qty;
   const double qty = static_cast<double>(fill.qty);
 
@@ -21,6 +22,7 @@ void Portfolio::apply(const Fill& fill) {
     if (h.qty == 0) h.opened_ms = fill.time_ms;
     h.qty += signed_qty;
     h.open_fees += fill.fee;
+    h.open_slippage += fill.slippage;
     return;
   }
 
@@ -40,6 +42,9 @@ void Portfolio::apply(const Fill& fill) {
   const double opening_fees = h.open_fees * share;
   trade.fees = opening_fees + fill.fee * static_cast<double>(closing) / qty;
   h.open_fees -= opening_fees;
+  const double opening_slippage = h.open_slippage * share;
+  trade.slippage = opening_slippage + fill.slippage * static_cast<double>(closing) / qty;
+  h.open_slippage -= opening_slippage;
   h.realized_pnl += trade.gross_pnl;
   trades_.push_back(trade);
 
@@ -47,10 +52,12 @@ void Portfolio::apply(const Fill& fill) {
   if (h.qty == 0) {
     h.avg_price = 0.0;
     h.open_fees = 0.0;
+    h.open_slippage = 0.0;
   } else if ((h.qty > 0) == (signed_qty > 0)) {  // reversed: the rest opened at this fill
     h.avg_price = fill.price;
     h.opened_ms = fill.time_ms;
     h.open_fees = fill.fee * static_cast<double>(fill.qty - closing) / qty;
+    h.open_slippage = fill.slippage * static_cast<double>(fill.qty - closing) / qty;
   }
 }
 
@@ -101,6 +108,13 @@ double Portfolio::fees() const {
   std::lock_guard lock(mutex_);
   double sum = 0.0;
   for (const auto& [name, h] : holdings_) sum += h.fees;
+  return sum;
+}
+
+double Portfolio::slippage() const {
+  std::lock_guard lock(mutex_);
+  double sum = 0.0;
+  for (const auto& [name, h] : holdings_) sum += h.slippage;
   return sum;
 }
 

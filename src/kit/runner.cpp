@@ -45,9 +45,6 @@ void give_back_free_memory() {
 #endif
 }
 
-// A trading year of 250 sessions of 6.5 hours: the report's ratios are annualised with it.
-constexpr double kTradingSecondsPerYear = 250 * 6.5 * 3600;
-
 asio::awaitable<void> sleep_for(std::chrono::steady_clock::duration d) {
   asio::steady_timer timer(co_await asio::this_coro::executor, d);
   co_await timer.async_wait(asio::as_tuple(asio::use_awaitable));
@@ -197,13 +194,18 @@ void Runner::price_update(const std::string& name, double price) {
 }
 
 void Runner::close_bar(const strategy::Bar& bar) {
-  if (bar.time > now_) now_ = bar.time;
+  // A bar is closed at its end: that is where the back end's clock stands while the strategy
+  // handles it, and where an order sent now fills. Stamping its start instead put every
+  // decision, and the curves against the fills, one bar early.
+  const platform::LocalDateTime closed_at = bar.time + std::chrono::seconds(options_.resolution);
+  if (closed_at > now_) now_ = closed_at;
   // An order whose outcome is still unknown blocks every new one: look again each bar.
   if (!warming_up_ && orders_.uncertain()) spawn_reconcile("An order's outcome is unknown");
   portfolio_.mark(bar.symbol, bar.close);
-  if (!warming_up_) {
+  bool ruined = false;
+  if (!warming_up_ && !ruined_at_bar_) {
     const double equity = options_.capital + portfolio_.net_pnl();
-    if (guard_ && guard_->update(bar.time, equity) && !cutting_risk_ && !stop_requested_) {
+    if (guard_ && guard_->update(closed_at, equity) && !cutting_risk_ && !stop_requested_) {
       cutting_risk_ = true;
       asio::co_spawn(
           loop_,
@@ -216,12 +218,21 @@ void Runner::close_bar(const strategy::Bar& bar) {
     std::lock_guard lock(report_mutex_);
     bool open = false;
     for (const auto& h : portfolio_.holdings()) open = open || h.qty != 0;
-    if (!equity_.empty() && equity_.back().time == bar.time) {
-      equity_.back() = {bar.time, equity, open};
-    } else if (equity_.empty() || equity_.back().time < bar.time) {
-      equity_.push_back({bar.time, equity, open});
+    if (!equity_.empty() && equity_.back().time == closed_at) {
+      equity_.back() = {closed_at, equity, open};
+    } else if (equity_.empty() || equity_.back().time < closed_at) {
+      equity_.push_back({closed_at, equity, open});
     }
-    if (bar.symbol == options_.symbols.front()) prices_of_first_.push_back({bar.time, bar.close});
+    if (bar.symbol == options_.symbols.front()) prices_of_first_.push_back({closed_at, bar.close});
+    // Nothing is left to trade with: a backtest stops here rather than run on below zero.
+    if (options_.backtest && equity <= 0 && !equity_.empty()) {
+      ruined_at_bar_ = equity_.size() - 1;
+      ruined = true;
+    }
+  }
+  if (ruined) {
+    log_.error("Ruined at bar {}: equity {:.2f}", *ruined_at_bar_, equity_.back().equity);
+    request_stop(fmt::format("ruined at bar {}", *ruined_at_bar_));
   }
   try {
     strategy_.on_bar(context_, bar);
@@ -300,14 +311,24 @@ backtest::BacktestResult Runner::result() const {
   out.title = options_.title.empty()
                   ? fmt::format("{} {}", options_.name, fmt::join(options_.symbols, ","))
                   : options_.title;
-  out.periods_per_year = kTradingSecondsPerYear / options_.resolution;
   {
     std::lock_guard lock(report_mutex_);
     out.equity_curve = equity_;
     out.prices = prices_of_first_;
+    out.ruined_at_bar = ruined_at_bar_;
   }
+  // From the bars themselves: whatever sessions the market keeps, they are in the data.
+  out.periods_per_year = backtest::periods_per_year_of(out.equity_curve);
+  out.price_symbol = options_.symbols.front();
+  // The same keys during the run and after it: what is open is listed either way.
+  for (const auto& h : portfolio_.holdings()) {
+    if (h.qty != 0) out.positions.push_back({h.symbol, h.qty, h.avg_price, h.unrealized_pnl()});
+  }
+  out.commission = portfolio_.fees();
+  out.slippage = portfolio_.slippage();
   std::size_t n = 0;
   for (const auto& t : portfolio_.trades()) {
+    out.trade_costs.push_back({.commission = t.fees, .slippage = t.slippage});
     const auto side =
         t.side == Side::BUY ? strategy::PositionSide::LONG : strategy::PositionSide::SHORT;
     const auto entry = platform::from_epoch_ms(static_cast<double>(t.entry_ms));
@@ -373,34 +394,48 @@ asio::awaitable<void> Runner::flatten() {
 void Runner::print_summary(const backtest::ReplayProgress* replay) const {
   const auto trades = portfolio_.trades();
   std::size_t wins = 0;
-  for (const auto& t : trades) wins += t.net_pnl() > 0 ? 1 : 0;
+  // Won when it made at least a cent, as the report counts it.
+  for (const auto& t : trades) wins += std::round(t.net_pnl() * 100) > 0 ? 1 : 0;
   std::string text = fmt::format("\n=== {} ===\nTrades: {} ({} won)\n", options_.name,
                                  trades.size(), wins);
   for (const auto& h : portfolio_.holdings()) {
     text += fmt::format("{}: position {}, realised {:.2f}, fees {:.2f}, net {:.2f}\n", h.symbol,
                         h.qty, h.realized_pnl, h.fees, h.net_pnl());
   }
-  text += fmt::format("Net P&L: {:.2f} (gross {:.2f}, fees {:.2f})\n", portfolio_.net_pnl(),
-                      portfolio_.realized_pnl() + portfolio_.unrealized_pnl(), portfolio_.fees());
+  // Slippage is inside the fill prices: the result before costs adds it back.
+  text += fmt::format("Net P&L: {:.2f} (gross {:.2f}, commission {:.2f}, slippage {:.2f})\n",
+                      portfolio_.net_pnl(),
+                      portfolio_.net_pnl() + portfolio_.fees() + portfolio_.slippage(),
+                      portfolio_.fees(), portfolio_.slippage());
   if (guard_) {
     const auto refused = guard_->refusals();
     text += fmt::format("Risk guard: {} orders refused{}\n", refused.size(),
                         guard_->halted() ? "; halted: " + guard_->halt_reason() : "");
   }
   if (replay) {
-    const auto r = result();
-    const auto m = backtest::Metrics::compute(r.trades, r.equity_curve, r.periods_per_year);
-    text += "== Backtest summary\n";
-    text += fmt::format("Bars:          {} in {:.2f} s ({:.0f} bars/s)\n", replay->done,
-                        replay->seconds, replay->bars_per_second());
-    text += fmt::format("Win rate:      {:.1f}% ({} won, {} lost)\n", m.win_rate, m.wins,
-                        m.losses);
-    text += fmt::format("Equity:        {:.2f} -> {:.2f} ({:+.2f}%)\n", m.initial_equity,
-                        m.final_equity, m.return_percent);
-    text += fmt::format("Max drawdown:  {:.2f} ({:.2f}%), {} bars\n", m.max_drawdown,
-                        m.max_drawdown_percent, m.max_drawdown_duration_bars);
-    text += fmt::format("Sharpe:        {:.3f}   Sortino: {:.3f}   Exposure: {:.1f}%\n",
-                        m.sharpe_ratio, m.sortino_ratio, m.exposure);
+    try {
+      const auto r = result();
+      const auto m = backtest::Metrics::compute(r);
+      if (m.ruined_at_bar) {
+        text += fmt::format("RUINED at bar {}: equity reached {:.2f}; the run stopped there\n",
+                            *m.ruined_at_bar, r.equity_curve[*m.ruined_at_bar].equity);
+      }
+      text += "== Backtest summary\n";
+      text += fmt::format("Bars:          {} in {:.2f} s ({:.0f} bars/s)\n", replay->done,
+                          replay->seconds, replay->bars_per_second());
+      text += fmt::format("Win rate:      {:.1f}% ({} won, {} lost, {} breakeven)\n", m.win_rate,
+                          m.wins, m.losses, m.breakeven);
+      text += fmt::format("Equity:        {:.2f} -> {:.2f} ({:+.2f}%)\n", m.initial_equity,
+                          m.final_equity, m.return_percent);
+      text += fmt::format("Max drawdown:  {:.2f} ({:.2f}%), {} bars\n", m.max_drawdown,
+                          m.max_drawdown_percent, m.max_drawdown_duration_bars);
+      text += fmt::format("Sharpe:        {:.3f}   Sortino: {:.3f}   Exposure: {:.1f}%\n",
+                          m.sharpe_ratio, m.sortino_ratio, m.exposure);
+      text += fmt::format("               ({})\n", m.annualisation);
+    } catch (const std::exception& e) {
+      // What was made above is still printed: the run's money comes first.
+      text += fmt::format("Backtest figures could not be computed: {}\n", e.what());
+    }
   }
   std::fputs(text.c_str(), stdout);
   std::fflush(stdout);
@@ -509,6 +544,13 @@ asio::awaitable<int> Runner::run() {
     log_.info("History of {}: {} bars", name, candles.size());
   }
   warming_up_ = false;
+  // Live, a price between bars may trade before the first bar closes: the curve starts from
+  // the capital at the end of the history, so that its change is the whole net result. A
+  // replay trades only once its first bar is closed, which is the curve's first point.
+  if (!replay && now_ != platform::LocalDateTime{}) {
+    std::lock_guard lock(report_mutex_);
+    if (equity_.empty()) equity_.push_back({now_, options_.capital, false});
+  }
 
   for (const auto& name : options_.symbols) {
     auto on_candle_of = [this, name, replaying = replay.has_value()](const types::Candle& c) {
@@ -585,6 +627,7 @@ asio::awaitable<int> Runner::run() {
   }
   co_await orders_.settle();
   if (options_.flatten_on_stop) co_await flatten();
+  record_final_equity();
   signals.cancel();
   try {
     co_await stream.disconnect();
@@ -595,16 +638,7 @@ asio::awaitable<int> Runner::run() {
   if (replay) replayed = replay->progress();
   print_summary(replayed ? &*replayed : nullptr);
   co_await check_positions();
-  if (!options_.report_dir.empty()) {
-    const auto result = this->result();
-    const std::filesystem::path dir(options_.report_dir);
-    std::filesystem::create_directories(dir);
-    backtest::write_json_report(dir / "report.json", result);
-    backtest::write_html_report(dir / "report.html", result);
-    log_.info("Report written to {}", (dir / "report.html").string());
-    std::printf("Reports: %s, %s\n", (dir / "report.json").c_str(), (dir / "report.html").c_str());
-    std::fflush(stdout);
-  }
+  const bool reports_written = write_reports();
   // A finished backtest's report stays on "/report" and "/dashboard" a while for a look.
   if (server && replay && options_.linger_seconds > 0) {
     app._status = "FINISHED";
@@ -619,7 +653,54 @@ asio::awaitable<int> Runner::run() {
   }
   app._status = "STOPPED";
   if (server) server->shutdown();
-  co_return 0;
+  co_return reports_written ? 0 : 1;
+}
+
+void Runner::record_final_equity() {
+  std::lock_guard lock(report_mutex_);
+  if (equity_.empty()) return;
+  bool open = false;
+  for (const auto& h : portfolio_.holdings()) open = open || h.qty != 0;
+  equity_.back().equity = options_.capital + portfolio_.net_pnl();
+  equity_.back().in_position = equity_.back().in_position || open;
+}
+
+bool Runner::write_reports() {
+  if (options_.report_dir.empty()) return true;
+  const std::filesystem::path dir(options_.report_dir);
+  std::vector<std::string> written, failed;
+  std::optional<backtest::BacktestResult> result;
+  try {
+    result = this->result();
+  } catch (const std::exception& e) {
+    failed.push_back(fmt::format("the report could not be made: {}", e.what()));
+  }
+  std::error_code ignored;  // a folder that cannot be made shows in each file's error
+  std::filesystem::create_directories(dir, ignored);
+  using Writer = void (*)(const std::filesystem::path&, const backtest::BacktestResult&);
+  const std::pair<const char*, Writer> files[] = {{"report.json", &backtest::write_json_report},
+                                                  {"report.html", &backtest::write_html_report}};
+  for (const auto& [name, write] : files) {
+    if (!result) break;
+    const auto file = dir / name;
+    try {
+      write(file, *result);
+      written.push_back(file.string());
+    } catch (const std::exception& e) {
+      // The other file is still written: one failure loses no more than itself.
+      failed.push_back(fmt::format("{} could not be written: {}", file.string(), e.what()));
+    }
+  }
+  if (!written.empty()) {
+    log_.info("Report written to {}", fmt::join(written, ", "));
+    std::printf("Reports: %s\n", fmt::format("{}", fmt::join(written, ", ")).c_str());
+    std::fflush(stdout);
+  }
+  for (const auto& why : failed) {
+    log_.error("{}", why);
+    std::cerr << options_.name << ": " << why << "\n";
+  }
+  return failed.empty();
 }
 
 asio::awaitable<void> Runner::check_positions() {

@@ -106,6 +106,11 @@ class Runner {
   mutable std::mutex report_mutex_;  // the control API reads the curve from its thread
   std::vector<backtest::EquityPoint> equity_;
   std::vector<backtest::PricePoint> prices_of_first_;
+  std::optional<std::size_t> ruined_at_bar_;  // a backtest stopped where equity reached 0
+  // Equity after the run's last fills (the flattening's fees too) on the last point.
+  void record_final_equity();
+  // Both report files, each on its own: false after saying which could not be written.
+  bool write_reports();
 };
 
 }  // namespace tolbu_sdk::kit

@@ -85,7 +85,8 @@ TEST(KitPortfolio, NetsAddsPartialClosesAndReversalsWithFees) {
   Portfolio portfolio;
   std::int64_t t = 0;
   for (const auto& s : steps) {
-    portfolio.apply(Fill{"O", "", "HPG", s.side, s.qty, s.price, s.fee, ++t});
+    // Slippage half the fee: it is shared out between trades as fees are.
+    portfolio.apply(Fill{"O", "", "HPG", s.side, s.qty, s.price, s.fee, ++t, 0.0, s.fee / 2});
     const auto h = portfolio.holding("HPG");
     EXPECT_EQ(h.qty, s.position) << t;
     EXPECT_DOUBLE_EQ(h.avg_price, s.avg) << t;
@@ -94,12 +95,17 @@ TEST(KitPortfolio, NetsAddsPartialClosesAndReversalsWithFees) {
   }
   // Every fee lands in exactly one trade; the trades' net adds up to the portfolio's.
   const auto trades = portfolio.trades();
-  double fees = 0.0, net = 0.0;
+  double fees = 0.0, net = 0.0, slippage = 0.0;
   for (const auto& trade : trades) {
     fees += trade.fees;
+    slippage += trade.slippage;
     net += trade.net_pnl();
   }
   EXPECT_DOUBLE_EQ(fees, 12.0);
+  EXPECT_DOUBLE_EQ(slippage, 6.0);
+  EXPECT_DOUBLE_EQ(portfolio.slippage(), 6.0);
+  EXPECT_DOUBLE_EQ(trades[2].slippage, 2.0);
+  EXPECT_DOUBLE_EQ(trades[1].slippage, 0.75 * 2.0 + 0.6 * 2.5);  // 3 of 4 opened, 3 of 5 closing
   EXPECT_DOUBLE_EQ(portfolio.net_pnl(), 95.0 - 12.0);
   EXPECT_DOUBLE_EQ(net, portfolio.net_pnl());
   // The reversal's short: opened at the fourth fill with 2/5 of its fee.

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -121,6 +122,142 @@ TEST(KitRun, PricesBetweenBarsAndAFlatBookAtTheEnd) {
     std::ifstream in(dir / "report" / "report.html");
     const std::string html(std::istreambuf_iterator<char>(in), {});
     EXPECT_NE(html.find(options.title), std::string::npos);
+    // Flat at the end: the report's net result is the account's, to the cent.
+    std::ifstream json_in(dir / "report" / "report.json");
+    const auto report =
+        boost::json::parse(std::string(std::istreambuf_iterator<char>(json_in), {}));
+    EXPECT_NEAR(report.at("metrics").at("net_pnl").to_number<double>(),
+                accounts->front().at("totalEquity").to_number<double>() - 10'000'000'000.0, 0.005);
+    fs::remove_all(dir);
+  }
+}
+
+// Trades on every bar of a replay: market orders both ways and a marketable limit, so that
+// commission, fees per contract and slippage all add up. Notes what the clock said when
+// each order was sent and when each fill came.
+class Churner : public kit::Strategy {
+ public:
+  void on_bar(kit::Context& ctx, const tolbu_sdk::strategy::Bar& bar) override {
+    if (ctx.warming_up()) return;
+    if (ctx.now() != bar.time + std::chrono::seconds(ctx.options().resolution)) ++clock_errors;
+    const auto& symbol = ctx.symbol(bar.symbol);
+    std::string ref;
+    switch (++bars % 4) {
+      case 1:
+        ref = ctx.buy(bar.symbol, 3, 0.0, "buy");
+        break;
+      case 2:
+        ref = ctx.sell(bar.symbol, 2, 0.0, "sell");
+        break;
+      case 3:  // a sell limit a tick below the market: fills at once, at most there
+        ref = ctx.sell(bar.symbol, 2, symbol.normalize_price(symbol.last_price - 0.1), "limit");
+        break;
+      default:
+        ref = ctx.target(bar.symbol, 0, 0.0, "flat");
+        break;
+    }
+    if (!ref.empty()) sent_at[ref] = ctx.now();
+  }
+  void on_order(kit::Context&, const kit::OrderEvent& event) override {
+    if (event.kind != kit::OrderEvent::Kind::FILL) return;
+    const auto it = sent_at.find(event.order.ref);
+    const auto filled =
+        tolbu_sdk::platform::from_epoch_ms(static_cast<double>(event.fill->time_ms));
+    if (it != sent_at.end() && it->second != filled) ++late_fills;
+    slippage += event.fill->slippage;
+  }
+
+  int bars = 0;
+  int clock_errors = 0;
+  int late_fills = 0;
+  double slippage = 0.0;
+  std::map<std::string, tolbu_sdk::platform::LocalDateTime> sent_at;
+};
+
+// The report against the back end's own books, with every cost switched on: its net P&L is the
+// account's equity change to the cent, gross = net + commission + slippage, each trade is
+// stamped with its fills' times. With too little capital the run stops at its ruin, and a
+// report file that cannot be written leaves the other one written and the run failed.
+TEST(KitRun, BacktestReportAgreesWithTheBackEndToTheCentAndStopsAtRuin) {
+  struct Case {
+    const char* name;
+    double capital;
+  };
+  for (const Case c : {Case{"costs", 1e6}, Case{"ruin", 5.0}}) {
+    SCOPED_TRACE(c.name);
+    const bool ruin = c.capital < 100;
+    tolbu_test::SimProcess sim({"--replay", "--seed", "5", "--jwt", "t", "--commission-pct", "0.05",
+                                "--fee-per-contract", "0.3", "--slippage-ticks", "2"});
+    const fs::path dir = fs::temp_directory_path() /
+                         ("tolbu-kit-costs-" + std::to_string(::getpid()) + "-" + c.name);
+    fs::remove_all(dir);
+    kit::RunOptions options{.name = "churner", .symbols = {"VN30F2412"}};
+    options.backend = sim.base_url();
+    options.ws = kit::streaming_url(sim.base_url());
+    options.token = "t";
+    options.history_bars = 5;
+    options.control_port = -1;
+    options.log_dir = (dir / "logs").string();
+    options.report_dir = (dir / "report").string();
+    options.capital = c.capital;
+    options.costs = {.commission_pct = 0.05, .fee_per_contract = 0.3};
+    options.backtest = true;
+    options.from_ms = *kit::parse_time_ms("2024-01-02");
+    options.to_ms = options.from_ms + 120 * 60'000;
+    if (ruin) fs::create_directories(dir / "report" / "report.json");  // cannot be replaced
+    Churner churner;
+    EXPECT_EQ(kit::run(churner, options), ruin ? 1 : 0);
+    EXPECT_EQ(churner.clock_errors, 0);
+    EXPECT_EQ(churner.late_fills, 0);
+
+    if (ruin) {
+      // The HTML is written although the JSON could not be; it names the ruin.
+      const std::string html = [&] {
+        std::ifstream in(dir / "report" / "report.html");
+        return std::string(std::istreambuf_iterator<char>(in), {});
+      }();
+      EXPECT_NE(html.find("Ruined at bar"), std::string::npos);
+      EXPECT_LT(churner.bars, 20);  // stopped long before the 120 bars
+      fs::remove_all(dir);
+      continue;
+    }
+    std::ifstream in(dir / "report" / "report.json");
+    const auto report = boost::json::parse(std::string(std::istreambuf_iterator<char>(in), {}));
+    const auto& m = report.at("metrics").as_object();
+    const double net = m.at("net_pnl").to_number<double>();
+    const double commission = m.at("commission").to_number<double>();
+    const double slippage = m.at("slippage").to_number<double>();
+    EXPECT_GT(commission, 0);
+    EXPECT_GT(slippage, 0);  // two ticks a market fill, less the limit's improvement
+    EXPECT_NEAR(slippage, churner.slippage, 1e-6);
+    EXPECT_NEAR(m.at("gross_pnl").to_number<double>(), net + commission + slippage, 1e-6);
+    EXPECT_TRUE(m.at("ruined_at_bar").is_null());
+    // Bars a year from the bars: one a minute round the clock.
+    EXPECT_NEAR(m.at("periods_per_year").to_number<double>(), 525'960, 1);
+
+    const auto config =
+        tolbu_sdk::TolbuConfig::from_endpoints(sim.base_url(), sim.base_url(), sim.ws_url(), "t");
+    tolbu_sdk::features::OrderService service(config);
+    const auto accounts = service.get_accounts();
+    ASSERT_TRUE(accounts && accounts->size() == 1);
+    const double equity = accounts->front().at("totalEquity").to_number<double>();
+    EXPECT_NEAR(net, equity - 10'000'000'000.0, 0.005);
+    std::set<std::string> fill_times;
+    for (const auto& order : service.get_orders(std::string("SIM0001"))) {
+      if (order.filled_qty == 0) continue;
+      fill_times.insert(tolbu_sdk::platform::iso_text(
+          tolbu_sdk::platform::from_epoch_ms(static_cast<double>(order.updated_time))));
+    }
+    // Each trade's entry and exit are the times of fills.
+    const auto& trades = report.at("trades").as_array();
+    ASSERT_GT(trades.size(), 10u);
+    double trade_commission = 0;
+    for (const auto& t : trades) {
+      EXPECT_TRUE(fill_times.contains(std::string(t.at("entry_time").as_string()))) << t;
+      EXPECT_TRUE(fill_times.contains(std::string(t.at("exit_time").as_string()))) << t;
+      trade_commission += t.at("commission").to_number<double>();
+    }
+    EXPECT_NEAR(trade_commission, commission, 1e-6);  // flat at the end: all in the trades
     fs::remove_all(dir);
   }
 }

@@ -8,18 +8,35 @@
 //   backtest::write_html_report("report.html", result);
 //
 // Conventions of the figures:
+// - Money is net of costs. Equity, drawdown, the ratios and each trade's pnl are after
+//   commission (fees) and slippage. Slippage is already inside the fill prices; commission is
+//   charged on top. Gross P&L is the result before both: net + commission + slippage, where
+//   net P&L is the equity's change from the first point of the curve to the last.
+// - Slippage of a fill is how much worse it filled than the price the strategy saw when it
+//   sent the order (the last price for a market order, the limit of a limit order), in money,
+//   positive when paid; an improvement counts negative.
 // - Returns are per-bar simple returns of the equity series, r = E[i] / E[i-1] - 1, taken only
 //   where E[i-1] > 0 (a return on a non-positive base means nothing).
 // - Sharpe = mean(r) / sample stddev(r) (divisor n - 1); Sortino = mean(r) / downside deviation,
 //   sqrt(sum(min(r, 0)^2) / n) against a target of 0. Neither is annualised unless
 //   periods_per_year is given, which multiplies both by sqrt(periods_per_year). A ratio whose
 //   divisor is 0 or that has fewer than two returns is 0, so the JSON never holds NaN.
+// - Annualisation from the calendar of the data (periods_per_year_of): bars per year = the
+//   bar-to-bar steps of the curve / the years from its first to its last time (365.25-day
+//   years). Gaps between sessions, nights and weekends are inside that span, so a market that
+//   trades in sessions gets the bars a year it really has; nothing is assumed about sessions.
 // - Maximum drawdown: the largest fall of equity below its running peak, in money; the
 //   percentage is the largest fall relative to a positive peak (both maxima are taken
 //   separately). Its duration runs from the peak before the deepest money drawdown to the
-//   first bar back at that peak, or to the last bar when equity never got back.
-// - Win rate and exposure are in per cent: winning trades (pnl > 0) of all trades, bars with an
-//   open position of all bars; 0 without trades or bars.
+//   first bar back at that peak, or to the last bar when equity never got back; in bars and in
+//   the same calendar seconds the annualisation uses.
+// - A trade whose pnl rounds to 0.00 is neither a win nor a loss ("breakeven"). Win rate is
+//   in per cent of the decided trades: wins / (wins + losses); 0 when none is decided.
+// - Exposure is in per cent: bars with an open position of all bars; 0 without bars.
+// - Ruin: a run stopped because equity reached zero or below names the bar (ruined_at_bar,
+//   the index in the equity curve); the figures cover the bars up to it.
+// - Times of equity and prices are the close of their bar, the instant a fill after that bar
+//   happens, so trade markers and curves line up.
 // Every value is finite: non-finite input is rejected with ValueError.
 
 #include <boost/json/fwd.hpp>
@@ -70,14 +87,26 @@ struct TOLBU_API PricePoint {
   bool operator==(const PricePoint&) const = default;
 };
 
+// What one trade paid, in the order of BacktestResult::trades; its pnl is net of both, its
+// gross result is pnl + commission + slippage.
+struct TOLBU_API TradeCosts {
+  double commission = 0.0;  // fees charged to the trade, its share of its opening fills' too
+  double slippage = 0.0;    // money lost to fill prices worse than the prices sent against
+
+  // Every field equal.
+  bool operator==(const TradeCosts&) const = default;
+};
+
+struct BacktestResult;
+
 // The figures of a backtest, by the conventions at the top of this file.
 struct TOLBU_API Metrics {
   // Closed trades counted.
   std::size_t trades = 0;
-  std::size_t wins = 0;    // pnl > 0
-  std::size_t losses = 0;  // pnl < 0
-  double win_rate = 0.0;   // per cent
-  double total_pnl = 0.0;  // sum of the trades' pnl
+  std::size_t wins = 0;    // pnl rounds above 0.00
+  std::size_t losses = 0;  // pnl rounds below 0.00
+  double win_rate = 0.0;   // per cent of wins + losses
+  double total_pnl = 0.0;  // sum of the trades' pnl (net)
   // total_pnl over trades; 0 without trades.
   double average_trade = 0.0;
   double initial_equity = 0.0;  // first and last points of the curve; 0 without one
@@ -99,18 +128,39 @@ struct TOLBU_API Metrics {
   // Points of the equity curve.
   std::size_t bars = 0;
   std::optional<double> periods_per_year;  // set when the ratios are annualised
+  std::size_t breakeven = 0;               // trades whose pnl rounds to 0.00
+  double net_pnl = 0.0;                    // final - initial equity
+  double gross_pnl = 0.0;                  // net_pnl + commission + slippage
+  double commission = 0.0;                 // every fee paid
+  double slippage = 0.0;                   // money lost to fill prices, paid positive
+  std::optional<std::size_t> ruined_at_bar{};  // the bar where equity reached 0, if it did
+  std::string annualisation{};  // how the ratios are annualised, as the report says it
 
   // Throws ValueError for a non-finite value in the input, a non-positive periods_per_year or
   // equity times that go backwards.
   static Metrics compute(const std::vector<strategy::ClosedPosition>& trades,
                          const std::vector<EquityPoint>& equity_curve,
                          std::optional<double> periods_per_year = std::nullopt);
+  // Everything above, with the run's costs and its ruin.
+  static Metrics compute(const BacktestResult& result);
 
-  // Keys in the order of the fields; "periods_per_year" is null when not annualised.
+  // Keys in the order of the fields; "periods_per_year" and "ruined_at_bar" are null when
+  // not set.
   boost::json::object to_json() const;
 
   // Every field equal.
   bool operator==(const Metrics&) const = default;
+};
+
+// A position still open when the report is made, one per symbol.
+struct TOLBU_API OpenHolding {
+  std::string symbol;           // the instrument
+  std::int64_t qty = 0;         // signed: above 0 long
+  double avg_price = 0.0;       // average entry price of the open quantity
+  double unrealized_pnl = 0.0;  // at the latest price, before costs
+
+  // Every field equal.
+  bool operator==(const OpenHolding&) const = default;
 };
 
 // Everything one report shows.
@@ -126,20 +176,41 @@ struct TOLBU_API BacktestResult {
   std::optional<double> periods_per_year;
   // The position still open when the report is made (a report taken during the run).
   std::optional<strategy::Position> open_position;
+  std::vector<TradeCosts> trade_costs{};  // one per trade, or empty when not known
+  double commission = 0.0;                // the run's totals, open positions' included
+  double slippage = 0.0;                  // the run's total slippage, likewise
+  std::optional<std::size_t> ruined_at_bar{};  // the run stopped there: equity reached 0
+  // The symbol whose prices are charted: only its trades are marked on them (every trade
+  // when empty).
+  std::string price_symbol{};
+  std::vector<OpenHolding> positions{};  // every open position (a report taken during the run)
 };
 
-// {"metrics": {...}, "equity_curve": [{"time", "equity"}, ...],
-//  "trades": [{"id", "symbol", "side", ...}, ...], "open_position": Position::to_dict() or null}:
-// a value that get_algo_stat_report() can answer for "/report". Times are ISO texts without a
-// zone.
+// Bars a year from the calendar of the curve: its steps over the years it spans. Absent with
+// fewer than two points or no time between the first and the last.
+TOLBU_API std::optional<double> periods_per_year_of(const std::vector<EquityPoint>& curve);
+
+// {"metrics": {...}, "equity_curve": [{"time", "equity", "in_position"}, ...],
+//  "prices": [{"time", "price"}, ...],
+//  "trades": [{"id", "symbol", "side", ..., "commission", "slippage"}, ...],
+//  "open_position": Position::to_dict() or null,
+//  "positions": [{"symbol", "qty", "avg_price", "unrealized_pnl"}, ...]}:
+// a value that get_algo_stat_report() can answer for "/report", the same during a run and
+// after it. Every trade and every bar is kept, so exposure and the rest recompute from the
+// file. Times are ISO texts without a zone.
 TOLBU_API boost::json::object report_json(const BacktestResult& result);
 
 // The JSON text of report_json; identical input gives identical bytes.
 TOLBU_API std::string report_json_text(const BacktestResult& result);
 
 // One HTML page without any outside resource: the price with the trades' entries and exits,
-// the equity curve, the drawdown (inline SVG), the metrics and the trades. Identical input
-// gives identical bytes.
+// the equity curve, the drawdown (inline SVG drawn by inline script, with a shared zoom), the
+// metrics and the trades (paged). Long runs stay small (under 2 MB for a year of one-minute bars
+// and 20,000 trades): the series are kept as the minimum and maximum of each of a few thousand
+// spans, the price also at every bar or as many finer spans as the page has room for, each
+// chart draws one pixel column's low and high, and trade markers are drawn only when the
+// zoomed range has room for them. "#view=A,B" in the address opens it zoomed to that part
+// (fractions of the run). Identical input gives identical bytes.
 TOLBU_API std::string report_html(const BacktestResult& result);
 
 // Write the texts above to a file (replaced if it exists, written whole or not at all).

@@ -50,6 +50,12 @@ struct TOLBU_API Fill {
   double fee = 0.0;      // of this quantity
   // The order's update time in the report, epoch ms.
   std::int64_t time_ms = 0;
+  // The price the kit saw when it sent the order (the last price for a market order, the
+  // limit for a limit order); 0 when unknown.
+  double reference_price = 0.0;
+  // What the fill cost against that price, in money: positive when paid (bought above it or
+  // sold below it), negative for an improvement; 0 without a reference price.
+  double slippage = 0.0;
 
   // Every field equal.
   bool operator==(const Fill&) const = default;

@@ -6,6 +6,9 @@
 //   portfolio.mark("HPG", last_price);
 //   double result = portfolio.net_pnl();   // realised + unrealised - fees
 //
+// Slippage is already inside the fill prices, so it is not taken off again: slippage() says
+// how much of the result it cost (the result before costs is net + fees + slippage).
+//
 // A fill adds to a position, closes part of it, closes it, or closes it and opens the other
 // side with the rest (a reversal). Each closing records a trade with its share of the fees
 // paid to open it. The strategy writes on its loop; the control API reads from its own
@@ -34,6 +37,8 @@ struct TOLBU_API Holding {
   double fees = 0.0;         // every fee paid in this symbol
   std::int64_t opened_ms = 0;  // when the open quantity was first opened
   double open_fees = 0.0;    // fees of the open quantity still to be charged to its trade
+  double slippage = 0.0;     // every fill's slippage in this symbol (inside the prices)
+  double open_slippage = 0.0;  // slippage of the open quantity still to go to its trade
 
   // (last_price - avg_price) times the signed quantity; 0 when flat.
   double unrealized_pnl() const noexcept {
@@ -63,6 +68,7 @@ struct TOLBU_API ClosedTrade {
   // The result before fees.
   double gross_pnl = 0.0;
   double fees = 0.0;  // the closing fill's share and the opening fills' share
+  double slippage = 0.0;  // the same shares of the fills' slippage, already inside gross_pnl
 
   // The result after fees.
   double net_pnl() const noexcept { return gross_pnl - fees; }
@@ -94,6 +100,7 @@ class TOLBU_API Portfolio {
   double unrealized_pnl() const;
   // Every fee paid.
   double fees() const;
+  double slippage() const;        // inside realised and unrealised already
   double net_pnl() const;         // realised + unrealised - fees
 
  private:
