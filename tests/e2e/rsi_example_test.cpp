@@ -70,14 +70,14 @@ TEST(RsiExample, LiveNetPnlIsTheBackEndsToTheCent) {
 
 TEST(RsiExample, TheSameClassBacktestsTwoSymbolsInOneReplay) {
   tolbu_test::SimProcess sim({"--replay", "--seed", "3", "--jwt", "t"});
-  const auto out = std::filesystem::temp_directory_path() /
-                   ("tolbu-rsi-" + std::to_string(::getpid()));
+  const auto out =
+      std::filesystem::temp_directory_path() / ("tolbu-rsi-" + std::to_string(::getpid()));
   std::filesystem::remove_all(out);
-  const auto [trades, net] = run_example(
-      {"--backend", sim.base_url(), "--symbol", "HPG,VN30F2412", "--backtest", "--from",
-       "2024-01-02", "--bars", "3000", "--control-port", "-1", "--report-dir", "report", "--set",
-       "oversold=40", "--set", "overbought=60"},
-      &out);
+  const auto [trades, net] =
+      run_example({"--backend", sim.base_url(), "--symbol", "HPG,VN30F2412", "--backtest", "--from",
+                   "2024-01-02", "--bars", "3000", "--capital", "100000000", "--control-port", "-1",
+                   "--report-dir", "report", "--set", "oversold=40", "--set", "overbought=60"},
+                  &out);
   EXPECT_GT(trades, 0);
   EXPECT_NEAR(net, backend_net(sim), 0.005);
   // One report over both symbols: every bar, every trade, net of fees.

@@ -264,7 +264,7 @@ TEST(KitRun, BacktestReportAgreesWithTheBackEndToTheCentAndStopsAtRuin) {
 
 // Churns one lot each bar until the guard halts on the fees' drawdown; then every entry is
 // refused while the guard's own close-out leaves the account flat.
-class Churner : public kit::Strategy {
+class RiskTaker : public kit::Strategy {
  public:
   void on_bar(kit::Context& ctx, const tolbu_sdk::strategy::Bar& bar) override {
     if (ctx.warming_up()) return;
@@ -307,7 +307,7 @@ TEST(KitRun, TheRiskGuardHaltsOnALossLimitAndFlattens) {
   options.to_ms = options.from_ms + 300 * 60'000;
   options.capital = 100'000;
   options.risk = kit::RiskLimits{.max_order_qty = 2, .max_drawdown_pct = 0.01};
-  Churner churner;
+  RiskTaker churner;
   EXPECT_EQ(kit::run(churner, options), 0);
 
   EXPECT_NE(churner.oversized_refusal.find("over the limit of 2"), std::string::npos)
