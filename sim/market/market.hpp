@@ -14,6 +14,8 @@
 
 namespace tolbu_sim {
 
+class CandleSeries;
+
 struct Instrument {
   std::string symbol;
   std::string name;
@@ -66,6 +68,12 @@ class Market {
   void clear_overrides();
 
   double round_to_tick(const Instrument& instrument, double price) const;
+
+  // From now on the symbol's candles and prices come from series (a file's bars) instead of
+  // the path. The symbol becomes listed; one not of ours takes its tick from the file's
+  // decimals and a lot of 1.
+  void load_series(std::string_view symbol, std::shared_ptr<const CandleSeries> series);
+  const CandleSeries* series(std::string_view symbol) const;
 
  private:
   struct Path;

@@ -13,6 +13,9 @@
 //       bar K+1 (open = high = low = close = the price at that instant, volume about 0), then
 //       the marker {"bar":K,"bars":N,"time":MS,"close":C} on "replay:clock". Everything a step
 //       publishes reaches a subscriber before the marker.
+// A symbol with a history loaded from a file (--data) steps on the file's bars only: the gaps
+// between sessions are skipped, the clock moving from the end of a session's last bar to the
+// start of the next session's first.
 // Fill rule: while the strategy handles bar K the clock stands at the end of bar K, which is
 // the start of bar K+1, so a market order fills at once at the open of bar K+1 and a limit
 // order fills at that open when it crosses it. Orders that rest are matched at every later
@@ -23,10 +26,12 @@
 #include <boost/json.hpp>
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "market/csv_history.hpp"
 #include "market/exchange.hpp"
 #include "streaming/extension.hpp"
 
@@ -100,13 +105,33 @@ class Replay {
     if (*from < 0 || *to <= *from) return fail("the range needs 0 <= from < to");
     const std::int64_t length = *resolution * 1000;
     const std::int64_t first = (*from + length - 1) / length * length;
-    const std::int64_t bars = first < *to ? (*to - first + length - 1) / length : 0;
+    // Symbols with a loaded history step on their bars only: gaps (nights, weekends) are
+    // skipped, not filled. Several such symbols step on the union of their bars.
+    std::vector<std::int64_t> times;
+    bool loaded = false;
+    for (const auto& symbol : symbols) {
+      const CandleSeries* series = ctx_.exchange.market().series(symbol);
+      if (!series) continue;
+      if (*resolution % series->resolution_s() != 0)
+        return fail(symbol + "'s history is in " + std::to_string(series->resolution_s()) +
+                    " s bars: the resolution must be a multiple of it");
+      loaded = true;
+      auto own = series->starts(static_cast<int>(*resolution), first, *to - 1, INT64_MAX);
+      std::vector<std::int64_t> merged;
+      std::set_union(times.begin(), times.end(), own.begin(), own.end(),
+                     std::back_inserter(merged));
+      times = std::move(merged);
+    }
+    const std::int64_t bars =
+        loaded ? static_cast<std::int64_t>(times.size())
+               : (first < *to ? (*to - first + length - 1) / length : 0);
     if (bars == 0) return fail("no bar starts in the range");
     if (static_cast<std::uint64_t>(bars) > kMaxBars)
       return fail("the range holds more than " + std::to_string(kMaxBars) + " bars");
     symbols_ = std::move(symbols);
     resolution_ = static_cast<int>(*resolution);
-    first_ = first;
+    times_ = std::move(times);
+    first_ = times_.empty() ? first : times_.front();
     count_ = static_cast<std::uint64_t>(bars);
     next_ = 0;
     ctx_.exchange.reset();
@@ -127,8 +152,14 @@ class Replay {
     }
     const std::uint64_t k = next_++;
     const std::int64_t length = std::int64_t{resolution_} * 1000;
-    const std::int64_t start = first_ + static_cast<std::int64_t>(k) * length;
-    const std::int64_t end = start + length;
+    std::int64_t start = first_ + static_cast<std::int64_t>(k) * length;
+    std::int64_t end = start + length;
+    if (!times_.empty()) {
+      // Across a gap the clock goes on to the next bar's start: an order sent at the last bar
+      // of a session fills at the next session's open, as it would.
+      start = times_[k];
+      end = k + 1 < count_ ? times_[k + 1] : start + length;
+    }
     auto& exchange = ctx_.exchange;
     auto& market = exchange.market();
     exchange.set_time(end);
@@ -136,10 +167,13 @@ class Replay {
     for (const auto& symbol : symbols_) exchange.match_orders(symbol);
     for (const auto& symbol : symbols_) {
       const auto channel = Exchange::candle_channel(symbol, resolution_);
+      const CandleSeries* series = market.series(symbol);
+      // A loaded symbol without a bar at this step (another symbol's bar) publishes nothing.
+      const bool has_bar = !series || series->has_bar(resolution_, start);
       const SimCandle bar = market.candle(symbol, resolution_, start, end - 1);
       if (&symbol == &symbols_.front()) close = bar.close;
-      exchange.publish(channel, candle_json(bar));
-      if (k + 1 < count_)
+      if (has_bar) exchange.publish(channel, candle_json(bar));
+      if (k + 1 < count_ && (!series || series->has_bar(resolution_, end)))
         exchange.publish(channel, candle_json(market.candle(symbol, resolution_, end, end)));
     }
     hub->publish(
@@ -153,6 +187,7 @@ class Replay {
   std::vector<std::string> symbols_;  // stepped together; the marker's close is the first's
   int resolution_ = 60;
   std::int64_t first_ = 0;
+  std::vector<std::int64_t> times_;  // bar starts when a symbol has a loaded history
   std::uint64_t count_ = 0;
   std::uint64_t next_ = 0;
 };
