@@ -43,6 +43,9 @@ class Runner {
   std::string target(const std::string& symbol, std::int64_t position, double price,
                      std::string tag);
   void request_stop(const std::string& reason);
+  // An order the kit's rules refuse: the strategy is misconfigured. A backtest stops and exits
+  // non-zero (an empty report would look like a result); live, the order is skipped.
+  void refuse_order(const std::string& text);
   // The report as it stands: trades net of fees, the equity curve, prices of the first symbol.
   backtest::BacktestResult result() const;
   const RecentLogs& logs() const { return logs_; }
@@ -84,6 +87,7 @@ class Runner {
   platform::LocalDateTime now_{};
   boost::asio::steady_timer stop_timer_;
   bool stop_requested_ = false;
+  std::string failure_;  // why a backtest failed; its exit is then not 0
   bool reconciling_ = false;
   bool reconcile_again_ = false;
   std::deque<std::pair<std::string, types::Candle>> replay_queue_;
