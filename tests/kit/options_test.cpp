@@ -68,6 +68,17 @@ TEST(KitOptions, RefusedWithAReasonOrReadWhole) {
   EXPECT_EQ(o->title, "SMA 3/8");
   EXPECT_DOUBLE_EQ(o->linger_seconds, 2.5);
 
+  // A trailing Z reads the time as UTC, whatever the local zone; a date alone takes none.
+  ::setenv("TZ", "Asia/Ho_Chi_Minh", 1);
+  ::tzset();
+  EXPECT_EQ(tolbu_sdk::kit::parse_time_ms("2024-01-02T02:00:00Z"), 1704160800000);
+  EXPECT_EQ(tolbu_sdk::kit::parse_time_ms("2024-01-02T02:00Z"), 1704160800000);
+  EXPECT_EQ(tolbu_sdk::kit::parse_time_ms("2024-01-02T09:00:00"), 1704160800000);
+  EXPECT_FALSE(tolbu_sdk::kit::parse_time_ms("2024-01-02Z"));
+  EXPECT_FALSE(tolbu_sdk::kit::parse_time_ms("2024-02-30T02:00Z"));
+  ::setenv("TZ", "UTC", 1);
+  ::tzset();
+
   // A token file wins over the environment; without either, no run.
   const std::string file = testing::TempDir() + "kit-token";
   std::ofstream(file) << "file-token\n";

@@ -158,6 +158,9 @@ TEST(DataReplay, GapsAreSteppedOverAndOrdersFillAtTheFilesPrices) {
   EXPECT_DOUBLE_EQ(replayed.fills[0], opens[3]);
   EXPECT_EQ(replayed.candles.size(), times.size());
   EXPECT_DOUBLE_EQ(replayed.candles.at(times[4]).close, opens[4] + 1);
+  // A file's prices are not moved by the test endpoint: refused, not ignored.
+  const auto moved = sim.post("/_sim/price", R"({"symbol":"GAP","price":400})");
+  EXPECT_EQ(moved.status, 400) << moved.body;
 
   // A faulty file stops the sim before it listens, naming the file and line.
   {

@@ -35,8 +35,8 @@ constexpr const char* kUsage = R"(Usage: fetch_candles --symbol S --from TIME --
   --backend URL         REST and micro API base (default http://127.0.0.1:8080)
   --symbol S            instrument code; required
   --resolution SECONDS  candle length (default 60)
-  --from TIME           first candle: YYYY-MM-DD, YYYY-MM-DDTHH:MM[:SS] (local time, TZ) or
-                        epoch ms; required
+  --from TIME           first candle: YYYY-MM-DD, YYYY-MM-DDTHH:MM[:SS] (local time, TZ;
+                        with a trailing Z, UTC) or epoch ms; required
   --to TIME             candles ending by this time (clamped to now); required
   --out FILE            the CSV file, or - for standard output; required
   --page N              candles asked for per request (default 5000)
