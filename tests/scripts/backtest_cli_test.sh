@@ -33,6 +33,10 @@ expect 2 "--bars must be a whole number above 0" --bars -5
 expect 2 "--data: no file $work/missing.csv" --data missing.csv
 expect 2 "--out needs a value" --out
 expect 2 "unknown option: --fats" --fats 3
+printf 'time,open,high,low,close,volume\n' >VNM_x.csv
+expect 2 "--data $work/VNM_x.csv is for VNM, which --symbol HPG,VIC does not trade" \
+  --symbol HPG,VIC --data VNM_x.csv
+expect 2 "is for FPT, which --symbol HPG does not trade" --symbol HPG --sweep data=FPT=VNM_x.csv
 
 # --help names every option the script takes.
 "$backtest" --help >help.txt || fail "--help exit $?"

@@ -8,9 +8,13 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/json.hpp>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
