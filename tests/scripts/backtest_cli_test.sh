@@ -63,6 +63,10 @@ grep -qF "VNM_bad.csv:102: duplicate time" out.txt || fail "the faulty file's li
 [ "$(wc -l <files/sweep.csv)" -eq 2 ] || fail "sweep.csv should hold the one run that finished"
 [ "$(jq '.metrics.bars' files/run-0/report.json)" -eq 200 ] || fail "run 0 did not replay the file's 200 bars"
 
+# --bars counts the file's bars, across the lunch break (bars 150 and 151 are 90 minutes apart).
+expect 0 "Back end: positions agree" --data VNM_a.csv --bars 160 --out counted
+[ "$(jq '.metrics.bars' counted/report.json)" -eq 160 ] || fail "--bars 160 over a file with a gap"
+
 # The example over the shipped sample: the file's range and resolution, every bar replayed.
 expect 0 "Back end: positions agree" --data "$sample" --out sample
 bars=$(( $(wc -l <"$sample") - 1 ))
