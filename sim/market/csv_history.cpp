@@ -215,7 +215,9 @@ CandleSeries parse_csv_history(std::istream& in, const std::string& source,
     if (bars[i].time < 0) throw fail(lines[i], "time before 1970");
     if (bars[i].time % length != 0)
       throw fail(lines[i], "time " + std::to_string(bars[i].time) + " is not on the grid of " +
-                               std::to_string(length / 1000) + " s bars");
+                               std::to_string(length / 1000) + " s bars (multiples of " +
+                               std::to_string(length / 1000) +
+                               " s from 1970-01-01T00:00:00Z: daily bars start at 00:00 UTC)");
   }
   return CandleSeries(source, static_cast<int>(length / 1000), std::move(bars), decimals);
 }
