@@ -1,6 +1,7 @@
 // tolbu-sim: the local back end. One io_context runs the HTTP server, the WebSocket side and
 // the live market timer.
 
+#include "market/csv_history.hpp"
 #include "market/exchange.hpp"
 #include "options.hpp"
 #include "rest/rest_api.hpp"
@@ -11,6 +12,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <fmt/format.h>
 
 #include <csignal>
 #include <cstdio>
@@ -40,6 +42,17 @@ int main(int argc, char** argv) {
   try {
     boost::asio::io_context io(1);
     tolbu_sim::Exchange exchange(*options);
+    // Histories from files, checked before anything listens: a refused file ends the run.
+    // Their lines follow the listening line, which stays the first.
+    std::string data_lines;
+    for (const auto& data : options->data) {
+      auto series = std::make_shared<const tolbu_sim::CandleSeries>(
+          tolbu_sim::read_csv_history(data.path, data.resolution_s));
+      data_lines += fmt::format("tolbu-sim data {}: {} bars of {} s from {} to {} ({})\n",
+                                data.symbol, series->bars().size(), series->resolution_s(),
+                                series->first_ms(), series->end_ms(), data.path);
+      exchange.market().load_series(data.symbol, std::move(series));
+    }
     tolbu_sim::Journal journal(options->journal_limit);
     tolbu_sim::FaultScript faults;
     tolbu_sim::RouteTable routes;
@@ -65,8 +78,12 @@ int main(int argc, char** argv) {
     server.start();
     std::printf("tolbu-sim listening on %s:%u\n", options->host.c_str(),
                 static_cast<unsigned>(server.port()));
+    std::fputs(data_lines.c_str(), stdout);
     std::fflush(stdout);
     io.run();
+  } catch (const tolbu_sim::CsvError& e) {
+    std::cerr << "tolbu-sim: " << e.what() << '\n';
+    return 2;
   } catch (const std::exception& e) {
     std::cerr << "tolbu-sim: " << e.what() << '\n';
     return 1;

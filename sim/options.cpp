@@ -58,6 +58,18 @@ Options:
   --replay            backtest replay: the market clock is frozen (implies --speed 0) and
                       moves one bar at a time on the streaming connection's rpc commands
                       (see "Replay" below)
+  --data SYM[:S]=FILE  SYM's candles come from the CSV file FILE instead of the generated
+                      history, for the candle routes and the replay alike (repeatable, one
+                      file per symbol). Columns time,open,high,low,close,volume, a header
+                      line first; time in epoch ms or ISO-8601 UTC (2024-01-02T09:00:00Z).
+                      The bars' length is S seconds, else the smallest spacing of two bars;
+                      gaps (nights, weekends) are kept as gaps, a time off that grid is
+                      refused. Every fault refuses the file (FILE:LINE: reason, exit 2).
+                      A symbol not of the sim's own takes the file's decimals as its tick and
+                      a lot of 1. Prices at an instant: a bar's open at its start, its close
+                      after it, so orders match on the file's bars. One line per file on
+                      stdout: "tolbu-sim data SYM: N bars of S s from MS to MS", then the
+                      file's name in brackets.
   --help              this text
 
 Instruments: VN30F2412 (index future), HPG, VIC, FPT; any other code gets a generated
@@ -236,6 +248,28 @@ std::optional<SimOptions> parse_options(int argc, char** argv, std::ostream& out
     } else if (arg == "--server-sub") {
       options.server_subs.emplace_back(value);
       ok = !value.empty();
+    } else if (arg == "--data") {
+      // SYMBOL[:SECONDS]=FILE
+      const auto eq = value.find('=');
+      ok = eq != std::string_view::npos && eq > 0 && eq + 1 < value.size();
+      if (ok) {
+        DataFile file{.symbol = std::string(value.substr(0, eq)),
+                      .path = std::string(value.substr(eq + 1)),
+                      .resolution_s = std::nullopt};
+        if (const auto colon = file.symbol.find(':'); colon != std::string::npos) {
+          int seconds = 0;
+          ok = parse_number(std::string_view(file.symbol).substr(colon + 1), seconds) &&
+               seconds > 0;
+          file.resolution_s = seconds;
+          file.symbol.resize(colon);
+        }
+        ok = ok && !file.symbol.empty();
+        for (const auto& other : options.data) {
+          if (ok && other.symbol == file.symbol)
+            return fail("--data: " + file.symbol + " is given twice");
+        }
+        if (ok) options.data.push_back(std::move(file));
+      }
     } else if (arg == "--client-backlog") {
       ok = parse_number(value, options.client_backlog) && options.client_backlog > 0;
     } else {

@@ -11,6 +11,13 @@
 
 namespace tolbu_sim {
 
+// A CSV history that replaces a symbol's synthetic one (--data SYMBOL[:SECONDS]=FILE).
+struct DataFile {
+  std::string symbol;
+  std::string path;
+  std::optional<int> resolution_s;  // absent: inferred from the file
+};
+
 struct SimOptions {
   std::string host = "127.0.0.1";
   std::uint16_t port = 0;                // 0: an ephemeral port, printed on the first line
@@ -41,6 +48,7 @@ struct SimOptions {
   // --sessions vn-derivatives: the market trades only in the Vietnamese derivatives
   // market's sessions (see market/market.hpp); otherwise around the clock.
   bool vn_sessions = false;
+  std::vector<DataFile> data;
 };
 
 // The text printed by --help: every option and every HTTP endpoint.

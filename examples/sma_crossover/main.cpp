@@ -64,6 +64,18 @@ class SmaCrossover : public kit::Strategy {
     }
     for (const auto& symbol : ctx.options().symbols) {
       books_.try_emplace(symbol, fast, slow, atr);
+      // A quantity below a whole lot would place no order at all: a run that cannot trade
+      // is refused at its start rather than reported as a quiet one.
+      const auto& rules = ctx.symbol(symbol);
+      if (lots_ <= 0 && rules.normalize_quantity(quantity_) <= 0) {
+        throw tolbu_sdk::ValueError(
+            quantity_ >= static_cast<double>(std::max<std::int64_t>(rules.lot_size, 1))
+                ? fmt::format("Quantity {} is below {}'s minimum of {}", number_text(quantity_),
+                              symbol, rules.min_qty)
+                : fmt::format("Quantity {} is not a multiple of {}'s lot size {}: set quantity "
+                              "in whole lots, or lots",
+                              number_text(quantity_), symbol, rules.lot_size));
+      }
     }
     ctx.log().info("SMA {}/{} crossover, ATR({}) stop {} and take profit {}, quantity {}", fast,
                    slow, atr, stop_atr_, take_atr_, quantity_);

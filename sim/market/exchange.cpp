@@ -196,6 +196,10 @@ bool Exchange::set_price(std::string_view symbol, double price, std::string& mes
     message = "Price must be a positive number";
     return false;
   }
+  if (market_.series(symbol)) {
+    message = "The prices of '" + std::string(symbol) + "' come from a file (--data)";
+    return false;
+  }
   std::int64_t now = now_ms();
   market_.set_price(symbol, price, now);
   if (has_observers()) publish_market(*in, now);

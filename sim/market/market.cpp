@@ -1,5 +1,7 @@
 #include "market/market.hpp"
 
+#include "market/csv_history.hpp"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -124,6 +126,7 @@ struct Market::Path {
   // Computed days and daily log levels (sums of the level shocks), by local day.
   std::map<std::int64_t, Day> days;
   std::map<std::int64_t, double> levels;
+  std::shared_ptr<const CandleSeries> series;  // loaded history: it replaces the path
 };
 
 Market::Market(std::uint64_t seed, Sessions sessions) : seed_(seed), sessions_(sessions) {
@@ -290,12 +293,14 @@ std::optional<std::int64_t> Market::next_bar(std::int64_t from_ms, int resolutio
 
 double Market::price(std::string_view symbol, std::int64_t ms) {
   Path& p = path(symbol);
+  if (p.series) return p.series->price(ms);
   return round_to_tick(p.instrument, raw_price(p, ms));
 }
 
 SimCandle Market::candle(std::string_view symbol, int resolution_s, std::int64_t start_ms,
                          std::int64_t now_ms) {
   Path& p = path(symbol);
+  if (p.series) return p.series->candle(resolution_s, start_ms, now_ms);
   const std::int64_t length = static_cast<std::int64_t>(resolution_s) * 1000;
   const std::int64_t end = std::min(start_ms + length - 1, std::max(now_ms, start_ms));
   SimCandle c;
@@ -347,6 +352,8 @@ std::optional<std::vector<SimCandle>> Market::history(std::string_view symbol, i
     message = "Times and count-back must not be negative";
     return std::nullopt;
   }
+  if (const auto* s = series(symbol))
+    return s->history(resolution_s, from_ms, to_ms, count_back, now_ms, max_candles, message);
   const std::int64_t length = static_cast<std::int64_t>(resolution_s) * 1000;
   const std::int64_t last_start = floor_div(std::min(to_ms, now_ms), length) * length;
   std::int64_t first_start;
@@ -401,6 +408,24 @@ void Market::set_price(std::string_view symbol, double price, std::int64_t at_ms
   p.factors.erase(it, p.factors.end());
   if (!p.factors.empty() && p.factors.back().first == at_ms) p.factors.pop_back();
   p.factors.emplace_back(at_ms, price / unscaled);
+}
+
+void Market::load_series(std::string_view symbol, std::shared_ptr<const CandleSeries> series) {
+  const bool ours = find(symbol) != nullptr && find(symbol)->listed;
+  Path& p = path(symbol);
+  if (!ours) {
+    p.instrument.exchange = "CSV";
+    p.instrument.tick_size = std::pow(10.0, -std::min(series->decimals(), 8));
+    p.instrument.lot_size = 1;
+    p.instrument.base_price = series->bars().front().open;
+  }
+  p.instrument.listed = true;
+  p.series = std::move(series);
+}
+
+const CandleSeries* Market::series(std::string_view symbol) const {
+  auto it = paths_.find(symbol);
+  return it == paths_.end() ? nullptr : it->second->series.get();
 }
 
 void Market::clear_overrides() {

@@ -32,6 +32,8 @@
 
 namespace tolbu_sim {
 
+class CandleSeries;
+
 struct Instrument {
   std::string symbol;
   std::string name;
@@ -99,6 +101,11 @@ class Market {
   // there is none before limit_ms.
   std::optional<std::int64_t> next_bar(std::int64_t from_ms, int resolution_s,
                                        std::int64_t limit_ms) const;
+  // From now on the symbol's candles and prices come from series (a file's bars) instead of
+  // the path. The symbol becomes listed; one not of ours takes its tick from the file's
+  // decimals and a lot of 1.
+  void load_series(std::string_view symbol, std::shared_ptr<const CandleSeries> series);
+  const CandleSeries* series(std::string_view symbol) const;
 
  private:
   struct Path;

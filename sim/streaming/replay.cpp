@@ -13,6 +13,9 @@
 //       bar K+1 (open = high = low = close = the price at that instant, volume about 0), then
 //       the marker {"bar":K,"bars":N,"time":MS,"close":C} on "replay:clock". Everything a step
 //       publishes reaches a subscriber before the marker.
+// A symbol with a history loaded from a file (--data) steps on the file's bars only: the gaps
+// between sessions are skipped, the clock moving from the end of a session's last bar to the
+// start of the next session's first.
 // Fill rule: while the strategy handles bar K the clock stands at the end of bar K, which is
 // the start of bar K+1, so a market order fills at once at the open of bar K+1 and a limit
 // order fills at that open when it crosses it. When bar K+1 closes, resting orders are
@@ -33,10 +36,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "market/csv_history.hpp"
 #include "market/exchange.hpp"
 #include "streaming/extension.hpp"
 
@@ -118,24 +123,39 @@ class Replay {
     auto& market = ctx_.exchange.market();
     const std::int64_t length = *resolution * 1000;
     const int res = static_cast<int>(*resolution);
-    // Bars that start in the market's sessions (every bar without sessions).
-    const auto first = market.next_bar(*from, res, *to);
-    if (!first) return fail("no bar starts in the range");
-    std::uint64_t bars = 0;
-    if (market.sessions() == Sessions::kAllDay) {
-      bars = static_cast<std::uint64_t>((*to - *first + length - 1) / length);
-    } else {
-      for (auto t = first; t && bars <= kMaxBars; t = market.next_bar(*t + length, res, *to))
-        ++bars;
+    // The bars to step: a loaded history's own bars (gaps such as nights and weekends are
+    // skipped, not filled; several such symbols step on the union of their bars), else the
+    // bars that start in the market's sessions (every bar without sessions).
+    std::vector<std::int64_t> times;
+    bool loaded = false;
+    for (const auto& symbol : symbols) {
+      const CandleSeries* series = market.series(symbol);
+      if (!series) continue;
+      if (*resolution % series->resolution_s() != 0)
+        return fail(symbol + "'s history is in " + std::to_string(series->resolution_s()) +
+                    " s bars: the resolution must be a multiple of it");
+      loaded = true;
+      const std::int64_t aligned = (*from + length - 1) / length * length;
+      auto own = series->starts(res, aligned, *to - 1, INT64_MAX);
+      std::vector<std::int64_t> merged;
+      std::set_union(times.begin(), times.end(), own.begin(), own.end(),
+                     std::back_inserter(merged));
+      times = std::move(merged);
     }
-    if (bars > kMaxBars)
+    if (!loaded) {
+      for (auto t = market.next_bar(*from, res, *to); t && times.size() <= kMaxBars;
+           t = market.next_bar(*t + length, res, *to)) {
+        times.push_back(*t);
+      }
+    }
+    if (times.empty()) return fail("no bar starts in the range");
+    if (times.size() > kMaxBars)
       return fail("the range holds more than " + std::to_string(kMaxBars) + " bars");
     symbols_ = std::move(symbols);
     resolution_ = res;
-    first_ = *first;
-    to_ = *to;
-    cursor_ = *first;
-    count_ = bars;
+    times_ = std::move(times);
+    first_ = times_.front();
+    count_ = times_.size();
     next_ = 0;
     ctx_.exchange.begin_replay(resolution_, capital);
     ctx_.exchange.set_time(first_);
@@ -155,30 +175,37 @@ class Replay {
     }
     const std::uint64_t k = next_++;
     const std::int64_t length = std::int64_t{resolution_} * 1000;
-    const std::int64_t start = cursor_;
+    const std::int64_t start = times_[k];
     const std::int64_t end = start + length;
     auto& exchange = ctx_.exchange;
     auto& market = exchange.market();
-    // The clock moves on to the next bar's start: the bar's end, or the next session's open.
+    // The clock moves on to the next bar's start: the bar's end, the next session's open, or
+    // across a loaded history's gap the next bar it holds.
     const bool more = k + 1 < count_;
     // After the last bar too: orders sent then (a final flattening) fill at the next bar's
     // open, which may be a later session's, past the range.
     const std::int64_t following =
-        market.next_bar(end, resolution_, more ? to_ : end + 30 * 86'400'000LL).value_or(end);
+        more ? times_[k + 1]
+             : market.next_bar(end, resolution_, end + 30 * 86'400'000LL).value_or(end);
     exchange.set_time(following);
     double close = 0.0;
     std::vector<SimCandle> closed;
     for (const auto& symbol : symbols_) {
       closed.push_back(market.candle(symbol, resolution_, start, end - 1));
-      exchange.match_bar(symbol, closed.back(), !more);
+      const CandleSeries* series = market.series(symbol);
+      if (!series || series->has_bar(resolution_, start))
+        exchange.match_bar(symbol, closed.back(), !more);
     }
     for (std::size_t i = 0; i < symbols_.size(); ++i) {
       const auto& symbol = symbols_[i];
       const auto channel = Exchange::candle_channel(symbol, resolution_);
+      const CandleSeries* series = market.series(symbol);
+      // A loaded symbol without a bar at this step (another symbol's bar) publishes nothing.
       const SimCandle& bar = closed[i];
       if (&symbol == &symbols_.front()) close = bar.close;
-      exchange.publish(channel, candle_json(bar));
-      if (more)
+      if (!series || series->has_bar(resolution_, start))
+        exchange.publish(channel, candle_json(bar));
+      if (more && (!series || series->has_bar(resolution_, following)))
         exchange.publish(channel,
                          candle_json(market.candle(symbol, resolution_, following, following)));
     }
@@ -186,7 +213,6 @@ class Replay {
         kMarkerChannel,
         json::object{
             {"bar", k}, {"bars", count_}, {"time", start}, {"close", close}, {"done", false}});
-    cursor_ = following;
     return R"({"bar":)" + std::to_string(k) + "}";
   }
 
@@ -194,8 +220,7 @@ class Replay {
   std::vector<std::string> symbols_;  // stepped together; the marker's close is the first's
   int resolution_ = 60;
   std::int64_t first_ = 0;
-  std::int64_t to_ = 0;
-  std::int64_t cursor_ = 0;  // start of the next bar to step
+  std::vector<std::int64_t> times_;  // the start of every bar to step
   std::uint64_t count_ = 0;
   std::uint64_t next_ = 0;
 };

@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -50,7 +51,8 @@ constexpr const char* kUsage = R"(Usage: {name} [options]
   --max-drawdown-pct X    fall below the equity's peak, in per cent, that stops new entries
                           for the rest of the run and flattens (default 15)
   --backtest            replay [--from, --to) against a tolbu-sim started with --replay
-  --from TIME           first bar: YYYY-MM-DD, YYYY-MM-DDTHH:MM[:SS] (local time) or epoch ms
+  --from TIME           first bar: YYYY-MM-DD, YYYY-MM-DDTHH:MM[:SS] (local time; with a
+                        trailing Z, UTC) or epoch ms
   --to TIME             bars start before this
   --bars N              instead of --to: N bars from --from
   --linger SECONDS      after a backtest, keep the control API ("/report", "/dashboard") up
@@ -87,6 +89,9 @@ std::optional<std::int64_t> parse_time_ms(std::string_view text) {
     if (number(text, ms) && ms >= 0) return ms;
     return std::nullopt;
   }
+  // A trailing Z is UTC, as CSV histories write their times; without it, local time.
+  const bool utc = text.ends_with('Z');
+  if (utc) text.remove_suffix(1);
   int year = 0;
   unsigned month = 0, day = 0;
   int hour = 0, minute = 0, second = 0;
@@ -95,8 +100,16 @@ std::optional<std::int64_t> parse_time_ms(std::string_view text) {
   const int n = std::sscanf(copy.c_str(), "%4d-%2u-%2uT%2d:%2d:%2d%c", &year, &month, &day, &hour,
                             &minute, &second, &tail);
   if (n != 3 && n != 5 && n != 6) return std::nullopt;
+  if (utc && n == 3) return std::nullopt;
   if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59)
     return std::nullopt;
+  if (utc) {
+    const std::chrono::year_month_day date{std::chrono::year{year}, std::chrono::month{month},
+                                           std::chrono::day{day}};
+    if (!date.ok()) return std::nullopt;
+    const std::int64_t days = std::chrono::sys_days{date}.time_since_epoch().count();
+    return ((days * 24 + hour) * 60 + minute) * 60'000 + std::int64_t{second} * 1000;
+  }
   return platform::to_epoch_ms_int(platform::make_local(year, month, day, hour, minute, second));
 }
 

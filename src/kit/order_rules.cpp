@@ -12,7 +12,7 @@ void check_order(const strategy::Symbol& symbol, std::int64_t qty, double price)
   const auto& name = symbol.name;
   if (qty <= 0) throw ValueError(fmt::format("Quantity {} of {} must be positive", qty, name));
   if (symbol.lot_size > 0 && qty % symbol.lot_size != 0) {
-    throw ValueError(fmt::format("Quantity {} of {} is not a whole number of lots of {}", qty,
+    throw ValueError(fmt::format("Quantity {} of {} is not a multiple of its lot size {}", qty,
                                  name, symbol.lot_size));
   }
   if (qty < symbol.min_qty) {

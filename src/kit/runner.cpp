@@ -102,6 +102,10 @@ std::string Runner::submit(const std::string& symbol_name, OrderIntent intent) {
   try {
     intent.symbol = symbol_name;
     return orders_.submit(symbol(symbol_name), std::move(intent));
+  } catch (const ValueError& e) {
+    refusal_ = e.what();
+    refuse_order(fmt::format("Order on {} refused: {}", symbol_name, e.what()));
+    return "";
   } catch (const std::exception& e) {
     log_.error("Order on {} refused: {}", symbol_name, e.what());
     refusal_ = e.what();
@@ -117,11 +121,22 @@ std::string Runner::target(const std::string& symbol_name, std::int64_t position
                                          change > 0 ? change : -change);
     if (!refusal_.empty()) return "";
     return orders_.target_position(symbol(symbol_name), position, price, std::move(tag));
+  } catch (const ValueError& e) {
+    refusal_ = e.what();
+    refuse_order(fmt::format("Target {} on {} refused: {}", position, symbol_name, e.what()));
+    return "";
   } catch (const std::exception& e) {
     log_.error("Target {} on {} refused: {}", position, symbol_name, e.what());
     refusal_ = e.what();
     return "";
   }
+}
+
+void Runner::refuse_order(const std::string& text) {
+  log_.error("{}", text);
+  if (!options_.backtest || !failure_.empty()) return;
+  failure_ = text;
+  request_stop("the backtest failed");
 }
 
 void Runner::request_stop(const std::string& reason) {
@@ -653,6 +668,10 @@ asio::awaitable<int> Runner::run() {
   }
   app._status = "STOPPED";
   if (server) server->shutdown();
+  if (!failure_.empty()) {
+    std::cerr << options_.name << ": backtest failed: " << failure_ << "\n";
+    co_return 1;
+  }
   co_return reports_written ? 0 : 1;
 }
 

@@ -45,6 +45,9 @@ class Runner {
   void request_stop(const std::string& reason);
   const RiskGuard* risk() const { return guard_ ? &*guard_ : nullptr; }
   const std::string& refusal() const { return refusal_; }
+  // An order the kit's rules refuse: the strategy is misconfigured. A backtest stops and exits
+  // non-zero (an empty report would look like a result); live, the order is skipped.
+  void refuse_order(const std::string& text);
   // The report as it stands: trades net of fees, the equity curve, prices of the first symbol.
   backtest::BacktestResult result() const;
   const RecentLogs& logs() const { return logs_; }
@@ -95,6 +98,7 @@ class Runner {
   std::optional<RiskGuard> guard_;
   bool cutting_risk_ = false;  // a loss limit's close-out is under way: the replay waits
   std::string refusal_;
+  std::string failure_;  // why a backtest failed; its exit is then not 0
   bool reconciling_ = false;
   bool reconcile_again_ = false;
   std::deque<std::pair<std::string, types::Candle>> replay_queue_;

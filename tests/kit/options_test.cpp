@@ -82,6 +82,17 @@ TEST(KitOptions, RefusedWithAReasonOrReadWhole) {
   EXPECT_TRUE(parse({"--symbol", "HPG", "--risk"}, code)->risk);
   EXPECT_FALSE(parse({"--symbol", "HPG", "--risk", "--no-risk"}, code)->risk);
 
+  // A trailing Z reads the time as UTC, whatever the local zone; a date alone takes none.
+  ::setenv("TZ", "Asia/Ho_Chi_Minh", 1);
+  ::tzset();
+  EXPECT_EQ(tolbu_sdk::kit::parse_time_ms("2024-01-02T02:00:00Z"), 1704160800000);
+  EXPECT_EQ(tolbu_sdk::kit::parse_time_ms("2024-01-02T02:00Z"), 1704160800000);
+  EXPECT_EQ(tolbu_sdk::kit::parse_time_ms("2024-01-02T09:00:00"), 1704160800000);
+  EXPECT_FALSE(tolbu_sdk::kit::parse_time_ms("2024-01-02Z"));
+  EXPECT_FALSE(tolbu_sdk::kit::parse_time_ms("2024-02-30T02:00Z"));
+  ::setenv("TZ", "UTC", 1);
+  ::tzset();
+
   // A token file wins over the environment; without either, no run.
   const std::string file = testing::TempDir() + "kit-token";
   std::ofstream(file) << "file-token\n";

@@ -133,7 +133,7 @@ TEST(KitOrderRules, EachBrokenRuleIsNamed) {
       {100, 0.0, ""},
       {200, 25.35, ""},
       {0, 0.0, "Quantity 0 of HPG must be positive"},
-      {150, 0.0, "Quantity 150 of HPG is not a whole number of lots of 100"},
+      {150, 0.0, "Quantity 150 of HPG is not a multiple of its lot size 100"},
       {5100, 0.0, "Quantity 5100 of HPG is above its maximum of 5000"},
       {100, 25.33, "Price 25.33 of HPG is not on its tick of 0.05"},
       {100, -1.0, "Price -1 of HPG must be finite and positive"},

@@ -318,4 +318,63 @@ TEST(KitRun, TheRiskGuardHaltsOnALossLimitAndFlattens) {
   fs::remove_all(options.log_dir);
 }
 
+// Buys a quantity that is no whole lot on every live bar; stops itself after a few.
+class OddLot : public kit::Strategy {
+ public:
+  void on_bar(kit::Context& ctx, const tolbu_sdk::strategy::Bar& bar) override {
+    if (ctx.warming_up()) return;
+    refs.push_back(ctx.buy(bar.symbol, 1, 0.0));
+    if (++live_bars >= 3) ctx.stop("odd lot done");
+  }
+  int live_bars = 0;
+  std::vector<std::string> refs;
+};
+
+// An order the kit's rules refuse (1 share of a 100-share lot) fails a backtest at once with
+// a non-zero exit and the lot size named; live, each is refused and the run goes on.
+TEST(KitRun, AnOrderBelowTheLotSizeFailsABacktest) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> sim_args;
+    bool backtest;
+  };
+  const Case cases[] = {
+      {"replay", {"--replay", "--seed", "3", "--jwt", "t"}, true},
+      {"live", {"--speed", "240", "--tick-ms", "50", "--seed", "7", "--jwt", "t"}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    tolbu_test::SimProcess sim(c.sim_args);
+    const fs::path dir = fs::temp_directory_path() /
+                         ("tolbu-kit-lot-" + std::to_string(::getpid()) + "-" + c.name);
+    fs::remove_all(dir);
+    kit::RunOptions options{.name = "oddlot", .symbols = {"HPG"}};
+    options.backend = sim.base_url();
+    options.ws = kit::streaming_url(sim.base_url());
+    options.token = "t";
+    options.history_bars = 5;
+    options.duration_seconds = 120;
+    options.control_port = -1;
+    options.log_dir = (dir / "logs").string();
+    if (c.backtest) {
+      options.backtest = true;
+      options.from_ms = *kit::parse_time_ms("2024-01-02");
+      options.to_ms = options.from_ms + 100 * 60'000;
+    }
+    OddLot strategy;
+    EXPECT_EQ(kit::run(strategy, options), c.backtest ? 1 : 0);
+    // The backtest stopped at its first refusal; live went on to stop itself.
+    EXPECT_EQ(strategy.live_bars, c.backtest ? 1 : 3);
+    for (const auto& ref : strategy.refs) EXPECT_EQ(ref, "");
+    if (c.backtest) {  // the first run of the process: its log file is this run's
+      std::ifstream in(dir / "logs" / "tolbu_strategy.log");
+      const std::string log(std::istreambuf_iterator<char>(in), {});
+      EXPECT_NE(log.find("Order on HPG refused: Quantity 1 of HPG is not a multiple of its lot "
+                         "size 100"),
+                std::string::npos);
+    }
+    fs::remove_all(dir);
+  }
+}
+
 }  // namespace
