@@ -297,6 +297,30 @@ void append_data(std::string& out, const BacktestResult& r) {
   out.insert(fine_at, fine);
 }
 
+// The risk guard's refusals: the first ones in the page, every one in report.json.
+void refusals_table(std::string& out, const std::vector<RefusedOrder>& refusals) {
+  constexpr std::size_t kShown = 100;
+  if (refusals.empty()) return;
+  fmt::format_to(std::back_inserter(out),
+                 "<h2>Orders refused by the risk guard ({})</h2>\n<table id=\"refusals\"><thead>"
+                 "<tr><th>Time</th><th>Symbol</th><th>Side</th><th>Qty</th><th>Reason</th></tr>"
+                 "</thead><tbody>\n",
+                 refusals.size());
+  for (std::size_t i = 0; i < refusals.size() && i < kShown; ++i) {
+    const RefusedOrder& r = refusals[i];
+    fmt::format_to(std::back_inserter(out),
+                   "<tr><td>{}</td><td>{}</td><td>{}</td><td>{}</td><td>{}</td></tr>\n",
+                   iso_text(r.time), escaped(r.symbol), escaped(r.side), r.qty,
+                   escaped(r.reason));
+  }
+  out += "</tbody></table>\n";
+  if (refusals.size() > kShown) {
+    fmt::format_to(std::back_inserter(out),
+                   "<p class=\"note\">The first {} of {}; report.json lists every one.</p>\n",
+                   kShown, refusals.size());
+  }
+}
+
 void metrics_table(std::string& out, const Metrics& m) {
   const auto row = [&out](std::string_view id, std::string_view name, const std::string& value) {
     fmt::format_to(std::back_inserter(out), "<tr id=\"m-{}\"><th>{}</th><td>{}</td></tr>\n", id,
@@ -678,6 +702,7 @@ std::string report_html(const BacktestResult& result) {
       "<th>Entry time</th><th>Entry</th><th>Exit time</th><th>Exit</th><th>P&amp;L</th>"
       "<th>P&amp;L %</th><th>Commission</th><th>Slippage</th></tr></thead><tbody></tbody>"
       "</table>\n";
+  refusals_table(out, result.refusals);
   out += "<script id=\"report-data\" type=\"application/json\">";
   append_data(out, result);
   out += "</script>\n<script>";

@@ -105,6 +105,15 @@ json::object report_json(const BacktestResult& result) {
                                      {"unrealized_pnl", h.unrealized_pnl}});
   }
   out.emplace("positions", std::move(positions));
+  json::array refusals;
+  for (const RefusedOrder& r : result.refusals) {
+    refusals.push_back(json::object{{"time", iso_text(r.time)},
+                                    {"symbol", r.symbol},
+                                    {"side", r.side},
+                                    {"qty", r.qty},
+                                    {"reason", r.reason}});
+  }
+  out.emplace("refusals", std::move(refusals));
   return out;
 }
 

@@ -341,6 +341,12 @@ backtest::BacktestResult Runner::result() const {
   }
   out.commission = portfolio_.fees();
   out.slippage = portfolio_.slippage();
+  if (guard_) {
+    for (const auto& r : guard_->refusals()) {
+      out.refusals.push_back(
+          {r.time, r.symbol, std::string(to_string(r.side)), r.qty, r.reason});
+    }
+  }
   std::size_t n = 0;
   for (const auto& t : portfolio_.trades()) {
     out.trade_costs.push_back({.commission = t.fees, .slippage = t.slippage});

@@ -42,8 +42,9 @@ TEST(ReportJson, LayoutServedByReportAndIdenticalBytesForIdenticalInput) {
   costed.commission = 0.7;
   costed.slippage = 0.05;
   const json::object report = report_json(costed);
-  ASSERT_EQ(report.size(), 6u);
+  ASSERT_EQ(report.size(), 7u);
   EXPECT_TRUE(report.at("positions").as_array().empty());
+  EXPECT_TRUE(report.at("refusals").as_array().empty());
   EXPECT_TRUE(report.at("open_position").is_null());
   EXPECT_EQ(report.begin()->key(), "metrics");
   const auto& metrics = report.at("metrics").as_object();
@@ -86,7 +87,7 @@ TEST(ReportJson, LayoutServedByReportAndIdenticalBytesForIdenticalInput) {
   EXPECT_EQ(report_json_text(BacktestResult{}).substr(0, 28), R"({"metrics": {"trades": 0, "w)");
   EXPECT_NE(report_json_text(BacktestResult{})
                 .find(R"("equity_curve": [], "prices": [], "trades": [], "open_position": null, )"
-                      R"("positions": []})"),
+                      R"("positions": [], "refusals": []})"),
             std::string::npos);
 
   // A report taken during the run shows the open position.
@@ -130,6 +131,16 @@ TEST(ReportHtml, SelfContainedPageWithEveryTradeInItsData) {
   EXPECT_NE(html.find("id=\"annualisation\""), std::string::npos);
   for (const char* row : {"m-gross", "m-commission", "m-slippage", "m-net"})
     EXPECT_NE(html.find(row), std::string::npos) << row;
+
+  // The risk guard's refusals: the first hundred in the page, as text; every one in the JSON.
+  for (int i = 0; i < 101; ++i)
+    result.refusals.push_back({minute(i % 10), "FPT", "BUY", 5, "over <b>the</b> limit"});
+  const std::string refused = report_html(result);
+  EXPECT_NE(refused.find("Orders refused by the risk guard (101)"), std::string::npos);
+  EXPECT_EQ(count(refused, "over &lt;b&gt;the&lt;/b&gt; limit"), 100u);
+  EXPECT_NE(refused.find("The first 100 of 101"), std::string::npos);
+  EXPECT_EQ(report_json(result).at("refusals").as_array().size(), 101u);
+  EXPECT_EQ(html.find("Orders refused"), std::string::npos);  // none, no section
 
   // No CDN, no network: no URL other than the SVG namespace, no external script or sheet.
   EXPECT_EQ(count(html, "http"), count(html, "xmlns=\"http://www.w3.org/2000/svg\"") + 1);

@@ -306,9 +306,18 @@ TEST(KitRun, TheRiskGuardHaltsOnALossLimitAndFlattens) {
   options.from_ms = *kit::parse_time_ms("2024-01-02");
   options.to_ms = options.from_ms + 300 * 60'000;
   options.capital = 100'000;
+  options.report_dir = options.log_dir + "/report";
   options.risk = kit::RiskLimits{.max_order_qty = 2, .max_drawdown_pct = 0.01};
   RiskTaker churner;
   EXPECT_EQ(kit::run(churner, options), 0);
+  // The report lists every refusal: the oversized order first, then the entries while halted.
+  std::ifstream in(options.report_dir + "/report.json");
+  const auto report = boost::json::parse(std::string(std::istreambuf_iterator<char>(in), {}));
+  const auto& refusals = report.at("refusals").as_array();
+  ASSERT_EQ(refusals.size(), 9u);
+  EXPECT_EQ(refusals.front().at("qty").to_number<int>(), 3);
+  EXPECT_NE(std::string(refusals.back().at("reason").as_string()).find("no new risk: drawdown"),
+            std::string::npos);
 
   EXPECT_NE(churner.oversized_refusal.find("over the limit of 2"), std::string::npos)
       << churner.oversized_refusal;

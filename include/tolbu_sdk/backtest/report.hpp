@@ -163,6 +163,18 @@ struct TOLBU_API OpenHolding {
   bool operator==(const OpenHolding&) const = default;
 };
 
+// An order the risk guard refused.
+struct TOLBU_API RefusedOrder {
+  LocalDateTime time;   // the bar time it was refused at
+  std::string symbol;   // the order's symbol
+  std::string side;     // "BUY" or "SELL"
+  std::int64_t qty = 0;  // the order's quantity
+  std::string reason;   // which limit refused it, with the figures
+
+  // Every field equal.
+  bool operator==(const RefusedOrder&) const = default;
+};
+
 // Everything one report shows.
 struct TOLBU_API BacktestResult {
   std::string title;  // page heading, e.g. strategy, symbol and resolution
@@ -184,6 +196,7 @@ struct TOLBU_API BacktestResult {
   // when empty).
   std::string price_symbol{};
   std::vector<OpenHolding> positions{};  // every open position (a report taken during the run)
+  std::vector<RefusedOrder> refusals{};  // orders the risk guard refused, oldest first
 };
 
 // Bars a year from the calendar of the curve: its steps over the years it spans. Absent with
@@ -194,7 +207,8 @@ TOLBU_API std::optional<double> periods_per_year_of(const std::vector<EquityPoin
 //  "prices": [{"time", "price"}, ...],
 //  "trades": [{"id", "symbol", "side", ..., "commission", "slippage"}, ...],
 //  "open_position": Position::to_dict() or null,
-//  "positions": [{"symbol", "qty", "avg_price", "unrealized_pnl"}, ...]}:
+//  "positions": [{"symbol", "qty", "avg_price", "unrealized_pnl"}, ...],
+//  "refusals": [{"time", "symbol", "side", "qty", "reason"}, ...]}:
 // a value that get_algo_stat_report() can answer for "/report", the same during a run and
 // after it. Every trade and every bar is kept, so exposure and the rest recompute from the
 // file. Times are ISO texts without a zone.
