@@ -52,6 +52,21 @@ asio::awaitable<void> sleep_for(std::chrono::steady_clock::duration d) {
   co_await timer.async_wait(asio::as_tuple(asio::use_awaitable));
 }
 
+// With --inproc: tolbu-sim on the run's loop, and the options pointed at it.
+std::unique_ptr<sim::Engine> start_inproc_sim(RunOptions& options, asio::io_context& loop) {
+  if (!options.inproc) return nullptr;
+  std::vector<std::string> args;
+  if (options.backtest) args.emplace_back("--replay");
+  args.emplace_back("--quiet");
+  args.insert(args.end(), options.sim_args.begin(), options.sim_args.end());
+  // Last: the run's token is the one the sim must take.
+  args.insert(args.end(), {"--jwt", options.token});
+  auto engine = std::make_unique<sim::Engine>(loop, args);
+  options.backend = engine->base_url();
+  options.ws = engine->ws_url();
+  return engine;
+}
+
 }  // namespace
 
 Runner::Runner(Strategy& strategy, const RunOptions& options, asio::io_context& loop,
@@ -60,6 +75,7 @@ Runner::Runner(Strategy& strategy, const RunOptions& options, asio::io_context& 
       options_(options),
       loop_(loop),
       logs_(logs),
+      sim_(start_inproc_sim(options_, loop)),
       config_(TolbuConfig::from_endpoints(options_.backend, options_.backend, options_.ws,
                                           options_.token)),
       prices_(config_),
@@ -174,10 +190,21 @@ asio::awaitable<void> Runner::drain_replay() {
     on_candle(name, candle);
   }
   draining_ = false;
+  wake_replay();
+}
+
+void Runner::wake_replay() {
+  if (replay_waiter_) replay_waiter_->cancel();
 }
 
 asio::awaitable<void> Runner::replay_settled() {
   asio::steady_timer timer(loop_);
+  // Woken when the candles are drained or a close-out ends; the period is a backstop.
+  replay_waiter_ = &timer;
+  struct Leave {
+    asio::steady_timer*& waiter;
+    ~Leave() { waiter = nullptr; }
+  } leave{replay_waiter_};
   for (;;) {
     co_await orders_.settle();
     if (!draining_ && !cutting_risk_ && replay_queue_.empty()) co_return;
@@ -209,6 +236,7 @@ void Runner::close_bar(const strategy::Bar& bar) {
           [this]() -> asio::awaitable<void> {
             co_await close_out(std::chrono::steady_clock::now() + kFlattenTimeout);
             cutting_risk_ = false;
+            wake_replay();
           },
           asio::detached);
     }

@@ -67,6 +67,10 @@ struct TOLBU_API RunOptions {
   bool backtest = false;
   std::int64_t from_ms = 0;
   std::int64_t to_ms = 0;
+  // The back end is tolbu-sim linked into this program, on the run's loop, with these of its
+  // options (--seed, --commission-pct, ...): no socket, no second process.
+  bool inproc = false;
+  std::vector<std::string> sim_args{};
   double capital = 100000.0;                // starting equity of the report
   CostModel costs{};
   // The pre-trade risk guard: off unless set (--risk, or any --max-... option).

@@ -7,6 +7,7 @@
 #include "tolbu_sdk/platform/inproc.hpp"
 
 #include <boost/asio/co_spawn.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
 
@@ -42,12 +43,15 @@ asio::awaitable<Response> inproc_exchange(const WireRequest& request) {
   add_header_lines(request.head_fields, req.headers);
   req.body = request.body;
 
-  // On the endpoint's loop: inline when that is where we are (a blocking call made on the
-  // loop's own thread included), else there and back.
+  // On the endpoint's loop: from there when that is where we are (a blocking call made on
+  // the loop's own thread included), else there and back.
   auto executor = co_await asio::this_coro::executor;
   const auto* context = &asio::query(executor, asio::execution::context);
   inproc::HttpAnswer answer;
   if (context == endpoint->loop || endpoint->loop->get_executor().running_in_this_thread()) {
+    // Never answered before the caller yields: a request spawned from a strategy's hook is
+    // handled after the hook returns, as it would be over a socket.
+    co_await asio::post(executor, asio::use_awaitable);
     auto operation = endpoint->http(std::move(req));
     answer = co_await std::move(operation);
   } else {
