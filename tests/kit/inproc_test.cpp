@@ -38,10 +38,22 @@ namespace fs = std::filesystem;
 namespace http = tolbu_sdk::platform::http;
 
 // Long when the fast average is above the slow one, short below; every third entry a limit
-// order a tick inside the close, so that some orders rest and fill at later bars.
+// order a tick inside the close, so that some orders rest and fill at later bars. Counts the
+// order events that came while its own hook ran: over a socket there are none.
 class Flipper : public kit::Strategy {
  public:
   void on_bar(kit::Context& ctx, const tolbu_sdk::strategy::Bar& bar) override {
+    in_hook = true;
+    decide(ctx, bar);
+    in_hook = false;
+  }
+
+  void on_order(kit::Context&, const kit::OrderEvent&) override {
+    ++events;
+    if (in_hook) ++events_inside_hook;
+  }
+
+  void decide(kit::Context& ctx, const tolbu_sdk::strategy::Bar& bar) {
     closes.push_back(bar.close);
     if (closes.size() > 20) closes.pop_front();
     if (ctx.warming_up() || closes.size() < 20) return;
@@ -57,6 +69,9 @@ class Flipper : public kit::Strategy {
 
   std::deque<double> closes;
   int entries = 0;
+  bool in_hook = false;
+  int events = 0;
+  int events_inside_hook = 0;
 };
 
 std::string read_file(const fs::path& path) {
@@ -85,6 +100,8 @@ TEST(Inproc, ABacktestGivesTheSameReportsInProcessAsAgainstTheSimProcess) {
     options.to_ms = options.from_ms + 3000 * 60'000;
     Flipper flipper;
     EXPECT_EQ(kit::run(flipper, options), 0) << way;
+    EXPECT_GT(flipper.events, 0) << way;
+    EXPECT_EQ(flipper.events_inside_hook, 0) << way;
     return flipper.entries;
   };
   std::vector<std::string> process_args{"--replay", "--jwt", "t"};
