@@ -23,6 +23,7 @@
 #include "tolbu_sdk/control.hpp"
 #include "tolbu_sdk/errors.hpp"
 #include "tolbu_sdk/platform/centrifuge.hpp"
+#include "tolbu_sdk/platform/logging.hpp"
 
 namespace tolbu_sdk::kit {
 
@@ -752,8 +753,19 @@ int run(Strategy& strategy, const RunOptions& options) {
 
   asio::io_context loop;
   int exit_code = 0;
+  // A back end address the config refuses, or an in-process sim's bad option: said, not a
+  // crash.
+  std::optional<Runner> set_up;
+  try {
+    set_up.emplace(strategy, options, loop, *logs);
+  } catch (const std::exception& e) {
+    logging::get_logger(options.name).error("Run not started: {}", e.what());
+    std::cerr << options.name << ": " << e.what() << "\n";
+    logging::root_logger().remove_handler(logs);
+    return 2;
+  }
   {
-    Runner runner(strategy, options, loop, *logs);
+    Runner& runner = *set_up;
     asio::co_spawn(loop, runner.run(), [&](std::exception_ptr error, int code) {
       exit_code = code;
       if (error) {
@@ -768,6 +780,7 @@ int run(Strategy& strategy, const RunOptions& options) {
       loop.stop();
     });
     loop.run();
+    set_up.reset();
   }
   logging::root_logger().remove_handler(logs);
   return exit_code;

@@ -119,6 +119,17 @@ TEST(Inproc, ABacktestGivesTheSameReportsInProcessAsAgainstTheSimProcess) {
   EXPECT_GT(metrics.at("trades").to_number<int>(), 50) << "too few trades to compare";
   EXPECT_EQ(json, read_file(dir / "socket" / "report.json"));
   EXPECT_EQ(read_file(dir / "inproc" / "report.html"), read_file(dir / "socket" / "report.html"));
+
+  // A bad option of the sim: the run says so and does not start.
+  kit::RunOptions bad{.name = "flipper", .symbols = {"VN30F2412"}};
+  bad.token = "t";
+  bad.inproc = true;
+  bad.sim_args = {"--seed", "many"};
+  bad.control_port = -1;
+  bad.log_dir = (dir / "bad").string();
+  Flipper idle;
+  EXPECT_EQ(kit::run(idle, bad), 2);
+  EXPECT_EQ(idle.events, 0);
   fs::remove_all(dir);
 }
 
