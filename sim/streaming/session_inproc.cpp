@@ -26,7 +26,12 @@ class InprocSession final : public SessionBase {
       for (;;) {
         const std::string_view text = co_await self->end_->read();
         if (self->dead_) break;
+        // What the commands queue goes out together once they are handled, without another
+        // turn of the loop: a backtest step is one frame each way.
+        self->handling_ = true;
         self->handle_frame(text);
+        self->handling_ = false;
+        if (self->writing_) self->flush();
       }
     } catch (const std::exception& e) {
       hub.note("in-process session ", self->id, " ended: ", e.what());
@@ -49,6 +54,7 @@ class InprocSession final : public SessionBase {
   void start_writer() override {
     if (writing_) return;
     writing_ = true;
+    if (handling_) return;  // flushed when the frame is handled
     asio::post(hub_->ex,
                [self = std::static_pointer_cast<InprocSession>(shared_from_this())] {
                  self->flush();
@@ -56,6 +62,7 @@ class InprocSession final : public SessionBase {
   }
 
   void flush() {
+    if (!writing_) return;
     writing_ = false;
     while (!frames_.empty() && !dead_) {
       end_->send(std::move(frames_.front()));
@@ -70,6 +77,7 @@ class InprocSession final : public SessionBase {
   }
 
   std::shared_ptr<MessageEnd> end_;
+  bool handling_ = false;
 };
 
 }  // namespace
