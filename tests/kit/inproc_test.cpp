@@ -214,6 +214,20 @@ TEST(Inproc, RequestsGetTheAnswersOfTheSimsPortFaultsIncluded) {
       await_on(loop, client.async_get(sim.base_url() + "/api/v1/orders?accountId=SIM0001", auth));
   EXPECT_NE(orders.text.find("\"lost\""), std::string::npos) << orders.status_code << orders.text;
 
+  // An answer later than the client's total timeout: the caller is not kept waiting.
+  const boost::json::value slow{{"method", "GET"}, {"path_prefix", "/api/v1/accounts"},
+                                {"delay_ms", 5000}};
+  await_on(loop, client.async_request("POST", sim.base_url() + "/_sim/faults", {}, slow));
+  http::Options quick;
+  quick.total_timeout = std::chrono::milliseconds(100);
+  http::Client impatient(quick);
+  try {
+    await_on(loop, impatient.async_get(sim.base_url() + "/api/v1/accounts", auth));
+    ADD_FAILURE() << "an answer 5 s late came within 100 ms";
+  } catch (const tolbu_sdk::TransportError& e) {
+    EXPECT_NE(std::string(e.what()).find("timed out"), std::string::npos) << e.what();
+  }
+
   // Nothing registered under the name: a transport failure that says so.
   try {
     await_on(loop, client.async_get("inproc://nobody/api/v1/accounts"));

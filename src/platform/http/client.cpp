@@ -325,7 +325,7 @@ asio::awaitable<Response> Client::Impl::request(std::shared_ptr<Impl> impl, std:
   WireRequest request =
       prepare(method, url, headers, json_body ? &*json_body : nullptr, params ? &*params : nullptr);
   if (inproc::endpoint_name(request.url)) {
-    auto operation = detail::inproc_exchange(request);
+    auto operation = detail::inproc_exchange(request, impl->options);
     co_return co_await std::move(operation);
   }
   auto executor = co_await asio::this_coro::executor;

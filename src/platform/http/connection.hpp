@@ -41,7 +41,7 @@ struct WireRequest {
 };
 
 // The exchange with a back end linked into the program: the URL is "inproc://NAME/...".
-asio::awaitable<Response> inproc_exchange(const WireRequest& request);
+asio::awaitable<Response> inproc_exchange(const WireRequest& request, const Options& options);
 
 // Interim (1xx) answers accepted before the real one.
 inline constexpr int kMaxInterimAnswers = 8;
