@@ -111,6 +111,9 @@ std::string streaming_url(const std::string& backend) {
     rest.remove_prefix(8);
   } else if (rest.starts_with("http://")) {
     rest.remove_prefix(7);
+  } else if (rest.starts_with("inproc://")) {
+    scheme = "inproc://";  // a sim linked into the program streams under its own name
+    rest.remove_prefix(9);
   }
   rest = rest.substr(0, rest.find('/'));  // host and port only
   return scheme + std::string(rest) + "/connection/websocket";

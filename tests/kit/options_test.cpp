@@ -98,6 +98,7 @@ TEST(KitOptions, RefusedWithAReasonOrReadWhole) {
   EXPECT_TRUE(inproc->inproc);
   EXPECT_EQ(inproc->sim_args, (std::vector<std::string>{"--seed", "7"}));
   EXPECT_FALSE(inproc->token.empty());
+  EXPECT_EQ(kit::streaming_url("inproc://sim-1"), "inproc://sim-1/connection/websocket");
 }
 
 }  // namespace

@@ -80,7 +80,8 @@ struct TOLBU_API RunOptions {
 
 // YYYY-MM-DD, YYYY-MM-DDTHH:MM[:SS] (local time) or epoch milliseconds.
 TOLBU_API std::optional<std::int64_t> parse_time_ms(std::string_view text);
-// The streaming address of a back end: http://host:port -> ws://host:port/connection/websocket.
+// The streaming address of a back end: http://host:port -> ws://host:port/connection/websocket
+// (https -> wss, inproc://NAME -> inproc://NAME/connection/websocket).
 TOLBU_API std::string streaming_url(const std::string& backend);
 
 // Reads the options; nothing when the run should not start (--help printed, or an error
