@@ -39,7 +39,7 @@ struct TOLBU_API TolbuConfig {
   static TolbuConfig from_defaults(std::optional<std::string> jwt_token = std::nullopt);
 
   // Explicit endpoints. REST bases must be http(s) URLs and the streaming address a ws(s)
-  // URL; trailing "/" of the REST bases are dropped so that appended paths stay well formed.
+  // URL, or all of them inproc:// URLs of a sim linked into the program; trailing "/" of the REST bases are dropped so that appended paths stay well formed.
   // Throws ValueError naming the member for an empty or malformed endpoint.
   static TolbuConfig from_endpoints(std::string rest_api_url, std::string micro_api_url,
                                     std::string streaming_ws,

@@ -5,6 +5,7 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/redirect_error.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
@@ -83,6 +84,35 @@ void log_line(const SimContext& ctx, const SimRequest& request, int status) {
   std::cerr << "tolbu-sim: " << request.method << ' ' << request.target << " -> " << status << '\n';
 }
 
+// What the sim answers a request, after the journal and the scripted faults; none when a fault
+// drops the connection instead.
+asio::awaitable<std::optional<SimResponse>> answer_request(SimRequest& request, SimContext& ctx) {
+  split_target(request);  // a malformed target keeps an empty path and answers 400 below
+  std::optional<Fault> fault;
+  if (!is_test_path(request.target)) {
+    ctx.journal.record(request);
+    fault = ctx.faults.take(request.method, request.path);
+  }
+  if (fault && fault->delay.count() > 0) {
+    asio::steady_timer timer(co_await asio::this_coro::executor);
+    timer.expires_after(fault->delay);
+    beast::error_code ec;
+    co_await timer.async_wait(asio::redirect_error(asio::use_awaitable, ec));
+  }
+  if (fault && fault->drop) {
+    // Acting first is the hard case for a client: the work is done, the answer is lost.
+    if (fault->act) dispatch(request, ctx);
+    log_line(ctx, request, 0);
+    co_return std::nullopt;
+  }
+  // With "act", a replaced answer comes after the work is done, as a failing gateway's.
+  if (fault && fault->replaces_answer() && fault->act) dispatch(request, ctx);
+  SimResponse answer =
+      fault && fault->replaces_answer() ? fault->response() : dispatch(request, ctx);
+  log_line(ctx, request, answer.status);
+  co_return answer;
+}
+
 asio::awaitable<void> run_session(beast::tcp_stream stream, SimContext& ctx) {
   beast::flat_buffer buffer;
   beast::error_code ec;
@@ -112,29 +142,12 @@ asio::awaitable<void> run_session(beast::tcp_stream stream, SimContext& ctx) {
     }
 
     SimRequest request = to_sim_request(req);
-    split_target(request);  // a malformed target keeps an empty path and answers 400 below
-    std::optional<Fault> fault;
-    if (!is_test_path(request.target)) {
-      ctx.journal.record(request);
-      fault = ctx.faults.take(request.method, request.path);
-    }
-    if (fault && fault->delay.count() > 0) {
-      asio::steady_timer timer(stream.get_executor());
-      timer.expires_after(fault->delay);
-      co_await timer.async_wait(asio::redirect_error(asio::use_awaitable, ec));
-    }
-    if (fault && fault->drop) {
-      // Acting first is the hard case for a client: the work is done, the answer is lost.
-      if (fault->act) dispatch(request, ctx);
-      log_line(ctx, request, 0);
+    auto answered = co_await answer_request(request, ctx);
+    if (!answered) {
       stream.socket().shutdown(tcp::socket::shutdown_both, ec);
       break;
     }
-    // With "act", a replaced answer comes after the work is done, as a failing gateway's.
-    if (fault && fault->replaces_answer() && fault->act) dispatch(request, ctx);
-    SimResponse answer =
-        fault && fault->replaces_answer() ? fault->response() : dispatch(request, ctx);
-    log_line(ctx, request, answer.status);
+    const SimResponse& answer = *answered;
 
     bool keep_alive = req.keep_alive();
     auto res = to_beast_response(answer, req.version(), keep_alive);
@@ -146,6 +159,28 @@ asio::awaitable<void> run_session(beast::tcp_stream stream, SimContext& ctx) {
 }
 
 }  // namespace
+
+asio::awaitable<inproc::HttpAnswer> answer_inproc(inproc::HttpRequest in, SimContext& ctx) {
+  SimRequest request;
+  request.method = std::move(in.method);
+  request.target = std::move(in.target);
+  request.headers = std::move(in.headers);
+  request.body = std::move(in.body);
+  auto answered = co_await answer_request(request, ctx);
+  inproc::HttpAnswer out;
+  if (!answered) {
+    out.dropped = true;
+    co_return out;
+  }
+  // The answer the socket would carry, field for field.
+  auto res = to_beast_response(*answered, 11, true);
+  out.status = static_cast<int>(res.result_int());
+  out.reason = std::string(res.reason());
+  for (const auto& field : res)
+    out.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
+  out.body = std::move(res.body());
+  co_return out;
+}
 
 struct Server::Impl {
   SimContext& ctx;

@@ -4,11 +4,20 @@
 // "/connection/websocket" is handed to the streaming side.
 
 #include "server/context.hpp"
+#include "tolbu_sdk/platform/inproc.hpp"
 
 #include <cstdint>
 #include <memory>
 
 namespace tolbu_sim {
+
+namespace inproc = tolbu_sdk::platform::inproc;
+
+// One request of an in-process caller, answered as the server answers it on a socket: the
+// journal, the scripted faults (a dropped connection is an answer marked dropped), the
+// routes, and the answer's status line and header fields as the server would write them.
+boost::asio::awaitable<inproc::HttpAnswer> answer_inproc(inproc::HttpRequest request,
+                                                         SimContext& context);
 
 class Server {
  public:

@@ -126,6 +126,11 @@ void Hub::accept(beast::tcp_stream stream, http::request<http::string_body> requ
   start_plain_session(state_, std::move(stream), std::move(request));
 }
 
+void Hub::accept_inproc(std::shared_ptr<tolbu_sdk::platform::inproc::MessageEnd> end) {
+  if (state_->closed) return;  // the end, dropped, aborts the connection
+  start_inproc_session(state_, std::move(end));
+}
+
 std::uint16_t Hub::listen(const std::string& host, std::uint16_t port) {
   return open_listener(state_, host, port, nullptr);
 }

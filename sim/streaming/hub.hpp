@@ -32,6 +32,10 @@
 #include <string_view>
 #include <vector>
 
+namespace tolbu_sdk::platform::inproc {
+class MessageEnd;
+}
+
 namespace tolbu_sim::streaming {
 
 struct HubOptions {
@@ -95,6 +99,9 @@ class Hub : public std::enable_shared_from_this<Hub> {
   // Takes over a connection whose WebSocket upgrade request has been read.
   void accept(boost::beast::tcp_stream stream,
               boost::beast::http::request<boost::beast::http::string_body> request);
+  // Takes over the server end of an in-process connection (a back end linked into the
+  // strategy's program): the same session, without a socket.
+  void accept_inproc(std::shared_ptr<tolbu_sdk::platform::inproc::MessageEnd> end);
   // A listener of its own (upgrade requests on any path); returns the bound port.
   std::uint16_t listen(const std::string& host, std::uint16_t port);
   // The same over TLS (wss://) with the given server context.

@@ -344,6 +344,9 @@ void tune(const Hub::State& state, tcp::socket& socket);
 // A plain connection's session, once its upgrade request has been read.
 void start_plain_session(const StatePtr& state, boost::beast::tcp_stream stream,
                          boost::beast::http::request<boost::beast::http::string_body> req);
+// An in-process connection's session.
+void start_inproc_session(const StatePtr& state,
+                          std::shared_ptr<tolbu_sdk::platform::inproc::MessageEnd> end);
 // Reads the upgrade request of a new connection and runs its session.
 asio::awaitable<void> serve_plain(StatePtr state, tcp::socket socket);
 asio::awaitable<void> serve_tls(StatePtr state, tcp::socket socket,

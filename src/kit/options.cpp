@@ -55,6 +55,10 @@ constexpr const char* kUsage = R"(Usage: {name} [options]
                         trailing Z, UTC) or epoch ms
   --to TIME             bars start before this
   --bars N              instead of --to: N bars from --from
+  --inproc              run tolbu-sim inside this program instead of reaching --backend
+                        (with --backtest: in replay); no token needed
+  --sim-arg ARG         an option of that tolbu-sim (repeatable), e.g. --sim-arg --seed
+                        --sim-arg 3
   --linger SECONDS      after a backtest, keep the control API ("/report", "/dashboard") up
                         this long, or until POST /stop (default 0)
   --set KEY=VALUE       a parameter of the strategy (repeatable)
@@ -121,6 +125,9 @@ std::string streaming_url(const std::string& backend) {
     rest.remove_prefix(8);
   } else if (rest.starts_with("http://")) {
     rest.remove_prefix(7);
+  } else if (rest.starts_with("inproc://")) {
+    scheme = "inproc://";  // a sim linked into the program streams under its own name
+    rest.remove_prefix(9);
   }
   rest = rest.substr(0, rest.find('/'));  // host and port only
   return scheme + std::string(rest) + "/connection/websocket";
@@ -157,6 +164,10 @@ std::optional<RunOptions> parse_run_options(int argc, char** argv, RunOptions op
     }
     if (arg == "--backtest") {
       options.backtest = true;
+      continue;
+    }
+    if (arg == "--inproc") {
+      options.inproc = true;
       continue;
     }
     if (arg == "--jwt") return fail("--jwt is not taken: set TOLBU_JWT or use --token-file");
@@ -221,6 +232,8 @@ std::optional<RunOptions> parse_run_options(int argc, char** argv, RunOptions op
       (arg == "--from" ? options.from_ms : options.to_ms) = ms.value_or(0);
     } else if (arg == "--bars") {
       ok = number(value, bars) && bars > 0;
+    } else if (arg == "--sim-arg") {
+      options.sim_args.push_back(value);
     } else if (arg == "--set") {
       const auto eq = value.find('=');
       ok = eq != std::string::npos && eq > 0;
@@ -240,6 +253,8 @@ std::optional<RunOptions> parse_run_options(int argc, char** argv, RunOptions op
   } else if (const char* env = std::getenv("TOLBU_JWT")) {
     options.token = env;
   }
+  // An in-process sim takes the run's token, whatever it is.
+  if (options.token.empty() && options.inproc) options.token = "tolbu-inproc";
   if (options.token.empty()) return fail("no token: set TOLBU_JWT or use --token-file");
   if (const char* env = std::getenv("TOLBU_CONTROL_TOKEN")) options.control_token = env;
   if (options.ws.empty()) options.ws = streaming_url(options.backend);

@@ -1,5 +1,6 @@
 #include "tolbu_sdk/kit/orders.hpp"
 
+#include <boost/asio/as_tuple.hpp>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -68,6 +69,7 @@ struct OrderManager::State {
   std::function<void(const OrderEvent&)> handler;
   FillTracker tracker;
   std::size_t in_flight = 0;
+  std::vector<asio::steady_timer*> settle_waiters;  // woken when in_flight comes to 0
   std::int64_t count = 0;
   std::set<std::string> cancelling;  // refs with a cancel in flight: one request each
 
@@ -87,6 +89,11 @@ struct OrderManager::State {
         portfolio(&p),
         prefix(ref_prefix.empty() ? random_prefix() : std::move(ref_prefix)),
         tracker(costs) {}
+
+  void one_done() {
+    if (--in_flight > 0) return;
+    for (auto* waiter : settle_waiters) waiter->cancel();
+  }
 
   void emit(const std::vector<OrderEvent>& events) {
     if (!handler) return;
@@ -241,7 +248,7 @@ struct OrderManager::State {
       }
       if (!order_id.empty()) logger().warning("Order {} reached the back end as {}", ref, order_id);
     }
-    --s.in_flight;
+    s.one_done();
   }
 
   static asio::awaitable<bool> reconcile(std::shared_ptr<State> self) {
@@ -300,7 +307,7 @@ struct OrderManager::State {
       logger().error("Cancel of {} failed: {}", ref, e.what());
     }
     s.cancelling.erase(ref);
-    --s.in_flight;
+    s.one_done();
   }
 };
 
@@ -405,9 +412,18 @@ platform::detail::awaitable<bool> OrderManager::reconcile() { return State::reco
 platform::detail::awaitable<void> OrderManager::settle() {
   auto state = state_;
   asio::steady_timer timer(state->executor);
+  // Woken by the last answer in flight: a backtest waits for its orders at every bar, and a
+  // period of sleep there would be most of its time. The period stays as a backstop.
+  struct Waiting {
+    State& s;
+    asio::steady_timer* timer;
+    ~Waiting() { std::erase(s.settle_waiters, timer); }
+  };
   while (state->in_flight > 0) {
     timer.expires_after(std::chrono::milliseconds(5));
-    co_await timer.async_wait(asio::use_awaitable);
+    state->settle_waiters.push_back(&timer);
+    Waiting waiting{*state, &timer};
+    co_await timer.async_wait(asio::as_tuple(asio::use_awaitable));
   }
 }
 

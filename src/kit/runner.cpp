@@ -24,6 +24,7 @@
 #include "tolbu_sdk/control.hpp"
 #include "tolbu_sdk/errors.hpp"
 #include "tolbu_sdk/platform/centrifuge.hpp"
+#include "tolbu_sdk/platform/logging.hpp"
 
 namespace tolbu_sdk::kit {
 
@@ -50,6 +51,21 @@ asio::awaitable<void> sleep_for(std::chrono::steady_clock::duration d) {
   co_await timer.async_wait(asio::as_tuple(asio::use_awaitable));
 }
 
+// With --inproc: tolbu-sim on the run's loop, and the options pointed at it.
+std::unique_ptr<sim::Engine> start_inproc_sim(RunOptions& options, asio::io_context& loop) {
+  if (!options.inproc) return nullptr;
+  std::vector<std::string> args;
+  if (options.backtest) args.emplace_back("--replay");
+  args.emplace_back("--quiet");
+  args.insert(args.end(), options.sim_args.begin(), options.sim_args.end());
+  // Last: the run's token is the one the sim must take.
+  args.insert(args.end(), {"--jwt", options.token});
+  auto engine = std::make_unique<sim::Engine>(loop, args);
+  options.backend = engine->base_url();
+  options.ws = engine->ws_url();
+  return engine;
+}
+
 }  // namespace
 
 Runner::Runner(Strategy& strategy, const RunOptions& options, asio::io_context& loop,
@@ -58,6 +74,7 @@ Runner::Runner(Strategy& strategy, const RunOptions& options, asio::io_context& 
       options_(options),
       loop_(loop),
       logs_(logs),
+      sim_(start_inproc_sim(options_, loop)),
       config_(TolbuConfig::from_endpoints(options_.backend, options_.backend, options_.ws,
                                           options_.token)),
       prices_(config_),
@@ -187,10 +204,21 @@ asio::awaitable<void> Runner::drain_replay() {
     on_candle(name, candle);
   }
   draining_ = false;
+  wake_replay();
+}
+
+void Runner::wake_replay() {
+  if (replay_waiter_) replay_waiter_->cancel();
 }
 
 asio::awaitable<void> Runner::replay_settled() {
   asio::steady_timer timer(loop_);
+  // Woken when the candles are drained or a close-out ends; the period is a backstop.
+  replay_waiter_ = &timer;
+  struct Leave {
+    asio::steady_timer*& waiter;
+    ~Leave() { waiter = nullptr; }
+  } leave{replay_waiter_};
   for (;;) {
     co_await orders_.settle();
     if (!draining_ && !cutting_risk_ && replay_queue_.empty()) co_return;
@@ -227,6 +255,7 @@ void Runner::close_bar(const strategy::Bar& bar) {
           [this]() -> asio::awaitable<void> {
             co_await close_out(std::chrono::steady_clock::now() + kFlattenTimeout);
             cutting_risk_ = false;
+            wake_replay();
           },
           asio::detached);
     }
@@ -833,8 +862,19 @@ int run(Strategy& strategy, const RunOptions& options) {
 
   asio::io_context loop;
   int exit_code = 0;
+  // A back end address the config refuses, or an in-process sim's bad option: said, not a
+  // crash.
+  std::optional<Runner> set_up;
+  try {
+    set_up.emplace(strategy, options, loop, *logs);
+  } catch (const std::exception& e) {
+    logging::get_logger(options.name).error("Run not started: {}", e.what());
+    std::cerr << options.name << ": " << e.what() << "\n";
+    logging::root_logger().remove_handler(logs);
+    return 2;
+  }
   {
-    Runner runner(strategy, options, loop, *logs);
+    Runner& runner = *set_up;
     asio::co_spawn(loop, runner.run(), [&](std::exception_ptr error, int code) {
       exit_code = code;
       if (error) {
@@ -849,6 +889,7 @@ int run(Strategy& strategy, const RunOptions& options) {
       loop.stop();
     });
     loop.run();
+    set_up.reset();
   }
   logging::root_logger().remove_handler(logs);
   return exit_code;

@@ -20,6 +20,7 @@
 #include "tolbu_sdk/features/prices.hpp"
 #include "tolbu_sdk/features/streaming.hpp"
 #include "tolbu_sdk/kit/strategy.hpp"
+#include "tolbu_sdk/sim/engine.hpp"
 
 namespace tolbu_sdk::kit {
 
@@ -83,6 +84,7 @@ class Runner {
   RunOptions options_;
   boost::asio::io_context& loop_;
   const RecentLogs& logs_;
+  std::unique_ptr<sim::Engine> sim_;  // with --inproc; before the services that reach it
   TolbuConfig config_;
   features::MarketDataService prices_;
   features::OrderService service_;
@@ -103,6 +105,8 @@ class Runner {
   bool reconcile_again_ = false;
   std::deque<std::pair<std::string, types::Candle>> replay_queue_;
   bool draining_ = false;
+  boost::asio::steady_timer* replay_waiter_ = nullptr;  // replay_settled's, woken when settled
+  void wake_replay();
   std::function<void()> stop_replay_;       // ends a backtest's replay early
   std::function<double()> progress_source_;  // a backtest's share of bars replayed
   std::chrono::steady_clock::time_point started_;

@@ -100,6 +100,16 @@ TEST(KitOptions, RefusedWithAReasonOrReadWhole) {
   ::unsetenv("TOLBU_JWT");
   EXPECT_FALSE(parse({"--symbol", "HPG"}, code));
   EXPECT_EQ(code, 2);
+
+  // A sim inside the program needs no token, and takes its options in order.
+  const auto inproc = parse({"--symbol", "HPG", "--inproc", "--sim-arg", "--seed", "--sim-arg",
+                             "7", "--backtest", "--from", "2024-01-02", "--bars", "5"},
+                            code);
+  ASSERT_TRUE(inproc);
+  EXPECT_TRUE(inproc->inproc);
+  EXPECT_EQ(inproc->sim_args, (std::vector<std::string>{"--seed", "7"}));
+  EXPECT_FALSE(inproc->token.empty());
+  EXPECT_EQ(kit::streaming_url("inproc://sim-1"), "inproc://sim-1/connection/websocket");
 }
 
 }  // namespace

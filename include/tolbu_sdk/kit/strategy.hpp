@@ -76,6 +76,10 @@ struct TOLBU_API RunOptions {
   std::int64_t from_ms = 0;
   // End of a backtest (exclusive), epoch ms.
   std::int64_t to_ms = 0;
+  // The back end is tolbu-sim linked into this program, on the run's loop, with these of its
+  // options (--seed, --commission-pct, ...): no socket, no second process.
+  bool inproc = false;
+  std::vector<std::string> sim_args{};
   double capital = 100000.0;                // starting equity of the report
   bool capital_given = false;               // --capital given: a backtest's account cash too
   // The fee model of the strategy's accounting.
@@ -87,7 +91,8 @@ struct TOLBU_API RunOptions {
 
 // YYYY-MM-DD, YYYY-MM-DDTHH:MM[:SS] (local time) or epoch milliseconds.
 TOLBU_API std::optional<std::int64_t> parse_time_ms(std::string_view text);
-// The streaming address of a back end: http://host:port -> ws://host:port/connection/websocket.
+// The streaming address of a back end: http://host:port -> ws://host:port/connection/websocket
+// (https -> wss, inproc://NAME -> inproc://NAME/connection/websocket).
 TOLBU_API std::string streaming_url(const std::string& backend);
 
 // Reads the options; nothing when the run should not start (--help printed, or an error

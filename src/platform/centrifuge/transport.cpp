@@ -22,9 +22,11 @@ Endpoint parse_address(std::string_view address) {
     out.tls = false;
   } else if (scheme == "wss") {
     out.tls = true;
+  } else if (scheme == "inproc") {
+    out.inproc = true;
   } else {
-    throw ValueError(
-        fmt::format("Invalid WebSocket address: '{}' (expected ws:// or wss://)", address));
+    throw ValueError(fmt::format(
+        "Invalid WebSocket address: '{}' (expected ws://, wss:// or inproc://)", address));
   }
   if (url.host_type() == boost::urls::host_type::ipv6) {
     out.host = url.host_ipv6_address().to_string();
@@ -44,6 +46,7 @@ Endpoint parse_address(std::string_view address) {
 asio::awaitable<std::unique_ptr<Transport>> open_transport(
     const Endpoint& endpoint, const std::map<std::string, std::string>& headers,
     const TlsOptions& tls, std::chrono::milliseconds timeout, std::string user_agent) {
+  if (endpoint.inproc) co_return co_await open_inproc(endpoint, headers, std::move(user_agent));
   auto ex = co_await asio::this_coro::executor;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
 

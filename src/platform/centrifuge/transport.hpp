@@ -16,13 +16,14 @@ namespace tolbu_sdk::platform::centrifuge::detail {
 
 struct Endpoint {
   bool tls = false;
+  bool inproc = false;      // inproc://NAME: a back end linked into the program, host is NAME
   std::string host;         // name or address, without brackets
   std::string port;         // decimal
   std::string target;       // path and query, at least "/"
   std::string host_header;  // host[:port] as the Host header carries it
 };
 
-// Parses a ws:// or wss:// URL; throws ValueError naming the address otherwise.
+// Parses a ws://, wss:// or inproc:// URL; throws ValueError naming the address otherwise.
 Endpoint parse_address(std::string_view address);
 
 struct TlsOptions {
@@ -61,5 +62,11 @@ class Transport {
 boost::asio::awaitable<std::unique_ptr<Transport>> open_transport(
     const Endpoint& endpoint, const std::map<std::string, std::string>& headers,
     const TlsOptions& tls, std::chrono::milliseconds timeout, std::string user_agent);
+
+// A connection to the in-process endpoint the address names, on the calling loop, which must
+// be the endpoint's. Throws boost::system::system_error when there is none.
+boost::asio::awaitable<std::unique_ptr<Transport>> open_inproc(
+    const Endpoint& endpoint, const std::map<std::string, std::string>& headers,
+    std::string user_agent);
 
 }  // namespace tolbu_sdk::platform::centrifuge::detail

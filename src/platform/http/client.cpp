@@ -2,6 +2,7 @@
 #include "pool.hpp"
 #include "tolbu_sdk/errors.hpp"
 #include "tolbu_sdk/platform/http.hpp"
+#include "tolbu_sdk/platform/inproc.hpp"
 #include "tolbu_sdk/platform/json.hpp"
 
 #include <boost/asio/co_spawn.hpp>
@@ -323,6 +324,10 @@ asio::awaitable<Response> Client::Impl::request(std::shared_ptr<Impl> impl, std:
   co_await asio::this_coro::throw_if_cancelled(false);
   WireRequest request =
       prepare(method, url, headers, json_body ? &*json_body : nullptr, params ? &*params : nullptr);
+  if (inproc::endpoint_name(request.url)) {
+    auto operation = detail::inproc_exchange(request, impl->options);
+    co_return co_await std::move(operation);
+  }
   auto executor = co_await asio::this_coro::executor;
   auto lane = impl->lane_for(asio::query(executor, asio::execution::context));
 

@@ -40,6 +40,9 @@ struct WireRequest {
   bool has_body = false;
 };
 
+// The exchange with a back end linked into the program: the URL is "inproc://NAME/...".
+asio::awaitable<Response> inproc_exchange(const WireRequest& request, const Options& options);
+
 // Interim (1xx) answers accepted before the real one.
 inline constexpr int kMaxInterimAnswers = 8;
 

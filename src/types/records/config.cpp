@@ -41,9 +41,9 @@ TolbuConfig TolbuConfig::from_defaults(std::optional<std::string> jwt_token) {
 TolbuConfig TolbuConfig::from_endpoints(std::string rest_api_url, std::string micro_api_url,
                                         std::string streaming_ws,
                                         std::optional<std::string> jwt_token) {
-  check_url(rest_api_url, "rest_api_url", {"http://", "https://"}, true);
-  check_url(micro_api_url, "micro_api_url", {"http://", "https://"}, true);
-  check_url(streaming_ws, "streaming_ws", {"ws://", "wss://"}, false);
+  check_url(rest_api_url, "rest_api_url", {"http://", "https://", "inproc://"}, true);
+  check_url(micro_api_url, "micro_api_url", {"http://", "https://", "inproc://"}, true);
+  check_url(streaming_ws, "streaming_ws", {"ws://", "wss://", "inproc://"}, false);
   return TolbuConfig{std::move(rest_api_url), std::move(micro_api_url), std::move(streaming_ws),
                      std::move(jwt_token)};
 }
