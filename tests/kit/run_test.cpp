@@ -25,6 +25,35 @@ namespace {
 namespace kit = tolbu_sdk::kit;
 namespace fs = std::filesystem;
 
+// An empty folder of this test process for a run's logs and report.
+fs::path fresh_dir(const std::string& name) {
+  const fs::path dir =
+      fs::temp_directory_path() / ("tolbu-kit-" + name + "-" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  return dir;
+}
+
+// A kit run against the sim with its logs and report under dir: over `bars` one-minute bars
+// of replay from 2024-01-02, or live without them.
+kit::RunOptions run_options(const tolbu_test::SimProcess& sim, std::string name,
+                            std::vector<std::string> symbols, const fs::path& dir, int bars = 0) {
+  kit::RunOptions options{.name = std::move(name), .symbols = std::move(symbols)};
+  options.backend = sim.base_url();
+  options.ws = kit::streaming_url(sim.base_url());
+  options.token = "t";
+  options.history_bars = 5;
+  options.duration_seconds = 120;  // a bound only: the strategies stop themselves
+  options.control_port = -1;
+  options.log_dir = (dir / "logs").string();
+  options.report_dir = (dir / "report").string();
+  if (bars > 0) {
+    options.backtest = true;
+    options.from_ms = *kit::parse_time_ms("2024-01-02");
+    options.to_ms = options.from_ms + std::int64_t{bars} * 60'000;
+  }
+  return options;
+}
+
 // Buys one lot at the market and rests one lot 5 % below on its first live bar, then stops
 // once prices have come between bars.
 class Probe : public kit::Strategy {
@@ -78,24 +107,10 @@ TEST(KitRun, PricesBetweenBarsAndAFlatBookAtTheEnd) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     tolbu_test::SimProcess sim(c.sim_args);
-    const fs::path dir = fs::temp_directory_path() /
-                         ("tolbu-kit-run-" + std::to_string(::getpid()) + "-" + c.name);
-    fs::remove_all(dir);
-    kit::RunOptions options{.name = "probe", .symbols = {"VN30F2412"}};
-    options.backend = sim.base_url();
-    options.ws = kit::streaming_url(sim.base_url());
-    options.token = "t";
+    const fs::path dir = fresh_dir(std::string("run-") + c.name);
+    auto options = run_options(sim, "probe", {"VN30F2412"}, dir, c.backtest ? 200 : 0);
     options.history_bars = 20;
-    options.duration_seconds = 120;  // a bound only: the probe stops itself
-    options.control_port = -1;
-    options.log_dir = (dir / "logs").string();
-    options.report_dir = (dir / "report").string();
     options.title = std::string("Probe ") + c.name;
-    if (c.backtest) {
-      options.backtest = true;
-      options.from_ms = *kit::parse_time_ms("2024-01-02");
-      options.to_ms = options.from_ms + 200 * 60'000;
-    }
     Probe probe;
     EXPECT_EQ(kit::run(probe, options), 0);
 
@@ -188,22 +203,10 @@ TEST(KitRun, BacktestReportAgreesWithTheBackEndToTheCentAndStopsAtRuin) {
     const bool ruin = c.capital < 100;
     tolbu_test::SimProcess sim({"--replay", "--seed", "5", "--jwt", "t", "--commission-pct", "0.05",
                                 "--fee-per-contract", "0.3", "--slippage-ticks", "2"});
-    const fs::path dir = fs::temp_directory_path() /
-                         ("tolbu-kit-costs-" + std::to_string(::getpid()) + "-" + c.name);
-    fs::remove_all(dir);
-    kit::RunOptions options{.name = "churner", .symbols = {"VN30F2412"}};
-    options.backend = sim.base_url();
-    options.ws = kit::streaming_url(sim.base_url());
-    options.token = "t";
-    options.history_bars = 5;
-    options.control_port = -1;
-    options.log_dir = (dir / "logs").string();
-    options.report_dir = (dir / "report").string();
+    const fs::path dir = fresh_dir(std::string("costs-") + c.name);
+    auto options = run_options(sim, "churner", {"VN30F2412"}, dir, 120);
     options.capital = c.capital;
     options.costs = {.commission_pct = 0.05, .fee_per_contract = 0.3};
-    options.backtest = true;
-    options.from_ms = *kit::parse_time_ms("2024-01-02");
-    options.to_ms = options.from_ms + 120 * 60'000;
     if (ruin) fs::create_directories(dir / "report" / "report.json");  // cannot be replaced
     Churner churner;
     EXPECT_EQ(kit::run(churner, options), ruin ? 1 : 0);
@@ -293,20 +296,8 @@ class RiskTaker : public kit::Strategy {
 
 TEST(KitRun, TheRiskGuardHaltsOnALossLimitAndFlattens) {
   tolbu_test::SimProcess sim({"--replay", "--seed", "5", "--jwt", "t"});
-  kit::RunOptions options{.name = "churner", .symbols = {"VN30F2412"}};
-  options.backend = sim.base_url();
-  options.ws = kit::streaming_url(sim.base_url());
-  options.token = "t";
-  options.history_bars = 5;
-  options.duration_seconds = 120;
-  options.control_port = -1;
-  options.log_dir = (fs::temp_directory_path() / ("tolbu-kit-risk-" + std::to_string(::getpid())))
-                        .string();
-  options.backtest = true;
-  options.from_ms = *kit::parse_time_ms("2024-01-02");
-  options.to_ms = options.from_ms + 300 * 60'000;
-  options.capital = 100'000;
-  options.report_dir = options.log_dir + "/report";
+  const fs::path dir = fresh_dir("risk");
+  auto options = run_options(sim, "risk", {"VN30F2412"}, dir, 300);
   options.risk = kit::RiskLimits{.max_order_qty = 2, .max_drawdown_pct = 0.01};
   RiskTaker churner;
   EXPECT_EQ(kit::run(churner, options), 0);
@@ -324,7 +315,7 @@ TEST(KitRun, TheRiskGuardHaltsOnALossLimitAndFlattens) {
   ASSERT_GT(churner.halted_at, 0) << "the fees never crossed 0.01 % of drawdown";
   EXPECT_TRUE(churner.flat_after_halt);
   EXPECT_EQ(churner.refused_after_halt, 8);
-  fs::remove_all(options.log_dir);
+  fs::remove_all(dir);
 }
 
 // Buys a quantity that is no whole lot on every live bar; stops itself after a few.
@@ -354,22 +345,8 @@ TEST(KitRun, AnOrderBelowTheLotSizeFailsABacktest) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     tolbu_test::SimProcess sim(c.sim_args);
-    const fs::path dir = fs::temp_directory_path() /
-                         ("tolbu-kit-lot-" + std::to_string(::getpid()) + "-" + c.name);
-    fs::remove_all(dir);
-    kit::RunOptions options{.name = "oddlot", .symbols = {"HPG"}};
-    options.backend = sim.base_url();
-    options.ws = kit::streaming_url(sim.base_url());
-    options.token = "t";
-    options.history_bars = 5;
-    options.duration_seconds = 120;
-    options.control_port = -1;
-    options.log_dir = (dir / "logs").string();
-    if (c.backtest) {
-      options.backtest = true;
-      options.from_ms = *kit::parse_time_ms("2024-01-02");
-      options.to_ms = options.from_ms + 100 * 60'000;
-    }
+    const fs::path dir = fresh_dir(std::string("lot-") + c.name);
+    auto options = run_options(sim, "oddlot", {"HPG"}, dir, c.backtest ? 100 : 0);
     OddLot strategy;
     EXPECT_EQ(kit::run(strategy, options), c.backtest ? 1 : 0);
     // The backtest stopped at its first refusal; live went on to stop itself.
