@@ -79,7 +79,7 @@ struct TOLBU_API RunOptions {
   // The back end is tolbu-sim linked into this program, on the run's loop, with these of its
   // options (--seed, --commission-pct, ...): no socket, no second process.
   bool inproc = false;
-  std::vector<std::string> sim_args{};
+  std::vector<std::string> sim_args{};  // --sim-arg: options of the in-process sim
   double capital = 100000.0;                // starting equity of the report
   bool capital_given = false;               // --capital given: a backtest's account cash too
   // The fee model of the strategy's accounting.

@@ -22,29 +22,34 @@
 
 namespace tolbu_sdk::platform::inproc {
 
+// Header fields in order, as on the wire.
 using HeaderList = std::vector<std::pair<std::string, std::string>>;
 
+// A request as the HTTP client would send it.
 struct HttpRequest {
-  std::string method;
+  std::string method;  // "GET", "POST", ...
   std::string target;  // path and query, as on the request line
   HeaderList headers;  // as they would go on the wire, Host first
-  std::string body;
+  std::string body;    // the request's body, empty without one
 };
 
+// An answer as the server would send it.
 struct HttpAnswer {
-  int status = 200;
-  std::string reason;
-  HeaderList headers;
-  std::string body;
+  int status = 200;    // the status code
+  std::string reason;  // the status line's reason
+  HeaderList headers;  // header fields in order
+  std::string body;    // the whole body
   bool dropped = false;  // the server cut the connection instead of answering
 };
 
+// Answers one request on the endpoint's loop.
 using HttpHandler = std::function<boost::asio::awaitable<HttpAnswer>(HttpRequest)>;
 
 // One end of an in-memory message connection. Both ends belong to one event loop.
 class TOLBU_API MessageEnd {
  public:
   struct Link;
+  // Made by connect_pair: one side (0 or 1) of a link.
   MessageEnd(std::shared_ptr<Link> link, int side);
   ~MessageEnd();
   MessageEnd(const MessageEnd&) = delete;
@@ -62,11 +67,13 @@ class TOLBU_API MessageEnd {
 
   // The other end's close (received: it sent one).
   struct Closed {
-    bool received = false;
-    std::uint16_t code = 0;
-    std::string reason;
+    bool received = false;   // a close came from the other end
+    std::uint16_t code = 0;  // its code (WebSocket close codes)
+    std::string reason;      // its reason
   };
+  // What the other end said when it closed.
   const Closed& peer_close() const noexcept;
+  // True until either end closed or aborted.
   bool is_open() const noexcept;
 
  private:
@@ -83,14 +90,16 @@ TOLBU_API std::pair<std::shared_ptr<MessageEnd>, std::shared_ptr<MessageEnd>> co
 using StreamAcceptor =
     std::function<void(std::shared_ptr<MessageEnd> server_end, const HttpRequest& upgrade)>;
 
+// What a name answers with.
 struct Endpoint {
   boost::asio::io_context* loop = nullptr;  // where the handlers run
-  HttpHandler http;
-  StreamAcceptor stream;
+  HttpHandler http;                         // its REST side
+  StreamAcceptor stream;                    // its streaming side
 };
 
 // Registers an endpoint; ValueError when the name is empty or taken.
 TOLBU_API void add_endpoint(const std::string& name, Endpoint endpoint);
+// Forgets an endpoint; connections already open are not affected.
 TOLBU_API void remove_endpoint(const std::string& name);
 // Null when nothing is registered under the name.
 TOLBU_API std::shared_ptr<const Endpoint> find_endpoint(std::string_view name);

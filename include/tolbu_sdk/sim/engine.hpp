@@ -24,6 +24,7 @@
 
 namespace tolbu_sdk::sim {
 
+// The sim on a loop, registered as an in-process endpoint for as long as it lives.
 class TOLBU_API Engine {
  public:
   // args: tolbu-sim's command-line options, without the program's name ("--replay", "--seed",
@@ -35,9 +36,11 @@ class TOLBU_API Engine {
   Engine(const Engine&) = delete;
   Engine& operator=(const Engine&) = delete;
 
+  // The endpoint's name.
   const std::string& name() const;
   std::string base_url() const;  // REST and micro API base: "inproc://NAME"
   std::string ws_url() const;    // "inproc://NAME/connection/websocket"
+  // The bearer token the sim requires (its --jwt).
   const std::string& jwt() const;
 
   // Serves on a TCP port too, as the tolbu-sim program does (--host and --port); the port.
