@@ -8,14 +8,19 @@
 
 namespace tolbu_sdk::kit {
 
+std::optional<double> reported_fee(const boost::json::value& order) {
+  if (const auto* object = order.if_object()) {
+    if (const auto* fee = object->if_contains("fee"); fee && fee->is_number()) {
+      return fee->to_number<double>();
+    }
+  }
+  return std::nullopt;
+}
+
 ExecutionReport ExecutionReport::from_dict(const boost::json::value& data) {
   ExecutionReport report{types::OrderData::from_dict(data)};
   (void)parse_side(report.order.side);  // a report of neither side is refused here, not later
-  if (const auto* object = data.if_object()) {
-    if (const auto* fee = object->if_contains("fee"); fee && fee->is_number()) {
-      report.fee = fee->to_number<double>();
-    }
-  }
+  report.fee = reported_fee(data);
   return report;
 }
 

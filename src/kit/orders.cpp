@@ -227,7 +227,8 @@ struct OrderManager::State {
           data.status = "NEW";
         }
         if (data.ref_order_id.empty()) data.ref_order_id = ref;
-        s.apply(data, std::nullopt);
+        // The back end's fee where the answer has it: a fill in the answer is charged as booked.
+        s.apply(data, reported_fee(answer.data));
       }
     } catch (const TransportError& e) {
       logger().warning("No answer for order {}: {}; looking it up", ref, e.what());
@@ -298,7 +299,7 @@ struct OrderManager::State {
                          answer.message);
       } else {
         try {
-          s.apply(OrderData::from_dict(answer.data), std::nullopt);
+          s.apply(OrderData::from_dict(answer.data), reported_fee(answer.data));
         } catch (const std::exception&) {
           // The answer without the order: the report brings the outcome.
         }

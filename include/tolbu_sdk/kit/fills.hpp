@@ -21,6 +21,9 @@ class value;
 
 namespace tolbu_sdk::kit {
 
+// The order's cumulative "fee" in the back end's layout of an order, when it has one.
+TOLBU_API std::optional<double> reported_fee(const boost::json::value& order);
+
 // One execution report: the order's state, and the back end's cumulative fee when it
 // reports one ("fee").
 struct TOLBU_API ExecutionReport {
