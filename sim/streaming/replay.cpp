@@ -227,14 +227,18 @@ class Replay {
 
 void install(SimContext& ctx) {
   if (!ctx.options.replay) return;
-  // After every extension ran: the streaming side's hub exists by then.
-  boost::asio::post(ctx.io, [&ctx] {
-    auto hub = streaming_hub(ctx);
-    if (!hub) return;
-    auto replay = std::make_shared<Replay>(ctx);
+  const auto attach = [](SimContext& c) {
+    auto hub = streaming_hub(c);
+    if (!hub) return false;
+    auto replay = std::make_shared<Replay>(c);
     hub->on_rpc([replay](std::string_view method, const json::value& data,
                          streaming::RpcError& error) { return replay->call(method, data, error); });
-  });
+    return true;
+  };
+  // The streaming side installs first where the sources are in order; otherwise once every
+  // extension ran. Attaching now leaves nothing queued that could outlive the context.
+  if (attach(ctx)) return;
+  boost::asio::post(ctx.io, [&ctx, attach] { attach(ctx); });
 }
 
 SimExtension extension{

@@ -253,6 +253,14 @@ TEST(Inproc, RequestsGetTheAnswersOfTheSimsPortFaultsIncluded) {
   EXPECT_NE(from_thread->text.find("SIM0001"), std::string::npos);
 }
 
+// An engine dropped before its loop ever ran leaves no handler queued that would reach its
+// freed state.
+TEST(Inproc, AnEngineDroppedBeforeItsLoopRanLeavesNothingQueued) {
+  asio::io_context loop;
+  { tolbu_sdk::sim::Engine sim(loop, {"--replay", "--jwt", "t", "--quiet"}); }
+  EXPECT_EQ(loop.run(), 0u);
+}
+
 TEST(Inproc, AStreamGetsPublicationsAndTheServersCloseCode) {
   asio::io_context loop;
   tolbu_sdk::sim::Engine sim(loop, {"--speed", "0", "--jwt", "t", "--quiet"});
