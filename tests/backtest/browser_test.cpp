@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
-#include <regex>
 #include <sstream>
 
 #include "../control/support.hpp"
@@ -29,9 +28,12 @@ const fs::path ARTIFACTS = BACKTEST_ARTIFACT_DIR;
 
 // The text inside the element with this id (no nested elements).
 std::string text_of(const std::string& dom, const std::string& id) {
-  std::smatch match;
-  if (!std::regex_search(dom, match, std::regex("id=\"" + id + "\"[^>]*>([^<]*)<"))) return "";
-  return match[1].str();
+  const auto at = dom.find("id=\"" + id + "\"");
+  if (at == std::string::npos) return "";
+  const auto begin = dom.find('>', at);
+  const auto end = begin == std::string::npos ? begin : dom.find('<', begin);
+  if (end == std::string::npos) return "";
+  return dom.substr(begin + 1, end - begin - 1);
 }
 
 // The rows of a table's body.

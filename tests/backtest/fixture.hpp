@@ -4,7 +4,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -72,15 +71,27 @@ inline BacktestResult sample_result() {
   return r;
 }
 
-// The number of x,y pairs in the points attribute of the element with this id.
+// The opening tag of the element with this id, or "". Plain searches: std::regex recurses per
+// character and overflows the stack on a page's long attributes.
+inline std::string tag_with_id(const std::string& dom, const std::string& id) {
+  const auto at = dom.find("id=\"" + id + "\"");
+  if (at == std::string::npos) return "";
+  const auto open = dom.rfind('<', at);
+  const auto close = dom.find('>', at);
+  if (open == std::string::npos || close == std::string::npos) return "";
+  return dom.substr(open, close - open + 1);
+}
+
+// The number of x,y pairs in the points attribute of the polyline with this id.
 inline std::size_t points_of(const std::string& dom, const std::string& id) {
-  const std::regex pattern("<polyline[^>]*id=\"" + id + "\"[^>]*>");
-  std::smatch element;
-  if (!std::regex_search(dom, element, pattern)) return 0;
-  std::smatch points;
-  const std::string tag = element.str();
-  if (!std::regex_search(tag, points, std::regex("points=\"([^\"]*)\""))) return 0;
-  std::istringstream pairs(points[1].str());
+  const std::string tag = tag_with_id(dom, id);
+  if (!tag.starts_with("<polyline")) return 0;
+  const auto from = tag.find("points=\"");
+  if (from == std::string::npos) return 0;
+  const auto begin = from + 8;
+  const auto end = tag.find('"', begin);
+  if (end == std::string::npos) return 0;
+  std::istringstream pairs(tag.substr(begin, end - begin));
   std::size_t n = 0;
   for (std::string pair; pairs >> pair;) n += pair.find(',') != std::string::npos ? 1 : 0;
   return n;
