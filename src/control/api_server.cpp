@@ -186,7 +186,12 @@ class Session : public std::enable_shared_from_this<Session> {
       while (buffer_.size() > 0 && !parser.is_done()) {
         const auto used = parser.put(buffer_.data(), ec);
         buffer_.consume(used);
-        if (ec == http::error::need_more) ec = {};
+        // The parser said what it has is not enough: it is fed again only with more bytes (fed
+        // the same rest again, its chunk parser trips over its own bookkeeping).
+        if (ec == http::error::need_more) {
+          ec = {};
+          break;
+        }
         if (ec) co_return ec;
         if (used == 0) break;  // an incomplete line: more bytes needed
       }

@@ -308,7 +308,9 @@ asio::awaitable<Connection::Outcome> Connection::exchange_on(Stream& stream,
           co_return out;
         }
         if (parser->is_done()) break;
-        if (used > 0 && buffer_.size() > 0) continue;
+        // Fed again with the same rest after "need more", the parser's chunk bookkeeping
+        // breaks: more bytes first.
+        if (!ec && used > 0 && buffer_.size() > 0) continue;
       }
       auto [ec, n] = co_await stream.async_read_some(buffer_.prepare(64 * 1024), kTuple);
       buffer_.commit(n);
