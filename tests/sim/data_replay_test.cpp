@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "loop_support.hpp"
 #include "sim_process.hpp"
 #include "tolbu_sdk/backtest/runtime.hpp"
 #include "tolbu_sdk/config.hpp"
@@ -39,17 +40,6 @@ using tolbu_sdk::types::Candle;
 
 constexpr std::int64_t kFrom = 1'704'186'000'000;  // 2024-01-02T09:00:00Z
 constexpr std::int64_t kBar = 60'000;
-
-template <typename F>
-void run_on_loop(asio::io_context& loop, F body) {
-  std::exception_ptr failure;
-  asio::co_spawn(loop, body(), [&](std::exception_ptr e) {
-    failure = e;
-    loop.stop();
-  });
-  loop.run();
-  if (failure) std::rethrow_exception(failure);
-}
 
 tolbu_sdk::TolbuConfig config_of(const tolbu_test::SimProcess& sim) {
   return tolbu_sdk::TolbuConfig::from_endpoints(sim.base_url(), sim.base_url(), sim.ws_url(),
@@ -79,27 +69,30 @@ Replayed replay(const tolbu_test::SimProcess& sim, const std::string& symbol, st
   BacktestRuntime runtime(config, stream,
                           {.symbol = symbol, .resolution = 60, .from_ms = from, .to_ms = to});
   Replayed out;
-  run_on_loop(loop, [&]() -> asio::awaitable<void> {
-    co_await stream.connect();
-    co_await stream.client()->ready(10s);
-    co_await runtime.start();
-    co_await stream.subscribe_candles(symbol, 60,
-                                      [&](const Candle& c) { out.candles[c.time] = c; });
-    co_await stream.subscribe_order_execution_report("SIM0001", [&](const json::value& r) {
-      const auto& o = r.as_object();
-      if (o.at("status").as_string() == "FILLED")
-        out.fills.push_back(o.at("avgPrice").to_number<double>());
-    });
-    auto on_bar = [&, ref = std::string("data-1")](const ReplayBar& bar) {
-      out.bars.push_back(bar);
-      if (order_at_bar && bar.index == *order_at_bar) {
-        auto answer = orders.place_order(symbol, "B", 0, qty, "MTL", "SIM0001", ref);
-        EXPECT_TRUE(answer.success) << answer.message;
-      }
-    };
-    co_await runtime.run(on_bar);
-    co_await stream.disconnect();
-  });
+  tolbu_test::run_on(
+      loop,
+      [&]() -> asio::awaitable<void> {
+        co_await stream.connect();
+        co_await stream.client()->ready(10s);
+        co_await runtime.start();
+        co_await stream.subscribe_candles(symbol, 60,
+                                          [&](const Candle& c) { out.candles[c.time] = c; });
+        co_await stream.subscribe_order_execution_report("SIM0001", [&](const json::value& r) {
+          const auto& o = r.as_object();
+          if (o.at("status").as_string() == "FILLED")
+            out.fills.push_back(o.at("avgPrice").to_number<double>());
+        });
+        auto on_bar = [&, ref = std::string("data-1")](const ReplayBar& bar) {
+          out.bars.push_back(bar);
+          if (order_at_bar && bar.index == *order_at_bar) {
+            auto answer = orders.place_order(symbol, "B", 0, qty, "MTL", "SIM0001", ref);
+            EXPECT_TRUE(answer.success) << answer.message;
+          }
+        };
+        co_await runtime.run(on_bar);
+        co_await stream.disconnect();
+      },
+      120s);
   return out;
 }
 
@@ -110,15 +103,14 @@ TEST(DataReplay, FetchedHistoryServesAndReplaysTheSameCandles) {
     tolbu_test::SimProcess source({"--speed", "0", "--start-ms", std::to_string(kFrom + 100 * kBar),
                                    "--jwt", "t", "--seed", "5"});
     // Pages of 7 candles: the pages must join without a loss or a repeat.
-    const std::string command = std::string(FETCH_CANDLES_PATH) + " --backend " +
-                                source.base_url() + " --symbol HPG --resolution 60 --from " +
-                                std::to_string(kFrom) + " --to " +
-                                std::to_string(kFrom + kBars * kBar) + " --page 7 --out " +
-                                file.string() + " 2>/dev/null";
+    const std::string command =
+        std::string(FETCH_CANDLES_PATH) + " --backend " + source.base_url() +
+        " --symbol HPG --resolution 60 --from " + std::to_string(kFrom) + " --to " +
+        std::to_string(kFrom + kBars * kBar) + " --page 7 --out " + file.string() + " 2>/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
   }
-  tolbu_test::SimProcess original({"--speed", "0", "--start-ms",
-                                   std::to_string(kFrom + 100 * kBar), "--jwt", "t", "--seed", "5"});
+  tolbu_test::SimProcess original({"--speed", "0", "--start-ms", std::to_string(kFrom + 100 * kBar),
+                                   "--jwt", "t", "--seed", "5"});
   const auto original_config = config_of(original);
   tolbu_sdk::features::MarketDataService original_prices(original_config);
   const auto expected = original_prices.fetch_candles("HPG", 60, kFrom, kFrom + (kBars - 1) * kBar);
@@ -142,8 +134,8 @@ TEST(DataReplay, GapsAreSteppedOverAndOrdersFillAtTheFilesPrices) {
   // Two sessions a night apart, prices far from anything the generated market would have.
   const auto file = scratch("GAP.csv");
   const std::int64_t night = 18 * 3600 * 1000;
-  const std::vector<std::int64_t> times = {kFrom, kFrom + kBar, kFrom + 2 * kBar,
-                                           kFrom + night, kFrom + night + kBar};
+  const std::vector<std::int64_t> times = {kFrom, kFrom + kBar, kFrom + 2 * kBar, kFrom + night,
+                                           kFrom + night + kBar};
   const std::vector<double> opens = {501.5, 502, 503.25, 490.75, 491};
   {
     std::ofstream out(file);
@@ -169,10 +161,13 @@ TEST(DataReplay, GapsAreSteppedOverAndOrdersFillAtTheFilesPrices) {
   // A faulty file stops the sim before it listens, naming the file and line.
   {
     std::ofstream out(file);
-    out << "time,open,high,low,close,volume\n" << kFrom << ",1,1,1,1,1\n" << kFrom << ",1,1,1,1,1\n";
+    out << "time,open,high,low,close,volume\n"
+        << kFrom << ",1,1,1,1,1\n"
+        << kFrom << ",1,1,1,1,1\n";
   }
-  const std::string command = std::string(TOLBU_SIM_PATH) + " --replay --data GAP=" +
-                              file.string() + " >/dev/null 2>" + file.string() + ".err";
+  const std::string command = std::string(TOLBU_SIM_PATH) +
+                              " --replay --data GAP=" + file.string() + " >/dev/null 2>" +
+                              file.string() + ".err";
   const int status = std::system(command.c_str());
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 2);
